@@ -1,0 +1,39 @@
+#pragma once
+// The platform layer under DeviceHandle: one open source with positioned reads.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "storage/error.h"
+
+namespace norvale {
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to dst.size() bytes at offset. Returns the bytes transferred (0 at or past the
+  // end), or an error when the platform refuses the read (bad sector, device gone).
+  virtual Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) = 0;
+  // Size in bytes of the open object (file size, or block device size).
+  virtual Result<std::uint64_t> size() = 0;
+};
+
+// Opens a file or block device by path, read-only: evidence is never opened for writing.
+Result<std::unique_ptr<ByteSource>> openFileSource(const std::string& path);
+
+// An in-memory source, for tests and for sampling buffers already read.
+class MemorySource final : public ByteSource {
+ public:
+  explicit MemorySource(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
+  Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) override;
+  Result<std::uint64_t> size() override { return m_bytes.size(); }
+  const std::vector<std::uint8_t>& bytes() const { return m_bytes; }
+
+ private:
+  std::vector<std::uint8_t> m_bytes;
+};
+
+}  // namespace norvale
