@@ -1,1 +1,46 @@
-int main() { return 0; }
+// norvale-cli: scan recorder disks and images, list and export the recovered video.
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "cli/commands.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);
+  const char* usage;
+};
+
+constexpr Command kCommands[] = {
+    {"scan", norvale::cli::runScanCommand,
+     "scan --source PATH --brand N --mode quick|deep --task DIR [--start-sector S] [--end-sector E]\n"
+     "      scans a disk or image and keeps what it finds in the task folder"},
+    {"files", norvale::cli::runFilesCommand,
+     "files --task DIR [--source PATH] [--json]\n      lists the recovered files of a task"},
+    {"export", norvale::cli::runExportCommand,
+     "export --task DIR --source PATH --out DIR [--overwrite] [--channel C] [--day YYYY-MM-DD] [--json]\n"
+     "      copies the recovered files from the source into a folder by channel and day"},
+    {"sample", norvale::cli::runSampleCommand,
+     "sample --out PATH\n      writes the built-in sample recorder image (brands 18-48 format)"},
+};
+
+void printUsage(std::ostream& out) {
+  out << "usage: norvale-cli COMMAND [OPTIONS]\n\n";
+  for (const auto& c : kCommands) out << "  " << c.usage << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    printUsage(argc < 2 ? std::cerr : std::cout);
+    return argc < 2 ? 2 : 0;
+  }
+  for (const auto& c : kCommands)
+    if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
+  std::cerr << "norvale-cli: unknown command " << argv[1] << "\n";
+  printUsage(std::cerr);
+  return 2;
+}

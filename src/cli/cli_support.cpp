@@ -1,0 +1,138 @@
+#include "cli/cli_support.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include <unistd.h>
+
+namespace norvale::cli {
+
+std::optional<std::string> Options::parse(int argc, char** argv, const std::vector<std::string>& valued,
+                                          const std::vector<std::string>& flags) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (std::find(flags.begin(), flags.end(), arg) != flags.end()) {
+      m_flags[arg] = true;
+    } else if (std::find(valued.begin(), valued.end(), arg) != valued.end()) {
+      if (i + 1 >= argc) return "option " + arg + " needs a value";
+      m_values.emplace(arg, argv[++i]);
+    } else {
+      return "unknown option: " + arg;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Options::value(const std::string& name) const {
+  auto it = m_values.find(name);
+  if (it == m_values.end()) return std::nullopt;
+  return it->second;
+}
+
+std::vector<std::string> Options::values(const std::string& name) const {
+  std::vector<std::string> out;
+  auto [a, b] = m_values.equal_range(name);
+  for (auto it = a; it != b; ++it) out.push_back(it->second);
+  return out;
+}
+
+std::optional<std::uint64_t> parseUnsigned(const std::string& text) {
+  std::uint64_t v = 0;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc{} || ptr != text.data() + text.size() || text.empty()) return std::nullopt;
+  return v;
+}
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+int usageError(const std::string& message) {
+  std::cerr << "norvale-cli: " << message << "\n(run norvale-cli --help for the commands)\n";
+  return kExitUsage;
+}
+
+int failure(const std::string& message) {
+  std::cerr << "norvale-cli: " << message << "\n";
+  return kExitFailure;
+}
+
+ProgressPrinter::ProgressPrinter(const TaskContext* task, bool quiet)
+    : m_task(task), m_quiet(quiet), m_terminal(::isatty(STDERR_FILENO) == 1) {}
+
+void ProgressPrinter::finishLine() {
+  if (m_lineOpen) std::cerr << "\n";
+  m_lineOpen = false;
+}
+
+void ProgressPrinter::showProgress(const std::string& text, bool force) {
+  if (m_quiet) return;
+  const std::int64_t now = monotonicSeconds();
+  if (m_terminal) {
+    std::cerr << "\r\033[K" << text << std::flush;
+    m_lineOpen = true;
+  } else if (force || m_lastPrint < 0 || now - m_lastPrint >= 5) {
+    std::cerr << text << "\n";
+    m_lastPrint = now;
+  }
+}
+
+void ProgressPrinter::onTaskStatus(const TaskStatus& status) {
+  if (m_task) m_presenter.setScanRange(m_task->startOffset, m_task->length);
+  const StatusView view = m_presenter.present(status, monotonicSeconds());
+  if (view.logMessage) {
+    finishLine();
+    std::cerr << "[信息] " << logTimeText() << "  " << *view.logMessage << "\n";
+    return;
+  }
+  if (view.progressRange) m_range = *view.progressRange;
+  if (view.countText) m_count = *view.countText;
+  if (view.speedText) m_speed = *view.speedText;
+  if (status.code == StatusCode::ScanProgress || status.code == StatusCode::ExportProgress) {
+    std::string bar;
+    if (m_terminal && view.progressPosition && m_range > 0) {
+      const int filled = static_cast<int>(std::min<std::int64_t>(20, *view.progressPosition * 20 / m_range));
+      bar = "[" + std::string(filled, '#') + std::string(20 - filled, '.') + "] ";
+    }
+    const std::string line = status.code == StatusCode::ScanProgress ? bar + m_count + "  " + m_speed : bar + m_speed;
+    showProgress(line, false);
+  }
+}
+
+namespace {
+std::atomic<TaskContext*> g_interruptTarget{nullptr};  // the one task a signal may stop
+extern "C" void onInterrupt(int) {
+  if (TaskContext* task = g_interruptTarget.load()) task->requestStop();
+  std::signal(SIGINT, SIG_DFL);
+}
+}  // namespace
+
+void stopOnInterrupt(TaskContext& task) {
+  g_interruptTarget.store(&task);
+  std::signal(SIGINT, onInterrupt);
+  std::signal(SIGTERM, onInterrupt);
+}
+
+}  // namespace norvale::cli

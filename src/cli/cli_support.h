@@ -1,0 +1,63 @@
+#pragma once
+// Small pieces the commands share: option parsing, JSON text, progress on stderr.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "task/status_text.h"
+#include "task/task_context.h"
+
+namespace norvale::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // the work could not be done
+inline constexpr int kExitUsage = 2;    // the command line is wrong
+
+// "--name value" options, "--flag" switches, repeatable options collected in order.
+class Options {
+ public:
+  // Returns an error text for unknown options or missing values.
+  std::optional<std::string> parse(int argc, char** argv, const std::vector<std::string>& valued,
+                                   const std::vector<std::string>& flags);
+  std::optional<std::string> value(const std::string& name) const;
+  std::vector<std::string> values(const std::string& name) const;
+  bool flag(const std::string& name) const { return m_flags.count(name) > 0; }
+
+ private:
+  std::multimap<std::string, std::string> m_values;
+  std::map<std::string, bool> m_flags;
+};
+
+std::optional<std::uint64_t> parseUnsigned(const std::string& text);
+std::string jsonString(const std::string& text);
+
+int usageError(const std::string& message);
+int failure(const std::string& message);
+
+// Prints the task notification on stderr: messages as lines, progress as a status line that
+// redraws itself on a terminal and is printed at most every few seconds otherwise.
+class ProgressPrinter final : public TaskObserver {
+ public:
+  explicit ProgressPrinter(const TaskContext* task = nullptr, bool quiet = false);
+  void onTaskStatus(const TaskStatus& status) override;
+  void finishLine();
+  StatusPresenter& presenter() { return m_presenter; }
+
+ private:
+  void showProgress(const std::string& text, bool force);
+  const TaskContext* m_task;
+  bool m_quiet;
+  bool m_terminal;
+  bool m_lineOpen = false;
+  std::int64_t m_lastPrint = -1;
+  std::int64_t m_range = 0;
+  std::string m_count, m_speed;
+  StatusPresenter m_presenter;
+};
+
+// Ctrl-C raises the task's stop flag instead of killing the program; a second Ctrl-C kills it.
+void stopOnInterrupt(TaskContext& task);
+
+}  // namespace norvale::cli

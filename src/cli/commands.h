@@ -1,0 +1,8 @@
+#pragma once
+// One function per command; argv[0] is the command name.
+namespace norvale::cli {
+int runScanCommand(int argc, char** argv);
+int runFilesCommand(int argc, char** argv);
+int runExportCommand(int argc, char** argv);
+int runSampleCommand(int argc, char** argv);
+}  // namespace norvale::cli

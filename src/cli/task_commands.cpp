@@ -1,0 +1,258 @@
+// scan, files and export: the task workflow from the command line.
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "cli/cli_support.h"
+#include "cli/commands.h"
+#include "export/exporter.h"
+#include "parsers/brand_table.h"
+#include "storage/device_handle.h"
+#include "task/brand_registry.h"
+#include "task/command_worker.h"
+#include "task/result_store.h"
+#include "task/status_text.h"
+#include "task/task_runner.h"
+
+namespace norvale::cli {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Opens the source once to learn its size and to fail early with a clear message.
+Result<DeviceRecord> sourceRecord(const std::string& path) {
+  DeviceRecord record = makeImageRecord(path, 0);
+  DeviceHandle probe;
+  probe.open(record);
+  if (!probe.ok()) return std::unexpected(probe.lastError());
+  record.size = probe.size();
+  return record;
+}
+
+// Reads the header of a task folder and loads its file map (with the source when given).
+Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source) {
+  auto head = readTaskHeader(task, folder);
+  if (!head) return std::unexpected(head.error());
+  if (static_cast<std::int64_t>(head->length) <= 0)
+    return fail(ErrorCode::Corrupt, "请选择正确的任务路径 (the task header names an empty range)");
+  head->taskFolder = folder;
+  head->device = source;
+  head->notify = task.notifyTarget;
+  task.copyHead(*head);
+  return loadTask(task);
+}
+
+std::string dayIso(std::uint32_t day) {
+  if (day == 0) return "";
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u", day >> 14, (day >> 10) & 0xF, (day >> 5) & 0x1F);
+  return buf;
+}
+
+}  // namespace
+
+int runScanCommand(int argc, char** argv) {
+  Options options;
+  if (auto error = options.parse(argc, argv, {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector"},
+                                 {"--quiet"}))
+    return usageError(*error);
+  const auto sourcePath = options.value("--source");
+  const auto folder = options.value("--task");
+  const auto brandText = options.value("--brand");
+  const auto modeText = options.value("--mode");
+  if (!sourcePath || !folder || !brandText || !modeText)
+    return usageError("scan needs --source PATH --brand N --mode quick|deep --task DIR");
+  const auto brand = parseUnsigned(*brandText);
+  if (!brand || *brand < 1 || *brand > 48) return usageError("--brand takes a brand number from 1 to 48");
+  if (!findBrand(static_cast<std::uint8_t>(*brand)))
+    return failure("brand " + std::to_string(*brand) + " (" + brandName(static_cast<int>(*brand)) +
+                   ") cannot be scanned by this version yet");
+  if (*modeText != "quick" && *modeText != "deep") return usageError("--mode takes quick or deep");
+
+  auto source = sourceRecord(*sourcePath);
+  if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
+  // A trailing partial sector is still scanned: the range is rounded up, reads stop at the end.
+  const std::uint64_t sourceSectors = (source->size + 511) / 512;
+  std::uint64_t startSector = 0, endSector = sourceSectors;
+  if (auto s = options.value("--start-sector")) {
+    auto v = parseUnsigned(*s);
+    if (!v) return usageError("--start-sector takes a sector number");
+    startSector = *v;
+  }
+  if (auto e = options.value("--end-sector")) {
+    auto v = parseUnsigned(*e);
+    if (!v) return usageError("--end-sector takes a sector number");
+    endSector = *v;
+  }
+  if (startSector >= endSector) return usageError("请正确填写开始扇区和结束扇区 【开始扇区<结束扇区】");
+  if (endSector > sourceSectors)
+    std::cerr << "norvale-cli: the range ends at sector " << endSector << " but the source has " << sourceSectors
+              << " sectors; reads past its end will fail\n";
+
+  std::error_code ec;
+  fs::create_directories(*folder, ec);
+  if (ec || !fs::is_directory(*folder)) return failure("cannot create the task folder " + *folder + ": " + ec.message());
+
+  TaskContext task;
+  ProgressPrinter printer(&task, options.flag("--quiet"));
+  TaskHead head;
+  head.notify = &printer;
+  head.brand = static_cast<std::uint8_t>(*brand);
+  head.parseMode = *modeText == "quick" ? kParseQuick : kParseDeep;
+  head.startOffset = startSector * 512;
+  head.length = (endSector - startSector) * 512;
+  head.taskFolder = *folder;
+  head.device = &*source;
+  task.copyHead(head);
+  stopOnInterrupt(task);
+
+  Result<void> outcome;
+  CommandWorker worker;
+  worker.start([&] { outcome = runNewTask(task); });
+  worker.wait();
+  printer.finishLine();
+  if (!outcome) return failure(outcome.error().message);
+  const bool stopped = task.stopRequested();
+  std::cerr << (stopped ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
+  std::cout << "task: " << *folder << "\n"
+            << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n";
+  return kExitOk;
+}
+
+int runFilesCommand(int argc, char** argv) {
+  Options options;
+  if (auto error = options.parse(argc, argv, {"--task", "--source"}, {"--json"})) return usageError(*error);
+  const auto folder = options.value("--task");
+  if (!folder) return usageError("files needs --task DIR");
+  std::optional<DeviceRecord> source;
+  if (auto path = options.value("--source")) {
+    auto record = sourceRecord(*path);
+    if (!record) return failure("访问源设备失败,请确认源设备是否存在: " + record.error().message);
+    source = *record;
+  }
+  TaskContext task;
+  ProgressPrinter printer(&task, true);
+  task.notifyTarget = &printer;
+  if (auto opened = openTask(task, *folder, source ? &*source : nullptr); !opened)
+    return failure(opened.error().message);
+
+  const TimeConvention convention = timeConventionFor(task.brand, task.parseMode);
+  std::ostringstream out;
+  std::uint64_t index = 0;
+  if (options.flag("--json")) out << "[";
+  for (const auto& [key, entry] : task.fileMap) {
+    ++index;
+    const std::uint32_t day = static_cast<std::uint32_t>(key);
+    if (options.flag("--json")) {
+      out << (index > 1 ? ",\n " : "\n ") << "{\"index\": " << index << ", \"channel\": " << unsigned(entry.channel)
+          << ", \"day\": " << (day ? jsonString(dayIso(day)) : "null") << ", \"day_text\": " << jsonString(dayText(day))
+          << ", \"start\": " << jsonString(timeText(convention, entry.startTime))
+          << ", \"end\": " << jsonString(timeText(convention, entry.endTime)) << ", \"start_time\": " << entry.startTime
+          << ", \"end_time\": " << entry.endTime << ", \"size\": " << entry.size
+          << ", \"records\": " << entry.recordCount() << "}";
+    } else {
+      out << index << "\t通道" << unsigned(entry.channel) << "\t" << sizeTextNarrow(entry.size) << " (" << entry.size
+          << " bytes)\t" << timeText(convention, entry.startTime) << "\t" << timeText(convention, entry.endTime) << "\t"
+          << dayText(day) << "\n";
+    }
+  }
+  if (options.flag("--json")) out << (index ? "\n]\n" : "]\n");
+  std::cout << out.str();
+  if (!options.flag("--json"))
+    std::cerr << brandName(task.brand) << "  " << parseModeText(task.parseMode) << "  文件数量: " << task.fileMap.size()
+              << "  大小: " << sizeTextNarrow(task.status.foundBytes) << "\n";
+  return kExitOk;
+}
+
+int runExportCommand(int argc, char** argv) {
+  Options options;
+  if (auto error = options.parse(argc, argv, {"--task", "--source", "--out", "--channel", "--day"},
+                                 {"--overwrite", "--json", "--quiet"}))
+    return usageError(*error);
+  const auto folder = options.value("--task");
+  const auto sourcePath = options.value("--source");
+  const auto outFolder = options.value("--out");
+  if (!folder || !sourcePath || !outFolder) return usageError("export needs --task DIR --source PATH --out DIR");
+  std::optional<std::uint64_t> channel;
+  if (auto c = options.value("--channel")) {
+    channel = parseUnsigned(*c);
+    if (!channel || *channel > 255) return usageError("--channel takes a channel number");
+  }
+  std::optional<std::uint32_t> day;
+  if (auto d = options.value("--day")) {
+    int y = 0, m = 0, dd = 0;
+    char tail = 0;
+    if (std::sscanf(d->c_str(), "%4d-%2d-%2d%c", &y, &m, &dd, &tail) != 3 || m < 1 || m > 12 || dd < 1 || dd > 31)
+      return usageError("--day takes a date as YYYY-MM-DD");
+    day = calendarCode(y, m, dd);
+  }
+  auto source = sourceRecord(*sourcePath);
+  if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
+
+  TaskContext task;
+  ProgressPrinter printer(&task, options.flag("--quiet"));
+  task.notifyTarget = &printer;
+  {
+    ProgressPrinter silent(&task, true);
+    task.notifyTarget = &silent;
+    if (auto opened = openTask(task, *folder, &*source); !opened) return failure(opened.error().message);
+    task.notifyTarget = &printer;
+  }
+  std::vector<std::uint64_t> positions;
+  std::uint64_t position = 0;
+  for (const auto& [key, entry] : task.fileMap) {
+    const bool channelOk = !channel || entry.channel == *channel;
+    const bool dayOk = !day || static_cast<std::uint32_t>(key) == *day;
+    if (channelOk && dayOk) positions.push_back(position);
+    ++position;
+  }
+  std::uint64_t totalBytes = 0;
+  for (const auto& [key, entry] : task.fileMap) totalBytes += entry.size;
+  printer.presenter().setExportTotals(0, 0);
+  ExportOptions exportOptions{*outFolder, options.flag("--overwrite")};
+  std::error_code ec;
+  fs::create_directories(*outFolder, ec);
+  if (ec) return failure("cannot create the export folder " + *outFolder + ": " + ec.message());
+  stopOnInterrupt(task);
+
+  Result<std::vector<ExportedFile>> exported;
+  CommandWorker worker;
+  worker.start([&] {
+    // The totals are known before the first notification.
+    std::uint64_t selectedBytes = 0;
+    const auto entries = fileMapEntries(task);
+    for (auto p : positions) selectedBytes += entries[p].second.size;
+    printer.presenter().setExportTotals(selectedBytes, positions.size());
+    exported = exportFiles(task, positions, exportOptions);
+  });
+  worker.wait();
+  printer.finishLine();
+  if (!exported) return failure(exported.error().message);
+
+  int incomplete = 0;
+  std::ostringstream out;
+  if (options.flag("--json")) out << "[";
+  bool first = true;
+  for (const auto& f : *exported) {
+    if (!f.complete) ++incomplete;
+    if (options.flag("--json")) {
+      out << (first ? "\n " : ",\n ") << "{\"index\": " << f.index << ", \"path\": " << jsonString(f.path)
+          << ", \"size\": " << f.size << ", \"sha256\": " << jsonString(f.sha256)
+          << ", \"skipped\": " << (f.skipped ? "true" : "false") << ", \"complete\": " << (f.complete ? "true" : "false")
+          << ", \"unreadable_bytes\": " << f.unreadableBytes << ", \"error\": " << jsonString(f.error) << "}";
+    } else {
+      out << f.index << "\t" << (f.skipped ? "skipped (exists)" : f.complete ? "written" : "INCOMPLETE") << "\t"
+          << f.size << " bytes\t" << f.path << (f.error.empty() ? "" : "\t" + f.error) << "\n";
+    }
+    first = false;
+  }
+  if (options.flag("--json")) out << (first ? "]\n" : "\n]\n");
+  std::cout << out.str();
+  std::cerr << "exported " << exported->size() << " of " << positions.size() << " files to " << *outFolder
+            << (incomplete ? " (" + std::to_string(incomplete) + " incomplete: unreadable source sectors)" : "") << "\n";
+  if (task.stopRequested()) std::cerr << "export stopped: the files listed are complete; the rest was not written\n";
+  return incomplete ? kExitFailure : kExitOk;
+}
+
+}  // namespace norvale::cli

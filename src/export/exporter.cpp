@@ -1,0 +1,238 @@
+#include "export/exporter.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "parsers/brand_table.h"
+#include "task/result_store.h"
+
+namespace norvale {
+namespace fs = std::filesystem;
+
+namespace {
+constexpr std::size_t kPieceBytes = 1 << 20;
+constexpr std::uint64_t kRecordsPerRead = 65536;
+
+class Sha256 {
+ public:
+  Sha256() : m_ctx(EVP_MD_CTX_new()) { EVP_DigestInit_ex(m_ctx, EVP_sha256(), nullptr); }
+  ~Sha256() { EVP_MD_CTX_free(m_ctx); }
+  void update(const std::uint8_t* data, std::size_t n) { EVP_DigestUpdate(m_ctx, data, n); }
+  std::string hex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(m_ctx, digest, &length);
+    std::string out;
+    char two[3];
+    for (unsigned int i = 0; i < length; ++i) {
+      std::snprintf(two, sizeof two, "%02x", digest[i]);
+      out += two;
+    }
+    return out;
+  }
+
+ private:
+  EVP_MD_CTX* m_ctx;
+};
+
+std::string hashFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  Sha256 sha;
+  std::vector<char> buf(kPieceBytes);
+  while (in) {
+    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    sha.update(reinterpret_cast<const std::uint8_t*>(buf.data()), static_cast<std::size_t>(in.gcount()));
+  }
+  return sha.hex();
+}
+
+// Reads source bytes through aligned 1 MiB blocks, since a file's records are many small pieces
+// that lie close together. A block that cannot be read is retried sector by sector so that
+// only the unreadable sectors are lost; they read as zeros and are counted.
+class SourceReader {
+ public:
+  explicit SourceReader(DeviceHandle& device) : m_device(device), m_block(kPieceBytes) {}
+
+  // Appends size bytes from offset to out; returns the count of bytes that could not be read.
+  std::uint64_t read(std::uint64_t offset, std::size_t size, std::uint8_t* out) {
+    std::uint64_t unreadable = 0;
+    while (size > 0) {
+      const std::uint64_t blockStart = offset / kPieceBytes * kPieceBytes;
+      if (blockStart != m_blockStart) load(blockStart);
+      const std::size_t inBlock = static_cast<std::size_t>(offset - blockStart);
+      const std::size_t n = std::min(size, kPieceBytes - inBlock);
+      std::copy_n(m_block.begin() + inBlock, n, out);
+      for (std::size_t s = inBlock / 512; s <= (inBlock + n - 1) / 512; ++s) {
+        if (!m_badSectors.count(s)) continue;
+        const std::size_t from = std::max(inBlock, s * 512), to = std::min(inBlock + n, s * 512 + 512);
+        unreadable += to - from;
+      }
+      out += n;
+      offset += n;
+      size -= n;
+    }
+    return unreadable;
+  }
+
+ private:
+  void load(std::uint64_t blockStart) {
+    m_blockStart = blockStart;
+    m_badSectors.clear();
+    std::fill(m_block.begin(), m_block.end(), 0);
+    m_device.readAt(blockStart, m_block);
+    if (m_device.ok()) return;
+    for (std::size_t s = 0; s < kPieceBytes / 512; ++s) {
+      m_device.readAt(blockStart + s * 512, std::span(m_block.data() + s * 512, 512));
+      if (!m_device.ok()) {
+        std::fill_n(m_block.begin() + static_cast<std::ptrdiff_t>(s * 512), 512, 0);
+        m_badSectors.insert(s);
+      }
+    }
+  }
+
+  DeviceHandle& m_device;
+  std::vector<std::uint8_t> m_block;
+  std::uint64_t m_blockStart = UINT64_MAX;
+  std::set<std::size_t> m_badSectors;
+};
+}  // namespace
+
+std::vector<std::pair<std::uint64_t, FileEntry>> fileMapEntries(const TaskContext& task) {
+  std::vector<std::pair<std::uint64_t, FileEntry>> entries;
+  entries.reserve(task.fileMap.size());
+  std::uint64_t i = 0;
+  for (const auto& [key, entry] : task.fileMap) entries.emplace_back(i++, entry);
+  return entries;
+}
+
+std::vector<std::string> exportRelativePaths(const TaskContext& task) {
+  const TimeConvention convention = timeConventionFor(task.brand, task.parseMode);
+  const std::string extension = fileExtensionFor(task.brand);
+  std::vector<std::string> paths;
+  std::map<std::string, int> seen;
+  char channel[16];
+  for (const auto& [key, entry] : task.fileMap) {
+    std::snprintf(channel, sizeof channel, "CH%02u", static_cast<unsigned>(entry.channel));
+    const std::uint32_t day = static_cast<std::uint32_t>(key);
+    char dayName[32] = "all-dates";
+    if (day != 0) std::snprintf(dayName, sizeof dayName, "%04u-%02u-%02u", day >> 14, (day >> 10) & 0xF, (day >> 5) & 0x1F);
+    std::string stem = std::string(channel) + "/" + dayName + "/" + channel + "_" +
+                       fileNameTime(convention, entry.startTime) + "_" + fileNameTime(convention, entry.endTime);
+    const int n = ++seen[stem];
+    if (n > 1) stem += "_" + std::to_string(n);
+    paths.push_back(stem + "." + extension);
+  }
+  return paths;
+}
+
+Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
+                                              const ExportOptions& options) {
+  if (!task.store || !task.store->isOpen() || !task.deviceHandle.isOpen())
+    return fail(ErrorCode::InvalidArgument, "no task is open");
+  const auto entries = fileMapEntries(task);
+  const auto paths = exportRelativePaths(task);
+  for (auto p : positions)
+    if (p >= entries.size()) return fail(ErrorCode::InvalidArgument, "no file " + std::to_string(p + 1) + " in the task");
+
+  task.exportRecord.folder = options.folder;
+  task.exportRecord.totalBytes = 0;
+  task.exportRecord.totalItems = positions.size();
+  for (auto p : positions) task.exportRecord.totalBytes += entries[p].second.size;
+  task.status.code = StatusCode::ExportStart;
+  task.status.value = static_cast<std::int64_t>(task.exportRecord.totalBytes / 1048576);
+  task.status.foundBytes = 0;
+  task.status.foundCount = 0;
+  task.notify();
+
+  auto progress = [&](std::uint64_t bytes) {
+    task.status.code = StatusCode::ExportProgress;
+    task.status.foundBytes += bytes;
+    task.notify();
+  };
+
+  SourceReader source(task.deviceHandle);
+  std::vector<ExportedFile> results;
+  std::vector<std::uint8_t> piece;
+  for (auto p : positions) {
+    if (task.stopRequested()) break;
+    const FileEntry& entry = entries[p].second;
+    ExportedFile out;
+    out.index = p + 1;
+    const fs::path target = fs::path(options.folder) / fs::u8path(paths[p]);
+    out.path = target.string();
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) return fail(ErrorCode::WriteFailed, "cannot create " + target.parent_path().string() + ": " + ec.message());
+    if (!options.overwrite && fs::exists(target)) {
+      out.skipped = true;
+      out.size = fs::file_size(target, ec);
+      out.sha256 = hashFile(target);
+      results.push_back(out);
+      task.status.foundCount += 1;
+      progress(entry.size);
+      continue;
+    }
+    const fs::path partial = target.string() + ".part";
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    if (!file) return fail(ErrorCode::WriteFailed, "cannot create " + partial.string());
+    Sha256 sha;
+    bool stopped = false;
+    for (std::uint64_t first = 0; first < entry.recordCount() && !stopped; first += kRecordsPerRead) {
+      auto records = task.store->readFileRecords(entry, first, kRecordsPerRead);
+      if (!records) {
+        out.complete = false;
+        out.error = records.error().message;
+        break;
+      }
+      for (const SegmentRecord& record : *records) {
+        for (std::uint64_t done = 0; done < record.size;) {
+          if (task.stopRequested()) {
+            stopped = true;
+            break;
+          }
+          const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kPieceBytes, record.size - done));
+          piece.resize(n);
+          out.unreadableBytes += source.read(record.deviceOffset + done, n, piece.data());
+          file.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(n));
+          sha.update(piece.data(), n);
+          out.size += n;
+          done += n;
+          progress(n);
+        }
+        if (stopped) break;
+      }
+    }
+    file.close();
+    if (!file) {
+      fs::remove(partial, ec);
+      return fail(ErrorCode::WriteFailed, "cannot write " + partial.string());
+    }
+    if (stopped) {
+      fs::remove(partial, ec);
+      break;
+    }
+    if (out.unreadableBytes > 0) {
+      out.complete = false;
+      out.error = "读取源设备失败,可能存在坏道: " + std::to_string(out.unreadableBytes) + " bytes unreadable, written as zeros";
+    }
+    fs::path final = target;
+    if (!out.complete) final.replace_extension(".incomplete" + target.extension().string());
+    fs::rename(partial, final, ec);
+    if (ec) return fail(ErrorCode::WriteFailed, "cannot rename " + partial.string() + ": " + ec.message());
+    out.path = final.string();
+    out.sha256 = sha.hex();
+    task.status.foundCount += 1;
+    progress(0);
+    results.push_back(out);
+  }
+  return results;
+}
+
+}  // namespace norvale

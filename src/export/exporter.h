@@ -1,0 +1,42 @@
+#pragma once
+// Writes the video of chosen file entries into a folder tree by channel and day. The bytes come
+// from the source device, located by the entries' segment records; never from the task files.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "storage/error.h"
+#include "task/task_context.h"
+
+namespace norvale {
+
+struct ExportOptions {
+  std::string folder;
+  bool overwrite = false;  // else an existing file is skipped
+};
+
+struct ExportedFile {
+  std::uint64_t index = 0;        // position in the file map, from 1
+  std::string path;               // where the file is (or would have been)
+  std::uint64_t size = 0;         // bytes written (or found, when skipped)
+  std::string sha256;             // of the file's bytes; empty when it was not written
+  bool skipped = false;           // it existed and was left alone
+  bool complete = true;           // false: some source bytes could not be read (zeros stand in)
+  std::uint64_t unreadableBytes = 0;
+  std::string error;              // why the file is incomplete or missing
+};
+
+// The file map entries in map order, each with its position (0-based).
+std::vector<std::pair<std::uint64_t, FileEntry>> fileMapEntries(const TaskContext& task);
+
+// Path of every file-map entry relative to the export folder, in map order:
+// CH<nn>/<YYYY-MM-DD or all-dates>/CH<nn>_<start>_<end>.<ext>, with "_2", "_3"... where names repeat.
+std::vector<std::string> exportRelativePaths(const TaskContext& task);
+
+// Exports the entries at the given 0-based file-map positions, sending status codes 4 and 5.
+// Stops between pieces when the task's stop flag is raised (the unfinished file is removed).
+Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
+                                              const ExportOptions& options);
+
+}  // namespace norvale

@@ -1,0 +1,30 @@
+#include "parsers/packed_time.h"
+
+namespace norvale {
+
+PackedTime PackedTime::fromFields(int year, int month, int day, int hour, int minute, int second) {
+  return PackedTime{(static_cast<std::uint32_t>(year - 2000) << 26) | (static_cast<std::uint32_t>(month) << 22) |
+                    (static_cast<std::uint32_t>(day) << 17) | (static_cast<std::uint32_t>(hour) << 12) |
+                    (static_cast<std::uint32_t>(minute) << 6) | static_cast<std::uint32_t>(second)};
+}
+
+bool PackedTime::plausible() const {
+  return raw != 0 && raw < 0x54000000u && month() < 13 && hour() < 25 && minute() <= 60 && second() <= 60;
+}
+
+bool packedGapContinues(PackedTime a, PackedTime b) {
+  const std::int64_t d = twelveDayMonthSeconds(a.calendar(), b.calendar());
+  return d >= 0 && d <= 59;
+}
+
+TimeConvention packedTimeConvention() {
+  TimeConvention c;
+  c.calendar = [](std::uint32_t t) -> std::optional<CalendarTime> { return PackedTime{t}.calendar(); };
+  c.joins = [](std::uint32_t entryStart, std::uint32_t recordEnd) {
+    const std::int64_t d = twelveDayMonthSeconds(PackedTime{recordEnd}.calendar(), PackedTime{entryStart}.calendar());
+    return d >= 0 && d <= 3600;
+  };
+  return c;
+}
+
+}  // namespace norvale

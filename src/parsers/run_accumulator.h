@@ -1,0 +1,50 @@
+#pragma once
+// Joins accepted frames into one open segment while scanning, for brands whose packet test
+// yields single frames.
+#include <cstdint>
+#include <functional>
+
+#include "parsers/brand_parser.h"
+
+namespace norvale {
+
+enum class RunBreakRule {
+  ChannelAndGap,  // another channel, or the gap test fails against the run's end
+  GapOnly,        // the run's end is set and the gap test fails (packet time 0 always passes)
+};
+
+struct RunRules {
+  RunBreakRule breakRule = RunBreakRule::ChannelAndGap;
+  bool onlyKeyPacketsSetEnd = false;  // the gap-only variant moves the end on key packets only
+  bool keyPacketSetsStart = false;    // a variant takes the start from the first key packet
+  bool addOnlyKeyRuns = false;        // add rule: only runs of kind 1
+  std::uint64_t minimumLength = 0;    // add rule: data length must be above this
+  // Does packet time a continue a run that ended at b?
+  bool (*continues)(std::uint32_t a, std::uint32_t b) = nullptr;
+};
+
+class RunAccumulator {
+ public:
+  // add receives each finished run that passes the add rule.
+  RunAccumulator(RunRules rules, std::function<void(const SegmentRecord&)> add)
+      : m_rules(rules), m_add(std::move(add)) {}
+
+  void accept(const Packet& packet);
+  // A rejected position ends the open run.
+  void reject();
+  // After the last block: add the open run.
+  void finish() { addRun(); }
+  const SegmentRecord& open() const { return m_run; }
+
+ private:
+  void addRun();
+  void openFrom(const Packet& packet);
+  bool breaks(const Packet& packet) const;
+
+  RunRules m_rules;
+  std::function<void(const SegmentRecord&)> m_add;
+  SegmentRecord m_run = emptyRun();
+  static SegmentRecord emptyRun() { return SegmentRecord{SegmentKind::None, 0, 0, 0, -1, 0, 0}; }
+};
+
+}  // namespace norvale

@@ -1,0 +1,91 @@
+#pragma once
+// Turns found segments into files: pending segments are flushed to the task files, sorted by
+// channel, hour and time, joined into file entries, and loaded into the task's file map.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "storage/error.h"
+#include "task/records.h"
+#include "task/task_cipher.h"
+#include "task/task_file.h"
+#include "task/time_convention.h"
+
+namespace norvale {
+
+struct TaskContext;
+
+inline constexpr std::size_t kFlushThreshold = 1'999'999;  // flush when more are pending
+inline constexpr std::uint64_t kFileEntrySizeLimit = 0x40000000;  // 1 GiB
+inline constexpr std::size_t kGroupingChunkBytes = 37'000'000;
+
+enum class TaskFileId { RawSegments = 0, Index = 1, SortedSegments = 2, FileEntries = 3 };
+
+enum class GroupingVariant {
+  JoinRule,             // channel, size limit and the brand's join rule
+  WithoutJoinRule,      // channel and size limit
+  WithoutChannel,       // size limit only; other-kind records join whatever their channel
+};
+
+// "%s/Attr00N.map" for N = 1..4.
+std::string taskFilePath(const std::string& folder, TaskFileId id);
+
+class ResultStore {
+ public:
+  explicit ResultStore(TaskContext& task);
+
+  // Opens the four task files of the task folder, all or none.
+  Result<void> openFiles(TaskFileMode mode);
+  void close();
+  bool isOpen() const;
+  // Empties every map and list, rewinds the write offsets and closes the files.
+  void reset();
+
+  // The 256-byte plain task header at the start of the raw segment file.
+  Result<void> writeHeader();
+
+  void addSegment(const SegmentRecord& record, std::uint64_t key);
+  void appendSegment(const SegmentRecord& record);
+  std::size_t pendingCount() const { return m_pending.size(); }
+  std::size_t arrivalCount() const { return m_arrivals.size(); }
+
+  Result<void> flushPending();
+  Result<void> readIndex();
+  Result<void> sortPass();
+  Result<void> unsortedPass();
+  Result<void> groupingPass(GroupingVariant variant, const TimeConvention& convention);
+  Result<void> listPass();
+  Result<void> listAndGroupPass();
+  // Reads the file entries into the task's file map, keyed by channel and day of the start.
+  Result<void> loadFileMap(const TimeConvention& convention);
+  Result<void> truncateIntermediates();
+
+  // The sorted segment records of a file entry, in order (export reads them).
+  Result<std::vector<SegmentRecord>> readFileRecords(const FileEntry& entry, std::uint64_t first,
+                                                     std::uint64_t count);
+  Result<std::uint64_t> fileSize(TaskFileId id) const;
+
+ private:
+  TaskFile& file(TaskFileId id) { return m_files[static_cast<int>(id)]; }
+  const TaskFile& file(TaskFileId id) const { return m_files[static_cast<int>(id)]; }
+  Result<void> appendRecords(TaskFileId id, std::vector<std::uint8_t>& plain, std::size_t recordSize);
+  Result<void> readRecords(TaskFileId id, std::uint64_t offset, std::vector<std::uint8_t>& out,
+                           std::size_t recordSize);
+  Result<void> writeOutSortMap();
+
+  TaskContext& m_task;
+  std::array<TaskFile, 4> m_files;
+  TaskCipher m_cipher;
+  std::uint64_t m_rawWriteOffset = kTaskHeaderSize;
+  std::uint64_t m_sortedWriteOffset = 0;
+  // Pending segments in arrival order; ordered by key (stably) when flushed.
+  std::vector<std::pair<std::uint64_t, SegmentRecord>> m_pending;
+  std::vector<IndexRecord> m_index;
+  std::vector<SegmentRecord> m_sortMap;
+  std::vector<SegmentRecord> m_arrivals;
+};
+
+}  // namespace norvale

@@ -1,0 +1,86 @@
+#include "task/task_context.h"
+
+#include <cstdlib>
+
+#include "parsers/brand_parser.h"
+#include "parsers/brand_table.h"
+#include "task/result_store.h"
+
+namespace norvale {
+
+std::string defaultTaskRoot() {
+#ifdef _WIN32
+  return "C:\\Norvale";
+#else
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/Norvale";
+#endif
+}
+
+TaskContext::TaskContext() { settings.taskRoot = defaultTaskRoot(); }
+
+TaskContext::~TaskContext() { teardown(); }
+
+void TaskContext::copyHead(const TaskHead& head) {
+  notifyTarget = head.notify;
+  stopFlag.store(head.stopFlag);
+  parseMode = head.parseMode;
+  brand = head.brand;
+  startOffset = head.startOffset;
+  length = head.length;
+  endSector = head.endSector;
+  taskFolder = head.taskFolder;
+  device = head.device;
+}
+
+TaskHead TaskContext::head() const {
+  return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand, startOffset, length, endSector, taskFolder, device};
+}
+
+void TaskContext::reset() {
+  if (!store) store = std::make_unique<ResultStore>(*this);
+  status.code = StatusCode::None;
+  status.value = 0;
+  status.foundBytes = 0;
+  status.foundCount = 0;
+  status.message.clear();
+  stopFlag.store(0);
+}
+
+void TaskContext::teardown() {
+  identificationCandidates.clear();
+  identificationResult.clear();
+  if (store) store->close();
+  deviceHandle.close();
+  fileMap.clear();
+  store.reset();
+  for (auto& parser : parsers) parser.reset();
+}
+
+void TaskContext::createAll() {
+  if (!store) store = std::make_unique<ResultStore>(*this);
+  for (const auto& row : brandTable()) {
+    auto& slot = parsers[row.slot];
+    if (!slot) slot = row.create(*this);
+  }
+}
+
+void TaskContext::notify() {
+  if (notifyTarget) notifyTarget->onTaskStatus(status);
+}
+
+void TaskContext::postMessage(std::string message) {
+  status.code = StatusCode::Message;
+  status.message = std::move(message);
+  notify();
+}
+
+BrandParser* TaskContext::parserForBrand() {
+  const BrandRow* row = findBrand(brand);
+  if (!row) return nullptr;
+  auto& slot = parsers[row->slot];
+  if (!slot) slot = row->create(*this);
+  return slot.get();
+}
+
+}  // namespace norvale

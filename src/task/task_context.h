@@ -1,0 +1,100 @@
+#pragma once
+// The task in hand: device, brand, mode, range, folder, progress, and the objects the task owns.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "storage/device_handle.h"
+#include "storage/device_record.h"
+#include "task/records.h"
+#include "task/task_status.h"
+
+namespace norvale {
+
+class ResultStore;
+class BrandParser;
+
+inline constexpr std::uint8_t kParseQuick = 0;
+inline constexpr std::uint8_t kParseDeep = 1;
+inline constexpr int kParserSlots = 48;
+
+// The part of the task the user chooses (or the task header names).
+struct TaskHead {
+  TaskObserver* notify = nullptr;
+  std::uint32_t stopFlag = 0;
+  std::uint8_t parseMode = 0;
+  std::uint8_t brand = 0;
+  std::uint64_t startOffset = 0;  // bytes, a multiple of 512
+  std::uint64_t length = 0;       // bytes
+  std::uint64_t endSector = 0;    // set when a scan ran to its end
+  std::string taskFolder;
+  const DeviceRecord* device = nullptr;  // not owned
+};
+
+struct TaskSettings {
+  std::string taskRoot;  // where new task folders are proposed
+};
+
+struct ExportRecord {
+  std::uint32_t option = 1;
+  std::string folder;
+  std::uint64_t totalBytes = 0;
+  std::uint64_t totalItems = 0;
+};
+
+// The file map: channel and day -> file entries, in channel, day, loading order.
+using FileMap = std::multimap<std::uint64_t, FileEntry>;
+
+struct TaskContext {
+  TaskContext();
+  ~TaskContext();
+  TaskContext(const TaskContext&) = delete;
+  TaskContext& operator=(const TaskContext&) = delete;
+
+  TaskObserver* notifyTarget = nullptr;
+  std::atomic<std::uint32_t> stopFlag{0};
+  std::uint8_t parseMode = 0;
+  std::uint8_t brand = 0;
+  std::uint64_t startOffset = 0;
+  std::uint64_t length = 0;
+  std::uint64_t endSector = 0;
+  std::string taskFolder;
+  const DeviceRecord* device = nullptr;
+
+  TaskStatus status;
+  std::unique_ptr<ResultStore> store;
+  FileMap fileMap;
+  DeviceHandle deviceHandle;
+  TaskSettings settings;
+  ExportRecord exportRecord;
+  std::map<int, int> identificationCandidates;       // brand -> hits
+  std::multimap<int, int> identificationResult;      // hits -> brand
+  std::array<std::unique_ptr<BrandParser>, kParserSlots> parsers;
+
+  void copyHead(const TaskHead& head);
+  TaskHead head() const;
+  bool stopRequested() const { return stopFlag.load(std::memory_order_relaxed) != 0; }
+  void requestStop() { stopFlag.store(1, std::memory_order_relaxed); }
+
+  // Creates the result store when missing, clears the status (but the current sector) and the
+  // stop flag.
+  void reset();
+  // Closes and deletes everything of the task: store, parsers, device handle, file map.
+  void teardown();
+  // Creates the store and every parser that is missing (the identification asks them all).
+  void createAll();
+  // Sends the task notification with the current status.
+  void notify();
+  // Status code 1 with a message, then notify.
+  void postMessage(std::string message);
+  // The parser of this task's brand, created in its slot when missing; null for brand 0 or >48.
+  BrandParser* parserForBrand();
+};
+
+// The default task root: a folder "Norvale" in the user's home (C:\Norvale on Windows).
+std::string defaultTaskRoot();
+
+}  // namespace norvale

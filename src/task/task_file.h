@@ -1,0 +1,50 @@
+#pragma once
+// One task file, held exclusively while the task is open: a second process that tries to open
+// the same task is refused rather than allowed to corrupt it.
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "storage/error.h"
+
+namespace norvale {
+
+enum class TaskFileMode {
+  Create,    // new task: create, or empty an existing file once it is locked
+  Existing,  // loaded task: the file must exist
+};
+
+class TaskFile {
+ public:
+  TaskFile() = default;
+  ~TaskFile() { close(); }
+  TaskFile(const TaskFile&) = delete;
+  TaskFile& operator=(const TaskFile&) = delete;
+
+  // Fails with InUse when another process holds the file, NotFound when it is missing.
+  Result<void> open(const std::string& path, TaskFileMode mode);
+  void close();
+  bool isOpen() const;
+
+  Result<std::uint64_t> size() const;
+  // Reads up to dst.size() bytes; returns the bytes read (short at the end of the file).
+  Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) const;
+  Result<void> writeAt(std::uint64_t offset, std::span<const std::uint8_t> src);
+  Result<void> append(std::span<const std::uint8_t> src);
+  Result<void> truncate(std::uint64_t length);
+  const std::string& path() const { return m_path; }
+
+ private:
+  std::string m_path;
+#ifdef _WIN32
+  void* m_handle = nullptr;
+#else
+  int m_fd = -1;
+#endif
+};
+
+// Reads a whole small file without locking it (the task header is read while the task may be
+// open elsewhere).
+Result<std::size_t> readFileHead(const std::string& path, std::span<std::uint8_t> dst);
+
+}  // namespace norvale

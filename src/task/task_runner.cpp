@@ -1,0 +1,90 @@
+#include "task/task_runner.h"
+
+#include <array>
+
+#include "parsers/brand_parser.h"
+#include "parsers/brand_table.h"
+#include "storage/byte_reader.h"
+#include "task/brand_registry.h"
+#include "task/result_store.h"
+
+namespace norvale {
+namespace {
+constexpr const char* kSourceFailed = "访问源设备失败,请确认源设备是否存在";
+constexpr const char* kCreateFailed = "创建任务文件失败,请检查任务路径是否被独占";
+constexpr const char* kLoadFailed = "加载任务文件失败,请检查任务路径是否被独占";
+constexpr const char* kHeaderFailed = "访问任务路径失败,请确认是否是原始任务路径";
+
+// Opens the task's source read-only; evidence is never opened for writing.
+Result<void> openSource(TaskContext& task) {
+  if (task.deviceHandle.isOpen()) task.deviceHandle.close();
+  if (!task.device) return fail(ErrorCode::InvalidArgument, "no source device chosen");
+  task.deviceHandle.open(*task.device);
+  if (!task.deviceHandle.ok()) return std::unexpected(task.deviceHandle.lastError());
+  return {};
+}
+
+std::unexpected<Error> report(TaskContext& task, const char* message, Error error) {
+  task.postMessage(message);
+  error.message = std::string(message) + " (" + error.message + ")";
+  return std::unexpected(std::move(error));
+}
+}  // namespace
+
+Result<void> runTask(TaskContext& task) {
+  task.teardown();
+  task.reset();
+  if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
+  if (auto opened = task.store->openFiles(TaskFileMode::Create); !opened)
+    return report(task, kCreateFailed, opened.error());
+  BrandParser* parser = task.parserForBrand();
+  if (parser) parser->run();
+  if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
+  return {};
+}
+
+Result<void> loadTask(TaskContext& task) {
+  task.fileMap.clear();
+  task.reset();
+  task.store->close();
+  task.deviceHandle.close();
+  // Without a device the task can still be listed; exporting needs the source.
+  if (task.device)
+    if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
+  if (auto opened = task.store->openFiles(TaskFileMode::Existing); !opened)
+    return report(task, kLoadFailed, opened.error());
+  BrandParser* parser = task.parserForBrand();
+  if (!parser) return {};
+  if (auto loaded = parser->load(); !loaded) {
+    task.fileMap.clear();
+    return report(task, kLoadFailed, loaded.error());
+  }
+  return {};
+}
+
+Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder) {
+  if (task.store) task.store->close();
+  std::array<std::uint8_t, kTaskHeaderSize> header{};
+  auto got = readFileHead(taskFilePath(folder, TaskFileId::RawSegments), header);
+  if (!got) return report(task, kHeaderFailed, got.error());
+  // A short or foreign file is refused here rather than read as a task.
+  if (*got < kTaskHeaderSize) return report(task, kHeaderFailed, {ErrorCode::Corrupt, "the task header is truncated", 0});
+  bool reservedClear = true;
+  for (std::size_t i = 26; i < kTaskHeaderSize; ++i) reservedClear = reservedClear && header[i] == 0;
+  if (header[0] > kParseDeep || header[1] >= kBrandCount || !reservedClear)
+    return report(task, kHeaderFailed, {ErrorCode::Corrupt, "the folder holds no task of this program", 0});
+  TaskHead head;
+  head.parseMode = header[0];
+  head.brand = header[1];
+  head.startOffset = le64(&header[2]);
+  head.length = le64(&header[10]);
+  head.endSector = le64(&header[18]);
+  return head;
+}
+
+Result<void> runNewTask(TaskContext& task) {
+  if (auto ran = runTask(task); !ran) return ran;
+  return loadTask(task);
+}
+
+}  // namespace norvale

@@ -1,0 +1,25 @@
+#pragma once
+// Running and loading tasks on the worker thread.
+#include <string>
+
+#include "storage/error.h"
+#include "task/task_context.h"
+
+namespace norvale {
+
+// The new-task runner: teardown, reset, open the source and create the four task files, run the
+// brand's parser, cut the intermediate files back. Failures are also reported as status code 1.
+Result<void> runTask(TaskContext& task);
+
+// The loader, after every scan and for a saved task: open the source and the existing task
+// files and load the file map in the brand's time convention.
+Result<void> loadTask(TaskContext& task);
+
+// Reads the 256-byte header of a task folder into a head (mode, brand, range, end sector).
+// On failure reports "访问任务路径失败,请确认是否是原始任务路径" through task and returns the error.
+Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder);
+
+// The new-task worker's body: runner, then loader.
+Result<void> runNewTask(TaskContext& task);
+
+}  // namespace norvale

@@ -1,0 +1,49 @@
+#include "task/time_convention.h"
+
+#include <cstdio>
+
+#include "task/records.h"
+
+namespace norvale {
+
+std::string timeText(const TimeConvention& convention, std::uint32_t time) {
+  if (convention.text) return convention.text(time);
+  const auto c = convention.calendar ? convention.calendar(time) : std::nullopt;
+  if (!c) return "未知日期";
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%04d年%02d月%02d日 %02d时%02d分%02d秒", c->year, c->month, c->day, c->hour,
+                c->minute, c->second);
+  return buf;
+}
+
+std::uint32_t dayCode(const TimeConvention& convention, std::uint32_t start) {
+  const auto c = convention.calendar ? convention.calendar(start) : std::nullopt;
+  return c ? calendarCode(c->year, c->month, c->day) : 0;
+}
+
+std::string dayText(std::uint32_t code) {
+  if (code == 0) return "所有日期";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04u年%02u月%02u日", code >> 14, (code >> 10) & 0xF, (code >> 5) & 0x1F);
+  return buf;
+}
+
+std::string fileNameTime(const TimeConvention& convention, std::uint32_t time) {
+  const auto c = convention.calendar ? convention.calendar(time) : std::nullopt;
+  if (!c) return "unknown";
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d-%02d%02d%02d", c->year, c->month, c->day, c->hour, c->minute,
+                c->second);
+  return buf;
+}
+
+std::int64_t twelveDayMonthSeconds(const CalendarTime& a, const CalendarTime& b) {
+  std::int64_t d = static_cast<std::int64_t>(a.month) - b.month;
+  d = d * 12 + (a.day - b.day);
+  d = d * 24 + (a.hour - b.hour);
+  d = d * 60 + (a.minute - b.minute);
+  d = d * 60 + (a.second - b.second);
+  return d;
+}
+
+}  // namespace norvale
