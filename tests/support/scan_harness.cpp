@@ -1,0 +1,104 @@
+#include "support/scan_harness.h"
+
+#include "task/result_store.h"
+#include "task/task_runner.h"
+
+namespace norvale::test {
+
+void RecordingObserver::onTaskStatus(const TaskStatus& status) {
+  statuses.push_back(status);
+  if (stopTask && status.code == StatusCode::ScanProgress && --stopAfterProgress == 0) stopTask->requestStop();
+}
+
+std::vector<std::string> RecordingObserver::messages() const {
+  std::vector<std::string> out;
+  for (const auto& s : statuses)
+    if (s.code == StatusCode::Message) out.push_back(s.message);
+  return out;
+}
+
+void collectFiles(TaskContext& task, const std::vector<std::uint8_t>& image, ScanOutcome& outcome) {
+  for (const auto& [key, entry] : task.fileMap) {
+    outcome.files.push_back(entry);
+    outcome.keys.push_back(key);
+    auto records = task.store->readFileRecords(entry, 0, entry.recordCount());
+    std::vector<std::uint8_t> bytes;
+    if (records) {
+      for (const auto& r : *records)
+        for (std::uint64_t i = 0; i < r.size; ++i)
+          bytes.push_back(r.deviceOffset + i < image.size() ? image[r.deviceOffset + i] : 0);
+      outcome.records.push_back(*records);
+    } else {
+      outcome.records.emplace_back();
+    }
+    outcome.bytes.push_back(std::move(bytes));
+  }
+}
+
+ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request) {
+  const std::string imagePath = dir.file("image.img");
+  writeFile(imagePath, image);
+  const std::string folder = dir.file("task");
+  std::filesystem::create_directories(folder);
+
+  DeviceRecord device = makeImageRecord(imagePath, 0);
+  RecordingObserver observer;
+  TaskContext task;
+  observer.stopTask = &task;
+  observer.stopAfterProgress = request.stopAfterProgress;
+  TaskHead head;
+  head.notify = &observer;
+  head.brand = request.brand;
+  head.parseMode = request.mode;
+  const std::uint64_t start = request.startSector.value_or(0);
+  const std::uint64_t end = request.endSector.value_or((image.size() + 511) / 512);
+  head.startOffset = start * 512;
+  head.length = end > start ? (end - start) * 512 : 0;
+  head.taskFolder = folder;
+  head.device = &device;
+  task.copyHead(head);
+
+  ScanOutcome outcome;
+  auto ran = runNewTask(task);
+  if (!ran) {
+    outcome.ok = false;
+    outcome.error = ran.error().message;
+  }
+  outcome.endSector = task.endSector;
+  if (ran) collectFiles(task, image, outcome);
+  outcome.messages = observer.messages();
+  outcome.statuses = observer.statuses;
+  return outcome;
+}
+
+ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& imagePath) {
+  ScanOutcome outcome;
+  DeviceRecord device = makeImageRecord(imagePath, 0);
+  RecordingObserver observer;
+  TaskContext task;
+  task.notifyTarget = &observer;
+  auto head = readTaskHeader(task, taskFolder);
+  if (!head) {
+    outcome.ok = false;
+    outcome.error = head.error().message;
+    outcome.messages = observer.messages();
+    return outcome;
+  }
+  head->taskFolder = taskFolder;
+  head->device = &device;
+  head->notify = &observer;
+  task.copyHead(*head);
+  auto loaded = loadTask(task);
+  if (!loaded) {
+    outcome.ok = false;
+    outcome.error = loaded.error().message;
+  } else {
+    collectFiles(task, readFile(imagePath), outcome);
+  }
+  outcome.endSector = task.endSector;
+  outcome.messages = observer.messages();
+  outcome.statuses = observer.statuses;
+  return outcome;
+}
+
+}  // namespace norvale::test

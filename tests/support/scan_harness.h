@@ -1,0 +1,57 @@
+#pragma once
+// Runs a whole task (scan, rebuild, load) on an image built in memory and collects what a user
+// would see: the notifications, the file entries and each file's exported bytes.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "storage/device_record.h"
+#include "support/test_support.h"
+#include "task/task_context.h"
+
+namespace norvale::test {
+
+// Records every notification it receives.
+class RecordingObserver final : public TaskObserver {
+ public:
+  void onTaskStatus(const TaskStatus& status) override;
+  std::vector<TaskStatus> statuses;
+  std::vector<std::string> messages() const;  // code 1 texts, in order
+  // Raise the task's stop flag when this many scan-progress notifications were seen.
+  TaskContext* stopTask = nullptr;
+  int stopAfterProgress = -1;
+};
+
+struct ScanOutcome {
+  std::vector<FileEntry> files;                  // file-map order
+  std::vector<std::uint64_t> keys;               // file-map keys, same order
+  std::vector<std::vector<SegmentRecord>> records;  // each file's segment records
+  std::vector<std::vector<std::uint8_t>> bytes;  // each file's bytes from the image
+  std::vector<std::string> messages;
+  std::vector<TaskStatus> statuses;
+  std::uint64_t endSector = 0;
+  bool ok = true;
+  std::string error;
+};
+
+struct ScanRequest {
+  std::uint8_t brand = 18;
+  std::uint8_t mode = 1;                 // 0 quick, 1 deep
+  std::optional<std::uint64_t> startSector;
+  std::optional<std::uint64_t> endSector;  // default: whole image, last partial sector included
+  int stopAfterProgress = -1;            // raise the stop flag after N progress notifications
+};
+
+// Writes image to a file in dir, scans it as a task in dir/task, and gathers the outcome. The
+// task stays loadable in dir/task afterwards.
+ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request);
+
+// Loads the task folder again in a fresh context (as a second run of the program would).
+ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& imagePath);
+
+// Gathers files, records and bytes of a loaded task context.
+void collectFiles(TaskContext& task, const std::vector<std::uint8_t>& image, ScanOutcome& outcome);
+
+}  // namespace norvale::test
