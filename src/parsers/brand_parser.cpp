@@ -86,6 +86,25 @@ bool BrandParser::followerHasMagic(const PacketWindow& window, DeviceHandle& dev
   return inBlock + magic.size() <= sizeof block && std::memcmp(block + inBlock, magic.data(), magic.size()) == 0;
 }
 
+void BrandParser::followerBytes(const PacketWindow& window, DeviceHandle& device, std::uint64_t at,
+                                std::span<std::uint8_t> out, std::uint64_t inBufferNeed) {
+  const std::uint64_t need = at + std::max<std::uint64_t>(inBufferNeed, out.size());
+  const std::uint64_t inBuffer = static_cast<std::uint64_t>(std::max<std::int64_t>(window.valid, 0));
+  if (need >= at && need <= inBuffer && at + out.size() <= window.available) {
+    std::memcpy(out.data(), window.data + at, out.size());
+    return;
+  }
+  const std::uint64_t spot = window.deviceOffset + at;
+  std::uint8_t block[1024] = {};
+  device.readAt(spot / 512 * 512, block);
+  const std::size_t inBlock = static_cast<std::size_t>(spot % 512);
+  if (!device.ok() || inBlock + out.size() > sizeof block) {
+    std::memset(out.data(), 0, out.size());
+    return;
+  }
+  std::memcpy(out.data(), block + inBlock, out.size());
+}
+
 void BrandParser::linearBlockScan() {
   const std::uint64_t start = m_task.startOffset;
   const std::uint64_t end = m_task.startOffset + m_task.length;
@@ -114,6 +133,7 @@ void BrandParser::linearBlockScan() {
           }
           const PacketWindow window{buffer.data() + i, buffer.size() - i,
                                     static_cast<std::int64_t>(n) - static_cast<std::int64_t>(i), pos + i};
+          beforePacketTest(window);
           if (auto packet = testPacket(window, device)) {
             onPacket(*packet);
             i += static_cast<std::size_t>(std::max<std::uint64_t>(packet->advance, 1));
@@ -128,6 +148,7 @@ void BrandParser::linearBlockScan() {
         m_task.status.value = static_cast<std::int64_t>((pos + i) / kBlockSize);
         m_task.notify();
         pos += i;
+        afterBlock(pos);
       }
       if (pos >= end) break;
     }

@@ -69,6 +69,10 @@ class BrandParser {
   virtual void onPacket(const Packet& packet);
   virtual void onRejected() {}
   virtual void afterLinearScan() {}
+  // Runs at every tested position before the packet test (brands with in-stream markers).
+  virtual void beforePacketTest(const PacketWindow& window) { (void)window; }
+  // After each scanned block, with the position the next block starts at.
+  virtual void afterBlock(std::uint64_t next) { (void)next; }
   // First position >= from (up to last) where the packet test could accept; last + 1 when there
   // is none. Brands with a fixed magic override it with a fast search; the result must be the
   // same as testing every position.
@@ -87,6 +91,11 @@ class BrandParser {
   // spot lies past the valid bytes (a failed read leaves zeros and so says no).
   bool followerHasMagic(const PacketWindow& window, DeviceHandle& device, std::uint64_t at,
                         std::span<const std::uint8_t> magic) const;
+  // Copies out.size() bytes at relative offset `at`: from the buffer when `at + inBufferNeed`
+  // bytes are valid there, otherwise from a 1024-byte device read at the spot rounded down to a
+  // sector (zeros when that read fails). inBufferNeed defaults to out.size().
+  static void followerBytes(const PacketWindow& window, DeviceHandle& device, std::uint64_t at,
+                            std::span<std::uint8_t> out, std::uint64_t inBufferNeed = 0);
   std::string brandText() const;
   // Reports a task-file failure once and stops the scan: what was stored so far is kept.
   void reportStoreFailure(const Error& error);

@@ -3,6 +3,7 @@
 #include "parsers/brand_parser.h"
 #include "parsers/multi_brand_parser.h"
 #include "parsers/packed_time.h"
+#include "parsers/timed_frame_chain_parser.h"
 
 namespace norvale {
 namespace {
@@ -14,7 +15,19 @@ constexpr BrandRow row(std::uint8_t first, std::uint8_t last) {
                   &Parser::timeConvention, Parser::kFileExtension};
 }
 
+// One brand of a design shared by several brands: the parser is told which brand it serves, so
+// its packet test is that brand's even when the task's own brand is another (identification).
+template <typename Parser, std::uint8_t Brand>
+constexpr BrandRow brandRow() {
+  return BrandRow{Brand, Brand, Brand - 1,
+                  [](TaskContext& task) -> std::unique_ptr<BrandParser> { return std::make_unique<Parser>(task, Brand); },
+                  &Parser::timeConvention, Parser::kFileExtension};
+}
+
 constexpr BrandRow kRows[] = {
+    brandRow<TimedFrameChainParser, 6>(),
+    brandRow<TimedFrameChainParser, 12>(),
+    brandRow<TimedFrameChainParser, 16>(),
     row<MultiBrandParser>(18, 48),
 };
 

@@ -1,0 +1,245 @@
+#include "parsers/timed_frame_chain_parser.h"
+
+#include <cstring>
+
+#include "parsers/local_time.h"
+#include "storage/byte_reader.h"
+
+namespace norvale {
+
+using namespace timed_frame;
+
+namespace {
+constexpr std::uint8_t kStartCode[4] = {0, 0, 0, 1};
+constexpr std::uint8_t kHbms[4] = {'H', 'B', 'M', 'S'};
+
+constexpr TimedFrameBrand kBrands[] = {
+    {6, TimedFrameFormat::MarkedHeader, 0, false},
+    {12, TimedFrameFormat::MicroTime, 1024, true},
+    {16, TimedFrameFormat::Pes, 1024, false},
+};
+
+// Marked header (brand 6): magic, header length H, twice the payload length, capture time.
+namespace hbms {
+constexpr std::size_t kHeaderLengthAt = 4;
+constexpr std::size_t kDoublePayloadAt = 5;
+constexpr std::size_t kTimeAt = 12;
+constexpr std::size_t kMarkerAt = 24;       // "CH"
+constexpr std::size_t kMarkerDigitsAt = 26; // channel - 1, two ASCII characters
+constexpr std::size_t kMarkerBytes = 28;
+constexpr std::uint32_t kMinHeader = 20;
+}  // namespace hbms
+
+// PES frame (brand 16): start code, stream id, big-endian length, big-endian time at 27.
+namespace pes {
+constexpr std::size_t kStreamIdAt = 3;
+constexpr std::size_t kLengthAt = 4;
+constexpr std::size_t kTimeAt = 27;
+constexpr std::size_t kStartCodeAt = 48;
+constexpr std::size_t kKindByteAt = 52;
+constexpr std::size_t kHeaderBytes = 53;
+constexpr std::uint32_t kMinLength = 53;  // a length of 52 is no frame
+constexpr std::uint64_t kOverhead = 6;
+bool streamId(std::uint8_t id) { return (id & 0xE0) == 0xE0; }
+}  // namespace pes
+
+// Microsecond-time frame (brand 12): 64-bit capture time, payload length, start code at 32.
+namespace micro {
+constexpr std::size_t kTimeAt = 0;
+constexpr std::size_t kPayloadAt = 8;
+constexpr std::size_t kStartCodeAt = 32;
+constexpr std::size_t kKindByteAt = 36;
+constexpr std::size_t kHeaderBytes = 37;
+constexpr std::uint32_t kMinPayload = 9;
+constexpr std::uint64_t kOverhead = 32;
+std::uint32_t epochOf(const std::uint8_t* p) { return static_cast<std::uint32_t>(le64(p) / 1'000'000u); }
+}  // namespace micro
+
+SegmentKind kindAfterStartCode(const std::uint8_t* unit) {
+  return std::memcmp(unit, kStartCode, 4) == 0 && (unit[4] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
+}
+
+// First position >= from where `pattern` begins, searching for its rarest byte with memchr;
+// last + 1 when none up to last.
+std::size_t findPattern(const std::uint8_t* buffer, std::size_t from, std::size_t last, const std::uint8_t* pattern,
+                        std::size_t patternAt, std::size_t length, std::size_t anchor) {
+  const std::uint8_t* at = buffer + from + patternAt + anchor;
+  const std::uint8_t* const stop = buffer + last + patternAt + anchor + 1;
+  while (at < stop) {
+    const auto* hit = static_cast<const std::uint8_t*>(std::memchr(at, pattern[anchor], static_cast<std::size_t>(stop - at)));
+    if (!hit) break;
+    const std::uint8_t* begin = hit - anchor;
+    if (std::memcmp(begin, pattern, length) == 0) return static_cast<std::size_t>(begin - buffer) - patternAt;
+    at = hit + 1;
+  }
+  return last + 1;
+}
+}  // namespace
+
+const TimedFrameBrand* timedFrameBrand(std::uint8_t brand) {
+  for (const auto& b : kBrands)
+    if (b.brand == brand) return &b;
+  return nullptr;
+}
+
+TimedFrameChainParser::TimedFrameChainParser(TaskContext& task, std::uint8_t brand) : BrandParser(task) {
+  const TimedFrameBrand* known = timedFrameBrand(brand);
+  m_brand = known ? *known : kBrands[0];
+}
+
+TimeConvention TimedFrameChainParser::timeConvention(std::uint8_t) { return localEpochConvention(); }
+TimeConvention TimedFrameChainParser::timeConvention() const { return localEpochConvention(); }
+
+bool TimedFrameChainParser::epochGapContinues(std::uint32_t a, std::uint32_t b) {
+  const auto later = localCalendar(a);
+  const auto earlier = localCalendar(b);
+  if (!later || !earlier) return false;
+  const std::int64_t d = twelveDayMonthSeconds(*later, *earlier);
+  return d >= 0 && d <= 59;
+}
+
+std::optional<std::uint32_t> TimedFrameChainParser::markerChannel(const PacketWindow& w) {
+  if (w.available < hbms::kMarkerBytes) return std::nullopt;
+  const std::uint8_t* p = w.data;
+  if (std::memcmp(p, kHbms, 4) != 0 || !plausibleLocalEpoch(le32(p + hbms::kTimeAt))) return std::nullopt;
+  if (p[hbms::kMarkerAt] != 'C' || p[hbms::kMarkerAt + 1] != 'H') return std::nullopt;
+  // The two characters read as C's atoi reads text: blanks, a sign, then digits.
+  const std::uint8_t* c = p + hbms::kMarkerDigitsAt;
+  const std::uint8_t* const end = c + 2;
+  while (c < end && (*c == ' ' || (*c >= '\t' && *c <= '\r'))) ++c;
+  bool negative = false;
+  if (c < end && (*c == '+' || *c == '-')) negative = *c++ == '-';
+  int n = 0;
+  while (c < end && *c >= '0' && *c <= '9') n = n * 10 + (*c++ - '0');
+  if (negative) n = -n;
+  if (n + 1 < 1) return std::nullopt;
+  return static_cast<std::uint32_t>(n + 1);
+}
+
+std::optional<Packet> TimedFrameChainParser::testPacket(const PacketWindow& window, DeviceHandle& device) {
+  switch (m_brand.format) {
+    case TimedFrameFormat::MarkedHeader: return testMarkedHeader(window, device);
+    case TimedFrameFormat::Pes: return testPes(window, device);
+    case TimedFrameFormat::MicroTime: return testMicroTime(window, device);
+  }
+  return std::nullopt;
+}
+
+std::optional<Packet> TimedFrameChainParser::testMarkedHeader(const PacketWindow& w, DeviceHandle& device) const {
+  if (w.available < hbms::kMarkerBytes) return std::nullopt;
+  const std::uint8_t* p = w.data;
+  if (std::memcmp(p, kHbms, 4) != 0) return std::nullopt;
+  const std::uint32_t time = le32(p + hbms::kTimeAt);
+  if (!plausibleLocalEpoch(time)) return std::nullopt;
+  const std::uint32_t header = p[hbms::kHeaderLengthAt];
+  const std::uint32_t payload = le16(p + hbms::kDoublePayloadAt) / 2u;
+  if (header < hbms::kMinHeader || payload <= 4) return std::nullopt;
+  // The coded unit behind the header decides the kind; without the bytes at hand it is none.
+  if (w.available < header + 5u) return std::nullopt;
+  const std::uint64_t length = header + payload;
+  if (!followerHasMagic(w, device, length, kHbms)) return std::nullopt;
+  Packet packet;
+  packet.kind = kindAfterStartCode(p + header);
+  packet.channel = m_markerChannel;
+  packet.time = time;
+  packet.dataOffset = w.deviceOffset;
+  packet.dataLength = length;
+  packet.advance = length;
+  return packet;
+}
+
+std::optional<Packet> TimedFrameChainParser::testPes(const PacketWindow& w, DeviceHandle& device) const {
+  if (w.available < pes::kHeaderBytes) return std::nullopt;
+  const std::uint8_t* p = w.data;
+  if (p[0] != 0 || p[1] != 0 || p[2] != 1 || !pes::streamId(p[pes::kStreamIdAt])) return std::nullopt;
+  const std::uint32_t time = be32(p + pes::kTimeAt);
+  if (!plausibleLocalEpoch(time)) return std::nullopt;
+  if (std::memcmp(p + pes::kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;
+  const std::uint32_t declared = be16(p + pes::kLengthAt);
+  if (declared < pes::kMinLength) return std::nullopt;
+  const std::uint64_t length = declared + pes::kOverhead;
+  std::uint8_t follower[4];
+  followerBytes(w, device, length, follower);
+  if (follower[0] != 0 || follower[1] != 0 || follower[2] != 1 || !pes::streamId(follower[3])) return std::nullopt;
+  Packet packet;
+  packet.kind = (p[pes::kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
+  packet.channel = (p[pes::kStreamIdAt] & 0x0Fu) + 1u;
+  packet.time = time;
+  packet.dataOffset = w.deviceOffset;
+  packet.dataLength = length;
+  packet.advance = length;
+  return packet;
+}
+
+std::optional<Packet> TimedFrameChainParser::testMicroTime(const PacketWindow& w, DeviceHandle& device) const {
+  if (w.available < micro::kHeaderBytes) return std::nullopt;
+  const std::uint8_t* p = w.data;
+  const std::uint32_t time = micro::epochOf(p + micro::kTimeAt);
+  if (!plausibleLocalEpoch(time)) return std::nullopt;
+  const std::uint32_t payload = le32(p + micro::kPayloadAt);
+  if (payload < micro::kMinPayload || payload > kMaxMicroPayload) return std::nullopt;
+  if (std::memcmp(p + micro::kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;
+  const std::uint64_t length = (payload + micro::kOverhead + 7) / 8 * 8;
+  std::uint8_t follower[8];
+  followerBytes(w, device, length, follower);
+  if (!plausibleLocalEpoch(micro::epochOf(follower))) return std::nullopt;
+  Packet packet;
+  packet.kind = (p[micro::kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
+  packet.channel = 1;
+  packet.time = time;
+  packet.dataOffset = w.deviceOffset;
+  packet.dataLength = length;
+  packet.advance = length;
+  return packet;
+}
+
+// Only positions where the format's fixed bytes stand can hold a frame (or, for brand 6, a
+// channel marker, which is a marked header too).
+std::size_t TimedFrameChainParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+  switch (m_brand.format) {
+    case TimedFrameFormat::MarkedHeader: return findPattern(buffer, from, last, kHbms, 0, 4, 0);
+    case TimedFrameFormat::Pes: {
+      static constexpr std::uint8_t kPesStart[3] = {0, 0, 1};
+      return findPattern(buffer, from, last, kPesStart, 0, 3, 2);
+    }
+    case TimedFrameFormat::MicroTime: return findPattern(buffer, from, last, kStartCode, micro::kStartCodeAt, 4, 3);
+  }
+  return from;
+}
+
+void TimedFrameChainParser::beforePacketTest(const PacketWindow& window) {
+  if (m_brand.format != TimedFrameFormat::MarkedHeader || !m_run) return;
+  const auto channel = markerChannel(window);
+  if (!channel || *channel == m_markerChannel) return;
+  // A marker of another channel ends the open run; frames from here on belong to the new one.
+  m_run->reject();
+  m_markerChannel = *channel;
+}
+
+void TimedFrameChainParser::scanFrames() {
+  m_markerChannel = 0;
+  RunRules rules;
+  rules.breakRule = RunBreakRule::ChannelAndGap;
+  rules.keyPacketSetsStart = m_brand.keyFrameSetsStart;
+  rules.minimumLength = m_brand.minimumRunLength;
+  rules.continues = &TimedFrameChainParser::epochGapContinues;
+  m_run.emplace(rules, [this](const SegmentRecord& run) {
+    addRecord(run, storeKey(run.channel, localHourCode(run.startTime)));
+  });
+  linearBlockScan();
+  m_run.reset();
+}
+
+void TimedFrameChainParser::onPacket(const Packet& packet) {
+  if (m_run) m_run->accept(packet);
+}
+
+void TimedFrameChainParser::onRejected() {
+  if (m_run) m_run->reject();
+}
+
+void TimedFrameChainParser::afterLinearScan() {
+  if (m_run) m_run->finish();
+}
+
+}  // namespace norvale

@@ -1,0 +1,141 @@
+#include "support/frame_parser_support.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "task/result_store.h"
+#include "task/task_runner.h"
+
+namespace norvale::test {
+
+std::uint32_t localEpoch(int year, int month, int day, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return static_cast<std::uint32_t>(std::mktime(&tm));
+}
+
+std::uint32_t utcEpoch(int year, int month, int day, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return static_cast<std::uint32_t>(timegm(&tm));
+}
+
+void useShanghaiTime() {
+  ::setenv("TZ", "Asia/Shanghai", 1);
+  ::tzset();
+}
+
+void append(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bytes) {
+  out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+std::vector<std::uint8_t> junkBytes(std::size_t n) {
+  std::vector<std::uint8_t> bytes(n);
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(0xA0 + i % 7);
+  return bytes;
+}
+
+ScanRequest scanOf(std::uint8_t brand, std::uint8_t mode, int stopAfterProgress) {
+  ScanRequest request;
+  request.brand = brand;
+  request.mode = mode;
+  request.stopAfterProgress = stopAfterProgress;
+  return request;
+}
+
+void SparseImage::put(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+  if (offset + bytes.size() > m_size) throw std::logic_error("piece beyond the image");
+  m_pieces[offset] = bytes;
+}
+
+std::vector<std::uint8_t> SparseImage::bytesAt(std::uint64_t offset, std::uint64_t length) const {
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(length), 0);
+  for (const auto& [at, bytes] : m_pieces) {
+    const std::uint64_t from = std::max(at, offset);
+    const std::uint64_t to = std::min(at + bytes.size(), offset + length);
+    for (std::uint64_t p = from; p < to; ++p) out[p - offset] = bytes[p - at];
+  }
+  // Bytes past the image end read as nothing.
+  if (offset + length > m_size) out.resize(offset >= m_size ? 0 : static_cast<std::size_t>(m_size - offset));
+  return out;
+}
+
+void SparseImage::writeTo(const std::string& path) const {
+  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
+  std::filesystem::resize_file(path, m_size);
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  for (const auto& [at, bytes] : m_pieces) {
+    out.seekp(static_cast<std::streamoff>(at));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+ScanOutcome scanSparse(const TempDir& dir, const SparseImage& image, const ScanRequest& request) {
+  const std::string imagePath = dir.file("image.img");
+  image.writeTo(imagePath);
+  const std::string folder = dir.file("task");
+  std::filesystem::create_directories(folder);
+
+  DeviceRecord device = makeImageRecord(imagePath, 0);
+  RecordingObserver observer;
+  TaskContext task;
+  observer.stopTask = &task;
+  observer.stopAfterProgress = request.stopAfterProgress;
+  TaskHead head;
+  head.notify = &observer;
+  head.brand = request.brand;
+  head.parseMode = request.mode;
+  const std::uint64_t start = request.startSector.value_or(0);
+  const std::uint64_t end = request.endSector.value_or((image.size() + 511) / 512);
+  head.startOffset = start * 512;
+  head.length = end > start ? (end - start) * 512 : 0;
+  head.taskFolder = folder;
+  head.device = &device;
+  task.copyHead(head);
+
+  ScanOutcome outcome;
+  auto ran = runNewTask(task);
+  if (!ran) {
+    outcome.ok = false;
+    outcome.error = ran.error().message;
+  }
+  outcome.endSector = task.endSector;
+  if (ran) {
+    for (const auto& [key, entry] : task.fileMap) {
+      outcome.files.push_back(entry);
+      outcome.keys.push_back(key);
+      auto records = task.store->readFileRecords(entry, 0, entry.recordCount());
+      std::vector<std::uint8_t> bytes;
+      if (records) {
+        for (const auto& r : *records) {
+          auto piece = image.bytesAt(r.deviceOffset, r.size);
+          bytes.insert(bytes.end(), piece.begin(), piece.end());
+        }
+        outcome.records.push_back(*records);
+      } else {
+        outcome.records.emplace_back();
+      }
+      outcome.bytes.push_back(std::move(bytes));
+    }
+  }
+  outcome.messages = observer.messages();
+  outcome.statuses = observer.statuses;
+  return outcome;
+}
+
+}  // namespace norvale::test

@@ -1,0 +1,46 @@
+#pragma once
+// Builders for the frame-chain and block-index recorder suites: local epoch times, byte
+// appenders, and large sparse images (recorders that place their indexes a gigabyte into the
+// disk) written as sparse files, so a test holds only the bytes it sets.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/scan_harness.h"
+
+namespace norvale::test {
+
+// Seconds since 1970 of a local calendar time (the zone of the TZ variable).
+std::uint32_t localEpoch(int year, int month, int day, int hour, int minute, int second);
+// Seconds since 1970 of a UTC calendar time.
+std::uint32_t utcEpoch(int year, int month, int day, int hour, int minute, int second);
+// Sets TZ for the suites whose expectations are local times (ctest sets the same zone).
+void useShanghaiTime();
+
+void append(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bytes);
+// Bytes that hold none of the recorders' magics or start codes.
+std::vector<std::uint8_t> junkBytes(std::size_t n);
+
+// A device image of a given size holding a few pieces of bytes; everything else reads as zero.
+class SparseImage {
+ public:
+  explicit SparseImage(std::uint64_t size) : m_size(size) {}
+  std::uint64_t size() const { return m_size; }
+  void put(std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+  std::vector<std::uint8_t> bytesAt(std::uint64_t offset, std::uint64_t length) const;
+  // Writes a sparse file of size() bytes.
+  void writeTo(const std::string& path) const;
+
+ private:
+  std::uint64_t m_size;
+  std::map<std::uint64_t, std::vector<std::uint8_t>> m_pieces;
+};
+
+// A request for a whole-image scan of a brand in a mode.
+ScanRequest scanOf(std::uint8_t brand, std::uint8_t mode, int stopAfterProgress = -1);
+
+// scanImage for a sparse image: each file's bytes are read back from the image's pieces.
+ScanOutcome scanSparse(const TempDir& dir, const SparseImage& image, const ScanRequest& request);
+
+}  // namespace norvale::test
