@@ -4,6 +4,7 @@
 #include "parsers/multi_brand_parser.h"
 #include "parsers/packed_time.h"
 #include "parsers/timed_frame_chain_parser.h"
+#include "parsers/untimed_frame_chain_parser.h"
 
 namespace norvale {
 namespace {
@@ -27,6 +28,9 @@ constexpr BrandRow brandRow() {
 constexpr BrandRow kRows[] = {
     brandRow<TimedFrameChainParser, 6>(),
     brandRow<TimedFrameChainParser, 12>(),
+    brandRow<UntimedFrameChainParser, 13>(),
+    brandRow<UntimedFrameChainParser, 14>(),
+    brandRow<UntimedFrameChainParser, 15>(),
     brandRow<TimedFrameChainParser, 16>(),
     row<MultiBrandParser>(18, 48),
 };

@@ -85,6 +85,27 @@ void SparseImage::writeTo(const std::string& path) const {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+namespace {
+void collectSparse(TaskContext& task, const SparseImage& image, ScanOutcome& outcome) {
+  for (const auto& [key, entry] : task.fileMap) {
+    outcome.files.push_back(entry);
+    outcome.keys.push_back(key);
+    auto records = task.store->readFileRecords(entry, 0, entry.recordCount());
+    std::vector<std::uint8_t> bytes;
+    if (records) {
+      for (const auto& r : *records) {
+        auto piece = image.bytesAt(r.deviceOffset, r.size);
+        bytes.insert(bytes.end(), piece.begin(), piece.end());
+      }
+      outcome.records.push_back(*records);
+    } else {
+      outcome.records.emplace_back();
+    }
+    outcome.bytes.push_back(std::move(bytes));
+  }
+}
+}  // namespace
+
 ScanOutcome scanSparse(const TempDir& dir, const SparseImage& image, const ScanRequest& request) {
   const std::string imagePath = dir.file("image.img");
   image.writeTo(imagePath);
@@ -115,24 +136,40 @@ ScanOutcome scanSparse(const TempDir& dir, const SparseImage& image, const ScanR
     outcome.error = ran.error().message;
   }
   outcome.endSector = task.endSector;
-  if (ran) {
-    for (const auto& [key, entry] : task.fileMap) {
-      outcome.files.push_back(entry);
-      outcome.keys.push_back(key);
-      auto records = task.store->readFileRecords(entry, 0, entry.recordCount());
-      std::vector<std::uint8_t> bytes;
-      if (records) {
-        for (const auto& r : *records) {
-          auto piece = image.bytesAt(r.deviceOffset, r.size);
-          bytes.insert(bytes.end(), piece.begin(), piece.end());
-        }
-        outcome.records.push_back(*records);
-      } else {
-        outcome.records.emplace_back();
-      }
-      outcome.bytes.push_back(std::move(bytes));
-    }
+  if (ran) collectSparse(task, image, outcome);
+  outcome.messages = observer.messages();
+  outcome.statuses = observer.statuses;
+  return outcome;
+}
+
+}  // namespace norvale::test
+
+namespace norvale::test {
+
+ScanOutcome loadSparseTask(const TempDir& dir, const SparseImage& image) {
+  ScanOutcome outcome;
+  DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
+  RecordingObserver observer;
+  TaskContext task;
+  task.notifyTarget = &observer;
+  auto head = readTaskHeader(task, dir.file("task"));
+  if (!head) {
+    outcome.ok = false;
+    outcome.error = head.error().message;
+    return outcome;
   }
+  head->taskFolder = dir.file("task");
+  head->device = &device;
+  head->notify = &observer;
+  task.copyHead(*head);
+  auto loaded = loadTask(task);
+  if (!loaded) {
+    outcome.ok = false;
+    outcome.error = loaded.error().message;
+  } else {
+    collectSparse(task, image, outcome);
+  }
+  outcome.endSector = task.endSector;
   outcome.messages = observer.messages();
   outcome.statuses = observer.statuses;
   return outcome;

@@ -42,5 +42,7 @@ ScanRequest scanOf(std::uint8_t brand, std::uint8_t mode, int stopAfterProgress 
 
 // scanImage for a sparse image: each file's bytes are read back from the image's pieces.
 ScanOutcome scanSparse(const TempDir& dir, const SparseImage& image, const ScanRequest& request);
+// loadTaskFolder for a task scanned with scanSparse (the image is not read into memory).
+ScanOutcome loadSparseTask(const TempDir& dir, const SparseImage& image);
 
 }  // namespace norvale::test

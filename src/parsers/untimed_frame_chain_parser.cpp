@@ -1,0 +1,243 @@
+#include "parsers/untimed_frame_chain_parser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "parsers/local_time.h"
+#include "storage/byte_reader.h"
+
+namespace norvale {
+
+using namespace untimed_frame;
+
+namespace {
+constexpr std::uint8_t kStartCode[4] = {0, 0, 0, 1};
+constexpr std::uint8_t kNvr1[4] = {'N', 'V', 'R', '1'};
+
+constexpr UntimedFrameBrand kBrands[] = {
+    {13, UntimedFrameFormat::NamedHeader, 72, false},
+    {14, UntimedFrameFormat::NamedHeader, 64, false},
+    {15, UntimedFrameFormat::LengthPair, 0, true},
+};
+
+namespace named {
+constexpr std::size_t kPayloadAt = 12;
+}  // namespace named
+
+// Length-pair frame: frame length L at 4, payload length P at 20, L = P + 32, start code at 32.
+namespace pair {
+constexpr std::size_t kFrameLengthAt = 4;
+constexpr std::size_t kPayloadAt = 20;
+constexpr std::size_t kStartCodeAt = 32;
+constexpr std::size_t kKindByteAt = 36;
+constexpr std::size_t kHeaderBytes = 37;
+constexpr std::size_t kFollowerBytes = 24;  // what the follower's length check reads
+constexpr std::uint32_t kOverhead = 32;
+
+// Check 1 of the frame test, also asked of the follower.
+std::optional<std::uint32_t> frameLength(const std::uint8_t* p) {
+  const std::uint32_t payload = le32(p + kPayloadAt);
+  const std::uint32_t length = le32(p + kFrameLengthAt);
+  if (payload < kMinPayload || length > kMaxPayload || payload > kMaxPayload || length != payload + kOverhead)
+    return std::nullopt;
+  return length;
+}
+}  // namespace pair
+
+// Index-block record fields, from the record's start.
+namespace index_record {
+constexpr std::ptrdiff_t kChannelAt = -8;
+constexpr std::size_t kStartTimeAt = 0;
+constexpr std::size_t kEndTimeAt = 8;
+constexpr std::size_t kStartAt = 0x38;
+constexpr std::size_t kEndAt = 0x40;
+constexpr std::uint32_t kMinStart = 0x200000;  // past the index block itself
+constexpr std::uint32_t kEndLimit = 0x40000000;
+}  // namespace index_record
+
+std::optional<CalendarTime> calendarUnlessZero(std::uint32_t t) {
+  return t == 0 ? std::nullopt : localCalendar(t);
+}
+}  // namespace
+
+const UntimedFrameBrand* untimedFrameBrand(std::uint8_t brand) {
+  for (const auto& b : kBrands)
+    if (b.brand == brand) return &b;
+  return nullptr;
+}
+
+UntimedFrameChainParser::UntimedFrameChainParser(TaskContext& task, std::uint8_t brand) : BrandParser(task) {
+  const UntimedFrameBrand* known = untimedFrameBrand(brand);
+  m_brand = known ? *known : kBrands[0];
+}
+
+TimeConvention UntimedFrameChainParser::timeConvention(std::uint8_t) {
+  TimeConvention c = localEpochConvention();
+  c.calendar = &calendarUnlessZero;
+  return c;
+}
+TimeConvention UntimedFrameChainParser::timeConvention() const { return timeConvention(m_task.parseMode); }
+
+std::optional<Packet> UntimedFrameChainParser::testPacket(const PacketWindow& window, DeviceHandle& device) {
+  return m_brand.format == UntimedFrameFormat::NamedHeader ? testNamedHeader(window, device)
+                                                           : testLengthPair(window, device);
+}
+
+std::optional<Packet> UntimedFrameChainParser::testNamedHeader(const PacketWindow& w, DeviceHandle& device) const {
+  const std::uint32_t header = m_brand.headerLength;
+  if (w.available < header + 5u) return std::nullopt;
+  const std::uint8_t* p = w.data;
+  if (std::memcmp(p, kNvr1, 4) != 0) return std::nullopt;
+  const std::uint32_t payload = le32(p + named::kPayloadAt);
+  if (payload < kMinPayload || payload > kMaxPayload) return std::nullopt;
+  const std::uint64_t length = static_cast<std::uint64_t>(payload) + header;
+  if (!followerHasMagic(w, device, length, kNvr1)) return std::nullopt;
+  Packet packet;
+  packet.kind = std::memcmp(p + header, kStartCode, 4) == 0 && (p[header + 4] & 0x40) ? SegmentKind::Key
+                                                                                         : SegmentKind::Other;
+  packet.channel = 1;
+  packet.dataOffset = w.deviceOffset;
+  packet.dataLength = length;
+  packet.advance = length;
+  return packet;
+}
+
+std::optional<Packet> UntimedFrameChainParser::testLengthPair(const PacketWindow& w, DeviceHandle& device) const {
+  if (w.available < pair::kHeaderBytes) return std::nullopt;
+  const std::uint8_t* p = w.data;
+  const auto length = pair::frameLength(p);
+  if (!length) return std::nullopt;
+  if (std::memcmp(p + pair::kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;
+  std::uint8_t follower[pair::kFollowerBytes];
+  followerBytes(w, device, *length, follower);
+  if (!pair::frameLength(follower)) return std::nullopt;
+  Packet packet;
+  packet.kind = (p[pair::kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
+  packet.channel = 1;
+  packet.dataOffset = w.deviceOffset;
+  packet.dataLength = *length;
+  packet.advance = *length;
+  return packet;
+}
+
+std::size_t UntimedFrameChainParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+  // The magic (named header) or the required start code (length pair) must stand in place.
+  const std::size_t at = m_brand.format == UntimedFrameFormat::NamedHeader ? 0 : pair::kStartCodeAt;
+  const std::uint8_t* pattern = m_brand.format == UntimedFrameFormat::NamedHeader ? kNvr1 : kStartCode;
+  const std::size_t anchor = m_brand.format == UntimedFrameFormat::NamedHeader ? 0 : 3;
+  const std::uint8_t* scan = buffer + from + at + anchor;
+  const std::uint8_t* const stop = buffer + last + at + anchor + 1;
+  while (scan < stop) {
+    const auto* hit = static_cast<const std::uint8_t*>(std::memchr(scan, pattern[anchor], static_cast<std::size_t>(stop - scan)));
+    if (!hit) break;
+    if (std::memcmp(hit - anchor, pattern, 4) == 0) return static_cast<std::size_t>(hit - anchor - buffer) - at;
+    scan = hit + 1;
+  }
+  return last + 1;
+}
+
+void UntimedFrameChainParser::appendRun(const SegmentRecord& run) {
+  m_task.store->appendSegment(run);
+  m_task.status.foundBytes += run.size;
+  m_task.status.foundCount += 1;
+  // Written out as soon as the list is full, so memory stays bounded within a block too.
+  if (m_task.store->arrivalCount() > kFlushThreshold)
+    if (auto r = m_task.store->listPass(); !r) reportStoreFailure(r.error());
+}
+
+void UntimedFrameChainParser::scanFrames() {
+  RunRules rules;
+  rules.breakRule = RunBreakRule::ChannelAndGap;
+  rules.continues = [](std::uint32_t, std::uint32_t) { return true; };  // no time to compare
+  m_run.emplace(rules, [this](const SegmentRecord& run) { appendRun(run); });
+  linearBlockScan();
+  m_run.reset();
+  if (auto r = m_task.store->listPass(); !r) reportStoreFailure(r.error());
+}
+
+void UntimedFrameChainParser::scanQuick() {
+  if (m_brand.indexBlocks)
+    readIndexBlocks();
+  else
+    scanFrames();
+}
+
+void UntimedFrameChainParser::onPacket(const Packet& packet) {
+  if (m_run) m_run->accept(packet);
+}
+
+void UntimedFrameChainParser::onRejected() {
+  if (m_run) m_run->reject();
+}
+
+void UntimedFrameChainParser::afterLinearScan() {
+  if (m_run) m_run->finish();
+}
+
+Result<void> UntimedFrameChainParser::rebuild() {
+  // Index-block files were formed record by record while reading.
+  if (quickMode() && m_brand.indexBlocks) return {};
+  return m_task.store->groupingPass(GroupingVariant::WithoutChannel, timeConvention());
+}
+
+std::optional<SegmentRecord> UntimedFrameChainParser::indexRecord(const std::uint8_t* record, std::uint64_t blockOffset) {
+  using namespace index_record;
+  const std::uint32_t startTime = le32(record + kStartTimeAt);
+  const std::uint32_t endTime = le32(record + kEndTimeAt);
+  const std::uint32_t start = le32(record + kStartAt);
+  const std::uint32_t end = le32(record + kEndAt);
+  if (!(startTime < endTime) || !plausibleLocalEpoch(startTime) || !plausibleLocalEpoch(endTime)) return std::nullopt;
+  if (start < kMinStart || end >= kEndLimit || start >= end) return std::nullopt;
+  SegmentRecord r;
+  r.kind = SegmentKind::Key;
+  r.channel = static_cast<std::uint32_t>(record[kChannelAt]) + 1;
+  r.startTime = startTime;
+  r.endTime = endTime;
+  r.firstKeyOffset = 0;
+  r.deviceOffset = blockOffset + start;
+  r.size = end - start;
+  return r;
+}
+
+void UntimedFrameChainParser::readIndexBlocks() {
+  const std::uint64_t start = m_task.startOffset;
+  const std::uint64_t end = m_task.startOffset + m_task.length;
+  m_task.status.code = StatusCode::ScanStart;
+  m_task.status.value = static_cast<std::int64_t>(end / kIndexStride);
+  m_task.notify();
+  DeviceHandle& device = m_task.deviceHandle;
+  const std::uint64_t deviceSize = device.size();
+  std::vector<std::uint8_t> buffer(kIndexBytes);
+  for (std::uint64_t j = start + kIndexFirst; j < end && !m_task.stopRequested() && !m_storeFailed; j += kIndexStride) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    if (j + kIndexBytes > end) break;
+    device.readAt(j, buffer);
+    if (!device.ok()) {
+      m_task.postMessage("读取源设备失败,可能存在坏道");
+      continue;
+    }
+    for (std::size_t r = 0; r < kRecordCount; ++r) {
+      auto record = indexRecord(&buffer[kRecordsAt + r * kRecordStride], j);
+      if (!record) continue;
+      // A recording that lies past the end of the device (a truncated image) keeps what exists.
+      if (record->deviceOffset >= deviceSize) continue;
+      record->size = std::min(record->size, deviceSize - record->deviceOffset);
+      m_task.store->appendSegment(*record);
+      m_task.status.foundBytes += record->size;
+      m_task.status.foundCount += 1;
+      if (auto passed = m_task.store->listAndGroupPass(); !passed) {
+        reportStoreFailure(passed.error());
+        break;
+      }
+    }
+    m_task.endSector = j / 512;
+    m_task.status.currentSector = j / 512;
+    m_task.status.code = StatusCode::ScanProgress;
+    m_task.status.value = static_cast<std::int64_t>(j / kIndexStride);
+    m_task.notify();
+  }
+  if (!m_task.stopRequested()) m_task.endSector = end / 512;
+}
+
+}  // namespace norvale
