@@ -57,6 +57,13 @@ ScanRequest scanOf(std::uint8_t brand, std::uint8_t mode, int stopAfterProgress)
   return request;
 }
 
+Result<std::size_t> SparseSource::readAt(std::uint64_t offset, std::span<std::uint8_t> dst) {
+  if (offset >= m_image.size()) return std::size_t{0};
+  const auto bytes = m_image.bytesAt(offset, dst.size());
+  std::copy(bytes.begin(), bytes.end(), dst.begin());
+  return bytes.size();
+}
+
 void SparseImage::put(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
   if (offset + bytes.size() > m_size) throw std::logic_error("piece beyond the image");
   m_pieces[offset] = bytes;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "storage/byte_source.h"
 #include "support/scan_harness.h"
 
 namespace norvale::test {
@@ -35,6 +36,17 @@ class SparseImage {
  private:
   std::uint64_t m_size;
   std::map<std::uint64_t, std::vector<std::uint8_t>> m_pieces;
+};
+
+// A read-only source over a sparse image, for packet tests whose followers lie far away.
+class SparseSource final : public ByteSource {
+ public:
+  explicit SparseSource(SparseImage image) : m_image(std::move(image)) {}
+  Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) override;
+  Result<std::uint64_t> size() override { return m_image.size(); }
+
+ private:
+  SparseImage m_image;
 };
 
 // A request for a whole-image scan of a brand in a mode.

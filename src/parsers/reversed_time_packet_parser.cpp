@@ -1,0 +1,84 @@
+#include "parsers/reversed_time_packet_parser.h"
+
+#include <cstring>
+
+#include "storage/byte_reader.h"
+
+namespace norvale {
+
+using namespace reversed_time;
+
+namespace {
+constexpr std::uint8_t kStartCode[4] = {0, 0, 0, 1};
+
+bool packedContinues(std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); }
+}  // namespace
+
+PackedTime packedFromReversed(std::uint32_t t) {
+  const std::uint32_t year = t & 0x3F;
+  const std::uint32_t month = (t >> 6) & 0xF;
+  const std::uint32_t day = (t >> 10) & 0x1F;
+  const std::uint32_t hour = (t >> 15) & 0x1F;
+  const std::uint32_t minute = (t >> 20) & 0x3F;
+  const std::uint32_t second = (t >> 26) & 0x3F;
+  return PackedTime{(year << 26) | (month << 22) | (day << 17) | (hour << 12) | (minute << 6) | second};
+}
+
+std::optional<Packet> ReversedTimePacketParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+  if (w.available < kHeaderBytes) return std::nullopt;
+  const std::uint8_t* p = w.data;
+  const PackedTime time = packedFromReversed(le32(p + kTimeAt));
+  if (std::memcmp(p + kStartCodeAt, kStartCode, 4) != 0 || !time.plausible()) return std::nullopt;
+  const std::uint32_t payload = le32(p + kPayloadAt);
+  if (payload < kMinPayload || payload > kMaxPayload) return std::nullopt;
+  const std::uint64_t length = static_cast<std::uint64_t>(payload) + kHeaderLength;
+  // The next packet's start code, 16 bytes into it.
+  if (!followerHasMagic(w, device, length + kStartCodeAt, kStartCode)) return std::nullopt;
+  Packet packet;
+  packet.kind = (p[kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
+  packet.channel = static_cast<std::uint8_t>(p[kChannelAt] + 1);
+  packet.time = time.raw;
+  packet.dataOffset = w.deviceOffset;
+  packet.dataLength = length;
+  packet.advance = length;
+  return packet;
+}
+
+// Every packet has its start code 16 bytes in: search for the code's last byte.
+std::size_t ReversedTimePacketParser::nextCandidate(const std::uint8_t* buffer, std::size_t from,
+                                                    std::size_t last) const {
+  const std::uint8_t* at = buffer + from + kStartCodeAt + 3;
+  const std::uint8_t* const stop = buffer + last + kStartCodeAt + 4;
+  while (at < stop) {
+    const auto* one = static_cast<const std::uint8_t*>(std::memchr(at, 1, static_cast<std::size_t>(stop - at)));
+    if (!one) break;
+    if (one[-1] == 0 && one[-2] == 0 && one[-3] == 0) return static_cast<std::size_t>(one - buffer) - (kStartCodeAt + 3);
+    at = one + 1;
+  }
+  return last + 1;
+}
+
+void ReversedTimePacketParser::scanPackets() {
+  RunRules rules;
+  rules.breakRule = RunBreakRule::ChannelAndGap;
+  rules.continues = &packedContinues;
+  m_run.emplace(rules, [this](const SegmentRecord& run) {
+    addRecord(run, storeKey(run.channel, PackedTime{run.startTime}.hourCode()));
+  });
+  linearBlockScan();
+  m_run.reset();
+}
+
+void ReversedTimePacketParser::onPacket(const Packet& packet) {
+  if (m_run) m_run->accept(packet);
+}
+
+void ReversedTimePacketParser::onRejected() {
+  if (m_run) m_run->reject();
+}
+
+void ReversedTimePacketParser::afterLinearScan() {
+  if (m_run) m_run->finish();
+}
+
+}  // namespace norvale
