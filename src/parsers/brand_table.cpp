@@ -3,6 +3,7 @@
 #include "parsers/brand_parser.h"
 #include "parsers/multi_brand_parser.h"
 #include "parsers/packed_time.h"
+#include "parsers/program_stream_parser.h"
 #include "parsers/reversed_time_packet_parser.h"
 #include "parsers/timed_frame_chain_parser.h"
 #include "parsers/untimed_frame_chain_parser.h"
@@ -27,6 +28,7 @@ constexpr BrandRow brandRow() {
 }
 
 constexpr BrandRow kRows[] = {
+    row<ProgramStreamParser>(1, 1),
     brandRow<TimedFrameChainParser, 6>(),
     row<ReversedTimePacketParser>(8, 8),
     brandRow<TimedFrameChainParser, 12>(),

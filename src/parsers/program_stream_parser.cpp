@@ -1,0 +1,198 @@
+#include "parsers/program_stream_parser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "parsers/packed_time.h"
+#include "parsers/utc_time.h"
+#include "storage/byte_reader.h"
+
+namespace norvale {
+
+using namespace program_stream;
+
+namespace {
+constexpr std::uint8_t kPacketStart[3] = {0, 0, 1};
+constexpr std::uint8_t kPackHeader = 0xBA;
+constexpr std::uint8_t kStreamMap = 0xBC;
+constexpr std::uint64_t kPackHeaderLength = 20;
+constexpr std::size_t kLengthAt = 4;
+constexpr std::size_t kMapTimeBytes = 24;  // a stream map's time ends in byte 20
+constexpr std::uint8_t kSignature[8] = {'H', 'I', 'K', 'V', 'I', 'S', 'I', 'O'};
+
+bool packedContinues(std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); }
+
+std::optional<CalendarTime> quickCalendar(std::uint32_t t) { return utcCalendar(t); }
+}  // namespace
+
+std::optional<std::uint32_t> streamMapTime(const std::uint8_t* m) {
+  const int yearOffset = m[16] & 0x3F;
+  const int month = m[17] >> 4;
+  const int hour = (m[18] >> 2) & 0x1F;
+  const int minute = (m[18] & 3) * 16 + (m[19] >> 4);
+  const int second = (m[19] & 0xF) * 4 + (m[20] >> 6);
+  if (yearOffset < 10 || yearOffset > 20 || month > 12 || hour > 24 || minute > 60 || second > 60) return std::nullopt;
+  return (be32(m + 16) << 2) | (be32(m + 20) >> 30);
+}
+
+bool plausibleIndexTime(std::uint32_t t) {
+  const int year = utcCalendar(t).year;
+  return year >= 2010 && year <= 2020;
+}
+
+TimeConvention ProgramStreamParser::timeConvention(std::uint8_t parseMode) {
+  if (parseMode != kParseQuick) return packedTimeConvention();
+  TimeConvention c;
+  c.calendar = &quickCalendar;
+  c.joins = [](std::uint32_t, std::uint32_t) { return false; };
+  return c;
+}
+
+std::optional<Packet> ProgramStreamParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+  if (w.available < kLengthAt + 2) return std::nullopt;
+  const std::uint8_t* p = w.data;
+  if (std::memcmp(p, kPacketStart, 3) != 0) return std::nullopt;
+  Packet packet;
+  packet.channel = 1;
+  packet.kind = SegmentKind::Other;
+  std::uint64_t length = be16(p + kLengthAt) + 6u;
+  if (p[3] == kPackHeader) {
+    length = kPackHeaderLength;
+  } else if (p[3] == kStreamMap) {
+    if (w.available < kMapTimeBytes) return std::nullopt;
+    const auto time = streamMapTime(p);
+    if (!time) return std::nullopt;
+    packet.kind = SegmentKind::Key;
+    packet.time = *time;
+  }
+  std::uint8_t follower[3];
+  followerBytes(w, device, length, follower, 4);
+  if (std::memcmp(follower, kPacketStart, 3) != 0) return std::nullopt;
+  packet.dataOffset = w.deviceOffset;
+  packet.dataLength = length;
+  packet.advance = length;
+  return packet;
+}
+
+std::size_t ProgramStreamParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+  const std::uint8_t* at = buffer + from + 2;
+  const std::uint8_t* const stop = buffer + last + 3;
+  while (at < stop) {
+    const auto* one = static_cast<const std::uint8_t*>(std::memchr(at, 1, static_cast<std::size_t>(stop - at)));
+    if (!one) break;
+    if (one[-1] == 0 && one[-2] == 0) return static_cast<std::size_t>(one - buffer) - 2;
+    at = one + 1;
+  }
+  return last + 1;
+}
+
+void ProgramStreamParser::scanDeep() {
+  RunRules rules;
+  rules.breakRule = RunBreakRule::GapOnly;
+  rules.onlyKeyPacketsSetEnd = true;
+  rules.keyPacketSetsStart = true;
+  rules.addOnlyKeyRuns = true;
+  rules.continues = &packedContinues;
+  m_run.emplace(rules, [this](const SegmentRecord& run) {
+    addRecord(run, storeKey(1, PackedTime{run.startTime}.hourCode()));
+  });
+  linearBlockScan();
+  m_run.reset();
+}
+
+void ProgramStreamParser::onPacket(const Packet& packet) {
+  if (m_run) m_run->accept(packet);
+}
+
+void ProgramStreamParser::onRejected() {
+  if (m_run) m_run->reject();
+}
+
+void ProgramStreamParser::afterLinearScan() {
+  if (m_run) m_run->finish();
+}
+
+bool ProgramStreamParser::collides(std::uint32_t start, std::uint32_t end) const {
+  // A new range that encloses a listed one does not collide with it.
+  return std::any_of(m_taken.begin(), m_taken.end(), [&](const auto& r) {
+    return (r.first <= start && start < r.second) || (r.first < end && end <= r.second);
+  });
+}
+
+void ProgramStreamParser::walkIndex(const std::uint8_t* area, std::uint64_t blockStart) {
+  for (std::size_t k = 0; k < kIndexBytes / kEntryBytes; ++k) {
+    const std::uint8_t* e = area + k * kEntryBytes;
+    const std::uint32_t start = le32(e + kEntryStartAt);
+    const std::uint32_t end = le32(e + kEntryEndAt);
+    if (start >= kIndexAt || end <= start || end > kIndexAt || end - start < kMinRecording) continue;
+    const std::uint32_t startTime = le32(e + kEntryStartTimeAt);
+    const std::uint32_t endTime = le32(e + kEntryEndTimeAt);
+    if (!plausibleIndexTime(startTime) || !plausibleIndexTime(endTime) || collides(start, end)) continue;
+    SegmentRecord r;
+    r.kind = SegmentKind::Key;
+    r.channel = e[kEntryChannelAt];
+    r.startTime = startTime;
+    r.endTime = endTime;
+    r.firstKeyOffset = 0;
+    r.deviceOffset = blockStart + start;
+    r.size = end - start;
+    addRecord(r, storeKey(r.channel, utcHourCode(startTime)));
+    m_taken.emplace_back(start, end);
+  }
+}
+
+void ProgramStreamParser::scanQuick() {
+  DeviceHandle& device = m_task.deviceHandle;
+  std::vector<std::uint8_t> header(kHeaderBytes, 0);
+  device.readAt(0, header);
+  if (!device.ok()) {
+    m_task.postMessage("读取源设备失败,可能存在坏道");
+    return;
+  }
+  const std::uint64_t deviceSize = device.size();
+  std::uint64_t first = kFixedFirstBlock;
+  std::uint64_t blockSize = kFixedBlockSize;
+  std::uint64_t end = deviceSize;
+  const std::uint64_t headerFirst = le64(&header[kFirstBlockAt]);
+  const std::uint64_t headerArea = le64(&header[kDataAreaAt]);
+  const std::uint64_t headerBlock = le64(&header[kBlockSizeAt]);
+  if (std::memcmp(&header[kSignatureAt], kSignature, sizeof kSignature) == 0 && headerFirst <= kMaxFirstBlock &&
+      headerBlock >= kMinBlockSize && headerArea % headerBlock == 0) {
+    first = headerFirst;
+    blockSize = headerBlock;
+    // A hostile area size must not wrap the end round.
+    end = headerArea > std::numeric_limits<std::uint64_t>::max() - first ? deviceSize
+                                                                           : std::min(first + headerArea, deviceSize);
+  }
+  m_task.status.code = StatusCode::ScanStart;
+  m_task.status.value = static_cast<std::int64_t>(end / blockSize);
+  m_task.notify();
+
+  std::vector<std::uint8_t> area(kIndexBytes);
+  std::uint64_t pos = first;
+  while (pos < end && !m_task.stopRequested() && !m_storeFailed) {
+    std::fill(area.begin(), area.end(), 0);
+    if (pos + kIndexAt + kIndexBytes > end) break;
+    device.readAt(pos + kIndexAt, area);
+    if (device.ok()) {
+      walkIndex(area.data(), pos);
+      m_taken.clear();
+      m_task.endSector = pos / 512;
+      m_task.status.code = StatusCode::ScanProgress;
+      m_task.status.value = static_cast<std::int64_t>(pos / blockSize);
+      m_task.notify();
+      flushIfFull();
+    } else {
+      m_task.postMessage("读取源设备失败,可能存在坏道");
+    }
+    // A hostile block size must not wrap the position round to the start.
+    if (blockSize >= end - pos) break;
+    pos += blockSize;
+  }
+  if (!m_task.stopRequested()) m_task.endSector = end / 512;
+  m_taken.clear();
+  if (auto r = m_task.store->flushPending(); !r) reportStoreFailure(r.error());
+}
+
+}  // namespace norvale

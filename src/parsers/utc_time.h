@@ -1,0 +1,16 @@
+#pragma once
+// Seconds since 1970 on the plain Gregorian calendar with no time zone, as the recorders whose
+// indexes keep universal time write them.
+#include <cstdint>
+#include <optional>
+
+#include "task/time_convention.h"
+
+namespace norvale {
+
+// Calendar fields of a time; every 32-bit value has them.
+CalendarTime utcCalendar(std::uint32_t epochSeconds);
+// Hour code ((year*16+month)*32+day)*32+hour of the UTC calendar time.
+std::uint32_t utcHourCode(std::uint32_t epochSeconds);
+
+}  // namespace norvale
