@@ -13,6 +13,8 @@ void RunAccumulator::openFrom(const Packet& packet) {
 }
 
 bool RunAccumulator::breaks(const Packet& packet) const {
+  if (m_rules.breakRule == RunBreakRule::ChannelPackets)
+    return packet.channel != 0 && m_run.channel != 0 && packet.channel != m_run.channel;
   if (m_rules.breakRule == RunBreakRule::ChannelAndGap)
     return packet.channel != m_run.channel || !m_rules.continues(packet.time, m_run.endTime);
   if (m_run.endTime == 0 || packet.time == 0) return false;
@@ -41,6 +43,7 @@ void RunAccumulator::accept(const Packet& packet) {
     m_run.firstKeyOffset = static_cast<std::int64_t>(m_run.size);
     if (m_rules.keyPacketSetsStart) m_run.startTime = packet.time;
   }
+  if (m_rules.breakRule == RunBreakRule::ChannelPackets && m_run.channel == 0) m_run.channel = packet.channel;
   m_run.size += packet.dataLength;
   if (!m_rules.onlyKeyPacketsSetEnd || packet.kind == SegmentKind::Key) m_run.endTime = packet.time;
 }

@@ -11,6 +11,8 @@ namespace norvale {
 enum class RunBreakRule {
   ChannelAndGap,  // another channel, or the gap test fails against the run's end
   GapOnly,        // the run's end is set and the gap test fails (packet time 0 always passes)
+  ChannelPackets, // only a packet naming another channel than the run's; channel 0 names none, and
+                  // a run without a channel takes the first one a continuing packet names
 };
 
 struct RunRules {
@@ -19,7 +21,7 @@ struct RunRules {
   bool keyPacketSetsStart = false;    // a variant takes the start from the first key packet
   bool addOnlyKeyRuns = false;        // add rule: only runs of kind 1
   std::uint64_t minimumLength = 0;    // add rule: data length must be above this
-  // Does packet time a continue a run that ended at b?
+  // Does packet time a continue a run that ended at b? (Not asked by ChannelPackets.)
   bool (*continues)(std::uint32_t a, std::uint32_t b) = nullptr;
 };
 
