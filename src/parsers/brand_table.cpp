@@ -5,6 +5,7 @@
 #include "parsers/packed_time.h"
 #include "parsers/program_stream_parser.h"
 #include "parsers/reversed_time_packet_parser.h"
+#include "parsers/section_index_parser.h"
 #include "parsers/timed_frame_chain_parser.h"
 #include "parsers/unit_index_parser.h"
 #include "parsers/untimed_frame_chain_parser.h"
@@ -31,6 +32,7 @@ constexpr BrandRow brandRow() {
 constexpr BrandRow kRows[] = {
     row<ProgramStreamParser>(1, 1),
     row<UnitIndexParser>(4, 4),
+    row<SectionIndexParser>(5, 5),
     brandRow<TimedFrameChainParser, 6>(),
     row<ReversedTimePacketParser>(8, 8),
     brandRow<TimedFrameChainParser, 12>(),
