@@ -113,7 +113,7 @@ int runScanCommand(int argc, char** argv) {
   worker.wait();
   printer.finishLine();
   if (!outcome) return failure(outcome.error().message);
-  const bool stopped = task.stopRequested();
+  const bool stopped = interrupted();
   std::cerr << (stopped ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
   std::cout << "task: " << *folder << "\n"
             << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n";
@@ -251,7 +251,7 @@ int runExportCommand(int argc, char** argv) {
   std::cout << out.str();
   std::cerr << "exported " << exported->size() << " of " << positions.size() << " files to " << *outFolder
             << (incomplete ? " (" + std::to_string(incomplete) + " incomplete: unreadable source sectors)" : "") << "\n";
-  if (task.stopRequested()) std::cerr << "export stopped: the files listed are complete; the rest was not written\n";
+  if (interrupted()) std::cerr << "export stopped: the files listed are complete; the rest was not written\n";
   return incomplete ? kExitFailure : kExitOk;
 }
 
