@@ -123,3 +123,36 @@ TEST(RunAccumulatorTest, GapOnlyVariantPassesTimeZeroAndAddsOnlyKeyRuns) {
 
 }  // namespace
 }  // namespace norvale
+
+#include <ctime>
+
+#include "parsers/local_time.h"
+#include "support/test_support.h"
+
+namespace norvale {
+namespace {
+
+// The memo of converted hours must give what the library gives, across zone changes too.
+TEST(LocalCalendar, MatchesTheLibraryAcrossDaylightSavingChanges) {
+  for (const char* zone : {"America/New_York", "Australia/Lord_Howe", "Asia/Kolkata", "UTC"}) {
+    test::ZoneGuard guard(zone);
+    // Around the 2016 changes in both hemispheres, every 97 seconds, in and out of order.
+    for (std::uint32_t base : {1457848800u, 1478408400u, 1459605600u, 1475330400u}) {
+      for (std::int64_t d = -20000; d < 20000; d += 97) {
+        const std::uint32_t t = static_cast<std::uint32_t>(base + d * (d % 2 ? 1 : -1));
+        const std::time_t tt = t;
+        std::tm tm{};
+        localtime_r(&tt, &tm);
+        const auto c = localCalendar(t);
+        ASSERT_TRUE(c);
+        ASSERT_EQ(c->hour, tm.tm_hour) << zone << " " << t;
+        ASSERT_EQ(c->minute, tm.tm_min) << zone << " " << t;
+        ASSERT_EQ(c->second, tm.tm_sec) << zone << " " << t;
+        ASSERT_EQ(c->day, tm.tm_mday) << zone << " " << t;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace norvale

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include "parsers/local_time.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -55,6 +57,7 @@ ZoneGuard::ZoneGuard(const char* zone) {
   }
   ::setenv("TZ", zone, 1);
   ::tzset();
+  resetLocalTimeMemo();
 }
 
 ZoneGuard::~ZoneGuard() {
@@ -63,6 +66,7 @@ ZoneGuard::~ZoneGuard() {
   else
     ::unsetenv("TZ");
   ::tzset();
+  resetLocalTimeMemo();
 }
 
 std::vector<std::uint8_t> patternBytes(std::size_t n) {
