@@ -9,6 +9,7 @@
 #include "export/exporter.h"
 #include "parsers/brand_table.h"
 #include "storage/device_handle.h"
+#include "storage/partition_scan.h"
 #include "task/brand_registry.h"
 #include "task/command_worker.h"
 #include "task/result_store.h"
@@ -54,7 +55,7 @@ std::string dayIso(std::uint32_t day) {
 
 int runScanCommand(int argc, char** argv) {
   Options options;
-  if (auto error = options.parse(argc, argv, {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector"},
+  if (auto error = options.parse(argc, argv, {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector", "--partition"},
                                  {"--quiet"}))
     return usageError(*error);
   const auto sourcePath = options.value("--source");
@@ -84,6 +85,20 @@ int runScanCommand(int argc, char** argv) {
     auto v = parseUnsigned(*e);
     if (!v) return usageError("--end-sector takes a sector number");
     endSector = *v;
+  }
+  if (auto k = options.value("--partition")) {
+    if (options.value("--start-sector") || options.value("--end-sector"))
+      return usageError("--partition replaces --start-sector and --end-sector");
+    const auto index = parseUnsigned(*k);
+    if (!index || *index > 1000) return usageError("--partition takes the number of a listed partition, from 0");
+    DeviceHandle handle;
+    handle.open(*source);
+    auto partition = findPartition(handle, *source, static_cast<int>(*index));
+    if (!partition) return failure(partition.error().message);
+    startSector = partition->start / 512;
+    endSector = (partition->start + partition->size + 511) / 512;
+    std::cerr << "partition " << *index << " (" << partition->name << "): sectors " << startSector << " to "
+              << endSector << "\n";
   }
   if (startSector >= endSector) return usageError("请正确填写开始扇区和结束扇区 【开始扇区<结束扇区】");
   if (endSector > sourceSectors)

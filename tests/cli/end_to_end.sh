@@ -60,6 +60,22 @@ head -c $(( $(stat -c %s "$work/sample.img") - 700 )) "$work/sample.img" >"$work
 "$cli" scan --source "$work/odd.img" --brand 18 --mode quick --task "$work/odd" >/dev/null 2>&1
 check "odd-sized image scans" json "assert len(d) == 24, len(d)" < <("$cli" files --task "$work/odd" --json 2>/dev/null)
 
+# A recorder image kept as a file inside a partition: devices lists the partition, and
+# scan --partition scans just its sectors.
+mkdir -p "$work/fsroot"
+cp "$work/sample.img" "$work/fsroot/"
+mkfs.ext4 -q -F -d "$work/fsroot" "$work/fs.img" 16M
+truncate -s 1M "$work/disk.img"
+cat "$work/fs.img" >>"$work/disk.img"
+truncate -s 18M "$work/disk.img"
+printf 'label: dos\nstart=2048, size=32768, type=83\n' | sfdisk -q "$work/disk.img"
+"$cli" devices --image "$work/disk.img" --json >"$work/devices.json" 2>/dev/null
+check "devices lists the image's ext4 partition" json "i=[x for x in d if x['kind'] == 3][0]; p=i['partitions'][0]; assert p['fs_name'] == 'EXT4' and p['start'] == 1048576, p" <"$work/devices.json"
+"$cli" scan --source "$work/disk.img" --partition 0 --brand 18 --mode deep --task "$work/part" >/dev/null 2>"$work/part.err"
+check "scan --partition finds the recordings inside it" json "assert len(d) == 24, len(d)" < <("$cli" files --task "$work/part" --json 2>/dev/null)
+"$cli" scan --source "$work/disk.img" --partition 3 --brand 18 --mode deep --task "$work/part3" 2>/dev/null; code=$?
+check "a partition that is not listed exits 1" test $code -eq 1
+
 # Ctrl-C during a long scan: it stops at a block, keeps what it found, and the task is held
 # against other processes while it runs.
 cp "$work/sample.img" "$work/big.img"
