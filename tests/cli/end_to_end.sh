@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The command line from end to end, as a script or an investigator uses it.
+set -uo pipefail
+cli="$1"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passes=0
+check() {  # check NAME CONDITION...
+  local name="$1"; shift
+  if "$@"; then passes=$((passes + 1)); else echo "FAILED: $name"; failures=$((failures + 1)); fi
+}
+json() { python3 -c "import json,sys; d=json.load(sys.stdin); $1"; }
+
+"$cli" sample --out "$work/sample.img" >/dev/null
+check "sample image written" test -s "$work/sample.img"
+
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/task" >"$work/scan.out" 2>"$work/scan.err"
+check "scan exits 0" test $? -eq 0
+check "scan reports completion" grep -q "解析完成" "$work/scan.err"
+check "scan shows the brand's messages" grep -q "深度解析\*\*\[18\]  中视安防监控录像系统\*\*视频流信息完成" "$work/scan.err"
+
+"$cli" files --task "$work/task" --json >"$work/files.json" 2>/dev/null
+check "files lists 24 entries" json "assert len(d) == 24, len(d)" <"$work/files.json"
+check "files carries the contract keys" json "assert all(set(['index','channel','day','start','end','start_time','end_time','size','records']) <= set(e) for e in d)" <"$work/files.json"
+check "files are in channel then day order" json "k=[(e['channel'], e['day']) for e in d]; assert k == sorted(k) and d[0]['day'] == '2016-05-17' and d[0]['start'] == '2016年05月17日 08时00分00秒', d[0]" <"$work/files.json"
+
+"$cli" export --task "$work/task" --source "$work/sample.img" --out "$work/out" --json >"$work/export.json" 2>/dev/null
+check "export exits 0" test $? -eq 0
+check "export writes 24 files with hashes" json "assert len(d) == 24 and all(len(e['sha256']) == 64 and not e['skipped'] for e in d)" <"$work/export.json"
+first=$(json "print(d[0]['path'])" <"$work/export.json")
+check "hash matches the file" test "$(sha256sum "$first" | cut -d' ' -f1)" = "$(json "print(d[0]['sha256'])" <"$work/export.json")"
+frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$first" 2>/dev/null)
+check "exported file is an H.264 stream ffprobe decodes (200 frames)" test "$frames" = "200"
+
+"$cli" export --task "$work/task" --source "$work/sample.img" --out "$work/out" --json --channel 2 --day 2016-05-18 >"$work/again.json" 2>/dev/null
+check "filtered export skips the existing files" json "assert len(d) == 2 and all(e['skipped'] for e in d) and all('/CH02/2016-05-18/' in e['path'] for e in d)" <"$work/again.json"
+
+# Bad input: clear messages and exit codes, nothing half done.
+"$cli" scan --source "$work/missing.img" --brand 18 --mode deep --task "$work/t2" 2>"$work/err"; code=$?
+check "missing source exits 1" test $code -eq 1
+check "missing source says so" grep -q "访问源设备失败" "$work/err"
+touch "$work/afile"
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/afile/task" 2>"$work/err"; code=$?
+check "task folder that cannot be created exits 1" test $code -eq 1
+"$cli" scan --source "$work/sample.img" --brand 99 --mode deep --task "$work/t3" 2>/dev/null; code=$?
+check "brand out of range is a usage error" test $code -eq 2
+"$cli" scan --source "$work/sample.img" --brand 18 --mode fast --task "$work/t3" 2>/dev/null; code=$?
+check "unknown mode is a usage error" test $code -eq 2
+mkdir -p "$work/foreign"
+head -c 4096 /dev/urandom >"$work/foreign/Attr001.map"
+"$cli" files --task "$work/foreign" 2>"$work/err"; code=$?
+check "foreign task folder exits 1" test $code -eq 1
+check "foreign task folder names the problem" grep -q "访问任务路径失败" "$work/err"
+"$cli" files --task "$work/nothing-here" 2>/dev/null; code=$?
+check "missing task folder exits 1" test $code -eq 1
+
+# An image whose size is not a multiple of 512: the trailing bytes are scanned too.
+head -c $(( $(stat -c %s "$work/sample.img") - 700 )) "$work/sample.img" >"$work/odd.img"
+"$cli" scan --source "$work/odd.img" --brand 18 --mode quick --task "$work/odd" >/dev/null 2>&1
+check "odd-sized image scans" json "assert len(d) == 24, len(d)" < <("$cli" files --task "$work/odd" --json 2>/dev/null)
+
+# A recorder image kept as a file inside a partition: devices lists the partition, and
+# scan --partition scans just its sectors.
+mkdir -p "$work/fsroot"
+cp "$work/sample.img" "$work/fsroot/"
+mkfs.ext4 -q -F -d "$work/fsroot" "$work/fs.img" 16M
+truncate -s 1M "$work/disk.img"
+cat "$work/fs.img" >>"$work/disk.img"
+truncate -s 18M "$work/disk.img"
+printf 'label: dos\nstart=2048, size=32768, type=83\n' | sfdisk -q "$work/disk.img"
+"$cli" devices --image "$work/disk.img" --json >"$work/devices.json" 2>/dev/null
+check "devices lists the image's ext4 partition" json "i=[x for x in d if x['kind'] == 3][0]; p=i['partitions'][0]; assert p['fs_name'] == 'EXT4' and p['start'] == 1048576, p" <"$work/devices.json"
+"$cli" scan --source "$work/disk.img" --partition 0 --brand 18 --mode deep --task "$work/part" >/dev/null 2>"$work/part.err"
+check "scan --partition finds the recordings inside it" json "assert len(d) == 24, len(d)" < <("$cli" files --task "$work/part" --json 2>/dev/null)
+"$cli" scan --source "$work/disk.img" --partition 3 --brand 18 --mode deep --task "$work/part3" 2>/dev/null; code=$?
+check "a partition that is not listed exits 1" test $code -eq 1
+
+# Ctrl-C during a long scan: it stops at a block, keeps what it found, and the task is held
+# against other processes while it runs.
+cp "$work/sample.img" "$work/big.img"
+truncate -s 24G "$work/big.img"
+"$cli" scan --source "$work/big.img" --brand 18 --mode deep --task "$work/big" >"$work/big.out" 2>"$work/big.err" &
+scan_pid=$!
+sleep 1
+"$cli" files --task "$work/big" 2>"$work/held.err"; code=$?
+check "a task in use is refused to a second process" test $code -eq 1
+check "the refusal says why" grep -q "another process" "$work/held.err"
+kill -INT "$scan_pid"
+wait "$scan_pid"; code=$?
+check "stopped scan exits 0" test $code -eq 0
+check "stopped scan says it stopped" grep -q "stopped" "$work/big.err"
+check "stopped scan kept what it found" json "assert len(d) == 24, len(d)" < <("$cli" files --task "$work/big" --json 2>/dev/null)
+
+echo "$passes passed, $failures failed"
+test "$failures" -eq 0
