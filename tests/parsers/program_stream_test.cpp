@@ -64,7 +64,7 @@ std::uint32_t packed(int y, int mo, int d, int h, int mi, int s) { return Packed
 
 class ProgramStreamTest : public ::testing::Test {
  protected:
-  void SetUp() override { useShanghaiTime(); }
+  ZoneGuard m_zone{"Asia/Shanghai"};  // the expectations are Shanghai times
   std::optional<Packet> test(const std::vector<std::uint8_t>& bytes) {
     DeviceHandle device;
     device.open(std::make_unique<MemorySource>(bytes));

@@ -62,7 +62,7 @@ std::vector<std::uint8_t> markerWithPacket(std::uint32_t time, std::uint16_t d, 
 
 class SectionIndexTest : public ::testing::Test {
  protected:
-  void SetUp() override { useShanghaiTime(); }
+  ZoneGuard m_zone{"Asia/Shanghai"};  // the expectations are Shanghai times
   TaskContext m_task;
   std::uint32_t t = localEpoch(2018, 7, 8, 9, 10, 11);
 };

@@ -48,7 +48,7 @@ std::vector<std::uint8_t> microFrame(std::uint32_t time, std::uint32_t p, bool k
 
 class TimedFrameChainTest : public ::testing::Test {
  protected:
-  void SetUp() override { useShanghaiTime(); }
+  ZoneGuard m_zone{"Asia/Shanghai"};  // the expectations are Shanghai times
 
   std::optional<Packet> test(std::uint8_t brand, const std::vector<std::uint8_t>& bytes, std::size_t at = 0) {
     TimedFrameChainParser parser(m_task, brand);

@@ -61,7 +61,7 @@ std::vector<std::uint8_t> jvsPacket(std::uint32_t p, std::uint8_t type = 1, bool
 
 class UnitIndexTest : public ::testing::Test {
  protected:
-  void SetUp() override { useShanghaiTime(); }
+  ZoneGuard m_zone{"Asia/Shanghai"};  // the expectations are Shanghai times
   TaskContext m_task;
   std::uint32_t t = utcEpoch(2016, 5, 17, 20, 0, 0);  // the 18th in Shanghai
 };

@@ -32,7 +32,7 @@ std::vector<std::uint8_t> pairFrame(std::uint32_t p, bool key) {
 
 class UntimedFrameChainTest : public ::testing::Test {
  protected:
-  void SetUp() override { useShanghaiTime(); }
+  ZoneGuard m_zone{"Asia/Shanghai"};  // the expectations are Shanghai times
   std::optional<Packet> test(std::uint8_t brand, const std::vector<std::uint8_t>& bytes) {
     UntimedFrameChainParser parser(m_task, brand);
     DeviceHandle device;

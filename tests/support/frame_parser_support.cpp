@@ -34,11 +34,6 @@ std::uint32_t utcEpoch(int year, int month, int day, int hour, int minute, int s
   return static_cast<std::uint32_t>(timegm(&tm));
 }
 
-void useShanghaiTime() {
-  ::setenv("TZ", "Asia/Shanghai", 1);
-  ::tzset();
-}
-
 void append(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bytes) {
   out.insert(out.end(), bytes.begin(), bytes.end());
 }

@@ -16,8 +16,6 @@ namespace norvale::test {
 std::uint32_t localEpoch(int year, int month, int day, int hour, int minute, int second);
 // Seconds since 1970 of a UTC calendar time.
 std::uint32_t utcEpoch(int year, int month, int day, int hour, int minute, int second);
-// Sets TZ for the suites whose expectations are local times (ctest sets the same zone).
-void useShanghaiTime();
 
 void append(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bytes);
 // Bytes that hold none of the recorders' magics or start codes.
