@@ -24,7 +24,8 @@ std::vector<std::uint8_t> packet(std::uint8_t c, std::uint32_t time, std::uint32
   p[2] = c;
   putLe32(&p[4], s);
   putLe32(&p[12], time);
-  p[16] = 0, p[17] = 0, p[18] = 0, p[19] = 1, p[20] = unit;
+  p[16] = 0, p[17] = 0, p[18] = 0, p[19] = 1;
+  if (s > 4) p[20] = unit;
   return p;
 }
 

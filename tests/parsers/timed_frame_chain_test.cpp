@@ -22,7 +22,7 @@ std::vector<std::uint8_t> markedFrame(std::uint32_t time, std::uint32_t p, bool 
   putLe16(&f[5], static_cast<std::uint16_t>(p * 2));
   putLe32(&f[12], time);
   if (marker) f[24] = 'C', f[25] = 'H', f[26] = static_cast<std::uint8_t>(marker[0]), f[27] = static_cast<std::uint8_t>(marker[1]);
-  f[28] = 0, f[29] = 0, f[30] = 0, f[31] = 1, f[32] = key ? kKeyUnit : kOtherUnit;
+  if (p >= 5) f[28] = 0, f[29] = 0, f[30] = 0, f[31] = 1, f[32] = key ? kKeyUnit : kOtherUnit;
   return f;
 }
 

@@ -26,7 +26,8 @@ std::vector<std::uint8_t> pairFrame(std::uint32_t p, bool key) {
   std::vector<std::uint8_t> f(p + 32, 0x22);
   putLe32(&f[4], p + 32);
   putLe32(&f[20], p);
-  f[32] = 0, f[33] = 0, f[34] = 0, f[35] = 1, f[36] = key ? 0x41 : 0x21;
+  f[32] = 0, f[33] = 0, f[34] = 0, f[35] = 1;
+  if (p >= 5) f[36] = key ? 0x41 : 0x21;
   return f;
 }
 
