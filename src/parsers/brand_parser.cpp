@@ -122,6 +122,7 @@ void BrandParser::linearBlockScan() {
       if (!device.ok()) {
         m_task.postMessage("读取源设备失败,可能存在坏道");
         pos += n;
+        onUnreadableBlock();
       } else {
         std::size_t i = 0;
         while (i <= kWindowLastStart) {

@@ -73,6 +73,8 @@ class BrandParser {
   virtual void beforePacketTest(const PacketWindow& window) { (void)window; }
   // After each scanned block, with the position the next block starts at.
   virtual void afterBlock(std::uint64_t next) { (void)next; }
+  // After a block that could not be read (and was skipped whole).
+  virtual void onUnreadableBlock() {}
   // First position >= from (up to last) where the packet test could accept; last + 1 when there
   // is none. Brands with a fixed magic override it with a fast search; the result must be the
   // same as testing every position.

@@ -58,6 +58,8 @@ class ProgramStreamParser final : public BrandParser {
   void clearLists() override { m_taken.clear(); }
   void onPacket(const Packet& packet) override;
   void onRejected() override;
+  // A record covers contiguous bytes: frames after a skipped block begin a record of their own.
+  void onUnreadableBlock() override { onRejected(); }
   void afterLinearScan() override;
   void afterBlock(std::uint64_t next) override { m_task.endSector = next / 512; }
   std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;

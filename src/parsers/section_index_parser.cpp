@@ -102,6 +102,7 @@ void SectionIndexParser::scanSection(std::uint64_t start, std::uint64_t end, std
     if (!device.ok()) {
       m_task.postMessage("读取源设备失败,可能存在坏道");
       pos += n;
+      closeRun();  // a record covers contiguous bytes only
     } else {
       std::size_t t = 0;
       while (t <= kWindowLastStart) {

@@ -49,6 +49,8 @@ class TimedFrameChainParser final : public BrandParser {
   void scanDeep() override { scanFrames(); }
   void onPacket(const Packet& packet) override;
   void onRejected() override;
+  // A record covers contiguous bytes: frames after a skipped block begin a record of their own.
+  void onUnreadableBlock() override { onRejected(); }
   void afterLinearScan() override;
   void beforePacketTest(const PacketWindow& window) override;
   std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;

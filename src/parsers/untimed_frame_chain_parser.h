@@ -53,6 +53,8 @@ class UntimedFrameChainParser final : public BrandParser {
   Result<void> rebuild() override;
   void onPacket(const Packet& packet) override;
   void onRejected() override;
+  // A record covers contiguous bytes: frames after a skipped block begin a record of their own.
+  void onUnreadableBlock() override { onRejected(); }
   void afterLinearScan() override;
   std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
 

@@ -273,5 +273,34 @@ TEST_F(ProgramStreamTest, GarbageYieldsNothingInDeepMode) {
   EXPECT_TRUE(out2.files.empty());
 }
 
+TEST_F(ProgramStreamTest, UnreadableHeaderOrIndexArea) {
+  TempDir dir;
+  const std::uint64_t block = 0x10000000;
+  SparseImage image(0x50000000);
+  image.put(0, masterHeader(0, 8 * block, block));
+  const std::uint32_t t = utcEpoch(2016, 5, 17, 20, 0, 0);
+  std::vector<std::uint8_t> area(0x100000, 0);
+  putEntry(area, 0, 2, t, t + 600, 0x100000, 0x180000);
+  image.put(kIndexAt, area);
+  image.put(block + kIndexAt, area);
+  {
+    // The first block's index area has a bad sector: the walk goes on with the next block.
+    auto out = scanWithBadSectors(dir, image, {(kIndexAt + 0x80000) / 512}, scanOf(1, kParseQuick));
+    ASSERT_TRUE(out.ok);
+    ASSERT_EQ(out.files.size(), 1u);
+    EXPECT_EQ(out.records[0][0].deviceOffset, block + 0x100000);
+    EXPECT_EQ(out.messages[1], "读取源设备失败,可能存在坏道");
+    EXPECT_EQ(out.endSector, image.size() / 512);
+  }
+  {
+    // The master header cannot be read: no walk, no end sector.
+    auto out = scanWithBadSectors(dir, image, {1}, scanOf(1, kParseQuick));
+    ASSERT_TRUE(out.ok);
+    EXPECT_TRUE(out.files.empty());
+    EXPECT_EQ(out.messages[1], "读取源设备失败,可能存在坏道");
+    EXPECT_EQ(out.endSector, 0u);
+  }
+}
+
 }  // namespace
 }  // namespace norvale::test

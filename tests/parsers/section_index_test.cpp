@@ -233,5 +233,22 @@ TEST_F(SectionIndexTest, GarbageYieldsNothing) {
   }
 }
 
+TEST_F(SectionIndexTest, AnUnreadableIndexAreaIsReportedAndSkipped) {
+  TempDir dir;
+  SparseImage image(kFirst + kSection + 0x400000);
+  for (std::uint64_t s : {kFirst, kFirst + kSection}) {
+    std::vector<std::uint8_t> index = sectionHeader(1, t, t);
+    index.resize(4096, 0);
+    append(index, entry(t, 1, 512));
+    image.put(s, index);
+    image.put(s + 513 * 4096 - 512, lastSector(100));
+  }
+  auto out = scanWithBadSectors(dir, image, {(kFirst + 0x1000) / 512}, scanOf(5, kParseQuick));
+  ASSERT_TRUE(out.ok);
+  ASSERT_EQ(out.files.size(), 1u);
+  EXPECT_EQ(out.records[0][0].deviceOffset, kFirst + kSection + 512 * 4096 + 8);
+  EXPECT_EQ(out.messages[1], "读取源设备失败,可能存在坏道");
+}
+
 }  // namespace
 }  // namespace norvale::test

@@ -344,5 +344,26 @@ TEST_F(TimedFrameChainTest, ReloadedTaskListsTheSameFiles) {
   EXPECT_EQ(out.files[0].size, 4u * 706u);
 }
 
+TEST_F(TimedFrameChainTest, AnUnreadableBlockEndsTheOpenRun) {
+  TempDir dir;
+  // 512-byte frames from byte 0; the block after the first cannot be read, and the block after
+  // it starts exactly on a frame.
+  std::vector<std::uint8_t> frames;
+  for (std::uint32_t k = 0; k < 6144; ++k) append(frames, microFrame(t0 + k / 400, 480, k % 1024 == 0));
+  SparseImage image(frames.size());
+  image.put(0, frames);
+  auto out = scanWithBadSectors(dir, image, {0x180000 / 512}, scanOf(12, kParseDeep));
+  ASSERT_TRUE(out.ok);
+  EXPECT_NE(std::find(out.messages.begin(), out.messages.end(), "读取源设备失败,可能存在坏道"), out.messages.end());
+  std::vector<SegmentRecord> records;
+  for (const auto& file : out.records) records.insert(records.end(), file.begin(), file.end());
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].deviceOffset, 0u);
+  EXPECT_EQ(records[0].size, 0x100000u);
+  EXPECT_EQ(records[1].deviceOffset, 0x200200u);
+  EXPECT_EQ(records[1].size, frames.size() - 0x200200 - 512);  // the last frame has no follower
+  EXPECT_EQ(records[1].firstKeyOffset, 0x280000 - 0x200200);  // key frames every 0x80000 bytes
+}
+
 }  // namespace
 }  // namespace norvale::test

@@ -255,5 +255,19 @@ TEST_F(UnitIndexTest, GarbageYieldsNothing) {
   EXPECT_TRUE(quick.files.empty());
 }
 
+TEST_F(UnitIndexTest, AnUnreadableUnitIsReportedAndSkipped) {
+  TempDir dir;
+  SparseImage image(2 * kUnit + 0x100000);
+  for (std::uint64_t unit : {std::uint64_t{0}, kUnit}) {
+    image.put(unit, unitHeader());
+    image.put(unit + 0x20000, indexHeader(0, t, 1000, {{0, 0, 0x300000, 0x400}}));
+  }
+  auto out = scanWithBadSectors(dir, image, {kUnit / 512 + 3}, scanOf(4, kParseQuick));
+  ASSERT_TRUE(out.ok);
+  EXPECT_EQ(out.files.size(), 1u);
+  EXPECT_EQ(out.messages[1], "读取源设备失败,可能存在坏道");
+  EXPECT_EQ(out.endSector, image.size() / 512);
+}
+
 }  // namespace
 }  // namespace norvale::test

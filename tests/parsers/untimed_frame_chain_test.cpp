@@ -252,5 +252,20 @@ TEST_F(UntimedFrameChainTest, IndexBlocksOnShortOrTruncatedImages) {
   }
 }
 
+TEST_F(UntimedFrameChainTest, AnUnreadableIndexBlockLosesOnlyItsGigabyte) {
+  TempDir dir;
+  const std::uint32_t t = localEpoch(2019, 3, 4, 5, 6, 7);
+  SparseImage image(0x81200000 + 0x300000);
+  std::vector<std::uint8_t> block(0x200000, 0);
+  indexRecordAt(block, 0, 0, t, t + 60, 0x200000, 0x200400);
+  image.put(0x41200000, block);
+  image.put(0x81200000, block);
+  auto out = scanWithBadSectors(dir, image, {(0x41200000 + 0x1000) / 512}, scanOf(15, kParseQuick));
+  ASSERT_TRUE(out.ok);
+  ASSERT_EQ(out.files.size(), 1u);
+  EXPECT_EQ(out.records[0][0].deviceOffset, 0x81200000u + 0x200000);
+  EXPECT_EQ(out.messages[1], "读取源设备失败,可能存在坏道");
+}
+
 }  // namespace
 }  // namespace norvale::test

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "parsers/brand_parser.h"
 #include "task/result_store.h"
 #include "task/task_runner.h"
 
@@ -54,6 +55,8 @@ ScanRequest scanOf(std::uint8_t brand, std::uint8_t mode, int stopAfterProgress)
 
 Result<std::size_t> SparseSource::readAt(std::uint64_t offset, std::span<std::uint8_t> dst) {
   if (offset >= m_image.size()) return std::size_t{0};
+  for (std::uint64_t s = offset / 512; dst.size() > 0 && s <= (offset + dst.size() - 1) / 512; ++s)
+    if (m_bad.count(s)) return fail(ErrorCode::ReadFailed, "bad sector", s * 512);
   const auto bytes = m_image.bytesAt(offset, dst.size());
   std::copy(bytes.begin(), bytes.end(), dst.begin());
   return bytes.size();
@@ -172,6 +175,46 @@ ScanOutcome loadSparseTask(const TempDir& dir, const SparseImage& image) {
     collectSparse(task, image, outcome);
   }
   outcome.endSector = task.endSector;
+  outcome.messages = observer.messages();
+  outcome.statuses = observer.statuses;
+  return outcome;
+}
+
+}  // namespace norvale::test
+
+namespace norvale::test {
+
+ScanOutcome scanWithBadSectors(const TempDir& dir, const SparseImage& image, const std::set<std::uint64_t>& bad,
+                               const ScanRequest& request) {
+  ScanOutcome outcome;
+  RecordingObserver observer;
+  TaskContext task;
+  observer.stopTask = &task;
+  observer.stopAfterProgress = request.stopAfterProgress;
+  TaskHead head;
+  head.notify = &observer;
+  head.brand = request.brand;
+  head.parseMode = request.mode;
+  const std::uint64_t start = request.startSector.value_or(0);
+  const std::uint64_t end = request.endSector.value_or((image.size() + 511) / 512);
+  head.startOffset = start * 512;
+  head.length = end > start ? (end - start) * 512 : 0;
+  head.taskFolder = dir.file("task");
+  std::filesystem::create_directories(head.taskFolder);
+  task.copyHead(head);
+  task.reset();
+  auto source = std::make_unique<SparseSource>(image);
+  for (std::uint64_t sector : bad) source->markBad(sector);
+  task.deviceHandle.open(std::move(source));
+  BrandParser* parser = task.parserForBrand();
+  if (!parser || !task.store->openFiles(TaskFileMode::Create) || !task.store->truncateIntermediates()) {
+    outcome.ok = false;
+    return outcome;
+  }
+  parser->run();
+  if (!task.store->truncateIntermediates() || !parser->load()) outcome.ok = false;
+  outcome.endSector = task.endSector;
+  collectSparse(task, image, outcome);
   outcome.messages = observer.messages();
   outcome.statuses = observer.statuses;
   return outcome;

@@ -4,6 +4,7 @@
 // disk) written as sparse files, so a test holds only the bytes it sets.
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,9 +43,12 @@ class SparseSource final : public ByteSource {
   explicit SparseSource(SparseImage image) : m_image(std::move(image)) {}
   Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) override;
   Result<std::uint64_t> size() override { return m_image.size(); }
+  // Reads that touch this sector fail, as on a disk with a bad sector.
+  void markBad(std::uint64_t sector) { m_bad.insert(sector); }
 
  private:
   SparseImage m_image;
+  std::set<std::uint64_t> m_bad;
 };
 
 // A request for a whole-image scan of a brand in a mode.
@@ -52,6 +56,11 @@ ScanRequest scanOf(std::uint8_t brand, std::uint8_t mode, int stopAfterProgress 
 
 // scanImage for a sparse image: each file's bytes are read back from the image's pieces.
 ScanOutcome scanSparse(const TempDir& dir, const SparseImage& image, const ScanRequest& request);
+// Runs a whole task on an image whose listed sectors cannot be read (the parser, the cut of the
+// intermediate files and the load, as the runner does).
+ScanOutcome scanWithBadSectors(const TempDir& dir, const SparseImage& image, const std::set<std::uint64_t>& bad,
+                               const ScanRequest& request);
+
 // loadTaskFolder for a task scanned with scanSparse (the image is not read into memory).
 ScanOutcome loadSparseTask(const TempDir& dir, const SparseImage& image);
 
