@@ -19,7 +19,8 @@ constexpr std::uint8_t kStreamMap = 0xBC;
 constexpr std::uint64_t kPackHeaderLength = 20;
 constexpr std::size_t kLengthAt = 4;
 constexpr std::size_t kMapTimeBytes = 24;  // a stream map's time ends in byte 20
-constexpr std::uint8_t kSignature[8] = {'H', 'I', 'K', 'V', 'I', 'S', 'I', 'O'};
+// The maker's signature in the master header.
+constexpr std::uint8_t kSignature[8] = {0x48, 0x49, 0x4B, 0x56, 0x49, 0x53, 0x49, 0x4F};
 
 bool packedContinues(std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); }
 

@@ -130,7 +130,8 @@ void UnitIndexParser::readUnitIndex(std::uint64_t unit, std::vector<std::uint8_t
   while (pos < unitEnd && !m_task.stopRequested() && !m_storeFailed) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), unitEnd - pos));
     std::fill(buffer.begin(), buffer.end(), 0);
-    device.readAt(pos, std::span(buffer.data(), n));  // a failed read leaves zeros: no headers
+    device.readAt(pos, std::span(buffer.data(), n));
+    if (!device.ok()) std::fill(buffer.begin(), buffer.end(), 0);  // what failed holds no headers
     std::size_t o = 0;
     while (o < kIndexWalkBytes) o += takeIndexHeader(&buffer[o]) ? kIndexSpan : kHeaderStride;
     // The next read starts where the walk stopped, so no header start between reads is skipped.

@@ -18,8 +18,8 @@ constexpr std::uint64_t kIndexAt = 0x3FF00000;
 // Master header: signature, first block, data area size, block size.
 std::vector<std::uint8_t> masterHeader(std::uint64_t first, std::uint64_t area, std::uint64_t blockSize) {
   std::vector<std::uint8_t> h(1024, 0);
-  const char* sig = "HIKVISIO";
-  std::copy(sig, sig + 8, h.begin() + 0x210);
+  const std::uint8_t signature[8] = {0x48, 0x49, 0x4B, 0x56, 0x49, 0x53, 0x49, 0x4F};
+  std::copy(signature, signature + 8, h.begin() + 0x210);
   putLe64(&h[0x278], first);
   putLe64(&h[0x280], area);
   putLe64(&h[0x288], blockSize);

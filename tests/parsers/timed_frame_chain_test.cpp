@@ -6,6 +6,7 @@
 #include "parsers/timed_frame_chain_parser.h"
 #include "storage/byte_reader.h"
 #include "support/frame_parser_support.h"
+#include "task/brand_registry.h"
 #include "task/task_context.h"
 
 namespace norvale::test {
@@ -219,7 +220,7 @@ TEST_F(TimedFrameChainTest, ChannelMarkersSplitRunsOfBrand6) {
     EXPECT_EQ(out.keys[1], fileMapKey(3, calendarCode(2016, 5, 17)));
     EXPECT_EQ(out.endSector, (image.size() + 511) / 512);
     EXPECT_EQ(out.messages.front(), std::string(mode == kParseQuick ? "正在快速解析**" : "正在深度解析**") +
-                                        "[6]  汉邦监控录像系统**视频流信息...");
+                                        brandName(6) + "**视频流信息...");
   }
 }
 
@@ -325,7 +326,7 @@ TEST_F(TimedFrameChainTest, GarbageAndTruncatedImagesYieldNothing) {
   auto out = scanImage(dir, truncated, scanOf(16, kParseDeep));
   ASSERT_TRUE(out.ok) << out.error;
   EXPECT_TRUE(out.files.empty());
-  EXPECT_EQ(out.messages.back(), "深度解析**[16]  三星监控录像系统**视频流信息完成");
+  EXPECT_EQ(out.messages.back(), "深度解析**" + brandName(16) + "**视频流信息完成");
 }
 
 TEST_F(TimedFrameChainTest, ReloadedTaskListsTheSameFiles) {

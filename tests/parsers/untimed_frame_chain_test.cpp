@@ -6,6 +6,7 @@
 #include "parsers/untimed_frame_chain_parser.h"
 #include "storage/byte_reader.h"
 #include "support/frame_parser_support.h"
+#include "task/brand_registry.h"
 #include "task/task_context.h"
 #include "task/time_convention.h"
 
@@ -219,7 +220,7 @@ TEST_F(UntimedFrameChainTest, IndexBlocksGiveOneFilePerUsableRecord) {
             "2019年03月04日 05时06分07秒");
   // No rebuild: the reassembly text is followed directly by the completion text.
   ASSERT_GE(out.messages.size(), 3u);
-  EXPECT_EQ(out.messages[out.messages.size() - 2], "正在构建重组**[15]  天地伟业录像系统**视频流信息...");
+  EXPECT_EQ(out.messages[out.messages.size() - 2], "正在构建重组**" + brandName(15) + "**视频流信息...");
   EXPECT_EQ(out.endSector, image.size() / 512);
 
   auto again = loadSparseTask(dir, image);
