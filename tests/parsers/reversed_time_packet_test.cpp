@@ -153,17 +153,14 @@ TEST_F(ReversedTimePacketTest, RunsJoinPacketsOfOneChannelWithFollowingTimes) {
   EXPECT_EQ(again.keys.size(), 3u);
 }
 
-TEST_F(ReversedTimePacketTest, GarbageAndHostileSizesYieldNothing) {
+TEST_F(ReversedTimePacketTest, HostileSizeYieldsNothing) {
   TempDir dir;
-  auto out = scanImage(dir, patternBytes(2 << 20), scanOf(8, kParseDeep));
-  ASSERT_TRUE(out.ok) << out.error;
-  EXPECT_TRUE(out.files.empty());
   // A header whose payload size runs past the image end, followed by one that fits.
   auto image = packet(0, t, 0x63FFFFF);
   image.resize(4000);
-  auto out2 = scanImage(dir, image, scanOf(8, kParseDeep));
-  ASSERT_TRUE(out2.ok);
-  EXPECT_TRUE(out2.files.empty());
+  auto out = scanImage(dir, image, scanOf(8, kParseDeep));
+  ASSERT_TRUE(out.ok);
+  EXPECT_TRUE(out.files.empty());
 }
 
 }  // namespace

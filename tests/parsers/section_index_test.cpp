@@ -224,15 +224,6 @@ TEST_F(SectionIndexTest, DeepModeRunsFollowSectionMarkers) {
   EXPECT_EQ(out.endSector, image.size() / 512);
 }
 
-TEST_F(SectionIndexTest, GarbageYieldsNothing) {
-  TempDir dir;
-  for (std::uint8_t mode : {kParseQuick, kParseDeep}) {
-    auto out = scanImage(dir, patternBytes(3 << 20), scanOf(5, mode));
-    ASSERT_TRUE(out.ok) << out.error;
-    EXPECT_TRUE(out.files.empty());
-  }
-}
-
 TEST_F(SectionIndexTest, AnUnreadableIndexAreaIsReportedAndSkipped) {
   TempDir dir;
   SparseImage image(kFirst + kSection + 0x400000);

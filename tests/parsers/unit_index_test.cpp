@@ -245,16 +245,6 @@ TEST_F(UnitIndexTest, DeepRunsFollowChannelPacketsAndHaveNoDate) {
   }
 }
 
-TEST_F(UnitIndexTest, GarbageYieldsNothing) {
-  TempDir dir;
-  auto out = scanImage(dir, patternBytes(2 << 20), scanOf(4, kParseDeep));
-  ASSERT_TRUE(out.ok) << out.error;
-  EXPECT_TRUE(out.files.empty());
-  auto quick = scanImage(dir, patternBytes(2 << 20), scanOf(4, kParseQuick));
-  ASSERT_TRUE(quick.ok) << quick.error;
-  EXPECT_TRUE(quick.files.empty());
-}
-
 TEST_F(UnitIndexTest, AnUnreadableUnitIsReportedAndSkipped) {
   TempDir dir;
   SparseImage image(2 * kUnit + 0x100000);
