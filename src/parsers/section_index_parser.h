@@ -4,9 +4,9 @@
 // reads the index areas; deep mode carves the packets of every section after its time markers.
 // Each section becomes one file in both modes. Times are local epoch seconds.
 #include <optional>
+#include <vector>
 
 #include "parsers/brand_parser.h"
-#include "parsers/run_accumulator.h"
 
 namespace norvale {
 

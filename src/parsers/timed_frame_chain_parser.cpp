@@ -59,8 +59,8 @@ SegmentKind kindAfterStartCode(const std::uint8_t* unit) {
   return std::memcmp(unit, kStartCode, 4) == 0 && (unit[4] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
 }
 
-// First position >= from where `pattern` begins, searching for its rarest byte with memchr;
-// last + 1 when none up to last.
+// First position >= from whose bytes `patternAt` on hold `pattern`, found by memchr for the
+// pattern's byte at `anchor` (its rarest); last + 1 when there is none up to last.
 std::size_t findPattern(const std::uint8_t* buffer, std::size_t from, std::size_t last, const std::uint8_t* pattern,
                         std::size_t patternAt, std::size_t length, std::size_t anchor) {
   const std::uint8_t* at = buffer + from + patternAt + anchor;

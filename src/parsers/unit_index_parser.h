@@ -4,6 +4,7 @@
 // makes one file per index header. Deep mode carves the chain of "JVS " packets, which carry no
 // time. Times are seconds on the plain calendar with no time zone.
 #include <optional>
+#include <vector>
 
 #include "parsers/brand_parser.h"
 #include "parsers/run_accumulator.h"
