@@ -162,6 +162,7 @@ TEST_F(ProgramStreamTest, DeepRunsStartAtTheirFirstStreamMap) {
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_EQ(again.keys, out.keys);
   EXPECT_EQ(again.files, out.files);
+  expectShiftedOffsets(dir, image, scanOf(1, kParseDeep), 65);
 }
 
 TEST_F(ProgramStreamTest, QuickModeReadsTheIndexAreaOfEveryBlock) {

@@ -151,6 +151,7 @@ TEST_F(ReversedTimePacketTest, RunsJoinPacketsOfOneChannelWithFollowingTimes) {
   auto again = loadTaskFolder(dir.file("task"), dir.file("image.img"));
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_EQ(again.keys.size(), 3u);
+  expectShiftedOffsets(dir, image, scanOf(8, kParseDeep), 65);
 }
 
 TEST_F(ReversedTimePacketTest, HostileSizeYieldsNothing) {

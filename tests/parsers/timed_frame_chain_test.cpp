@@ -222,6 +222,7 @@ TEST_F(TimedFrameChainTest, ChannelMarkersSplitRunsOfBrand6) {
     EXPECT_EQ(out.messages.front(), std::string(mode == kParseQuick ? "正在快速解析**" : "正在深度解析**") +
                                         brandName(6) + "**视频流信息...");
   }
+  expectShiftedOffsets(dir, image, scanOf(6, kParseDeep), 65);
 }
 
 TEST_F(TimedFrameChainTest, PesRunsBreakOnChannelAndDropShortRuns) {
@@ -250,6 +251,7 @@ TEST_F(TimedFrameChainTest, PesRunsBreakOnChannelAndDropShortRuns) {
   std::vector<std::uint8_t> expected = ch4;
   append(expected, kept);
   EXPECT_EQ(out.bytes[0], expected);
+  expectShiftedOffsets(dir, image, scanOf(16, kParseDeep), 65);
 }
 
 TEST_F(TimedFrameChainTest, MicroTimeRunsStartAtTheirFirstKeyFrame) {
@@ -278,6 +280,7 @@ TEST_F(TimedFrameChainTest, MicroTimeRunsStartAtTheirFirstKeyFrame) {
   EXPECT_EQ(r.firstKeyOffset, static_cast<std::int64_t>(beforeKey));
   EXPECT_EQ(r.deviceOffset, 40u);
   EXPECT_EQ(out.bytes[0], run);
+  expectShiftedOffsets(dir, image, scanOf(12, kParseDeep), 65);
 }
 
 TEST_F(TimedFrameChainTest, TimeGapsSplitRunsAndRunsCrossBlocks) {

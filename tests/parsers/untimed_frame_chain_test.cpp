@@ -135,6 +135,7 @@ TEST_F(UntimedFrameChainTest, RunsGoToTheArrivalListAndGroupWithoutChannelOrDate
     auto other = scanImage(dir, image, scanOf(brand == 13 ? 14 : 13, kParseDeep));
     ASSERT_TRUE(other.ok);
     EXPECT_TRUE(other.files.empty());
+    expectShiftedOffsets(dir, image, scanOf(brand, kParseDeep), 65);
   }
 }
 
@@ -153,6 +154,7 @@ TEST_F(UntimedFrameChainTest, LengthPairDeepScanKeepsRunsAcrossBlocks) {
   EXPECT_EQ(out.records[0][0].firstKeyOffset, 1032);
   EXPECT_EQ(out.bytes[0], run);
   EXPECT_EQ(out.endSector, (image.size() + 511) / 512);
+  expectShiftedOffsets(dir, image, scanOf(15, kParseDeep), 65);
 }
 
 TEST_F(UntimedFrameChainTest, TruncatedImageYieldsNothing) {

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "parsers/brand_parser.h"
 #include "task/result_store.h"
 #include "task/task_runner.h"
@@ -43,6 +45,27 @@ std::vector<std::uint8_t> junkBytes(std::size_t n) {
   std::vector<std::uint8_t> bytes(n);
   for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(0xA0 + i % 7);
   return bytes;
+}
+
+void expectShiftedOffsets(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request,
+                          std::size_t shift) {
+  const ScanOutcome plain = scanImage(dir, image, request);
+  std::vector<std::uint8_t> moved = junkBytes(shift);
+  append(moved, image);
+  const ScanOutcome shifted = scanImage(dir, moved, request);
+  ASSERT_TRUE(plain.ok && shifted.ok);
+  ASSERT_FALSE(plain.files.empty());
+  ASSERT_EQ(shifted.files.size(), plain.files.size());
+  EXPECT_EQ(shifted.keys, plain.keys);
+  EXPECT_EQ(shifted.bytes, plain.bytes);
+  for (std::size_t f = 0; f < plain.records.size(); ++f) {
+    ASSERT_EQ(shifted.records[f].size(), plain.records[f].size());
+    for (std::size_t r = 0; r < plain.records[f].size(); ++r) {
+      SegmentRecord expected = plain.records[f][r];
+      expected.deviceOffset += shift;
+      EXPECT_EQ(shifted.records[f][r], expected) << "file " << f << " record " << r;
+    }
+  }
 }
 
 ScanRequest scanOf(std::uint8_t brand, std::uint8_t mode, int stopAfterProgress) {

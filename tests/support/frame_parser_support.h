@@ -51,6 +51,11 @@ class SparseSource final : public ByteSource {
   std::set<std::uint64_t> m_bad;
 };
 
+// Scans the image, and the image behind `shift` foreign bytes, and expects the same files whose
+// records lie exactly `shift` bytes further on.
+void expectShiftedOffsets(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request,
+                          std::size_t shift);
+
 // A request for a whole-image scan of a brand in a mode.
 ScanRequest scanOf(std::uint8_t brand, std::uint8_t mode, int stopAfterProgress = -1);
 
