@@ -52,6 +52,15 @@ struct SourceScan {
   std::vector<SegmentRecord> sorted;  // every segment found, in sorted order, files or not
 };
 
+// A whole-range scan request.
+inline ScanRequest scanRequest(std::uint8_t brand, std::uint8_t mode, int stopAfterProgress = -1) {
+  ScanRequest request;
+  request.brand = brand;
+  request.mode = mode;
+  request.stopAfterProgress = stopAfterProgress;
+  return request;
+}
+
 // Runs a whole task (scan, rebuild, file map) on a sparse image, without a task header reload;
 // each file's bytes are read back from the image.
 SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> image, const ScanRequest& request,
