@@ -158,12 +158,12 @@ TEST(MarkerScan, RunsByChannelAndGapInBothModes) {
   c.add(0, kMay17 + 60, 500, false);                            // 59 s after the last: joins
   const std::uint64_t b = c.add(1, kMay17 + 60, 300, true);    // same time, other channel: splits
   const std::uint64_t b2 = c.add(1, kMay17 + 120, 300, true);  // 60 s: splits
-  const std::uint64_t d = c.add(1, kMay17 + 121, 128, true);   // 256 bytes alone below: dropped
+  c.add(1, kMay17 + 200, 128, true);   // a run of 256 bytes: dropped
+  c.add(0, kMay17 + 5000, 5, true);     // only there as the follower of the one before
   c.garbage(10);
   const std::uint64_t e = c.add(0, kMay17 + 3000, 129, true);  // 257 bytes: kept
   const std::uint64_t last = c.add(0, kMay17 + 3001, 50, true);  // no follower: not part of any run
   c.garbage(300);
-  (void)d;
 
   for (const std::uint8_t mode : {std::uint8_t{0}, std::uint8_t{1}}) {
     TempDir dir;
@@ -201,7 +201,7 @@ TEST(MarkerScan, UnreadableBlockEndsTheRun) {
   TempDir dir;
   const auto scan = scanSparse(dir, image, scanRequest(17, 1), {(0x100000 + 0x8000) / 512});
   const ScanOutcome& out = scan.outcome;
-  EXPECT_TRUE(std::find(out.messages.begin(), out.messages.end(), "读取源设备失败,可能存在坏道") != out.messages.end());
+  EXPECT_TRUE(hasMessage(out.messages, "读取源设备失败,可能存在坏道"));
   ASSERT_EQ(out.files.size(), 1u);
   EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{{SegmentKind::Key, 1, kMay17, kMay17, 0, 0, 0x100000},
                                                         {SegmentKind::Key, 1, kMay17, kMay17, 0, 0x200200, chain.size() - 512 - 0x200200}}));

@@ -20,18 +20,6 @@ const std::uint32_t kT0 = packed(2016, 5, 17, 8, 30, 0);
 constexpr std::uint64_t kGiB10 = 0x1400000;  // sectors
 const char* kReadFailed = "读取源设备失败,可能存在坏道";
 
-std::uint32_t plusSeconds(std::uint32_t t, int seconds) {
-  const PackedTime p{t};
-  int s = p.second() + seconds;
-  int m = p.minute() + s / 60;
-  int h = p.hour() + m / 60;
-  return packed(p.year(), p.month(), p.day(), h, m % 60, s % 60);
-}
-
-bool contains(const std::vector<std::string>& messages, const std::string& text) {
-  return std::find(messages.begin(), messages.end(), text) != messages.end();
-}
-
 // ---- volume list ----
 
 struct VolumeProbe {
@@ -135,11 +123,6 @@ struct VolumeContent {
   }
 };
 
-SegmentRecord indexed(std::uint32_t channel, std::uint32_t start, std::uint32_t end, std::uint64_t offset,
-                      std::uint64_t size) {
-  return SegmentRecord{SegmentKind::Key, channel, start, end, -1, offset, size};
-}
-
 TEST(VolumeQuickScan, TwoVolumesWithUsedAndUnusedRecords) {
   const std::uint64_t sectors = 2048 + 2 * kGiB10 + 2048;
   auto image = std::make_shared<SparseImage>(sectors * 512);
@@ -188,24 +171,24 @@ TEST(VolumeQuickScan, TwoVolumesWithUsedAndUnusedRecords) {
   const std::uint64_t s = v1.blockSize();
   EXPECT_EQ(out.keys[0], fileMapKey(1, calendarCode(2016, 5, 17)));
   EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{
-                                indexed(1, kT0, plusSeconds(kT0, 30), v1.dataOffset(0), s),
-                                indexed(1, plusSeconds(kT0, 120), plusSeconds(kT0, 150), v1.dataOffset(6), s)}));
+                                indexedBlock(1, kT0, plusSeconds(kT0, 30), v1.dataOffset(0), s),
+                                indexedBlock(1, plusSeconds(kT0, 120), plusSeconds(kT0, 150), v1.dataOffset(6), s)}));
   std::vector<std::uint8_t> expected(s, 0x40);
   append(expected, std::vector<std::uint8_t>(s, 0x46));
   EXPECT_EQ(out.bytes[0], expected);
   EXPECT_EQ(out.files[0].size, 2 * s);
 
   EXPECT_EQ(out.keys[1], fileMapKey(1, calendarCode(2016, 5, 18)));
-  EXPECT_EQ(out.records[1], (std::vector<SegmentRecord>{indexed(1, day2, plusSeconds(day2, 40), v2.dataOffset(1), 0x10000)}));
+  EXPECT_EQ(out.records[1], (std::vector<SegmentRecord>{indexedBlock(1, day2, plusSeconds(day2, 40), v2.dataOffset(1), 0x10000)}));
   EXPECT_EQ(out.bytes[1], std::vector<std::uint8_t>(0x10000, 0x41));
 
   EXPECT_EQ(out.keys[2], fileMapKey(3, calendarCode(2016, 5, 17)));
-  EXPECT_EQ(out.records[2], (std::vector<SegmentRecord>{indexed(3, kT0, plusSeconds(kT0, 5), v1.dataOffset(20), s)}));
+  EXPECT_EQ(out.records[2], (std::vector<SegmentRecord>{indexedBlock(3, kT0, plusSeconds(kT0, 5), v1.dataOffset(20), s)}));
   EXPECT_EQ(out.bytes[2], std::vector<std::uint8_t>(s, 0x40 + 20));
 
   EXPECT_EQ(out.keys[3], fileMapKey(16, calendarCode(2016, 5, 17)));
   EXPECT_EQ(out.records[3], (std::vector<SegmentRecord>{
-                                indexed(16, plusSeconds(kT0, 60), plusSeconds(kT0, 90), v1.dataOffset(2), s)}));
+                                indexedBlock(16, plusSeconds(kT0, 60), plusSeconds(kT0, 90), v1.dataOffset(2), s)}));
 
   // Only the table, the superblocks and the index tables were read: no video byte.
   for (const auto& [offset, length] : scan.reads) {
@@ -234,9 +217,9 @@ TEST(VolumeQuickScan, InvalidSuperblockShowsTheBrandsMessageAndTheNextVolumeIsRe
     TempDir dir;
     const auto scan = scanSparse(dir, image, scanRequest(brand, 0));
     const ScanOutcome& out = scan.outcome;
-    EXPECT_TRUE(contains(out.messages, row.invalidSuperblockMessage)) << int(brand);
+    EXPECT_TRUE(hasMessage(out.messages, row.invalidSuperblockMessage)) << int(brand);
     ASSERT_EQ(out.files.size(), 1u);
-    EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{indexed(5, kT0, plusSeconds(kT0, 1), v2.dataOffset(0), 0x10000)}));
+    EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{indexedBlock(5, kT0, plusSeconds(kT0, 1), v2.dataOffset(0), 0x10000)}));
     EXPECT_EQ(out.endSector, sectors);
   }
 }
@@ -246,7 +229,7 @@ TEST(VolumeQuickScan, MessagesNameEachBrand) {
   for (const auto& row : kVolumeTableBrands) {
     TempDir dir;
     const auto out = scanImage(dir, std::vector<std::uint8_t>(64 * 1024, 0), scanRequest(row.brand, 0));
-    EXPECT_TRUE(contains(out.messages, row.invalidSuperblockMessage)) << int(row.brand);
+    EXPECT_TRUE(hasMessage(out.messages, row.invalidSuperblockMessage)) << int(row.brand);
     EXPECT_TRUE(out.files.empty());
   }
   EXPECT_STREQ(findVolumeTableBrand(2)->invalidSuperblockMessage, "此设备可能不是大华监控系统或者请选择深度解析方式");
@@ -266,9 +249,9 @@ TEST(VolumeQuickScan, UnreadableIndexBlockKeepsRecordNumbersAligned) {
   TempDir dir;
   const auto scan = scanSparse(dir, image, scanRequest(11, 0), {indexStart / 512 + 100});
   const ScanOutcome& out = scan.outcome;
-  EXPECT_TRUE(contains(out.messages, kReadFailed));
+  EXPECT_TRUE(hasMessage(out.messages, kReadFailed));
   ASSERT_EQ(out.files.size(), 1u);
-  EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{indexed(2, kT0, plusSeconds(kT0, 2), v.dataOffset(35000), 0x10000)}));
+  EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{indexedBlock(2, kT0, plusSeconds(kT0, 2), v.dataOffset(35000), 0x10000)}));
   EXPECT_EQ(out.bytes[0], std::vector<std::uint8_t>(0x10000, static_cast<std::uint8_t>(0x40 + 35000)));
   EXPECT_EQ(out.endSector, image->size() / 512);
 }
@@ -289,14 +272,14 @@ TEST(VolumeQuickScan, IndexAndBlocksPastTheSourceEnd) {
   TempDir dir;
   const auto scan = scanSparse(dir, image, scanRequest(2, 0));
   const ScanOutcome& out = scan.outcome;
-  EXPECT_TRUE(contains(out.messages, "索引表超出源设备末尾,超出部分未读取"));
-  EXPECT_TRUE(contains(out.messages, "1条索引记录指向源设备末尾之后的数据块,已忽略"));
-  EXPECT_FALSE(contains(out.messages, kReadFailed));
+  EXPECT_TRUE(hasMessage(out.messages, "索引表超出源设备末尾,超出部分未读取"));
+  EXPECT_TRUE(hasMessage(out.messages, "1条索引记录指向源设备末尾之后的数据块,已忽略"));
+  EXPECT_FALSE(hasMessage(out.messages, kReadFailed));
   ASSERT_EQ(out.files.size(), 1u);
   const std::uint64_t cut = image->size() - v.dataOffset(13);
   EXPECT_EQ(cut, 0x10000u - 512);
-  EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{indexed(1, kT0, plusSeconds(kT0, 1), v.dataOffset(0), 0x10000),
-                                                        indexed(1, plusSeconds(kT0, 2), plusSeconds(kT0, 3), v.dataOffset(13), cut)}));
+  EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{indexedBlock(1, kT0, plusSeconds(kT0, 1), v.dataOffset(0), 0x10000),
+                                                        indexedBlock(1, plusSeconds(kT0, 2), plusSeconds(kT0, 3), v.dataOffset(13), cut)}));
   for (const auto& [offset, length] : scan.reads) EXPECT_LT(offset, image->size());
 }
 
@@ -309,7 +292,7 @@ TEST(VolumeQuickScan, IndexWhollyPastTheEndReadsNothing) {
   v.writeTo(*image);
   TempDir dir;
   const auto scan = scanSparse(dir, image, scanRequest(2, 0));
-  EXPECT_TRUE(contains(scan.outcome.messages, "索引表超出源设备末尾,超出部分未读取"));
+  EXPECT_TRUE(hasMessage(scan.outcome.messages, "索引表超出源设备末尾,超出部分未读取"));
   EXPECT_TRUE(scan.outcome.files.empty());
   for (const auto& [offset, length] : scan.reads) EXPECT_LT(offset, image->size());
 }
@@ -321,7 +304,7 @@ TEST(VolumeQuickScan, UnreadableTableEndsQuickModeWithoutTheDefaultVolume) {
   v.writeTo(*image);
   TempDir dir;
   const auto scan = scanSparse(dir, image, scanRequest(2, 0), {0x3C00 / 512});
-  EXPECT_TRUE(contains(scan.outcome.messages, kReadFailed));
+  EXPECT_TRUE(hasMessage(scan.outcome.messages, kReadFailed));
   EXPECT_TRUE(scan.outcome.files.empty());
   EXPECT_EQ(scan.outcome.endSector, 0u);
 }
@@ -472,7 +455,7 @@ TEST(VolumeDeepScan, UnreadableBlockSplitsTheRun) {
   TempDir dir;
   const auto scan = scanSparse(dir, image, scanRequest(2, 1), {(0x100000 + 0x1000) / 512});
   const ScanOutcome& out = scan.outcome;
-  EXPECT_TRUE(contains(out.messages, kReadFailed));
+  EXPECT_TRUE(hasMessage(out.messages, kReadFailed));
   ASSERT_EQ(out.files.size(), 1u);
   EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{{SegmentKind::Key, 1, kT0, kT0, 0, 0, 0x100000},
                                                         {SegmentKind::Key, 1, kT0, kT0, 0, 0x200200, (4 << 20) - 0x200200}}));

@@ -20,17 +20,6 @@ const std::uint32_t kT0 = packed(2016, 5, 17, 8, 30, 0);
 const char* kNotWfs = "此设备可能不是WFS监控系统或者请选择深度解析方式";
 const char* kReadFailed = "读取源设备失败,可能存在坏道";
 
-std::uint32_t plusSeconds(std::uint32_t t, int seconds) {
-  const PackedTime p{t};
-  const int s = p.second() + seconds;
-  const int m = p.minute() + s / 60;
-  return packed(p.year(), p.month(), p.day(), p.hour() + m / 60, m % 60, s % 60);
-}
-
-bool contains(const std::vector<std::string>& messages, const std::string& text) {
-  return std::find(messages.begin(), messages.end(), text) != messages.end();
-}
-
 class WfsProbe {
  public:
   explicit WfsProbe(std::shared_ptr<const SparseImage> device = std::make_shared<SparseImage>(1 << 20)) : m_parser(m_task) {
@@ -150,11 +139,6 @@ struct WfsVolume {
   }
 };
 
-SegmentRecord indexed(std::uint32_t channel, std::uint32_t start, std::uint32_t end, std::uint64_t offset,
-                      std::uint64_t size) {
-  return SegmentRecord{SegmentKind::Key, channel, start, end, -1, offset, size};
-}
-
 TEST(WfsQuickScan, IndexEntriesBecomeWholeBlocksJoinedWithinAnHour) {
   WfsVolume v;
   v.entries = {
@@ -181,15 +165,15 @@ TEST(WfsQuickScan, IndexEntriesBecomeWholeBlocksJoinedWithinAnHour) {
   ASSERT_EQ(out.files.size(), 3u);
   const std::uint64_t s = v.blockSize();
   EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{
-                                indexed(1, kT0, plusSeconds(kT0, 30), v.dataOffset(0), s),
-                                indexed(1, plusSeconds(kT0, 3000), plusSeconds(kT0, 3600), v.dataOffset(4), s)}));
+                                indexedBlock(1, kT0, plusSeconds(kT0, 30), v.dataOffset(0), s),
+                                indexedBlock(1, plusSeconds(kT0, 3000), plusSeconds(kT0, 3600), v.dataOffset(4), s)}));
   std::vector<std::uint8_t> expected(s, 0x60);
   append(expected, std::vector<std::uint8_t>(s, 0x64));
   EXPECT_EQ(out.bytes[0], expected);
   EXPECT_EQ(out.records[1], (std::vector<SegmentRecord>{
-                                indexed(1, plusSeconds(kT0, 3100), plusSeconds(kT0, 3601), v.dataOffset(5), s)}));
+                                indexedBlock(1, plusSeconds(kT0, 3100), plusSeconds(kT0, 3601), v.dataOffset(5), s)}));
   EXPECT_EQ(out.records[2],
-            (std::vector<SegmentRecord>{indexed(2, plusSeconds(kT0, 5), plusSeconds(kT0, 9), v.dataOffset(2), s)}));
+            (std::vector<SegmentRecord>{indexedBlock(2, plusSeconds(kT0, 5), plusSeconds(kT0, 9), v.dataOffset(2), s)}));
   EXPECT_EQ(out.bytes[2], std::vector<std::uint8_t>(s, 0x62));
 
   // A second run of the program lists the same files under the same days.
@@ -220,7 +204,7 @@ TEST(WfsQuickScan, RefusedSuperblocks) {
   refused[3].unitsPerBlock = 0xA00000 / 512 + 1;  // S one unit above 10 MiB
   for (std::size_t i = 0; i < refused.size(); ++i) {
     const auto out = tryScan(refused[i]);
-    EXPECT_TRUE(contains(out.messages, kNotWfs)) << i;
+    EXPECT_TRUE(hasMessage(out.messages, kNotWfs)) << i;
     EXPECT_TRUE(out.files.empty()) << i;
   }
 }
@@ -228,8 +212,8 @@ TEST(WfsQuickScan, RefusedSuperblocks) {
 TEST(WfsQuickScan, TinyOrUnreadableSource) {
   TempDir dir;
   const auto tiny = scanImage(dir, patternBytes(0x3000 + 100), scanRequest(3, 0));
-  EXPECT_TRUE(contains(tiny.messages, kNotWfs));
-  EXPECT_FALSE(contains(tiny.messages, kReadFailed));
+  EXPECT_TRUE(hasMessage(tiny.messages, kNotWfs));
+  EXPECT_FALSE(hasMessage(tiny.messages, kReadFailed));
 
   WfsVolume v;
   v.entries = {{0, {0, 0, kT0, kT0, 0}}};
@@ -237,7 +221,7 @@ TEST(WfsQuickScan, TinyOrUnreadableSource) {
   v.writeTo(*image);
   TempDir dir2;
   const auto scan = scanSparse(dir2, image, scanRequest(3, 0), {0x3000 / 512});
-  EXPECT_TRUE(contains(scan.outcome.messages, kReadFailed));
+  EXPECT_TRUE(hasMessage(scan.outcome.messages, kReadFailed));
   EXPECT_TRUE(scan.outcome.files.empty());
   EXPECT_EQ(scan.outcome.endSector, 0u);
 }
@@ -253,9 +237,9 @@ TEST(WfsQuickScan, UnreadableIndexBlockKeepsBlockNumbers) {
   TempDir dir;
   const auto scan = scanSparse(dir, image, scanRequest(3, 0), {0x20 + 7});
   const ScanOutcome& out = scan.outcome;
-  EXPECT_TRUE(contains(out.messages, kReadFailed));
+  EXPECT_TRUE(hasMessage(out.messages, kReadFailed));
   ASSERT_EQ(out.files.size(), 1u);
-  EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{indexed(2, kT0, plusSeconds(kT0, 2), v.dataOffset(35000), 8192)}));
+  EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{indexedBlock(2, kT0, plusSeconds(kT0, 2), v.dataOffset(35000), 8192)}));
   EXPECT_EQ(out.bytes[0], std::vector<std::uint8_t>(8192, static_cast<std::uint8_t>(0x60 + 35000)));
   EXPECT_EQ(out.endSector, image->size() / 512);
 }

@@ -208,4 +208,21 @@ std::uint32_t packed(int year, int month, int day, int hour, int minute, int sec
   return PackedTime::fromFields(year, month, day, hour, minute, second).raw;
 }
 
+
+std::uint32_t plusSeconds(std::uint32_t time, int seconds) {
+  const PackedTime p{time};
+  const int s = p.second() + seconds;
+  const int m = p.minute() + s / 60;
+  return packed(p.year(), p.month(), p.day(), p.hour() + m / 60, m % 60, s % 60);
+}
+
+SegmentRecord indexedBlock(std::uint32_t channel, std::uint32_t start, std::uint32_t end, std::uint64_t offset,
+                           std::uint64_t size) {
+  return SegmentRecord{SegmentKind::Key, channel, start, end, -1, offset, size};
+}
+
+bool hasMessage(const std::vector<std::string>& messages, const std::string& text) {
+  return std::find(messages.begin(), messages.end(), text) != messages.end();
+}
+
 }  // namespace norvale::test

@@ -123,5 +123,11 @@ std::vector<std::uint8_t> markerPacket(std::uint8_t channelByte, std::uint32_t t
 void append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& bytes);
 // PackedTime of a calendar time.
 std::uint32_t packed(int year, int month, int day, int hour, int minute, int second);
+// A PackedTime some seconds later on the same day.
+std::uint32_t plusSeconds(std::uint32_t time, int seconds);
+// The record quick mode makes of an index entry: a whole data block with no key offset.
+SegmentRecord indexedBlock(std::uint32_t channel, std::uint32_t start, std::uint32_t end, std::uint64_t offset,
+                           std::uint64_t size);
+bool hasMessage(const std::vector<std::string>& messages, const std::string& text);
 
 }  // namespace norvale::test
