@@ -208,7 +208,6 @@ std::uint32_t packed(int year, int month, int day, int hour, int minute, int sec
   return PackedTime::fromFields(year, month, day, hour, minute, second).raw;
 }
 
-
 std::uint32_t plusSeconds(std::uint32_t time, int seconds) {
   const PackedTime p{time};
   const int s = p.second() + seconds;
