@@ -191,6 +191,23 @@ TEST(MarkerScan, RunsByChannelAndGapInBothModes) {
   }
 }
 
+TEST(MarkerScan, GapTestCountsAMonthAsTwelveDays) {
+  Chain c;
+  c.add(0, 1463097600, 300, true);  // 2016-05-13 00:00:00
+  c.add(0, 1464739200, 300, true);  // 2016-06-01 00:00:00: no gap with 12-day months
+  c.add(1, 1464739199, 300, true);  // 2016-05-31 23:59:59
+  c.add(1, 1464739200, 300, true);  // one second later, but a negative difference
+  c.add(1, 1464739200, 5, true);
+  c.garbage(100);
+  auto image = std::make_shared<SparseImage>(c.image.size());
+  image->put(0, c.image);
+  TempDir dir;
+  const auto scan = scanSparse(dir, image, scanRequest(17, 1));
+  EXPECT_EQ(scan.sorted, (std::vector<SegmentRecord>{{SegmentKind::Key, 1, 1463097600, 1464739200, 0, 0, 856},
+                                                     {SegmentKind::Key, 2, 1464739199, 1464739199, 0, 856, 428},
+                                                     {SegmentKind::Key, 2, 1464739200, 1464739200, 0, 1284, 428}}));
+}
+
 TEST(MarkerScan, UnreadableBlockEndsTheRun) {
   // 512-byte packets back to back over 3 MiB; the second block cannot be read and the third
   // starts on a packet boundary. The last packet has no follower and belongs to no run.

@@ -411,6 +411,23 @@ TEST(VolumeDeepScan, FirstKeyFrameFiveThousandBytesIn) {
   EXPECT_EQ(out.bytes[0], c.image);
 }
 
+TEST(VolumeDeepScan, GapTestCountsAMonthAsTwelveDays) {
+  // May 13 00:00 to June 1 00:00 is no gap with 12-day months. May 31 23:59:59 to June 1 is a
+  // negative one: channel 2's frames stay two runs of 600 bytes, both too short to keep.
+  FrameChain c{*findVolumeTableBrand(2), {}};
+  c.frame({0x00FC, 0, packed(2016, 5, 13, 0, 0, 0), 600});
+  c.frame({0x0001, 0, packed(2016, 6, 1, 0, 0, 0), 600});
+  c.frame({0x00FC, 1, packed(2016, 5, 31, 23, 59, 59), 600});
+  c.frame({0x0001, 1, packed(2016, 6, 1, 0, 0, 0), 600});
+  c.garbage(100);
+  auto image = std::make_shared<SparseImage>(c.image.size());
+  image->put(0, c.image);
+  TempDir dir;
+  const auto scan = scanSparse(dir, image, scanRequest(2, 1));
+  EXPECT_EQ(scan.sorted, (std::vector<SegmentRecord>{
+                             {SegmentKind::Key, 1, packed(2016, 5, 13, 0, 0, 0), packed(2016, 6, 1, 0, 0, 0), 0, 0, 1200}}));
+}
+
 TEST(VolumeDeepScan, ChainAcrossBlockBoundariesAndTailsReadFromTheDevice) {
   // Frames of 0x1F000 bytes: some straddle a 1 MiB boundary with their tail beyond the
   // look-ahead, so the device read decides; the next block starts after them.
