@@ -1,8 +1,11 @@
 #include "parsers/brand_table.h"
 
 #include "parsers/brand_parser.h"
+#include "parsers/marker_packet_parser.h"
 #include "parsers/multi_brand_parser.h"
 #include "parsers/packed_time.h"
+#include "parsers/volume_table_parser.h"
+#include "parsers/wfs_parser.h"
 
 namespace norvale {
 namespace {
@@ -15,6 +18,13 @@ constexpr BrandRow row(std::uint8_t first, std::uint8_t last) {
 }
 
 constexpr BrandRow kRows[] = {
+    row<VolumeTableBrandParser<2>>(2, 2),
+    row<WfsParser>(3, 3),
+    row<VolumeTableBrandParser<7>>(7, 7),
+    row<VolumeTableBrandParser<9>>(9, 9),
+    row<VolumeTableBrandParser<10>>(10, 10),
+    row<VolumeTableBrandParser<11>>(11, 11),
+    row<MarkerPacketParser>(17, 17),
     row<MultiBrandParser>(18, 48),
 };
 
