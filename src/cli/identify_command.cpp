@@ -37,6 +37,10 @@ std::variant<SectorRange, int> chooseRange(const Options& options, const DeviceR
     range.end = *v;
   }
   if (range.start >= range.end) return usageError("请正确填写开始扇区和结束扇区 【开始扇区<结束扇区】");
+  if (range.end > UINT64_MAX / 512) return usageError("--end-sector lies beyond any disk");
+  if (range.end > sourceSectors)
+    std::cerr << "norvale-cli: the range ends at sector " << range.end << " but the source has " << sourceSectors
+              << " sectors; samples past its end are empty\n";
   return range;
 }
 

@@ -55,6 +55,7 @@ check "identify folder as source" exits_with 1 "$cli" identify --source "$work"
 check "identify without source" exits_with 2 "$cli" identify
 check "identify reversed range" exits_with 2 "$cli" identify --source "$work/sample.img" --start-sector 10 --end-sector 5
 check "identify bad sector number" exits_with 2 "$cli" identify --source "$work/sample.img" --start-sector x
+check "identify range beyond any disk" exits_with 2 "$cli" identify --source "$work/sample.img" --end-sector 18446744073709551615
 check "identify partition with sectors" exits_with 2 "$cli" identify --source "$work/sample.img" --partition 1 --start-sector 0
 
 # report
