@@ -28,9 +28,10 @@ struct PacketTestSet::Owned {
   std::unique_ptr<BrandParser> parser;
 };
 
-PacketTestSet::PacketTestSet(const TaskContext& task) : PacketTestSet(task, &findBrand) {}
+PacketTestSet::PacketTestSet(const TaskContext& task, const DeviceRecord* device)
+    : PacketTestSet(task, &findBrand, device) {}
 
-PacketTestSet::PacketTestSet(const TaskContext& task, const Lookup& lookup) {
+PacketTestSet::PacketTestSet(const TaskContext& task, const Lookup& lookup, const DeviceRecord* device) {
   std::vector<std::uint8_t> testedBrands;  // parallel to m_tests
   for (int counted = 1; counted <= kLastCountedBrand; ++counted) {
     const std::uint8_t tested = packetTestBrand(counted);
@@ -47,6 +48,8 @@ PacketTestSet::PacketTestSet(const TaskContext& task, const Lookup& lookup) {
     owned->context.brand = tested;
     owned->context.startOffset = task.startOffset;
     owned->context.length = task.length;
+    owned->context.device = device;
+    if (device) owned->context.deviceHandle.open(*device);
     owned->parser = row->create(owned->context);
     if (!owned->parser) continue;
     m_tests.push_back(Test{owned->parser.get(), {counted}});
@@ -125,7 +128,7 @@ Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, const DeviceRec
     error.message = "访问源设备失败,请确认源设备是否存在 (" + error.message + ")";
     return std::unexpected(std::move(error));
   }
-  const PacketTestSet tests(task);
+  const PacketTestSet tests(task, &device);
   return sampleBrands(task, source, startSector, sectorCount, tests);
 }
 

@@ -58,9 +58,10 @@ class PacketTestSet {
   };
 
   // One parser object per tested brand, each bound to a context of its own that names that
-  // brand, so the task in hand keeps its store, parsers and open source.
-  explicit PacketTestSet(const TaskContext& task);
-  PacketTestSet(const TaskContext& task, const Lookup& lookup);
+  // brand, so the task in hand keeps its store, parsers and open source. With a device, each
+  // of those contexts also holds it open read-only, as a scan's context would.
+  explicit PacketTestSet(const TaskContext& task, const DeviceRecord* device = nullptr);
+  PacketTestSet(const TaskContext& task, const Lookup& lookup, const DeviceRecord* device = nullptr);
   ~PacketTestSet();
   PacketTestSet(const PacketTestSet&) = delete;
   PacketTestSet& operator=(const PacketTestSet&) = delete;

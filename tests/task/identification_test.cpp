@@ -40,6 +40,7 @@ class MarkerParser final : public BrandParser {
   }
   TimeConvention timeConvention() const override { return {}; }
   int contextBrand() const { return m_task.brand; }
+  bool contextHoldsSource() const { return m_task.deviceHandle.isOpen() && m_task.device != nullptr; }
 
   std::uint64_t asked = 0;
   std::uint64_t lastOffset = 0;
@@ -174,6 +175,17 @@ TEST(IdentificationTests, SharedTestsCountForBothBrandsAndMissingParsersAreSkipp
   EXPECT_EQ(markerParserFor(again, 11)->contextBrand(), 2);
   EXPECT_EQ(markerParserFor(again, 9)->contextBrand(), 10);
   EXPECT_EQ(markerParserFor(again, 5)->contextBrand(), 5);
+  EXPECT_FALSE(markerParserFor(again, 5)->contextHoldsSource());
+}
+
+TEST(IdentificationTests, ParsersOfADeviceSeeItOpenInTheirContext) {
+  test::TempDir dir;
+  test::writeFile(dir.file("disk.img"), std::vector<std::uint8_t>(4096, 0));
+  const DeviceRecord device = makeImageRecord(dir.file("disk.img"), 0);
+  TaskContext task;
+  PacketTestSet tests(task, markersOnly, &device);
+  for (int brand : {2, 5, 10}) EXPECT_TRUE(markerParserFor(tests, brand)->contextHoldsSource()) << brand;
+  EXPECT_FALSE(task.deviceHandle.isOpen());
 }
 
 TEST(IdentificationSampling, FiveBlocksAfterTheStartEachSearchedOverOneMiB) {
