@@ -5,6 +5,9 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "storage/device_handle.h"
+#include "storage/partition_scan.h"
+#include "storage/signature_check.h"
 #include "task/brand_registry.h"
 #include "task/identification.h"
 
@@ -20,12 +23,23 @@ struct SectorRange {
 // included).
 std::variant<SectorRange, int> chooseRange(const Options& options, const DeviceRecord& source) {
   const std::uint64_t sourceSectors = (source.size + 511) / 512;
-  if (options.value("--partition")) {
-    if (options.value("--start-sector") || options.value("--end-sector"))
-      return usageError("--partition cannot be combined with --start-sector or --end-sector");
-    return failure("--partition is not available in this version: the partitions of a source are not read yet");
-  }
   SectorRange range{0, sourceSectors};
+  if (auto k = options.value("--partition")) {
+    if (options.value("--start-sector") || options.value("--end-sector"))
+      return usageError("--partition replaces --start-sector and --end-sector");
+    const auto index = parseUnsigned(*k);
+    if (!index || *index > 1000) return usageError("--partition takes the number of a listed partition, from 0");
+    DeviceHandle handle;
+    handle.open(source);
+    auto partition = findPartition(handle, source, static_cast<int>(*index));
+    if (!partition) return failure(partition.error().message);
+    range.start = partition->start / 512;
+    range.end = (partition->start + partition->size + 511) / 512;
+    std::cerr << "partition " << *index << " (" << partition->name << "): sectors " << range.start << " to "
+              << range.end << "\n";
+    if (range.start >= range.end) return failure("partition " + std::to_string(*index) + " is empty");
+    return range;
+  }
   if (auto s = options.value("--start-sector")) {
     auto v = parseUnsigned(*s);
     if (!v) return usageError("--start-sector takes a sector number");
@@ -44,8 +58,15 @@ std::variant<SectorRange, int> chooseRange(const Options& options, const DeviceR
   return range;
 }
 
-// The brand the first 4,096 bytes name; 0 when they name none.
-int signatureBrandOf(const DeviceRecord&) { return 0; }
+// The brand the first 4,096 bytes name; 0 when they name none or cannot be read.
+int signatureBrandOf(const DeviceRecord& source) {
+  auto brand = checkDeviceSignature(source);
+  if (!brand) {
+    std::cerr << "norvale-cli: " << brand.error().message << " (signature check)\n";
+    return 0;
+  }
+  return *brand;
+}
 
 }  // namespace
 
