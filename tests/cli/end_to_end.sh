@@ -67,6 +67,9 @@ head -c 8388608 /dev/zero >"$work/zeros.img"
 "$cli" identify --source "$work/zeros.img" --json >"$work/id.json" 2>"$work/id.err"
 check "identify on a blank disk finds nothing" json "assert d['candidates'] == [], d" <"$work/id.json"
 check "identify on a blank disk says so" grep -qF "从存储设备底层没有判断出监控类型,请手工选择" "$work/id.err"
+{ printf 'DHFS4.1\0'; head -c 4194296 /dev/zero; } >"$work/dhfs.img"
+"$cli" identify --source "$work/dhfs.img" --json >"$work/id.json" 2>/dev/null
+check "identify gives the signature brand of a stamped disk" json "assert d['signature_brand'] == 2 and d['signature_text'] == '[2]  大华监控录像系统', d" <"$work/id.json"
 "$cli" identify --source "$work/missing.img" 2>"$work/err"; code=$?
 check "identify on a missing source exits 1" test $code -eq 1
 check "identify on a missing source says so" grep -qF "访问源设备失败,请确认源设备是否存在" "$work/err"
