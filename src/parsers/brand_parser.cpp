@@ -80,6 +80,7 @@ bool BrandParser::followerHasMagic(const PacketWindow& window, DeviceHandle& dev
   const std::uint64_t inBuffer = static_cast<std::uint64_t>(std::max<std::int64_t>(window.valid, 0));
   if (end <= inBuffer && end <= window.available) return std::memcmp(window.data + at, magic.data(), magic.size()) == 0;
   const std::uint64_t spot = window.deviceOffset + at;
+  if (spot + magic.size() > device.size()) return false;  // no follower past the source's end
   std::uint8_t block[1024] = {};
   device.readAt(spot / 512 * 512, block);
   const std::size_t inBlock = static_cast<std::size_t>(spot % 512);
@@ -95,6 +96,8 @@ void BrandParser::followerBytes(const PacketWindow& window, DeviceHandle& device
     return;
   }
   const std::uint64_t spot = window.deviceOffset + at;
+  std::memset(out.data(), 0, out.size());
+  if (spot + out.size() > device.size()) return;  // no follower past the source's end
   std::uint8_t block[1024] = {};
   device.readAt(spot / 512 * 512, block);
   const std::size_t inBlock = static_cast<std::size_t>(spot % 512);

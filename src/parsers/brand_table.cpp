@@ -1,6 +1,7 @@
 #include "parsers/brand_table.h"
 
 #include "parsers/brand_parser.h"
+#include "parsers/marker_packet_parser.h"
 #include "parsers/multi_brand_parser.h"
 #include "parsers/packed_time.h"
 #include "parsers/program_stream_parser.h"
@@ -9,6 +10,8 @@
 #include "parsers/timed_frame_chain_parser.h"
 #include "parsers/unit_index_parser.h"
 #include "parsers/untimed_frame_chain_parser.h"
+#include "parsers/volume_table_parser.h"
+#include "parsers/wfs_parser.h"
 
 namespace norvale {
 namespace {
@@ -31,15 +34,22 @@ constexpr BrandRow brandRow() {
 
 constexpr BrandRow kRows[] = {
     row<ProgramStreamParser>(1, 1),
+    row<VolumeTableBrandParser<2>>(2, 2),
+    row<WfsParser>(3, 3),
     row<UnitIndexParser>(4, 4),
     row<SectionIndexParser>(5, 5),
     brandRow<TimedFrameChainParser, 6>(),
+    row<VolumeTableBrandParser<7>>(7, 7),
     row<ReversedTimePacketParser>(8, 8),
+    row<VolumeTableBrandParser<9>>(9, 9),
+    row<VolumeTableBrandParser<10>>(10, 10),
+    row<VolumeTableBrandParser<11>>(11, 11),
     brandRow<TimedFrameChainParser, 12>(),
     brandRow<UntimedFrameChainParser, 13>(),
     brandRow<UntimedFrameChainParser, 14>(),
     brandRow<UntimedFrameChainParser, 15>(),
     brandRow<TimedFrameChainParser, 16>(),
+    row<MarkerPacketParser>(17, 17),
     row<MultiBrandParser>(18, 48),
 };
 

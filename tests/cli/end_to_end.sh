@@ -55,6 +55,58 @@ check "foreign task folder names the problem" grep -q "访问任务路径失败"
 "$cli" files --task "$work/nothing-here" 2>/dev/null; code=$?
 check "missing task folder exits 1" test $code -eq 1
 
+# identify: the sampled brands with their hits, fewest first; report: the HTML log report.
+"$cli" identify --source "$work/sample.img" >"$work/id.out" 2>"$work/id.err"
+check "identify exits 0" test $? -eq 0
+check "identify names brand 18 with its hits" grep -qP "^\[18\]  中视安防监控录像系统\thits: \d+$" "$work/id.out"
+check "identify gives the signature brand" grep -qF "signature: [0]  未知监控录像系统" "$work/id.out"
+check "identify says how many brands it found" grep -qP "^已经识别出\d+种监控类型,请选择后确定$" "$work/id.err"
+"$cli" identify --source "$work/sample.img" --start-sector 100 --end-sector 2000 --json >"$work/id.json" 2>/dev/null
+check "identify --json carries the range and the candidates" json "assert d['start_sector'] == 100 and d['end_sector'] == 2000 and d['candidates'][-1]['brand'] == 18 and d['candidates'][-1]['hits'] > 0 and d['candidates'][-1]['text'] == '[18]  中视安防监控录像系统' and d['signature_brand'] == 0 and not d['stopped'], d" <"$work/id.json"
+head -c 8388608 /dev/zero >"$work/zeros.img"
+"$cli" identify --source "$work/zeros.img" --json >"$work/id.json" 2>"$work/id.err"
+check "identify on a blank disk finds nothing" json "assert d['candidates'] == [], d" <"$work/id.json"
+check "identify on a blank disk says so" grep -qF "从存储设备底层没有判断出监控类型,请手工选择" "$work/id.err"
+{ printf 'DHFS4.1\0'; head -c 4194296 /dev/zero; } >"$work/dhfs.img"
+"$cli" identify --source "$work/dhfs.img" --json >"$work/id.json" 2>/dev/null
+check "identify gives the signature brand of a stamped disk" json "assert d['signature_brand'] == 2 and d['signature_text'] == '[2]  大华监控录像系统', d" <"$work/id.json"
+"$cli" identify --source "$work/missing.img" 2>"$work/err"; code=$?
+check "identify on a missing source exits 1" test $code -eq 1
+check "identify on a missing source says so" grep -qF "访问源设备失败,请确认源设备是否存在" "$work/err"
+"$cli" identify --source "$work" 2>/dev/null; code=$?
+check "identify on a folder exits 1" test $code -eq 1
+for bad in "--start-sector 10 --end-sector 5" "--start-sector x" "--end-sector 18446744073709551615" "--partition 0 --start-sector 0"; do
+  # shellcheck disable=SC2086
+  "$cli" identify --source "$work/sample.img" $bad 2>/dev/null; code=$?
+  check "identify $bad is a usage error" test $code -eq 2
+done 2>/dev/null
+"$cli" identify 2>/dev/null; code=$?
+check "identify without a source is a usage error" test $code -eq 2
+
+"$cli" report --task "$work/task" --source "$work/sample.img" --no-open >"$work/report.out" 2>"$work/report.err"
+check "report exits 0" test $? -eq 0
+check "report prints its path" test "$(cat "$work/report.out")" = "$work/task/日志报表.html"
+check "report announces completion" grep -qF "生成日志报表完成" "$work/report.err"
+check "report starts with the UTF-16LE byte-order mark" test "$(head -c 2 "$work/task/日志报表.html" | od -An -tx1 | tr -d ' ')" = "fffe"
+report_text() { python3 -c "import sys; sys.stdout.write(open(sys.argv[1], 'rb').read().decode('utf-16'))" "$1"; }
+check "report lists every file" grep -qF '<TR ALIGN="LEFT"><TD BGCOLOR="#FFFFFF">24<TD BGCOLOR="#FFFFFF">4<TD' <(report_text "$work/task/日志报表.html")
+check "report lists the channels" grep -qF '通道信息<TD BGCOLOR="#FFFFFF">[1] [2] [3] [4] ' <(report_text "$work/task/日志报表.html")
+cp "$work/task/日志报表.html" "$work/first.html"
+"$cli" report --task "$work/task" --source "$work/sample.img" --no-open >/dev/null 2>&1
+check "a second report is the same" cmp -s "$work/first.html" "$work/task/日志报表.html"
+"$cli" report --source "$work/sample.img" 2>/dev/null; code=$?
+check "report without a task is a usage error" test $code -eq 2
+"$cli" report --task "$work/foreign" --source "$work/sample.img" --no-open 2>/dev/null; code=$?
+check "report on a folder without a task exits 1" test $code -eq 1
+"$cli" report --task "$work/task" --source "$work/missing.img" --no-open 2>/dev/null; code=$?
+check "report on a missing source exits 1" test $code -eq 1
+mkdir -p "$work/blocked"
+cp "$work"/task/Attr00?.map "$work/blocked/"
+mkdir "$work/blocked/日志报表.html"
+"$cli" report --task "$work/blocked" --source "$work/sample.img" --no-open 2>"$work/err"; code=$?
+check "a report that cannot be created exits 1" test $code -eq 1
+check "a report that cannot be created says so" grep -qF "创建日志报表文件失败,请检查此文件是否存在并且被占用" "$work/err"
+
 # An image whose size is not a multiple of 512: the trailing bytes are scanned too.
 head -c $(( $(stat -c %s "$work/sample.img") - 700 )) "$work/sample.img" >"$work/odd.img"
 "$cli" scan --source "$work/odd.img" --brand 18 --mode quick --task "$work/odd" >/dev/null 2>&1
@@ -75,6 +127,10 @@ check "devices lists the image's ext4 partition" json "i=[x for x in d if x['kin
 check "scan --partition finds the recordings inside it" json "assert len(d) == 24, len(d)" < <("$cli" files --task "$work/part" --json 2>/dev/null)
 "$cli" scan --source "$work/disk.img" --partition 3 --brand 18 --mode deep --task "$work/part3" 2>/dev/null; code=$?
 check "a partition that is not listed exits 1" test $code -eq 1
+"$cli" identify --source "$work/disk.img" --partition 0 --json >"$work/id.json" 2>/dev/null
+check "identify --partition samples just that partition" json "assert d['start_sector'] == 2048 and d['end_sector'] == 2048 + 32768 and d['candidates'][-1]['brand'] == 18, d" <"$work/id.json"
+"$cli" identify --source "$work/disk.img" --partition 3 2>/dev/null; code=$?
+check "identify on a partition that is not listed exits 1" test $code -eq 1
 
 # Ctrl-C during a long scan: it stops at a block, keeps what it found, and the task is held
 # against other processes while it runs.

@@ -72,7 +72,7 @@ TEST(FrameParsersConformance, EmptyTruncatedAndRandomImagesYieldNothing) {
   for (std::uint8_t brand : kBrands) {
     for (std::uint8_t mode : {kParseQuick, kParseDeep}) {
       for (const auto& [image, nothing] : images) {
-        auto out = scanImage(dir, image, scanOf(brand, mode));
+        auto out = scanImage(dir, image, scanRequest(brand, mode));
         ASSERT_TRUE(out.ok) << int(brand) << " " << out.error;
         if (nothing) {
           EXPECT_TRUE(out.files.empty()) << int(brand) << " mode " << int(mode) << " size " << image.size();
@@ -98,7 +98,7 @@ TEST(FrameParsersConformance, CancelKeepsTheEndSectorUnset) {
   TempDir dir;
   auto image = magicLaden(4 << 20, 9);
   for (std::uint8_t brand : {1, 6, 8, 12, 13, 16}) {
-    auto out = scanImage(dir, image, scanOf(brand, kParseDeep, 1));
+    auto out = scanImage(dir, image, scanRequest(brand, kParseDeep, 1));
     ASSERT_TRUE(out.ok) << out.error;
     EXPECT_LT(out.endSector, image.size() / 512) << int(brand);
     EXPECT_NE(out.messages.back().find("视频流信息完成"), std::string::npos);

@@ -60,7 +60,6 @@ std::vector<std::uint8_t> videoPacket(std::uint16_t length) {
   return p;
 }
 
-std::uint32_t packed(int y, int mo, int d, int h, int mi, int s) { return PackedTime::fromFields(y, mo, d, h, mi, s).raw; }
 
 class ProgramStreamTest : public ::testing::Test {
  protected:
@@ -138,7 +137,7 @@ TEST_F(ProgramStreamTest, DeepRunsStartAtTheirFirstStreamMap) {
   append(image, {0, 0, 1, 0xE0});
   append(image, junkBytes(30));
 
-  auto out = scanImage(dir, image, scanOf(1, kParseDeep));
+  auto out = scanImage(dir, image, scanRequest(1, kParseDeep));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 1u);
   ASSERT_EQ(out.records[0].size(), 2u);
@@ -162,7 +161,7 @@ TEST_F(ProgramStreamTest, DeepRunsStartAtTheirFirstStreamMap) {
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_EQ(again.keys, out.keys);
   EXPECT_EQ(again.files, out.files);
-  expectShiftedOffsets(dir, image, scanOf(1, kParseDeep), 65);
+  expectShiftedOffsets(dir, image, scanRequest(1, kParseDeep), 65);
 }
 
 TEST_F(ProgramStreamTest, QuickModeReadsTheIndexAreaOfEveryBlock) {
@@ -188,7 +187,7 @@ TEST_F(ProgramStreamTest, QuickModeReadsTheIndexAreaOfEveryBlock) {
   putEntry(area2, 0, 2, t + 3600, t + 4000, 0x100000, 0x180000);  // block 2 at 256 MiB
   image.put(block + kIndexAt, area2);
 
-  auto out = scanSparse(dir, image, scanOf(1, kParseQuick));
+  auto out = scanSparseFile(dir, image, scanRequest(1, kParseQuick));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 4u);  // quick mode joins nothing
   EXPECT_EQ(out.files[0].channel, 2);
@@ -209,7 +208,7 @@ TEST_F(ProgramStreamTest, QuickModeReadsTheIndexAreaOfEveryBlock) {
   EXPECT_EQ(out.statuses[1].code, StatusCode::ScanStart);
   EXPECT_EQ(out.statuses[1].value, 5);
 
-  auto again = loadSparseTask(dir, image);
+  auto again = loadSparseFile(dir, image);
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_EQ(again.keys, out.keys);
   EXPECT_EQ(again.files, out.files);
@@ -226,7 +225,7 @@ TEST_F(ProgramStreamTest, QuickModeFallsBackToTheFixedLayout) {
     SparseImage image(first + kIndexAt + 0x100000);
     image.put(0, masterHeader(0, 0x6400000ull * 4, blockSize));
     image.put(first + kIndexAt, area);
-    auto out = scanSparse(dir, image, scanOf(1, kParseQuick));
+    auto out = scanSparseFile(dir, image, scanRequest(1, kParseQuick));
     ASSERT_TRUE(out.ok) << out.error;
     ASSERT_EQ(out.files.size(), 1u) << blockSize;
     EXPECT_EQ(out.records[0][0].deviceOffset, first + 0x100000);
@@ -234,7 +233,7 @@ TEST_F(ProgramStreamTest, QuickModeFallsBackToTheFixedLayout) {
   // One byte short: the last block's index area would end past the device end.
   SparseImage shorter(first + kIndexAt + 0x100000 - 512);
   shorter.put(first + kIndexAt, std::vector<std::uint8_t>(area.begin(), area.end() - 512));
-  auto out = scanSparse(dir, shorter, scanOf(1, kParseQuick));
+  auto out = scanSparseFile(dir, shorter, scanRequest(1, kParseQuick));
   ASSERT_TRUE(out.ok) << out.error;
   EXPECT_TRUE(out.files.empty());
 }
@@ -243,7 +242,7 @@ TEST_F(ProgramStreamTest, HostileOrMissingHeadersEndTheWalkCleanly) {
   TempDir dir;
   {
     // No bytes at all: the header cannot be read.
-    auto out = scanImage(dir, {}, scanOf(1, kParseQuick));
+    auto out = scanImage(dir, {}, scanRequest(1, kParseQuick));
     ASSERT_TRUE(out.ok) << out.error;
     EXPECT_TRUE(out.files.empty());
     ASSERT_GE(out.messages.size(), 2u);
@@ -255,7 +254,7 @@ TEST_F(ProgramStreamTest, HostileOrMissingHeadersEndTheWalkCleanly) {
     // Block and area sizes near 2^64 must neither wrap the position nor the end round.
     SparseImage image(0x41000000);
     image.put(0, masterHeader(first, area, blockSize));
-    auto out = scanSparse(dir, image, scanOf(1, kParseQuick));
+    auto out = scanSparseFile(dir, image, scanRequest(1, kParseQuick));
     ASSERT_TRUE(out.ok) << out.error;
     EXPECT_TRUE(out.files.empty());
   }
@@ -266,7 +265,7 @@ TEST_F(ProgramStreamTest, StartCodesWithoutStreamMapsYieldNothing) {
   // Start codes everywhere: every candidate is tested, none makes a key run.
   std::vector<std::uint8_t> codes;
   for (int k = 0; k < 50000; ++k) append(codes, {0, 0, 1, static_cast<std::uint8_t>(k), 0, 0});
-  auto out = scanImage(dir, codes, scanOf(1, kParseDeep));
+  auto out = scanImage(dir, codes, scanRequest(1, kParseDeep));
   ASSERT_TRUE(out.ok);
   EXPECT_TRUE(out.files.empty());
 }
@@ -283,7 +282,7 @@ TEST_F(ProgramStreamTest, UnreadableHeaderOrIndexArea) {
   image.put(block + kIndexAt, area);
   {
     // The first block's index area has a bad sector: the walk goes on with the next block.
-    auto out = scanWithBadSectors(dir, image, {(kIndexAt + 0x80000) / 512}, scanOf(1, kParseQuick));
+    auto out = scanSparse(dir, std::make_shared<SparseImage>(image), scanRequest(1, kParseQuick), {(kIndexAt + 0x80000) / 512}).outcome;
     ASSERT_TRUE(out.ok);
     ASSERT_EQ(out.files.size(), 1u);
     EXPECT_EQ(out.records[0][0].deviceOffset, block + 0x100000);
@@ -292,7 +291,7 @@ TEST_F(ProgramStreamTest, UnreadableHeaderOrIndexArea) {
   }
   {
     // The master header cannot be read: no walk, no end sector.
-    auto out = scanWithBadSectors(dir, image, {1}, scanOf(1, kParseQuick));
+    auto out = scanSparse(dir, std::make_shared<SparseImage>(image), scanRequest(1, kParseQuick), {1}).outcome;
     ASSERT_TRUE(out.ok);
     EXPECT_TRUE(out.files.empty());
     EXPECT_EQ(out.messages[1], "读取源设备失败,可能存在坏道");

@@ -69,7 +69,7 @@ TEST_F(ReversedTimePacketTest, PayloadSizeBounds) {
     image.put(0, head);
     image.put(s + 16, follower());
     DeviceHandle device;
-    device.open(std::make_unique<SparseSource>(image));
+    device.open(std::make_unique<SparseSource>(std::make_shared<SparseImage>(image), std::set<std::uint64_t>{}, nullptr));
     auto got = m_parser.testPacket(PacketWindow{head.data(), head.size(), static_cast<std::int64_t>(head.size()), 0},
                                    device);
     EXPECT_EQ(got.has_value(), s == 0x63FFFFF) << s;
@@ -120,7 +120,7 @@ TEST_F(ReversedTimePacketTest, RunsJoinPacketsOfOneChannelWithFollowingTimes) {
   append(image, junkBytes(64));
 
   for (std::uint8_t mode : {kParseQuick, kParseDeep}) {
-    auto out = scanImage(dir, image, scanOf(8, mode));
+    auto out = scanImage(dir, image, scanRequest(8, mode));
     ASSERT_TRUE(out.ok) << out.error;
     std::vector<SegmentRecord> all;
     for (const auto& r : out.records) all.insert(all.end(), r.begin(), r.end());
@@ -151,7 +151,7 @@ TEST_F(ReversedTimePacketTest, RunsJoinPacketsOfOneChannelWithFollowingTimes) {
   auto again = loadTaskFolder(dir.file("task"), dir.file("image.img"));
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_EQ(again.keys.size(), 3u);
-  expectShiftedOffsets(dir, image, scanOf(8, kParseDeep), 65);
+  expectShiftedOffsets(dir, image, scanRequest(8, kParseDeep), 65);
 }
 
 TEST_F(ReversedTimePacketTest, HostileSizeYieldsNothing) {
@@ -159,7 +159,7 @@ TEST_F(ReversedTimePacketTest, HostileSizeYieldsNothing) {
   // A header whose payload size runs past the image end, followed by one that fits.
   auto image = packet(0, t, 0x63FFFFF);
   image.resize(4000);
-  auto out = scanImage(dir, image, scanOf(8, kParseDeep));
+  auto out = scanImage(dir, image, scanRequest(8, kParseDeep));
   ASSERT_TRUE(out.ok);
   EXPECT_TRUE(out.files.empty());
 }

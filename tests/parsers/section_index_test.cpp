@@ -99,7 +99,7 @@ TEST_F(SectionIndexTest, PieceEntriesOfEachSectionMakeOneFile) {
   image.put(s1 + kSection - 512, lastSector(5000));
   image.put(s1 + 701 * 4096 - 512, lastSector(700));
 
-  auto out = scanSparse(dir, image, scanOf(5, kParseQuick));
+  auto out = scanSparseFile(dir, image, scanRequest(5, kParseQuick));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 2u);
   EXPECT_EQ(out.files[0].channel, 0);
@@ -121,7 +121,7 @@ TEST_F(SectionIndexTest, PieceEntriesOfEachSectionMakeOneFile) {
             "2018年07月08日 09时10分11秒");
   EXPECT_EQ(out.endSector, image.size() / 512);
 
-  auto again = loadSparseTask(dir, image);
+  auto again = loadSparseFile(dir, image);
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_EQ(again.files, out.files);
   EXPECT_EQ(again.keys, out.keys);
@@ -131,7 +131,7 @@ TEST_F(SectionIndexTest, QuickModeOnShortImages) {
   TempDir dir;
   // The first section's index area does not fit: nothing is read.
   SparseImage image(kFirst + 0x200000 - 512);
-  auto out = scanSparse(dir, image, scanOf(5, kParseQuick));
+  auto out = scanSparseFile(dir, image, scanRequest(5, kParseQuick));
   ASSERT_TRUE(out.ok) << out.error;
   EXPECT_TRUE(out.files.empty());
   // A piece whose last sector lies past the end of the image has no fill value.
@@ -141,7 +141,7 @@ TEST_F(SectionIndexTest, QuickModeOnShortImages) {
   append(index, entry(t, 4, 512));
   cut.put(kFirst, index);
   cut.put(kFirst + 0x200000 + 4096 - 512, lastSector(100));  // not the last sector of the piece
-  auto out2 = scanSparse(dir, cut, scanOf(5, kParseQuick));
+  auto out2 = scanSparseFile(dir, cut, scanRequest(5, kParseQuick));
   ASSERT_TRUE(out2.ok) << out2.error;
   EXPECT_TRUE(out2.files.empty());
 }
@@ -203,7 +203,7 @@ TEST_F(SectionIndexTest, DeepModeRunsFollowSectionMarkers) {
   append(chain3, packet(30, false));
   image.put(s1 + 0x200, chain3);
 
-  auto out = scanSparse(dir, image, scanOf(5, kParseDeep));
+  auto out = scanSparseFile(dir, image, scanRequest(5, kParseDeep));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 2u);
   ASSERT_EQ(out.records[0].size(), 2u);
@@ -234,7 +234,7 @@ TEST_F(SectionIndexTest, AnUnreadableIndexAreaIsReportedAndSkipped) {
     image.put(s, index);
     image.put(s + 513 * 4096 - 512, lastSector(100));
   }
-  auto out = scanWithBadSectors(dir, image, {(kFirst + 0x1000) / 512}, scanOf(5, kParseQuick));
+  auto out = scanSparse(dir, std::make_shared<SparseImage>(image), scanRequest(5, kParseQuick), {(kFirst + 0x1000) / 512}).outcome;
   ASSERT_TRUE(out.ok);
   ASSERT_EQ(out.files.size(), 1u);
   EXPECT_EQ(out.records[0][0].deviceOffset, kFirst + kSection + 512 * 4096 + 8);

@@ -206,7 +206,7 @@ TEST_F(TimedFrameChainTest, ChannelMarkersSplitRunsOfBrand6) {
   append(image, junkBytes(2000));
 
   for (std::uint8_t mode : {kParseQuick, kParseDeep}) {
-    auto out = scanImage(dir, image, scanOf(6, mode));
+    auto out = scanImage(dir, image, scanRequest(6, mode));
     ASSERT_TRUE(out.ok) << out.error;
     ASSERT_EQ(out.files.size(), 3u);
     EXPECT_EQ(out.files[0].channel, 0);  // before the first marker
@@ -222,7 +222,7 @@ TEST_F(TimedFrameChainTest, ChannelMarkersSplitRunsOfBrand6) {
     EXPECT_EQ(out.messages.front(), std::string(mode == kParseQuick ? "正在快速解析**" : "正在深度解析**") +
                                         brandName(6) + "**视频流信息...");
   }
-  expectShiftedOffsets(dir, image, scanOf(6, kParseDeep), 65);
+  expectShiftedOffsets(dir, image, scanRequest(6, kParseDeep), 65);
 }
 
 TEST_F(TimedFrameChainTest, PesRunsBreakOnChannelAndDropShortRuns) {
@@ -241,7 +241,7 @@ TEST_F(TimedFrameChainTest, PesRunsBreakOnChannelAndDropShortRuns) {
   append(image, {0, 0, 1, 0xE0});
   append(image, junkBytes(500));
 
-  auto out = scanImage(dir, image, scanOf(16, kParseDeep));
+  auto out = scanImage(dir, image, scanRequest(16, kParseDeep));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 1u);  // both channel-4 runs join into one file
   EXPECT_EQ(out.files[0].channel, 4);
@@ -251,7 +251,7 @@ TEST_F(TimedFrameChainTest, PesRunsBreakOnChannelAndDropShortRuns) {
   std::vector<std::uint8_t> expected = ch4;
   append(expected, kept);
   EXPECT_EQ(out.bytes[0], expected);
-  expectShiftedOffsets(dir, image, scanOf(16, kParseDeep), 65);
+  expectShiftedOffsets(dir, image, scanRequest(16, kParseDeep), 65);
 }
 
 TEST_F(TimedFrameChainTest, MicroTimeRunsStartAtTheirFirstKeyFrame) {
@@ -268,7 +268,7 @@ TEST_F(TimedFrameChainTest, MicroTimeRunsStartAtTheirFirstKeyFrame) {
   append(image, microFrame(ten + 4, 600, false));  // no follower: not part of the run
   append(image, junkBytes(300));
 
-  auto out = scanImage(dir, image, scanOf(12, kParseQuick));
+  auto out = scanImage(dir, image, scanRequest(12, kParseQuick));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 1u);
   ASSERT_EQ(out.records[0].size(), 1u);
@@ -280,7 +280,7 @@ TEST_F(TimedFrameChainTest, MicroTimeRunsStartAtTheirFirstKeyFrame) {
   EXPECT_EQ(r.firstKeyOffset, static_cast<std::int64_t>(beforeKey));
   EXPECT_EQ(r.deviceOffset, 40u);
   EXPECT_EQ(out.bytes[0], run);
-  expectShiftedOffsets(dir, image, scanOf(12, kParseDeep), 65);
+  expectShiftedOffsets(dir, image, scanRequest(12, kParseDeep), 65);
 }
 
 TEST_F(TimedFrameChainTest, TimeGapsSplitRunsAndRunsCrossBlocks) {
@@ -300,7 +300,7 @@ TEST_F(TimedFrameChainTest, TimeGapsSplitRunsAndRunsCrossBlocks) {
   append(image, microFrame(t0 + 151, 100, true));
   append(image, junkBytes(100));
 
-  auto out = scanImage(dir, image, scanOf(12, kParseDeep));
+  auto out = scanImage(dir, image, scanRequest(12, kParseDeep));
   ASSERT_TRUE(out.ok) << out.error;
   std::vector<SegmentRecord> records;
   for (const auto& file : out.records) records.insert(records.end(), file.begin(), file.end());
@@ -320,7 +320,7 @@ TEST_F(TimedFrameChainTest, TruncatedImageYieldsNothing) {
   auto frame = pesFrame(0xE0, t0, 60000, true);
   frame.resize(3000);
   append(truncated, frame);
-  auto out = scanImage(dir, truncated, scanOf(16, kParseDeep));
+  auto out = scanImage(dir, truncated, scanRequest(16, kParseDeep));
   ASSERT_TRUE(out.ok) << out.error;
   EXPECT_TRUE(out.files.empty());
   EXPECT_EQ(out.messages.back(), "深度解析**" + brandName(16) + "**视频流信息完成");
@@ -331,7 +331,7 @@ TEST_F(TimedFrameChainTest, ReloadedTaskListsTheSameFiles) {
   std::vector<std::uint8_t> image = junkBytes(17);
   for (int k = 0; k < 4; ++k) append(image, pesFrame(0xE0, t0 + static_cast<std::uint32_t>(k), 700, k == 0));
   append(image, {0, 0, 1, 0xE0});
-  auto out = scanImage(dir, image, scanOf(16, kParseQuick));
+  auto out = scanImage(dir, image, scanRequest(16, kParseQuick));
   ASSERT_TRUE(out.ok);
   auto again = loadTaskFolder(dir.file("task"), dir.file("image.img"));
   ASSERT_TRUE(again.ok) << again.error;
@@ -350,7 +350,7 @@ TEST_F(TimedFrameChainTest, AnUnreadableBlockEndsTheOpenRun) {
   for (std::uint32_t k = 0; k < 6144; ++k) append(frames, microFrame(t0 + k / 400, 480, k % 1024 == 0));
   SparseImage image(frames.size());
   image.put(0, frames);
-  auto out = scanWithBadSectors(dir, image, {0x180000 / 512}, scanOf(12, kParseDeep));
+  auto out = scanSparse(dir, std::make_shared<SparseImage>(image), scanRequest(12, kParseDeep), {0x180000 / 512}).outcome;
   ASSERT_TRUE(out.ok);
   EXPECT_NE(std::find(out.messages.begin(), out.messages.end(), "读取源设备失败,可能存在坏道"), out.messages.end());
   std::vector<SegmentRecord> records;

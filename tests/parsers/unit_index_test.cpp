@@ -96,7 +96,7 @@ TEST_F(UnitIndexTest, EachIndexHeaderBecomesOneFile) {
   image.put(kUnit + 0x1000, patternBytes(64 + 0x800));
   image.put(0x300000, junkBytes(0x400));
 
-  auto out = scanSparse(dir, image, scanOf(4, kParseQuick));
+  auto out = scanSparseFile(dir, image, scanRequest(4, kParseQuick));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 2u);
   EXPECT_EQ(out.files[0].channel, 1);
@@ -114,7 +114,7 @@ TEST_F(UnitIndexTest, EachIndexHeaderBecomesOneFile) {
   EXPECT_EQ(out.endSector, image.size() / 512);
   EXPECT_EQ(out.statuses[1].value, 2);  // progress in units
 
-  auto again = loadSparseTask(dir, image);
+  auto again = loadSparseFile(dir, image);
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_EQ(again.keys, out.keys);
   EXPECT_EQ(again.files, out.files);
@@ -128,15 +128,15 @@ TEST_F(UnitIndexTest, UnitsNeedTheirHeaderAndAMegabyteOfRange) {
   image.put(kUnit, unitHeader());
   image.put(kUnit + 0x20000, indexHeader(0, t, 1000, {{0, 0, 0x300000, 0x300400}}));
   {
-    auto out = scanSparse(dir, image, scanOf(4, kParseQuick));
+    auto out = scanSparseFile(dir, image, scanRequest(4, kParseQuick));
     ASSERT_TRUE(out.ok) << out.error;
     EXPECT_EQ(out.files.size(), 1u);  // only the second unit
   }
   {
     // The range ends one sector short of a megabyte past the second unit: it is not read.
-    ScanRequest request = scanOf(4, kParseQuick);
+    ScanRequest request = scanRequest(4, kParseQuick);
     request.endSector = (kUnit + 0x100000) / 512 - 1;
-    auto out = scanSparse(dir, image, request);
+    auto out = scanSparseFile(dir, image, request);
     ASSERT_TRUE(out.ok) << out.error;
     EXPECT_TRUE(out.files.empty());
   }
@@ -150,7 +150,7 @@ TEST_F(UnitIndexTest, AFullHeaderAtTheEndOfAReadIsTakenWhole) {
   std::vector<Piece> pieces(2446, Piece{0, 0, 0x300000, 0x400});
   pieces.back() = Piece{0, 0, 0x400000, 0x200};
   image.put(0xFFE00, indexHeader(0, t, 1000, pieces));
-  auto out = scanSparse(dir, image, scanOf(4, kParseQuick));
+  auto out = scanSparseFile(dir, image, scanRequest(4, kParseQuick));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 1u);
   ASSERT_EQ(out.records[0].size(), 2446u);
@@ -166,7 +166,7 @@ TEST_F(UnitIndexTest, PiecesPastTheDeviceEndAreCutOrDropped) {
                                          {{0xFFFF, 0, 0x1000, 0x2000},             // 32 TiB in: dropped
                                           {1, 0, 0xFF000, 0x1FF000},               // half on the image
                                           {0, 0, 0xFFFFFFFF, 0xFFFFFFFF}}));       // past the end
-  auto out = scanSparse(dir, image, scanOf(4, kParseQuick));
+  auto out = scanSparseFile(dir, image, scanRequest(4, kParseQuick));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 1u);
   ASSERT_EQ(out.records[0].size(), 1u);
@@ -230,7 +230,7 @@ TEST_F(UnitIndexTest, DeepRunsFollowChannelPacketsAndHaveNoDate) {
   append(image, junkBytes(100));
 
   for (std::uint8_t mode : {kParseDeep}) {  // quick mode reads the units instead
-    auto out = scanImage(dir, image, scanOf(4, mode));
+    auto out = scanImage(dir, image, scanRequest(4, mode));
     ASSERT_TRUE(out.ok) << out.error;
     ASSERT_EQ(out.files.size(), 1u);
     EXPECT_EQ(out.files[0].channel, 3);
@@ -244,7 +244,7 @@ TEST_F(UnitIndexTest, DeepRunsFollowChannelPacketsAndHaveNoDate) {
     EXPECT_EQ(again.files, out.files);
   }
   // Channel packets stand on sector boundaries: a shift by whole sectors keeps them there.
-  expectShiftedOffsets(dir, image, scanOf(4, kParseDeep), 1024);
+  expectShiftedOffsets(dir, image, scanRequest(4, kParseDeep), 1024);
 }
 
 TEST_F(UnitIndexTest, AnUnreadableUnitIsReportedAndSkipped) {
@@ -254,7 +254,7 @@ TEST_F(UnitIndexTest, AnUnreadableUnitIsReportedAndSkipped) {
     image.put(unit, unitHeader());
     image.put(unit + 0x20000, indexHeader(0, t, 1000, {{0, 0, 0x300000, 0x400}}));
   }
-  auto out = scanWithBadSectors(dir, image, {kUnit / 512 + 3}, scanOf(4, kParseQuick));
+  auto out = scanSparse(dir, std::make_shared<SparseImage>(image), scanRequest(4, kParseQuick), {kUnit / 512 + 3}).outcome;
   ASSERT_TRUE(out.ok);
   EXPECT_EQ(out.files.size(), 1u);
   EXPECT_EQ(out.messages[1], "读取源设备失败,可能存在坏道");

@@ -109,7 +109,7 @@ TEST_F(UntimedFrameChainTest, RunsGoToTheArrivalListAndGroupWithoutChannelOrDate
     append(image, junkBytes(90));
 
     for (std::uint8_t mode : {kParseQuick, kParseDeep}) {
-      auto out = scanImage(dir, image, scanOf(brand, mode));
+      auto out = scanImage(dir, image, scanRequest(brand, mode));
       ASSERT_TRUE(out.ok) << out.error;
       ASSERT_EQ(out.files.size(), 1u) << int(brand);
       ASSERT_EQ(out.records[0].size(), 2u);
@@ -132,10 +132,10 @@ TEST_F(UntimedFrameChainTest, RunsGoToTheArrivalListAndGroupWithoutChannelOrDate
       EXPECT_EQ(again.keys, out.keys);
     }
     // The other brand sees nothing in this image.
-    auto other = scanImage(dir, image, scanOf(brand == 13 ? 14 : 13, kParseDeep));
+    auto other = scanImage(dir, image, scanRequest(brand == 13 ? 14 : 13, kParseDeep));
     ASSERT_TRUE(other.ok);
     EXPECT_TRUE(other.files.empty());
-    expectShiftedOffsets(dir, image, scanOf(brand, kParseDeep), 65);
+    expectShiftedOffsets(dir, image, scanRequest(brand, kParseDeep), 65);
   }
 }
 
@@ -147,14 +147,14 @@ TEST_F(UntimedFrameChainTest, LengthPairDeepScanKeepsRunsAcrossBlocks) {
   append(image, run);
   append(image, pairFrame(10, false));  // last frame: followed by junk, rejected
   append(image, junkBytes(100));
-  auto out = scanImage(dir, image, scanOf(15, kParseDeep));
+  auto out = scanImage(dir, image, scanRequest(15, kParseDeep));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 1u);
   ASSERT_EQ(out.records[0].size(), 1u);
   EXPECT_EQ(out.records[0][0].firstKeyOffset, 1032);
   EXPECT_EQ(out.bytes[0], run);
   EXPECT_EQ(out.endSector, (image.size() + 511) / 512);
-  expectShiftedOffsets(dir, image, scanOf(15, kParseDeep), 65);
+  expectShiftedOffsets(dir, image, scanRequest(15, kParseDeep), 65);
 }
 
 TEST_F(UntimedFrameChainTest, TruncatedImageYieldsNothing) {
@@ -162,7 +162,7 @@ TEST_F(UntimedFrameChainTest, TruncatedImageYieldsNothing) {
   // A frame that claims more bytes than the image holds: its follower cannot be read.
   auto truncated = namedFrame(64, 0x100000, true);
   truncated.resize(5000);
-  auto out = scanImage(dir, truncated, scanOf(14, kParseDeep));
+  auto out = scanImage(dir, truncated, scanRequest(14, kParseDeep));
   ASSERT_TRUE(out.ok);
   EXPECT_TRUE(out.files.empty());
 }
@@ -199,7 +199,7 @@ TEST_F(UntimedFrameChainTest, IndexBlocksGiveOneFilePerUsableRecord) {
   indexRecordAt(block2, 7, 0, t + 3600, t + 3700, 0x200000, 0x200100);
   image.put(second, block2);
 
-  auto out = scanSparse(dir, image, scanOf(15, kParseQuick));
+  auto out = scanSparseFile(dir, image, scanRequest(15, kParseQuick));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 3u);
   // File map order: channel, then day.
@@ -219,7 +219,7 @@ TEST_F(UntimedFrameChainTest, IndexBlocksGiveOneFilePerUsableRecord) {
   EXPECT_EQ(out.messages[out.messages.size() - 2], "正在构建重组**" + brandName(15) + "**视频流信息...");
   EXPECT_EQ(out.endSector, image.size() / 512);
 
-  auto again = loadSparseTask(dir, image);
+  auto again = loadSparseFile(dir, image);
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_EQ(again.files, out.files);
   EXPECT_EQ(again.bytes, out.bytes);
@@ -231,7 +231,7 @@ TEST_F(UntimedFrameChainTest, IndexBlocksOnShortOrTruncatedImages) {
   {
     // The range ends one byte short of the first index block: nothing is read.
     SparseImage image(0x41200000 + 0x200000 - 512);
-    auto out = scanSparse(dir, image, scanOf(15, kParseQuick));
+    auto out = scanSparseFile(dir, image, scanRequest(15, kParseQuick));
     ASSERT_TRUE(out.ok) << out.error;
     EXPECT_TRUE(out.files.empty());
   }
@@ -242,7 +242,7 @@ TEST_F(UntimedFrameChainTest, IndexBlocksOnShortOrTruncatedImages) {
     indexRecordAt(block, 0, 0, t, t + 1, 0x200000, 0x300000 + 0x1000);  // half on the image
     indexRecordAt(block, 1, 0, t, t + 1, 0x400000, 0x500000);           // wholly past the end
     image.put(0x41200000, block);
-    auto out = scanSparse(dir, image, scanOf(15, kParseQuick));
+    auto out = scanSparseFile(dir, image, scanRequest(15, kParseQuick));
     ASSERT_TRUE(out.ok) << out.error;
     ASSERT_EQ(out.files.size(), 1u);
     EXPECT_EQ(out.files[0].size, 0x100000u);
@@ -257,7 +257,7 @@ TEST_F(UntimedFrameChainTest, AnUnreadableIndexBlockLosesOnlyItsGigabyte) {
   indexRecordAt(block, 0, 0, t, t + 60, 0x200000, 0x200400);
   image.put(0x41200000, block);
   image.put(0x81200000, block);
-  auto out = scanWithBadSectors(dir, image, {(0x41200000 + 0x1000) / 512}, scanOf(15, kParseQuick));
+  auto out = scanSparse(dir, std::make_shared<SparseImage>(image), scanRequest(15, kParseQuick), {(0x41200000 + 0x1000) / 512}).outcome;
   ASSERT_TRUE(out.ok);
   ASSERT_EQ(out.files.size(), 1u);
   EXPECT_EQ(out.records[0][0].deviceOffset, 0x81200000u + 0x200000);

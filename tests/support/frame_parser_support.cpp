@@ -1,6 +1,5 @@
 #include "support/frame_parser_support.h"
 
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -8,11 +7,43 @@
 
 #include <gtest/gtest.h>
 
-#include "parsers/brand_parser.h"
 #include "task/result_store.h"
 #include "task/task_runner.h"
 
 namespace norvale::test {
+
+namespace {
+void collectSparse(TaskContext& task, const SparseImage& image, ScanOutcome& outcome) {
+  for (const auto& [key, entry] : task.fileMap) {
+    outcome.files.push_back(entry);
+    outcome.keys.push_back(key);
+    auto records = task.store->readFileRecords(entry, 0, entry.recordCount());
+    std::vector<std::uint8_t> bytes;
+    if (records) {
+      for (const auto& r : *records) append(bytes, image.read(r.deviceOffset, r.size));
+      outcome.records.push_back(*records);
+    } else {
+      outcome.records.emplace_back();
+    }
+    outcome.bytes.push_back(std::move(bytes));
+  }
+}
+
+// Only the non-zero megabytes are written; the rest of the file stays a hole.
+void writeSparseFile(const SparseImage& image, const std::string& path) {
+  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
+  std::filesystem::resize_file(path, image.size());
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  constexpr std::uint64_t kPiece = 1 << 20;
+  for (std::uint64_t at = 0; at < image.size(); at += kPiece) {
+    const auto bytes = image.read(at, std::min(kPiece, image.size() - at));
+    if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; })) continue;
+    out.seekp(static_cast<std::streamoff>(at));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+}  // namespace
 
 std::uint32_t localEpoch(int year, int month, int day, int hour, int minute, int second) {
   std::tm tm{};
@@ -35,10 +66,6 @@ std::uint32_t utcEpoch(int year, int month, int day, int hour, int minute, int s
   tm.tm_min = minute;
   tm.tm_sec = second;
   return static_cast<std::uint32_t>(timegm(&tm));
-}
-
-void append(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bytes) {
-  out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 std::vector<std::uint8_t> junkBytes(std::size_t n) {
@@ -68,75 +95,9 @@ void expectShiftedOffsets(const TempDir& dir, const std::vector<std::uint8_t>& i
   }
 }
 
-ScanRequest scanOf(std::uint8_t brand, std::uint8_t mode, int stopAfterProgress) {
-  ScanRequest request;
-  request.brand = brand;
-  request.mode = mode;
-  request.stopAfterProgress = stopAfterProgress;
-  return request;
-}
-
-Result<std::size_t> SparseSource::readAt(std::uint64_t offset, std::span<std::uint8_t> dst) {
-  if (offset >= m_image.size()) return std::size_t{0};
-  for (std::uint64_t s = offset / 512; dst.size() > 0 && s <= (offset + dst.size() - 1) / 512; ++s)
-    if (m_bad.count(s)) return fail(ErrorCode::ReadFailed, "bad sector", s * 512);
-  const auto bytes = m_image.bytesAt(offset, dst.size());
-  std::copy(bytes.begin(), bytes.end(), dst.begin());
-  return bytes.size();
-}
-
-void SparseImage::put(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
-  if (offset + bytes.size() > m_size) throw std::logic_error("piece beyond the image");
-  m_pieces[offset] = bytes;
-}
-
-std::vector<std::uint8_t> SparseImage::bytesAt(std::uint64_t offset, std::uint64_t length) const {
-  std::vector<std::uint8_t> out(static_cast<std::size_t>(length), 0);
-  for (const auto& [at, bytes] : m_pieces) {
-    const std::uint64_t from = std::max(at, offset);
-    const std::uint64_t to = std::min(at + bytes.size(), offset + length);
-    for (std::uint64_t p = from; p < to; ++p) out[p - offset] = bytes[p - at];
-  }
-  // Bytes past the image end read as nothing.
-  if (offset + length > m_size) out.resize(offset >= m_size ? 0 : static_cast<std::size_t>(m_size - offset));
-  return out;
-}
-
-void SparseImage::writeTo(const std::string& path) const {
-  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
-  std::filesystem::resize_file(path, m_size);
-  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
-  for (const auto& [at, bytes] : m_pieces) {
-    out.seekp(static_cast<std::streamoff>(at));
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-namespace {
-void collectSparse(TaskContext& task, const SparseImage& image, ScanOutcome& outcome) {
-  for (const auto& [key, entry] : task.fileMap) {
-    outcome.files.push_back(entry);
-    outcome.keys.push_back(key);
-    auto records = task.store->readFileRecords(entry, 0, entry.recordCount());
-    std::vector<std::uint8_t> bytes;
-    if (records) {
-      for (const auto& r : *records) {
-        auto piece = image.bytesAt(r.deviceOffset, r.size);
-        bytes.insert(bytes.end(), piece.begin(), piece.end());
-      }
-      outcome.records.push_back(*records);
-    } else {
-      outcome.records.emplace_back();
-    }
-    outcome.bytes.push_back(std::move(bytes));
-  }
-}
-}  // namespace
-
-ScanOutcome scanSparse(const TempDir& dir, const SparseImage& image, const ScanRequest& request) {
+ScanOutcome scanSparseFile(const TempDir& dir, const SparseImage& image, const ScanRequest& request) {
   const std::string imagePath = dir.file("image.img");
-  image.writeTo(imagePath);
+  writeSparseFile(image, imagePath);
   const std::string folder = dir.file("task");
   std::filesystem::create_directories(folder);
 
@@ -170,11 +131,7 @@ ScanOutcome scanSparse(const TempDir& dir, const SparseImage& image, const ScanR
   return outcome;
 }
 
-}  // namespace norvale::test
-
-namespace norvale::test {
-
-ScanOutcome loadSparseTask(const TempDir& dir, const SparseImage& image) {
+ScanOutcome loadSparseFile(const TempDir& dir, const SparseImage& image) {
   ScanOutcome outcome;
   DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
   RecordingObserver observer;
@@ -198,46 +155,6 @@ ScanOutcome loadSparseTask(const TempDir& dir, const SparseImage& image) {
     collectSparse(task, image, outcome);
   }
   outcome.endSector = task.endSector;
-  outcome.messages = observer.messages();
-  outcome.statuses = observer.statuses;
-  return outcome;
-}
-
-}  // namespace norvale::test
-
-namespace norvale::test {
-
-ScanOutcome scanWithBadSectors(const TempDir& dir, const SparseImage& image, const std::set<std::uint64_t>& bad,
-                               const ScanRequest& request) {
-  ScanOutcome outcome;
-  RecordingObserver observer;
-  TaskContext task;
-  observer.stopTask = &task;
-  observer.stopAfterProgress = request.stopAfterProgress;
-  TaskHead head;
-  head.notify = &observer;
-  head.brand = request.brand;
-  head.parseMode = request.mode;
-  const std::uint64_t start = request.startSector.value_or(0);
-  const std::uint64_t end = request.endSector.value_or((image.size() + 511) / 512);
-  head.startOffset = start * 512;
-  head.length = end > start ? (end - start) * 512 : 0;
-  head.taskFolder = dir.file("task");
-  std::filesystem::create_directories(head.taskFolder);
-  task.copyHead(head);
-  task.reset();
-  auto source = std::make_unique<SparseSource>(image);
-  for (std::uint64_t sector : bad) source->markBad(sector);
-  task.deviceHandle.open(std::move(source));
-  BrandParser* parser = task.parserForBrand();
-  if (!parser || !task.store->openFiles(TaskFileMode::Create) || !task.store->truncateIntermediates()) {
-    outcome.ok = false;
-    return outcome;
-  }
-  parser->run();
-  if (!task.store->truncateIntermediates() || !parser->load()) outcome.ok = false;
-  outcome.endSector = task.endSector;
-  collectSparse(task, image, outcome);
   outcome.messages = observer.messages();
   outcome.statuses = observer.statuses;
   return outcome;

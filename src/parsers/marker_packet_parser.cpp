@@ -1,0 +1,127 @@
+#include "parsers/marker_packet_parser.h"
+
+#include <cstring>
+
+#include "storage/byte_reader.h"
+#include "task/records.h"
+
+namespace norvale {
+
+using namespace marker_packet;
+
+namespace {
+constexpr std::uint8_t kHeadMarker[4] = {'l', 'i', 'u', ' '};
+constexpr std::uint8_t kTailMarker[4] = {' ', 'u', 'i', 'l'};
+
+// Field difference with 12-day months, years ignored, as the recorder compares its times.
+std::int64_t clockDifference(std::uint32_t later, std::uint32_t earlier) {
+  return twelveDayMonthSeconds(recorderCalendar(later), recorderCalendar(earlier));
+}
+
+bool clockGapContinues(std::uint32_t a, std::uint32_t b) {
+  const std::int64_t d = clockDifference(a, b);
+  return d >= 0 && d <= 59;
+}
+
+bool plausibleCapture(std::uint32_t t) { return t != 0 && t < kFirstImplausible; }
+}  // namespace
+
+CalendarTime recorderCalendar(std::uint32_t seconds) {
+  // Days since 1970-01-01 to a proleptic Gregorian date (era-based, exact for every 32-bit value).
+  const std::int64_t days = seconds / 86400;
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = z / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+  const std::uint32_t rest = seconds % 86400;
+  return CalendarTime{year, month, day, static_cast<int>(rest / 3600), static_cast<int>(rest % 3600 / 60),
+                      static_cast<int>(rest % 60)};
+}
+
+TimeConvention recorderClockConvention() {
+  TimeConvention c;
+  c.calendar = [](std::uint32_t t) -> std::optional<CalendarTime> {
+    if (t == 0) return std::nullopt;
+    return recorderCalendar(t);
+  };
+  c.joins = [](std::uint32_t entryStart, std::uint32_t recordEnd) {
+    const std::int64_t d = clockDifference(recordEnd, entryStart);
+    return d >= 0 && d <= 3600;
+  };
+  return c;
+}
+
+MarkerPacketParser::MarkerPacketParser(TaskContext& task) : BrandParser(task), m_run(makeRun()) {}
+
+RunAccumulator MarkerPacketParser::makeRun() {
+  RunRules rules;
+  rules.breakRule = RunBreakRule::ChannelAndGap;
+  rules.minimumLength = kMinRunLength;
+  rules.continues = &clockGapContinues;
+  return RunAccumulator(rules, [this](const SegmentRecord& run) {
+    const CalendarTime c = recorderCalendar(run.startTime);
+    addRecord(run, storeKey(run.channel, calendarCode(c.year, c.month, c.day, c.hour)));
+  });
+}
+
+TimeConvention MarkerPacketParser::timeConvention(std::uint8_t) { return recorderClockConvention(); }
+TimeConvention MarkerPacketParser::timeConvention() const { return recorderClockConvention(); }
+
+void MarkerPacketParser::scanDeep() {
+  m_run = makeRun();
+  linearBlockScan();
+}
+
+// A packet that does not start where the open run ends (an unreadable block lay between) opens
+// a run of its own: a run must cover exactly the bytes of its packets.
+void MarkerPacketParser::onPacket(const Packet& packet) {
+  const SegmentRecord& open = m_run.open();
+  if (open.size != 0 && open.deviceOffset + open.size != packet.dataOffset) m_run.reject();
+  m_run.accept(packet);
+}
+
+std::size_t MarkerPacketParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+  const std::uint8_t* at = buffer + from;
+  const std::uint8_t* const stop = buffer + last + 1;
+  while (at < stop) {
+    const auto* hit = static_cast<const std::uint8_t*>(std::memchr(at, kHeadMarker[0], static_cast<std::size_t>(stop - at)));
+    if (!hit) break;
+    // Both markers of a header at last lie inside the buffer's look-ahead.
+    if (std::memcmp(hit, kHeadMarker, 4) == 0 && std::memcmp(hit + kTailMarkerAt, kTailMarker, 4) == 0)
+      return static_cast<std::size_t>(hit - buffer);
+    at = hit + 1;
+  }
+  return last + 1;
+}
+
+std::optional<Packet> MarkerPacketParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+  if (w.available < kTestedBytes) return std::nullopt;
+  const std::uint8_t* p = w.data;
+  if (std::memcmp(p + kHeadMarkerAt, kHeadMarker, 4) != 0 || std::memcmp(p + kTailMarkerAt, kTailMarker, 4) != 0)
+    return std::nullopt;
+  const std::uint32_t time = le32(p + kTimeAt);
+  if (!plausibleCapture(time)) return std::nullopt;
+  const std::uint32_t payload = le32(p + kLengthAt);
+  if (payload < kMinPayload || payload > kMaxPayload) return std::nullopt;
+  Packet packet;
+  packet.kind = (p[kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
+  // Both markers of the follower are checked where they lie: in the buffer when the device
+  // delivered them, otherwise on the device.
+  const std::uint64_t whole = static_cast<std::uint64_t>(payload) + kHeaderBytes;
+  if (!followerHasMagic(w, device, whole + kHeadMarkerAt, kHeadMarker) ||
+      !followerHasMagic(w, device, whole + kTailMarkerAt, kTailMarker))
+    return std::nullopt;
+  packet.channel = static_cast<std::uint8_t>(p[kChannelAt] + 1);
+  packet.time = time;
+  packet.dataOffset = w.deviceOffset;
+  packet.dataLength = whole;
+  packet.advance = whole;
+  return packet;
+}
+
+}  // namespace norvale

@@ -1,0 +1,130 @@
+// Brands 2, 3, 7, 9, 10, 11 and 17 in the brand table: each id has a parser of its own whose
+// packet test the identification can ask, and whose time convention reaches the listing and
+// the export names.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "export/exporter.h"
+#include "parsers/brand_parser.h"
+#include "parsers/brand_table.h"
+#include "parsers/volume_table_parser.h"
+#include "support/index_table_images.h"
+#include "task/task_context.h"
+
+namespace norvale::test {
+namespace {
+
+const std::uint32_t kT0 = packed(2016, 5, 17, 8, 30, 0);
+
+TEST(IndexTableRegistry, EachBrandHasItsOwnRowAndSlot) {
+  std::set<int> slots;
+  for (const std::uint8_t brand : {2, 3, 7, 9, 10, 11, 17}) {
+    const BrandRow* row = findBrand(brand);
+    ASSERT_NE(row, nullptr) << int(brand);
+    EXPECT_EQ(row->first, brand);
+    EXPECT_EQ(row->last, brand);
+    EXPECT_EQ(row->slot, brand - 1);
+    slots.insert(row->slot);
+  }
+  EXPECT_EQ(slots.size(), 7u);
+}
+
+TEST(IndexTableRegistry, PacketTestsCarryTheirBrandsConstantsWithoutATaskBrand) {
+  // The identification creates every parser in a context whose brand is still 0.
+  TaskContext task;
+  task.createAll();
+  auto device = std::make_shared<SparseImage>(1 << 20);
+  DeviceHandle handle;
+  handle.open(std::make_unique<SparseSource>(device, std::set<std::uint64_t>{}, nullptr));
+  for (const auto& own : kVolumeTableBrands) {
+    BrandParser* parser = task.parsers[findBrand(own.brand)->slot].get();
+    ASSERT_NE(parser, nullptr);
+    for (const auto& other : kVolumeTableBrands) {
+      auto frame = volumeFrame(other, {0x00FC, 0, kT0, 64});
+      frame.resize(64 + 512);
+      const bool accepted = parser->testPacket(PacketWindow{frame.data(), frame.size(), 64, 0}, handle).has_value();
+      EXPECT_EQ(accepted, own.frameMagic == other.frameMagic) << int(own.brand) << " / " << int(other.brand);
+    }
+  }
+  auto wfs = wfsKeyPacket(kT0, 10);
+  append(wfs, {0, 0, 1, 0xFD});
+  wfs.resize(wfs.size() + 512);
+  EXPECT_TRUE(task.parsers[2]->testPacket(PacketWindow{wfs.data(), wfs.size(), 30, 0}, handle));
+  EXPECT_FALSE(task.parsers[16]->testPacket(PacketWindow{wfs.data(), wfs.size(), 30, 0}, handle));
+  auto marker = markerPacket(0, 1463473800, 10, true);
+  append(marker, markerPacket(0, 1463473800, 10, true));
+  marker.resize(marker.size() + 512);
+  EXPECT_TRUE(task.parsers[16]->testPacket(PacketWindow{marker.data(), marker.size(), 276, 0}, handle));
+  EXPECT_FALSE(task.parsers[1]->testPacket(PacketWindow{marker.data(), marker.size(), 276, 0}, handle));
+}
+
+TEST(IndexTableRegistry, TimeConventionsReachListingAndExportNames) {
+  for (const std::uint8_t brand : {2, 3, 7, 9, 10, 11}) {
+    for (const std::uint8_t mode : {0, 1}) {
+      const TimeConvention c = timeConventionFor(brand, mode);
+      EXPECT_EQ(timeText(c, kT0), "2016年05月17日 08时30分00秒");
+      EXPECT_EQ(dayCode(c, kT0), calendarCode(2016, 5, 17));
+      EXPECT_TRUE(c.joins(kT0, packed(2016, 5, 17, 9, 30, 0)));
+      EXPECT_FALSE(c.joins(kT0, packed(2016, 5, 17, 9, 30, 1)));
+    }
+  }
+  TaskContext task;
+  task.brand = 17;
+  task.parseMode = 1;
+  FileEntry entry;
+  entry.channel = 3;
+  entry.startTime = 1463473800;
+  entry.endTime = 1463473800 + 95;
+  task.fileMap.emplace(fileMapKey(3, dayCode(timeConventionFor(17, 1), entry.startTime)), entry);
+  EXPECT_EQ(exportRelativePaths(task), std::vector<std::string>{"CH03/2016-05-17/CH03_20160517-083000_20160517-083135.dat"});
+}
+
+}  // namespace
+}  // namespace norvale::test
+
+namespace norvale::test {
+namespace {
+
+// Deep mode finds the same files in a copy of an image shifted by an odd number of bytes, at
+// offsets shifted by exactly that much.
+TEST(IndexTableRegistry, DeepScanFollowsAnOddShift) {
+  std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> images;
+  for (const std::uint8_t brand : {2, 7, 9, 10, 11}) {
+    std::vector<std::uint8_t> chain;
+    for (int i = 0; i < 40; ++i) {
+      const FrameSpec fields{std::uint16_t(i % 10 ? 1 : 0xFC), std::uint8_t(i / 20), plusSeconds(kT0, i), 3000};
+      append(chain, volumeFrame(*findVolumeTableBrand(brand), fields));
+    }
+    images.emplace_back(brand, chain);
+  }
+  std::vector<std::uint8_t> wfs;
+  for (int i = 0; i < 40; ++i) append(wfs, i % 10 ? wfsLongPacket(3000) : wfsKeyPacket(plusSeconds(kT0, i), 3000));
+  images.emplace_back(3, wfs);
+  std::vector<std::uint8_t> marker;
+  for (int i = 0; i < 40; ++i) append(marker, markerPacket(std::uint8_t(i / 20), 1463473800 + i, 3000, i % 10 == 0));
+  images.emplace_back(17, marker);
+
+  for (auto& [brand, chain] : images) {
+    chain.resize(chain.size() + 2000, 0xEE);  // the last packet needs no follower of its own kind
+    std::vector<std::uint8_t> shifted(65, 0xEE);
+    append(shifted, chain);
+    TempDir dir, dirShifted;
+    const auto plain = scanImage(dir, chain, scanRequest(brand, 1));
+    const auto moved = scanImage(dirShifted, shifted, scanRequest(brand, 1));
+    ASSERT_FALSE(plain.files.empty()) << int(brand);
+    ASSERT_EQ(plain.records.size(), moved.records.size()) << int(brand);
+    for (std::size_t f = 0; f < plain.records.size(); ++f) {
+      ASSERT_EQ(plain.records[f].size(), moved.records[f].size());
+      for (std::size_t r = 0; r < plain.records[f].size(); ++r) {
+        SegmentRecord expected = plain.records[f][r];
+        expected.deviceOffset += 65;
+        EXPECT_EQ(moved.records[f][r], expected) << int(brand);
+      }
+      EXPECT_EQ(plain.bytes[f], moved.bytes[f]);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace norvale::test
