@@ -75,6 +75,7 @@ class CMainFrame final : public QMainWindow {
   void setPrompter(Prompter* prompter);  // not owned; null restores the message boxes
   Prompter& prompter() const { return *m_prompter; }
   Session& session() const { return *m_session; }
+  std::weak_ptr<Session> sessionHandle() const { return m_session; }
   TaskContext& task() const { return m_session->task; }
   bool busy() const;
   int windowFlag() const { return m_windowFlag; }
