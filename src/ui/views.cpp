@@ -248,7 +248,9 @@ CKivView5::CKivView5(CMainFrame* frame) : m_frame(frame), m_model(new FileGridMo
   setColumnWidth(FileGridModel::kStart, 300);
   setColumnWidth(FileGridModel::kEnd, 300);
   m_menu = new QMenu(this);
-  m_menu->addAction(QStringLiteral("多项导出"), frame, [frame] { frame->onExportChecked(); });
+  m_menu->addAction(QStringLiteral("多项导出"), this, [this] {
+    if (m_frame) m_frame->onExportChecked();
+  });
   m_menu->addAction(QStringLiteral("全部选择"), this, [this] { m_model->setAllChecked(true); });
   m_menu->addAction(QStringLiteral("全部取消"), this, [this] { m_model->setAllChecked(false); });
   setContextMenuPolicy(Qt::CustomContextMenu);
