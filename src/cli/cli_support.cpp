@@ -9,6 +9,9 @@
 
 #include <unistd.h>
 
+#include "storage/device_handle.h"
+#include "task/task_runner.h"
+
 namespace norvale::cli {
 
 std::optional<std::string> Options::parse(int argc, char** argv, const std::vector<std::string>& valued,
@@ -67,6 +70,27 @@ std::string jsonString(const std::string& text) {
     }
   }
   return out + "\"";
+}
+
+Result<DeviceRecord> sourceRecord(const std::string& path) {
+  DeviceRecord record = makeImageRecord(path, 0);
+  DeviceHandle probe;
+  probe.open(record);
+  if (!probe.ok()) return std::unexpected(probe.lastError());
+  record.size = probe.size();
+  return record;
+}
+
+Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source) {
+  auto head = readTaskHeader(task, folder);
+  if (!head) return std::unexpected(head.error());
+  if (static_cast<std::int64_t>(head->length) <= 0)
+    return fail(ErrorCode::Corrupt, "请选择正确的任务路径 (the task header names an empty range)");
+  head->taskFolder = folder;
+  head->device = source;
+  head->notify = task.notifyTarget;
+  task.copyHead(*head);
+  return loadTask(task);
 }
 
 int usageError(const std::string& message) {

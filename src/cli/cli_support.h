@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "storage/device_record.h"
+#include "storage/error.h"
 #include "task/status_text.h"
 #include "task/task_context.h"
 
@@ -35,6 +37,13 @@ std::string jsonString(const std::string& text);
 
 int usageError(const std::string& message);
 int failure(const std::string& message);
+
+// The record of an image or device given by path, with its size; opening it once here fails
+// early with a clear message.
+Result<DeviceRecord> sourceRecord(const std::string& path);
+
+// Reads the header of a task folder and loads its file map (with the source when given).
+Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source);
 
 // Prints the task notification on stderr: messages as lines, progress as a status line that
 // redraws itself on a terminal and is printed at most every few seconds otherwise.

@@ -5,4 +5,6 @@ int runScanCommand(int argc, char** argv);
 int runFilesCommand(int argc, char** argv);
 int runExportCommand(int argc, char** argv);
 int runSampleCommand(int argc, char** argv);
+int runIdentifyCommand(int argc, char** argv);
+int runReportCommand(int argc, char** argv);
 }  // namespace norvale::cli

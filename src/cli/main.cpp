@@ -22,6 +22,11 @@ constexpr Command kCommands[] = {
     {"export", norvale::cli::runExportCommand,
      "export --task DIR --source PATH --out DIR [--overwrite] [--channel C] [--day YYYY-MM-DD] [--json]\n"
      "      copies the recovered files from the source into a folder by channel and day"},
+    {"identify", norvale::cli::runIdentifyCommand,
+     "identify --source PATH [--start-sector S --end-sector E | --partition K] [--json]\n"
+     "      names the recorder brands whose packets the samples of a source hold, fewest hits first"},
+    {"report", norvale::cli::runReportCommand,
+     "report --task DIR --source PATH [--no-open]\n      writes the HTML log report into the task folder and opens it"},
     {"sample", norvale::cli::runSampleCommand,
      "sample --out PATH\n      writes the built-in sample recorder image (brands 18-48 format)"},
 };

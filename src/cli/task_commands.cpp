@@ -20,29 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Opens the source once to learn its size and to fail early with a clear message.
-Result<DeviceRecord> sourceRecord(const std::string& path) {
-  DeviceRecord record = makeImageRecord(path, 0);
-  DeviceHandle probe;
-  probe.open(record);
-  if (!probe.ok()) return std::unexpected(probe.lastError());
-  record.size = probe.size();
-  return record;
-}
-
-// Reads the header of a task folder and loads its file map (with the source when given).
-Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source) {
-  auto head = readTaskHeader(task, folder);
-  if (!head) return std::unexpected(head.error());
-  if (static_cast<std::int64_t>(head->length) <= 0)
-    return fail(ErrorCode::Corrupt, "请选择正确的任务路径 (the task header names an empty range)");
-  head->taskFolder = folder;
-  head->device = source;
-  head->notify = task.notifyTarget;
-  task.copyHead(*head);
-  return loadTask(task);
-}
-
 std::string dayIso(std::uint32_t day) {
   if (day == 0) return "";
   char buf[16];

@@ -66,12 +66,14 @@ ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image
   }
   outcome.endSector = task.endSector;
   if (ran) collectFiles(task, image, outcome);
+  if (ran && request.afterScan) request.afterScan(task);
   outcome.messages = observer.messages();
   outcome.statuses = observer.statuses;
   return outcome;
 }
 
-ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& imagePath) {
+ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& imagePath,
+                           const std::function<void(TaskContext&)>& afterLoad) {
   ScanOutcome outcome;
   DeviceRecord device = makeImageRecord(imagePath, 0);
   RecordingObserver observer;
@@ -94,6 +96,7 @@ ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& ima
     outcome.error = loaded.error().message;
   } else {
     collectFiles(task, readFile(imagePath), outcome);
+    if (afterLoad) afterLoad(task);
   }
   outcome.endSector = task.endSector;
   outcome.messages = observer.messages();

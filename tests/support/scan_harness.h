@@ -2,6 +2,7 @@
 // Runs a whole task (scan, rebuild, load) on an image built in memory and collects what a user
 // would see: the notifications, the file entries and each file's exported bytes.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,7 @@ struct ScanRequest {
   std::optional<std::uint64_t> startSector;
   std::optional<std::uint64_t> endSector;  // default: whole image, last partial sector included
   int stopAfterProgress = -1;            // raise the stop flag after N progress notifications
+  std::function<void(TaskContext&)> afterScan;  // runs on the task right after a successful scan
 };
 
 // Writes image to a file in dir, scans it as a task in dir/task, and gathers the outcome. The
@@ -49,7 +51,9 @@ struct ScanRequest {
 ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request);
 
 // Loads the task folder again in a fresh context (as a second run of the program would).
-ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& imagePath);
+// afterLoad runs on the loaded task.
+ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& imagePath,
+                           const std::function<void(TaskContext&)>& afterLoad = {});
 
 // Gathers files, records and bytes of a loaded task context.
 void collectFiles(TaskContext& task, const std::vector<std::uint8_t>& image, ScanOutcome& outcome);

@@ -1,0 +1,135 @@
+#include "task/identification.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "parsers/brand_parser.h"
+#include "parsers/brand_table.h"
+#include "task/task_context.h"
+
+namespace norvale {
+
+std::string identificationResultText(std::size_t brandsFound) {
+  if (brandsFound == 0) return kIdentifyNothingText;
+  char buf[128];
+  std::snprintf(buf, sizeof buf, kIdentifyFoundFormat, static_cast<int>(brandsFound));
+  return buf;
+}
+
+std::uint8_t packetTestBrand(int countedBrand) {
+  if (countedBrand == 11) return 2;
+  if (countedBrand == 9) return 10;
+  return static_cast<std::uint8_t>(countedBrand);
+}
+
+struct PacketTestSet::Owned {
+  TaskContext context;
+  std::unique_ptr<BrandParser> parser;
+};
+
+PacketTestSet::PacketTestSet(const TaskContext& task, const DeviceRecord* device)
+    : PacketTestSet(task, &findBrand, device) {}
+
+PacketTestSet::PacketTestSet(const TaskContext& task, const Lookup& lookup, const DeviceRecord* device) {
+  std::vector<std::uint8_t> testedBrands;  // parallel to m_tests
+  for (int counted = 1; counted <= kLastCountedBrand; ++counted) {
+    const std::uint8_t tested = packetTestBrand(counted);
+    const auto known = std::find(testedBrands.begin(), testedBrands.end(), tested);
+    if (known != testedBrands.end()) {
+      // The same test already asked: its hits count for this brand too.
+      m_tests[static_cast<std::size_t>(known - testedBrands.begin())].brands.push_back(counted);
+      continue;
+    }
+    const BrandRow* row = lookup(tested);
+    if (!row || !row->create) continue;  // that brand's parser is not part of this build
+    auto owned = std::make_unique<Owned>();
+    owned->context.parseMode = task.parseMode;
+    owned->context.brand = tested;
+    owned->context.startOffset = task.startOffset;
+    owned->context.length = task.length;
+    owned->context.device = device;
+    if (device) owned->context.deviceHandle.open(*device);
+    owned->parser = row->create(owned->context);
+    if (!owned->parser) continue;
+    m_tests.push_back(Test{owned->parser.get(), {counted}});
+    testedBrands.push_back(tested);
+    m_owned.push_back(std::move(owned));
+  }
+  for (auto& test : m_tests) std::sort(test.brands.begin(), test.brands.end());
+}
+
+PacketTestSet::~PacketTestSet() = default;
+
+std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std::uint64_t startSector,
+                                    std::uint64_t sectorCount, const PacketTestSet& tests) {
+  task.stopFlag.store(0);
+  task.identificationCandidates.clear();
+  task.identificationResult.clear();
+
+  task.status.code = StatusCode::IdentifyStart;
+  task.status.value = kSampleBlocks;
+  task.notify();
+
+  const std::uint64_t base = startSector * kSectorSize;
+  const std::uint64_t step = sectorCount * kSectorSize / kSampleBlocks;
+  const auto& testList = tests.tests();
+  // Hits per test; each brand is counted by exactly one test.
+  std::vector<int> hits(testList.size(), 0);
+  std::vector<std::uint8_t> buffer(kSampleBytes);
+
+  for (int k = 1; k <= kSampleBlocks; ++k) {
+    const std::uint64_t position = base + static_cast<std::uint64_t>(k) * step;
+    std::memset(buffer.data(), 0, buffer.size());
+    source.readAt(position, buffer);
+    // A failed read may have filled part of the buffer; the sample is then searched as zeros.
+    if (!source.ok()) std::memset(buffer.data(), 0, buffer.size());
+    for (std::size_t j = 0; j < kSamplePositions; ++j) {
+      const PacketWindow window{buffer.data() + j, kSampleBytes - j,
+                                static_cast<std::int64_t>(kSamplePositions - j), position + j};
+      for (std::size_t t = 0; t < testList.size(); ++t)
+        if (testList[t].parser->testPacket(window, source)) ++hits[t];
+      if (task.stopRequested()) break;
+    }
+    task.status.code = StatusCode::IdentifyProgress;
+    task.status.value = k;
+    task.notify();
+    if (task.stopRequested()) break;
+  }
+
+  for (std::size_t t = 0; t < testList.size(); ++t) {
+    if (hits[t] == 0) continue;
+    for (int brand : testList[t].brands) task.identificationCandidates[brand] += hits[t];
+  }
+  // Walking the candidates in brand order keeps equal counts in brand order.
+  for (const auto& [brand, count] : task.identificationCandidates) task.identificationResult.emplace(count, brand);
+  task.identificationCandidates.clear();
+
+  std::vector<BrandHits> ordered;
+  for (const auto& [count, brand] : task.identificationResult) ordered.push_back({brand, count});
+
+  task.status.code = StatusCode::IdentifyProgress;
+  task.status.value = 0;
+  task.notify();
+  return ordered;
+}
+
+Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, const DeviceRecord& device, std::uint64_t startSector,
+                                              std::uint64_t sectorCount) {
+  task.stopFlag.store(0);
+  task.identificationCandidates.clear();
+  task.identificationResult.clear();
+  // A handle of its own, read-only: the task's open source and its files stay as they are.
+  DeviceHandle source;
+  source.open(device);
+  if (!source.ok()) {
+    task.postMessage("访问源设备失败,请确认源设备是否存在");
+    Error error = source.lastError();
+    error.message = "访问源设备失败,请确认源设备是否存在 (" + error.message + ")";
+    return std::unexpected(std::move(error));
+  }
+  const PacketTestSet tests(task, &device);
+  return sampleBrands(task, source, startSector, sectorCount, tests);
+}
+
+}  // namespace norvale

@@ -1,0 +1,93 @@
+#pragma once
+// Automatic brand identification by sampling: five blocks spread over the chosen range are
+// searched byte by byte with every brand's packet test, and the hits are counted per brand.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "storage/device_handle.h"
+#include "storage/device_record.h"
+#include "storage/error.h"
+
+namespace norvale {
+
+class BrandParser;
+struct BrandRow;
+struct TaskContext;
+
+inline constexpr int kSampleBlocks = 5;
+inline constexpr std::size_t kSampleBytes = 0x100200;      // 1 MiB and one sector of look-ahead
+inline constexpr std::size_t kSamplePositions = 0x100000;  // start offsets searched per block
+// The brands the sampling counts: 1 to 17 by their own ids, the shared family 18-48 as 18.
+inline constexpr int kLastCountedBrand = 18;
+
+// Texts of the identification dialog's status line; the list column and the title.
+inline constexpr const char* kIdentifyTitle = "自动识别";
+inline constexpr const char* kIdentifyColumn = "监控类型";
+inline constexpr const char* kIdentifyRunningText = "正在识别监控类型,请稍等...";
+inline constexpr const char* kIdentifyNothingText = "从存储设备底层没有判断出监控类型,请手工选择";
+inline constexpr const char* kIdentifyFoundFormat = "已经识别出%d种监控类型,请选择后确定";
+inline constexpr const char* kIdentifyEmptyListText = "请点击取消按钮,然后手工选择监控类型";
+inline constexpr const char* kIdentifyNoSelectionText = "请在列表中选择监控类型,然后确定";
+inline constexpr const char* kIdentifySelectDeviceText = "请在设备列表中选择存储设备";
+
+// The status line once the sampling has ended: nothing found, or how many brands were found.
+std::string identificationResultText(std::size_t brandsFound);
+
+// The brand whose packet test counts for a brand: 11 is counted with 2's test, 9 with 10's.
+std::uint8_t packetTestBrand(int countedBrand);
+
+struct BrandHits {
+  int brand = 0;
+  int hits = 0;
+  bool operator==(const BrandHits&) const = default;
+};
+
+// The packet tests the sampling asks, each with the brands its hits count for. Parsers whose
+// brand is not registered in the table are left out, so they join once they are registered.
+class PacketTestSet {
+ public:
+  using Lookup = std::function<const BrandRow*(std::uint8_t brand)>;
+  struct Test {
+    BrandParser* parser = nullptr;
+    std::vector<int> brands;  // ascending
+  };
+
+  // One parser object per tested brand, each bound to a context of its own that names that
+  // brand, so the task in hand keeps its store, parsers and open source. With a device, each
+  // of those contexts also holds it open read-only, as a scan's context would.
+  explicit PacketTestSet(const TaskContext& task, const DeviceRecord* device = nullptr);
+  PacketTestSet(const TaskContext& task, const Lookup& lookup, const DeviceRecord* device = nullptr);
+  ~PacketTestSet();
+  PacketTestSet(const PacketTestSet&) = delete;
+  PacketTestSet& operator=(const PacketTestSet&) = delete;
+
+  const std::vector<Test>& tests() const { return m_tests; }
+
+ private:
+  struct Owned;
+  std::vector<std::unique_ptr<Owned>> m_owned;
+  std::vector<Test> m_tests;
+};
+
+// The sampling over an open source: clears the stop flag and the identification state, sends
+// status 6 (value 5), searches the five blocks at start + k x step (k = 1..5, step = the range
+// / 5, unaligned offsets allowed) with every test, sends status 7 with k after each block, and
+// fills the task's identification result (hits -> brand, fewest hits first, equal counts in
+// brand order). Stops after the position at which the stop flag is seen; the brands counted
+// so far are kept. Unreadable blocks are searched as zeros without a message. Ends with status
+// 7, value 0, and returns the result in its order.
+std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std::uint64_t startSector,
+                                    std::uint64_t sectorCount, const PacketTestSet& tests);
+
+// The identification worker's scan: opens the device read-only on a handle of its own (status
+// 1 "访问源设备失败,请确认源设备是否存在" and an error when it cannot), and samples it with every
+// registered brand's packet test.
+Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, const DeviceRecord& device, std::uint64_t startSector,
+                                              std::uint64_t sectorCount);
+
+}  // namespace norvale
