@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "task/brand_registry.h"
+#include "task/identification.h"
 #include "task/task_workflow.h"
 #include "ui/prompter.h"
 #include "ui/ui_text.h"
@@ -177,12 +178,12 @@ void CLoadDlg::accept() {
 
 // ---- CAutoVideoDlg ----
 
-CAutoVideoDlg::CAutoVideoDlg(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("自动识别"));
+CAutoVideoDlg::CAutoVideoDlg(std::function<void()> stop, QWidget* parent) : QDialog(parent), m_stop(std::move(stop)) {
+  setWindowTitle(qs(kIdentifyTitle));
   m_list = new QListWidget(this);
   m_list->setObjectName(QStringLiteral("candidates"));
-  m_status = new QLabel(QStringLiteral("正在识别监控类型,请稍等..."), this);
-  auto* header = new QLabel(QStringLiteral("监控类型"), this);
+  m_status = new QLabel(qs(kIdentifyRunningText), this);
+  auto* header = new QLabel(qs(kIdentifyColumn), this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(header);
   layout->addWidget(m_list, 1);
@@ -192,28 +193,36 @@ CAutoVideoDlg::CAutoVideoDlg(QWidget* parent) : QDialog(parent) {
 }
 
 void CAutoVideoDlg::showCandidates(const std::multimap<int, int>& result) {
+  m_running = false;
   m_list->clear();
   for (const auto& [hits, brand] : result) m_list->addItem(qs(brandName(brand)));
-  if (result.empty())
-    m_status->setText(QStringLiteral("从存储设备底层没有判断出监控类型,请手工选择"));
-  else
-    m_status->setText(QStringLiteral("已经识别出%1种监控类型,请选择后确定").arg(result.size()));
+  m_status->setText(qs(identificationResultText(result.size())));
 }
 
 QString CAutoVideoDlg::statusText() const { return m_status->text(); }
 
 void CAutoVideoDlg::accept() {
+  if (m_running) return;
   if (m_list->count() == 0) {
-    m_status->setText(QStringLiteral("请点击取消按钮,然后手工选择监控类型"));
+    m_status->setText(qs(kIdentifyEmptyListText));
     return;
   }
   const auto selected = m_list->selectedItems();
   if (selected.isEmpty()) {
-    m_status->setText(QStringLiteral("请在列表中选择监控类型,然后确定"));
+    m_status->setText(qs(kIdentifyNoSelectionText));
     return;
   }
   m_brand = numberFromListText(u8(selected.front()->text())).value_or(0);
   QDialog::accept();
+}
+
+void CAutoVideoDlg::reject() {
+  // The sampling reads the dialog's list when it ends, so the dialog waits for it.
+  if (m_running) {
+    if (m_stop) m_stop();
+    return;
+  }
+  QDialog::reject();
 }
 
 // ---- CExportDlg ----

@@ -2,6 +2,7 @@
 // The modal dialogs of the commands.
 #include <QDialog>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -87,8 +88,12 @@ class CLoadDlg final : public QDialog {
 class CAutoVideoDlg final : public QDialog {
   Q_OBJECT
  public:
-  explicit CAutoVideoDlg(QWidget* parent = nullptr);
-  // Fills the list from the identification result and sets the status line.
+  // stop: what "取消" does while the sampling runs (it raises the task's stop flag).
+  explicit CAutoVideoDlg(std::function<void()> stop = {}, QWidget* parent = nullptr);
+  // While the sampling runs, "确定" is ignored and "取消" only asks it to stop.
+  void setRunning(bool running) { m_running = running; }
+  bool running() const { return m_running; }
+  // Fills the list from the identification result (hits -> brand) and sets the status line.
   void showCandidates(const std::multimap<int, int>& result);
   int brand() const { return m_brand; }
   QString statusText() const;
@@ -96,11 +101,14 @@ class CAutoVideoDlg final : public QDialog {
 
  public slots:
   void accept() override;
+  void reject() override;
 
  private:
+  std::function<void()> m_stop;
   QListWidget* m_list;
   QLabel* m_status;
   int m_brand = 0;
+  bool m_running = false;
 };
 
 // "文件导出": the export folder and what to do with files that exist.

@@ -14,6 +14,9 @@
 
 #include "export/exporter.h"
 #include "parsers/brand_table.h"
+#include "report/desktop_open.h"
+#include "report/log_report.h"
+#include "task/identification.h"
 #include "task/command_worker.h"
 #include "task/result_listing.h"
 #include "task/task_runner.h"
@@ -63,7 +66,8 @@ CMainFrame::CMainFrame(QWidget* parent)
       m_session(std::make_shared<Session>(this)),
       m_worker(new CommandWorker),
       m_ownPrompter(std::make_unique<WidgetPrompter>()),
-      m_prompter(m_ownPrompter.get()) {
+      m_prompter(m_ownPrompter.get()),
+      m_openReport(openWithDesktop) {
   setWindowTitle(QStringLiteral("Norvale"));
   m_session->task.notifyTarget = &m_session->observer;
   createActions();
@@ -366,10 +370,18 @@ void CMainFrame::onRefreshDevices() {
   startDeviceScan();
 }
 
-bool CMainFrame::runIdentification(int& brand) {
-  CAutoVideoDlg dialog(this);
-  // The sampling of the device is not part of this build: no candidate is offered.
-  dialog.showCandidates({});
+bool CMainFrame::runIdentification(const DeviceSelection& selection, int& brand) {
+  CAutoVideoDlg dialog([this] { task().requestStop(); }, this);
+  QPointer<CAutoVideoDlg> shown(&dialog);
+  dialog.setRunning(true);
+  const bool started = startWorker([selection, shown](Session& session) -> Continuation {
+    identifyBrands(session.task, *selection.device, selection.startSector, selection.sectorCount);
+    std::multimap<int, int> result = session.task.identificationResult;
+    return [shown, result](CMainFrame&) {
+      if (shown) shown->showCandidates(result);
+    };
+  });
+  if (!started) dialog.showCandidates({});
   if (!m_prompter->runDialog(dialog)) return false;
   brand = dialog.brand();
   return true;
@@ -394,7 +406,7 @@ void CMainFrame::onNewTask() {
   CChildFrame* main = mainChild();
   int brand = main->brands()->selectedNumber();
   if (brand <= 0) {
-    if (!runIdentification(brand) || brand <= 0) {
+    if (!runIdentification(selection, brand) || brand <= 0) {
       m_prompter->message(this, qs(kWizardBrandMessage), QString());
       return;
     }
@@ -424,7 +436,7 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan) {
   head.stopFlag = 0;
   task().copyHead(head);
   m_presenter.setScanRange(head.startOffset, head.length);
-  startWorker([scan](Session& session) -> Continuation {
+  const bool started = startWorker([scan](Session& session) -> Continuation {
     TaskContext& task = session.task;
     bool ok = false;
     if (scan) {
@@ -443,6 +455,8 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan) {
       frame.m_progress->setValue(0);
     };
   });
+  // The worker of a dialog opened just before may not have let go yet.
+  if (!started) m_prompter->message(this, qs(kBusyMessage), QString());
 }
 
 void CMainFrame::onLoadTask() {
@@ -486,7 +500,7 @@ void CMainFrame::onAutoIdentify() {
     return;
   }
   int brand = 0;
-  if (runIdentification(brand)) selectBrand(brand);
+  if (runIdentification(deviceSelection(), brand)) selectBrand(brand);
 }
 
 void CMainFrame::listFiles(std::uint64_t key) {
@@ -544,7 +558,12 @@ void CMainFrame::onReport() {
     logLine(kWarning, qs(kBusyMessage));
     return;
   }
-  logLine(kInfo, QStringLiteral("日志报表功能暂不可用"));
+  startWorker([open = m_openReport](Session& session) -> Continuation {
+    auto written = writeLogReport(session.task);
+    if (written && open)
+      if (auto opened = open(*written); !opened) session.task.postMessage(opened.error().message);
+    return {};
+  });
 }
 
 void CMainFrame::onStop() { task().requestStop(); }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "storage/device_record.h"
+#include "storage/error.h"
 #include "task/status_text.h"
 #include "task/task_context.h"
 #include "task/task_workflow.h"
@@ -73,6 +74,9 @@ class CMainFrame final : public QMainWindow {
   static bool workerAbandoned();
 
   void setPrompter(Prompter* prompter);  // not owned; null restores the message boxes
+  // How a written report is shown (the desktop's default handler unless replaced).
+  using DocumentOpener = std::function<Result<void>(const std::string& path)>;
+  void setReportOpener(DocumentOpener opener) { m_openReport = std::move(opener); }
   Prompter& prompter() const { return *m_prompter; }
   Session& session() const { return *m_session; }
   std::weak_ptr<Session> sessionHandle() const { return m_session; }
@@ -144,7 +148,7 @@ class CMainFrame final : public QMainWindow {
   void installDevices(std::vector<DeviceRecord> devices, std::vector<QString> brands);
   void refillDeviceList();
   void startTask(const TaskHead& head, bool scan);
-  bool runIdentification(int& brand);
+  bool runIdentification(const DeviceSelection& selection, int& brand);
   void exportPositions(std::vector<std::uint64_t> positions);
   void shutDown();
 
@@ -165,6 +169,7 @@ class CMainFrame final : public QMainWindow {
   bool m_closing = false;
   bool m_exportOverwrite = false;
   QString m_exportFolder;
+  DocumentOpener m_openReport;
   std::vector<QString> m_deviceBrands;  // the "Type" column, per device
 };
 

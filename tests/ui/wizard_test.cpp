@@ -12,6 +12,7 @@
 #include "task/result_listing.h"
 #include "task/status_text.h"
 #include "task/task_workflow.h"
+#include "support/test_support.h"
 #include "ui/dialogs.h"
 #include "ui_test_support.h"
 
@@ -43,21 +44,95 @@ class WizardTest : public QObject {
 
   void brandZeroOpensIdentificationAndCancelNamesTheBrandStep() {
     FrameFixture f;
-    f.addSample();
-    QString status;
+    // A source without any recorder packet: the sampling finds nothing.
+    const QString blank = qs(f.dir.file("blank.img"));
+    norvale::test::writeFile(u8(blank), std::vector<std::uint8_t>(3 << 20, 0));
+    f.frame->addImageFiles({blank});
+    f.main().devices()->setCurrentItem(f.main().devices()->topLevelItem(0));
+    QString runningStatus, endStatus;
+    bool closedWhileRunning = true;
     int listed = -1;
     f.prompter.onDialog = [&](QDialog& dialog) {
       auto* identify = qobject_cast<CAutoVideoDlg*>(&dialog);
       if (!identify) return false;
-      status = identify->statusText();
+      runningStatus = identify->statusText();
+      // Neither button closes the dialog while the sampling runs.
+      identify->setResult(QDialog::Accepted);
+      identify->reject();
+      closedWhileRunning = identify->result() != QDialog::Accepted;
+      ScriptedPrompter::pressOk(dialog);
+      closedWhileRunning = closedWhileRunning || identify->result() == QDialog::Accepted;
+      if (!f.waitIdle()) return false;
+      endStatus = identify->statusText();
       listed = identify->list()->count();
       return false;
     };
     f.frame->onNewTask();
-    QCOMPARE(status, QStringLiteral("从存储设备底层没有判断出监控类型,请手工选择"));
+    QCOMPARE(runningStatus, QStringLiteral("正在识别监控类型,请稍等..."));
+    QVERIFY(!closedWhileRunning);
+    QCOMPARE(endStatus, QStringLiteral("从存储设备底层没有判断出监控类型,请手工选择"));
     QCOMPARE(listed, 0);
     QCOMPARE(f.messageTexts(), QStringList{QStringLiteral("选择设备 -> 【选择品牌】 -> 解析方式")});
     QVERIFY(!f.frame->busy());
+  }
+
+  void identificationFindsTheSampleBrandAndTheWizardGoesOn() {
+    FrameFixture f;
+    f.addSample();
+    QStringList candidates;
+    f.prompter.onDialog = [&](QDialog& dialog) {
+      if (auto* identify = qobject_cast<CAutoVideoDlg*>(&dialog)) {
+        if (!f.waitIdle()) return false;
+        for (int i = 0; i < identify->list()->count(); ++i) candidates << identify->list()->item(i)->text();
+        const auto found = identify->list()->findItems(QStringLiteral("[18]"), Qt::MatchStartsWith);
+        if (found.isEmpty()) return false;
+        identify->list()->setCurrentItem(found.front());
+      }
+      return ScriptedPrompter::pressOk(dialog);
+    };
+    f.main().modes()->setCurrentRow(1);
+    f.frame->onNewTask();
+    QVERIFY2(candidates.contains(qs(brandName(18))), qPrintable(candidates.join(QLatin1Char(','))));
+    QCOMPARE(f.main().brands()->selectedNumber(), 18);
+    QVERIFY(f.waitIdle());
+    QVERIFY(f.files());
+    QCOMPARE(f.files()->strip()->field(2), QStringLiteral("解析完成"));
+    QCOMPARE(f.frame->task().fileMap.size(), 24u);
+  }
+
+  void autoIdentifyCommandSelectsTheChosenBrand() {
+    FrameFixture f;
+    f.frame->onAutoIdentify();
+    QCOMPARE(f.messageTexts(), QStringList{QStringLiteral("请在设备列表中选择存储设备")});
+    f.addSample();
+    f.prompter.onDialog = [&](QDialog& dialog) {
+      auto* identify = qobject_cast<CAutoVideoDlg*>(&dialog);
+      if (!identify || !f.waitIdle() || identify->list()->count() == 0) return false;
+      identify->list()->setCurrentRow(identify->list()->count() - 1);
+      return ScriptedPrompter::pressOk(dialog);
+    };
+    f.frame->onAutoIdentify();
+    const auto& result = f.frame->task().identificationResult;
+    QVERIFY(!result.empty());
+    // The last row holds the brand with the most hits.
+    QCOMPARE(f.main().brands()->selectedNumber(), result.rbegin()->second);
+  }
+
+  void reportIsWrittenIntoTheTaskFolderAndOpened() {
+    FrameFixture f;
+    f.startSampleScan();
+    QVERIFY(f.waitIdle());
+    std::string opened;
+    f.frame->setReportOpener([&](const std::string& path) -> Result<void> {
+      opened = path;
+      return {};
+    });
+    f.frame->onReport();
+    QVERIFY(f.waitIdle());
+    const std::string expected = f.frame->task().taskFolder + "/日志报表.html";
+    QCOMPARE(qs(opened), qs(expected));
+    QVERIFY(std::filesystem::exists(std::filesystem::u8path(expected)));
+    QVERIFY(f.logLines().contains(QStringLiteral("信息|生成日志报表完成")));
   }
 
   void identificationOkWithAnEmptyListAsksForCancel() {
