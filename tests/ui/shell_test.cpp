@@ -4,6 +4,7 @@
 #include <QProgressBar>
 #include <QToolBar>
 
+#include "storage/device_record.h"
 #include "task/brand_registry.h"
 #include "ui_test_support.h"
 
@@ -159,6 +160,35 @@ class ShellTest : public QObject {
     QVERIFY(!session.expired());
     // The worker sees no frame, notices the stop flag and ends; the last owner frees the session.
     QVERIFY(QTest::qWaitFor([&] { return session.expired(); }, 60000));
+  }
+
+  void startUpScanRunsUnderTheBusyFlagAndThenCallsBack() {
+    FrameFixture f;
+    bool done = false;
+    f.frame->startDeviceScan([&] { done = true; });
+    QVERIFY(f.frame->busy());
+    QVERIFY(!done);
+    // Refreshing while the scan runs is refused.
+    f.frame->onRefreshDevices();
+    QCOMPARE(f.messageTexts(), QStringList{QStringLiteral("当前还有其他任务在执行,请等待其他任务完成")});
+    QVERIFY(f.waitIdle());
+    QVERIFY(done);
+  }
+
+  void refreshDropsAddedImagesButKeepsTheRecordATaskNames() {
+    FrameFixture f;
+    f.startSampleScan();
+    QVERIFY(f.waitIdle());
+    const DeviceRecord* named = f.frame->task().device;
+    QVERIFY(named);
+    f.frame->action(kCmdMainWindow)->trigger();
+    f.frame->action(kCmdRefresh)->trigger();
+    QVERIFY(f.waitIdle());
+    QVERIFY(f.main().devices()->topLevelItemCount() == static_cast<int>(f.frame->session().devices.size()));
+    for (const auto& device : f.frame->session().devices) QVERIFY(device->path != u8(f.image));
+    // The task still names a live record: its information can be shown.
+    QCOMPARE(f.frame->task().device, named);
+    QCOMPARE(qs(named->name), f.image);
   }
 
   void logLineWithoutFileWindowIsAMessageBox() {

@@ -61,7 +61,7 @@ class ViewsTest : public QObject {
     QCOMPARE(CKivView1::typeBrandOf(partitionRow), 2);
     QCOMPARE(CKivView1::typeBrandOf(view->topLevelItem(1)), 0);
 
-    QTest::qWaitForWindowExposed(f.frame.get());
+    QVERIFY(QTest::qWaitForWindowExposed(f.frame.get()));
     view->scrollToItem(partitionRow);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualItemRect(partitionRow).center());
     QCOMPARE(f.main().brands()->selectedNumber(), 2);
