@@ -146,12 +146,17 @@ void ProgressPrinter::onTaskStatus(const TaskStatus& status) {
 }
 
 namespace {
-std::atomic<TaskContext*> g_interruptTarget{nullptr};  // the one task a signal may stop
+// A signal handler can reach nothing else: the one task a signal may stop, and whether it did.
+std::atomic<TaskContext*> g_interruptTarget{nullptr};
+std::atomic<bool> g_interrupted{false};
 extern "C" void onInterrupt(int) {
+  g_interrupted.store(true);
   if (TaskContext* task = g_interruptTarget.load()) task->requestStop();
   std::signal(SIGINT, SIG_DFL);
 }
 }  // namespace
+
+bool interrupted() { return g_interrupted.load(); }
 
 void stopOnInterrupt(TaskContext& task) {
   g_interruptTarget.store(&task);

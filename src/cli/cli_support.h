@@ -68,5 +68,7 @@ class ProgressPrinter final : public TaskObserver {
 
 // Ctrl-C raises the task's stop flag instead of killing the program; a second Ctrl-C kills it.
 void stopOnInterrupt(TaskContext& task);
+// True once Ctrl-C (or a termination signal) asked the work to stop.
+bool interrupted();
 
 }  // namespace norvale::cli

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/devices_command.h"
 
 namespace {
 
@@ -14,8 +15,10 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"devices", norvale::runDevicesCommand,
+     "devices [--image PATH]... [--json]\n      lists the machine's disks and the added images with their partitions"},
     {"scan", norvale::cli::runScanCommand,
-     "scan --source PATH --brand N --mode quick|deep --task DIR [--start-sector S] [--end-sector E]\n"
+     "scan --source PATH --brand N --mode quick|deep --task DIR [--start-sector S --end-sector E | --partition K]\n"
      "      scans a disk or image and keeps what it finds in the task folder"},
     {"files", norvale::cli::runFilesCommand,
      "files --task DIR [--source PATH] [--json]\n      lists the recovered files of a task"},

@@ -9,6 +9,7 @@
 #include "export/exporter.h"
 #include "parsers/brand_table.h"
 #include "storage/device_handle.h"
+#include "storage/partition_scan.h"
 #include "task/brand_registry.h"
 #include "task/command_worker.h"
 #include "task/result_store.h"
@@ -31,7 +32,7 @@ std::string dayIso(std::uint32_t day) {
 
 int runScanCommand(int argc, char** argv) {
   Options options;
-  if (auto error = options.parse(argc, argv, {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector"},
+  if (auto error = options.parse(argc, argv, {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector", "--partition"},
                                  {"--quiet"}))
     return usageError(*error);
   const auto sourcePath = options.value("--source");
@@ -62,6 +63,20 @@ int runScanCommand(int argc, char** argv) {
     if (!v) return usageError("--end-sector takes a sector number");
     endSector = *v;
   }
+  if (auto k = options.value("--partition")) {
+    if (options.value("--start-sector") || options.value("--end-sector"))
+      return usageError("--partition replaces --start-sector and --end-sector");
+    const auto index = parseUnsigned(*k);
+    if (!index || *index > 1000) return usageError("--partition takes the number of a listed partition, from 0");
+    DeviceHandle handle;
+    handle.open(*source);
+    auto partition = findPartition(handle, *source, static_cast<int>(*index));
+    if (!partition) return failure(partition.error().message);
+    startSector = partition->start / 512;
+    endSector = (partition->start + partition->size + 511) / 512;
+    std::cerr << "partition " << *index << " (" << partition->name << "): sectors " << startSector << " to "
+              << endSector << "\n";
+  }
   if (startSector >= endSector) return usageError("请正确填写开始扇区和结束扇区 【开始扇区<结束扇区】");
   if (endSector > sourceSectors)
     std::cerr << "norvale-cli: the range ends at sector " << endSector << " but the source has " << sourceSectors
@@ -90,7 +105,7 @@ int runScanCommand(int argc, char** argv) {
   worker.wait();
   printer.finishLine();
   if (!outcome) return failure(outcome.error().message);
-  const bool stopped = task.stopRequested();
+  const bool stopped = interrupted();
   std::cerr << (stopped ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
   std::cout << "task: " << *folder << "\n"
             << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n";
@@ -228,7 +243,7 @@ int runExportCommand(int argc, char** argv) {
   std::cout << out.str();
   std::cerr << "exported " << exported->size() << " of " << positions.size() << " files to " << *outFolder
             << (incomplete ? " (" + std::to_string(incomplete) + " incomplete: unreadable source sectors)" : "") << "\n";
-  if (task.stopRequested()) std::cerr << "export stopped: the files listed are complete; the rest was not written\n";
+  if (interrupted()) std::cerr << "export stopped: the files listed are complete; the rest was not written\n";
   return incomplete ? kExitFailure : kExitOk;
 }
 

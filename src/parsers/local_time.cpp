@@ -6,7 +6,9 @@
 
 namespace norvale {
 
-std::optional<CalendarTime> localCalendar(std::uint32_t epochSeconds) {
+namespace {
+
+std::optional<CalendarTime> convert(std::int64_t epochSeconds) {
   const std::time_t t = static_cast<std::time_t>(epochSeconds);
   std::tm tm{};
 #ifdef _WIN32
@@ -15,6 +17,55 @@ std::optional<CalendarTime> localCalendar(std::uint32_t epochSeconds) {
   if (!localtime_r(&t, &tm)) return std::nullopt;
 #endif
   return CalendarTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+// The last local hour converted. Scans and the grouping pass convert millions of times that
+// mostly fall in the same hour; within an hour without a zone change the fields follow from the
+// offset. An hour is cached only when its first and last seconds read as that hour, so an hour
+// that holds a zone change is always converted by the library. Per thread: a pure memo.
+// Two hours are kept, since the join rule compares times of neighbouring hours in turn.
+struct HourMemo {
+  std::int64_t start = -1;
+  CalendarTime base;
+};
+thread_local HourMemo t_hours[2];
+thread_local int t_nextSlot = 0;
+
+}  // namespace
+
+void resetLocalTimeMemo() {
+  t_hours[0] = t_hours[1] = HourMemo{};
+}
+
+std::optional<CalendarTime> localCalendar(std::uint32_t epochSeconds) {
+  const std::int64_t t = epochSeconds;
+  for (const HourMemo& hour : t_hours) {
+    if (hour.start >= 0 && t >= hour.start && t < hour.start + 3600) {
+      CalendarTime c = hour.base;
+      c.minute = static_cast<int>((t - hour.start) / 60);
+      c.second = static_cast<int>((t - hour.start) % 60);
+      return c;
+    }
+  }
+  auto c = convert(t);
+  if (!c || c->second > 59) return c;  // leap seconds are left to the library
+  const std::int64_t start = t - c->minute * 60 - c->second;
+  // Both ends of the hour must read as that hour: a zone change anywhere inside it shifts one.
+  const auto first = convert(start);
+  const auto last = convert(start + 3599);
+  const auto sameHour = [&](const std::optional<CalendarTime>& x, int minute, int second) {
+    return x && x->year == c->year && x->month == c->month && x->day == c->day && x->hour == c->hour &&
+           x->minute == minute && x->second == second;
+  };
+  if (sameHour(first, 0, 0) && sameHour(last, 59, 59)) {
+    HourMemo& slot = t_hours[t_nextSlot];
+    t_nextSlot ^= 1;
+    slot.start = start;
+    slot.base = *c;
+    slot.base.minute = 0;
+    slot.base.second = 0;
+  }
+  return c;
 }
 
 std::uint32_t localHourCode(std::uint32_t epochSeconds) {

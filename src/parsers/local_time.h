@@ -8,6 +8,8 @@
 namespace norvale {
 
 std::optional<CalendarTime> localCalendar(std::uint32_t epochSeconds);
+// Forgets the memo of the last converted hour (after the time zone changed, e.g. in tests).
+void resetLocalTimeMemo();
 // Hour code ((year*16+month)*32+day)*32+hour of the local calendar time; 0 when unconvertible.
 std::uint32_t localHourCode(std::uint32_t epochSeconds);
 // Year 2010-2020 in local time (the other fields are in range by construction).

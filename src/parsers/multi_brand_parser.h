@@ -21,7 +21,7 @@ inline constexpr std::uint32_t kMinPayload = 27;
 inline constexpr std::uint32_t kMaxPayload = 104'857'555;
 }  // namespace multi_brand
 
-class MultiBrandParser final : public BrandParser {
+class MultiBrandParser : public BrandParser {
  public:
   using BrandParser::BrandParser;
   std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;

@@ -47,19 +47,19 @@ void DeviceHandle::markFailed(std::uint64_t offset) {
   m_failedOffset = offset;
 }
 
-// One aligned transfer. Fails when the platform refuses it or nothing at all is transferred;
-// a short transfer that delivers something counts as success (the end of an image).
-bool DeviceHandle::readSectors(std::uint64_t offset, std::span<std::uint8_t> dst) {
+// One aligned transfer; returns the bytes transferred. Fails when the platform refuses it or
+// nothing at all is transferred; a short transfer counts as success (the end of an image).
+std::optional<std::size_t> DeviceHandle::readSectors(std::uint64_t offset, std::span<std::uint8_t> dst) {
   auto got = m_source->readAt(offset, dst);
   if (!got) {
     m_lastError = got.error();
-    return false;
+    return std::nullopt;
   }
   if (*got == 0) {
     m_lastError = Error{ErrorCode::ReadFailed, "read at or past the end of the source", offset};
-    return false;
+    return std::nullopt;
   }
-  return true;
+  return *got;
 }
 
 void DeviceHandle::readAt(std::uint64_t offset, std::span<std::uint8_t> dst) {
@@ -71,6 +71,9 @@ void DeviceHandle::readAt(std::uint64_t offset, std::span<std::uint8_t> dst) {
     return;
   }
 
+  // A request that starts inside the source and runs past its end delivers what exists, on
+  // this path as on the aligned one: once a piece comes back short, the source has ended and
+  // the pieces after it are not read (they would transfer nothing and fail the whole request).
   std::array<std::uint8_t, kSectorSize> sector{};
   std::size_t delivered = 0;
   std::uint64_t aligned = offset;
@@ -78,23 +81,33 @@ void DeviceHandle::readAt(std::uint64_t offset, std::span<std::uint8_t> dst) {
   if (headRemainder != 0) {
     aligned = offset - headRemainder;
     sector.fill(0);
-    if (!readSectors(aligned, sector)) return markFailed(offset);
+    const auto got = readSectors(aligned, sector);
+    if (!got) return markFailed(offset);
     delivered = std::min<std::size_t>(kSectorSize - headRemainder, length);
     std::memcpy(dst.data(), sector.data() + headRemainder, delivered);
     aligned += kSectorSize;
+    if (*got < kSectorSize) return;
   }
   const std::size_t rest = length - delivered;
   const std::size_t tail = rest % kSectorSize;
   const std::size_t middle = rest - tail;
   if (middle > 0) {
     // The middle run goes straight into the caller's buffer: it is whole sectors already.
-    if (!readSectors(aligned, dst.subspan(delivered, middle))) return markFailed(offset);
+    const auto got = readSectors(aligned, dst.subspan(delivered, middle));
+    if (!got) {
+      if (delivered > 0 && m_source->size().value_or(UINT64_MAX) <= aligned) return;  // ended at a sector edge
+      return markFailed(offset);
+    }
     delivered += middle;
     aligned += middle;
+    if (*got < middle) return;
   }
   if (tail > 0) {
     sector.fill(0);
-    if (!readSectors(aligned, sector)) return markFailed(offset);
+    if (!readSectors(aligned, sector)) {
+      if (delivered > 0 && m_source->size().value_or(UINT64_MAX) <= aligned) return;
+      return markFailed(offset);
+    }
     std::memcpy(dst.data() + delivered, sector.data(), tail);
   }
 }

@@ -3,6 +3,7 @@
 // range; the handle splits it into whole 512-byte sectors, as raw disks demand.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "storage/byte_source.h"
@@ -40,7 +41,7 @@ class DeviceHandle {
   const Error& lastError() const { return m_lastError; }
 
  private:
-  bool readSectors(std::uint64_t offset, std::span<std::uint8_t> dst);
+  std::optional<std::size_t> readSectors(std::uint64_t offset, std::span<std::uint8_t> dst);
   void markFailed(std::uint64_t offset);
 
   std::int32_t m_status = 0;

@@ -83,12 +83,6 @@ Result<void> TaskFile::writeAt(std::uint64_t offset, std::span<const std::uint8_
   return {};
 }
 
-Result<void> TaskFile::append(std::span<const std::uint8_t> src) {
-  auto end = size();
-  if (!end) return std::unexpected(end.error());
-  return writeAt(*end, src);
-}
-
 Result<void> TaskFile::truncate(std::uint64_t length) {
   if (::ftruncate(m_fd, static_cast<off_t>(length)) != 0)
     return std::unexpected(osError(ErrorCode::WriteFailed, m_path, errno));

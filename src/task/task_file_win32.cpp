@@ -69,12 +69,6 @@ Result<void> TaskFile::writeAt(std::uint64_t offset, std::span<const std::uint8_
   return {};
 }
 
-Result<void> TaskFile::append(std::span<const std::uint8_t> src) {
-  auto end = size();
-  if (!end) return std::unexpected(end.error());
-  return writeAt(*end, src);
-}
-
 Result<void> TaskFile::truncate(std::uint64_t length) {
   LARGE_INTEGER li{};
   li.QuadPart = static_cast<LONGLONG>(length);

@@ -1,22 +1,26 @@
 #include "ui/device_sources.h"
 
-#include "storage/device_handle.h"
+#include "storage/device_enum.h"
+#include "storage/fs_probe.h"
+#include "storage/signature_check.h"
+#include "ui/ui_text.h"
 
 namespace norvale::ui {
 
-std::vector<DeviceRecord> enumerateSources() { return {}; }
+// Disks that cannot be opened are left out without a message, as the device list does.
+std::vector<DeviceRecord> enumerateSources() { return enumerateDisks().devices; }
 
 std::optional<DeviceRecord> openImageSource(const std::string& path, int devicesListed) {
-  DeviceRecord record = makeImageRecord(path, devicesListed);
-  DeviceHandle probe;
-  probe.open(record);
-  if (!probe.ok()) return std::nullopt;
-  record.size = probe.size();
-  return record;
+  auto record = addImageFile(path, devicesListed);
+  if (!record) return std::nullopt;
+  return std::move(*record);
 }
 
-QString signatureBrandText(const DeviceRecord&) { return {}; }
+QString signatureBrandText(const DeviceRecord& device) {
+  const auto brand = checkDeviceSignature(device);
+  return brand ? QString::number(*brand) : QString();
+}
 
-QString fileSystemText(std::uint32_t fsType) { return QString::number(fsType); }
+QString fileSystemText(std::uint32_t fsType) { return qs(fileSystemName(fsType)); }
 
 }  // namespace norvale::ui

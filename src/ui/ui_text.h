@@ -1,5 +1,6 @@
 #pragma once
 // The core speaks UTF-8; Qt speaks QString.
+#include <QFont>
 #include <QString>
 #include <string>
 

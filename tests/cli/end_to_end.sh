@@ -1,85 +1,96 @@
 #!/usr/bin/env bash
-# The command line from end to end on the built-in sample image: scan, list, identify, report,
-# and the clear refusals of bad input.
-set -u
+# The command line from end to end, as a script or an investigator uses it.
+set -uo pipefail
 cli="$1"
-work="$(mktemp -d)"
+work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
-
+passes=0
 check() {  # check NAME CONDITION...
-  local name="$1"
-  shift
-  if "$@"; then
-    echo "ok   $name"
-  else
-    echo "FAIL $name"
-    failures=$((failures + 1))
-  fi
+  local name="$1"; shift
+  if "$@"; then passes=$((passes + 1)); else echo "FAILED: $name"; failures=$((failures + 1)); fi
 }
-contains() { grep -qF -- "$2" "$1"; }
-exits_with() {  # exits_with CODE COMMAND...
-  local want="$1"
-  shift
-  "$@" >"$work/out" 2>"$work/err"
-  local got=$?
-  [ "$got" -eq "$want" ] || { echo "  exit $got, wanted $want"; cat "$work/err"; return 1; }
-}
+json() { python3 -c "import json,sys; d=json.load(sys.stdin); $1"; }
 
-exits_with 0 "$cli" sample --out "$work/sample.img"
+"$cli" sample --out "$work/sample.img" >/dev/null
 check "sample image written" test -s "$work/sample.img"
 
-exits_with 0 "$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/task" --quiet
-check "scan finds the sample's files" contains "$work/out" "files: 24"
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/task" >"$work/scan.out" 2>"$work/scan.err"
+check "scan exits 0" test $? -eq 0
+check "scan reports completion" grep -q "解析完成" "$work/scan.err"
+check "scan shows the brand's messages" grep -q "深度解析\*\*\[18\]  中视安防监控录像系统\*\*视频流信息完成" "$work/scan.err"
 
-exits_with 0 "$cli" files --task "$work/task" --json
-check "files lists the task" contains "$work/out" '"index": 24'
+"$cli" files --task "$work/task" --json >"$work/files.json" 2>/dev/null
+check "files lists 24 entries" json "assert len(d) == 24, len(d)" <"$work/files.json"
+check "files carries the contract keys" json "assert all(set(['index','channel','day','start','end','start_time','end_time','size','records']) <= set(e) for e in d)" <"$work/files.json"
+check "files are in channel then day order" json "k=[(e['channel'], e['day']) for e in d]; assert k == sorted(k) and d[0]['day'] == '2016-05-17' and d[0]['start'] == '2016年05月17日 08时00分00秒', d[0]" <"$work/files.json"
 
-# identify
-check "identify on the sample" exits_with 0 "$cli" identify --source "$work/sample.img"
-check "identify names brand 18" contains "$work/out" "[18]  中视安防监控录像系统"
-check "identify names the signature brand" contains "$work/out" "signature: [0]"
-check "identify status line" contains "$work/err" "已经识别出1种监控类型,请选择后确定"
-check "identify --json" exits_with 0 "$cli" identify --source "$work/sample.img" --json
-check "identify --json candidate" contains "$work/out" '{"brand": 18, "text": "[18]  中视安防监控录像系统", "hits": '
-check "identify --json range" contains "$work/out" '"start_sector": 0, "end_sector": 4952'
-check "identify sub-range" exits_with 0 "$cli" identify --source "$work/sample.img" --start-sector 100 --end-sector 2000 --json
-check "identify sub-range is used" contains "$work/out" '"start_sector": 100, "end_sector": 2000'
-head -c 8388608 /dev/zero >"$work/zeros.img"
-check "identify on a blank disk" exits_with 0 "$cli" identify --source "$work/zeros.img" --json
-check "identify finds nothing on a blank disk" contains "$work/out" '"candidates": [],'
-check "identify blank status line" contains "$work/err" "从存储设备底层没有判断出监控类型,请手工选择"
-check "identify missing source" exits_with 1 "$cli" identify --source "$work/missing.img"
-check "identify missing source message" contains "$work/err" "访问源设备失败,请确认源设备是否存在"
-check "identify folder as source" exits_with 1 "$cli" identify --source "$work"
-check "identify without source" exits_with 2 "$cli" identify
-check "identify reversed range" exits_with 2 "$cli" identify --source "$work/sample.img" --start-sector 10 --end-sector 5
-check "identify bad sector number" exits_with 2 "$cli" identify --source "$work/sample.img" --start-sector x
-check "identify range beyond any disk" exits_with 2 "$cli" identify --source "$work/sample.img" --end-sector 18446744073709551615
-check "identify partition with sectors" exits_with 2 "$cli" identify --source "$work/sample.img" --partition 1 --start-sector 0
+"$cli" export --task "$work/task" --source "$work/sample.img" --out "$work/out" --json >"$work/export.json" 2>/dev/null
+check "export exits 0" test $? -eq 0
+check "export writes 24 files with hashes" json "assert len(d) == 24 and all(len(e['sha256']) == 64 and not e['skipped'] for e in d)" <"$work/export.json"
+first=$(json "print(d[0]['path'])" <"$work/export.json")
+check "hash matches the file" test "$(sha256sum "$first" | cut -d' ' -f1)" = "$(json "print(d[0]['sha256'])" <"$work/export.json")"
+frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$first" 2>/dev/null)
+check "exported file is an H.264 stream ffprobe decodes (200 frames)" test "$frames" = "200"
 
-# report
-check "report" exits_with 0 "$cli" report --task "$work/task" --source "$work/sample.img" --no-open
-check "report prints its path" contains "$work/out" "$work/task/日志报表.html"
-check "report file starts with the byte-order mark" test "$(head -c 2 "$work/task/日志报表.html" | od -An -tx1 | tr -d ' ')" = "fffe"
-if command -v iconv >/dev/null; then
-  iconv -f UTF-16LE -t UTF-8 "$work/task/日志报表.html" >"$work/report.txt"
-  check "report lists every file" contains "$work/report.txt" '<TD BGCOLOR="#FFFFFF">24<TD BGCOLOR="#FFFFFF">4<TD'
-  check "report channels" contains "$work/report.txt" '[1] [2] [3] [4] '
-fi
-cp "$work/task/日志报表.html" "$work/first.html"
-check "report again" exits_with 0 "$cli" report --task "$work/task" --source "$work/sample.img" --no-open
-check "second report is the same" cmp -s "$work/first.html" "$work/task/日志报表.html"
-check "report without task" exits_with 2 "$cli" report --source "$work/sample.img"
-check "report on a folder that holds no task" exits_with 1 "$cli" report --task "$work" --source "$work/sample.img" --no-open
-check "report on a missing source" exits_with 1 "$cli" report --task "$work/task" --source "$work/missing.img" --no-open
-mv "$work/task/日志报表.html" "$work/kept.html"
-mkdir "$work/task/日志报表.html"
-check "report that cannot be created" exits_with 1 "$cli" report --task "$work/task" --source "$work/sample.img" --no-open
-check "report creation message" contains "$work/err" "创建日志报表文件失败,请检查此文件是否存在并且被占用"
+"$cli" export --task "$work/task" --source "$work/sample.img" --out "$work/out" --json --channel 2 --day 2016-05-18 >"$work/again.json" 2>/dev/null
+check "filtered export skips the existing files" json "assert len(d) == 2 and all(e['skipped'] for e in d) and all('/CH02/2016-05-18/' in e['path'] for e in d)" <"$work/again.json"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all checks passed"
+# Bad input: clear messages and exit codes, nothing half done.
+"$cli" scan --source "$work/missing.img" --brand 18 --mode deep --task "$work/t2" 2>"$work/err"; code=$?
+check "missing source exits 1" test $code -eq 1
+check "missing source says so" grep -q "访问源设备失败" "$work/err"
+touch "$work/afile"
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/afile/task" 2>"$work/err"; code=$?
+check "task folder that cannot be created exits 1" test $code -eq 1
+"$cli" scan --source "$work/sample.img" --brand 99 --mode deep --task "$work/t3" 2>/dev/null; code=$?
+check "brand out of range is a usage error" test $code -eq 2
+"$cli" scan --source "$work/sample.img" --brand 18 --mode fast --task "$work/t3" 2>/dev/null; code=$?
+check "unknown mode is a usage error" test $code -eq 2
+mkdir -p "$work/foreign"
+head -c 4096 /dev/urandom >"$work/foreign/Attr001.map"
+"$cli" files --task "$work/foreign" 2>"$work/err"; code=$?
+check "foreign task folder exits 1" test $code -eq 1
+check "foreign task folder names the problem" grep -q "访问任务路径失败" "$work/err"
+"$cli" files --task "$work/nothing-here" 2>/dev/null; code=$?
+check "missing task folder exits 1" test $code -eq 1
+
+# An image whose size is not a multiple of 512: the trailing bytes are scanned too.
+head -c $(( $(stat -c %s "$work/sample.img") - 700 )) "$work/sample.img" >"$work/odd.img"
+"$cli" scan --source "$work/odd.img" --brand 18 --mode quick --task "$work/odd" >/dev/null 2>&1
+check "odd-sized image scans" json "assert len(d) == 24, len(d)" < <("$cli" files --task "$work/odd" --json 2>/dev/null)
+
+# A recorder image kept as a file inside a partition: devices lists the partition, and
+# scan --partition scans just its sectors.
+mkdir -p "$work/fsroot"
+cp "$work/sample.img" "$work/fsroot/"
+mkfs.ext4 -q -F -d "$work/fsroot" "$work/fs.img" 16M
+truncate -s 1M "$work/disk.img"
+cat "$work/fs.img" >>"$work/disk.img"
+truncate -s 18M "$work/disk.img"
+printf 'label: dos\nstart=2048, size=32768, type=83\n' | sfdisk -q "$work/disk.img"
+"$cli" devices --image "$work/disk.img" --json >"$work/devices.json" 2>/dev/null
+check "devices lists the image's ext4 partition" json "i=[x for x in d if x['kind'] == 3][0]; p=i['partitions'][0]; assert p['fs_name'] == 'EXT4' and p['start'] == 1048576, p" <"$work/devices.json"
+"$cli" scan --source "$work/disk.img" --partition 0 --brand 18 --mode deep --task "$work/part" >/dev/null 2>"$work/part.err"
+check "scan --partition finds the recordings inside it" json "assert len(d) == 24, len(d)" < <("$cli" files --task "$work/part" --json 2>/dev/null)
+"$cli" scan --source "$work/disk.img" --partition 3 --brand 18 --mode deep --task "$work/part3" 2>/dev/null; code=$?
+check "a partition that is not listed exits 1" test $code -eq 1
+
+# Ctrl-C during a long scan: it stops at a block, keeps what it found, and the task is held
+# against other processes while it runs.
+cp "$work/sample.img" "$work/big.img"
+truncate -s 24G "$work/big.img"
+"$cli" scan --source "$work/big.img" --brand 18 --mode deep --task "$work/big" >"$work/big.out" 2>"$work/big.err" &
+scan_pid=$!
+sleep 1
+"$cli" files --task "$work/big" 2>"$work/held.err"; code=$?
+check "a task in use is refused to a second process" test $code -eq 1
+check "the refusal says why" grep -q "another process" "$work/held.err"
+kill -INT "$scan_pid"
+wait "$scan_pid"; code=$?
+check "stopped scan exits 0" test $code -eq 0
+check "stopped scan says it stopped" grep -q "stopped" "$work/big.err"
+check "stopped scan kept what it found" json "assert len(d) == 24, len(d)" < <("$cli" files --task "$work/big" --json 2>/dev/null)
+
+echo "$passes passed, $failures failed"
+test "$failures" -eq 0

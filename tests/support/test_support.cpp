@@ -1,8 +1,12 @@
 #include "support/test_support.h"
 
+#include "parsers/local_time.h"
+
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <stdexcept>
 
@@ -44,6 +48,25 @@ Result<std::size_t> ScriptedSource::readAt(std::uint64_t offset, std::span<std::
     if (m_bad.count(s)) return fail(ErrorCode::ReadFailed, "bad sector", s * 512);
   std::memcpy(dst.data(), m_bytes.data() + offset, n);
   return n;
+}
+
+ZoneGuard::ZoneGuard(const char* zone) {
+  if (const char* old = std::getenv("TZ")) {
+    m_old = old;
+    m_hadOld = true;
+  }
+  ::setenv("TZ", zone, 1);
+  ::tzset();
+  resetLocalTimeMemo();
+}
+
+ZoneGuard::~ZoneGuard() {
+  if (m_hadOld)
+    ::setenv("TZ", m_old.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
+  resetLocalTimeMemo();
 }
 
 std::vector<std::uint8_t> patternBytes(std::size_t n) {

@@ -45,6 +45,19 @@ class ScriptedSource final : public ByteSource {
   std::set<std::uint64_t> m_bad;
 };
 
+// Sets the local time zone for the life of the object, then restores the previous one.
+class ZoneGuard {
+ public:
+  explicit ZoneGuard(const char* zone);
+  ~ZoneGuard();
+  ZoneGuard(const ZoneGuard&) = delete;
+  ZoneGuard& operator=(const ZoneGuard&) = delete;
+
+ private:
+  std::string m_old;
+  bool m_hadOld = false;
+};
+
 // Bytes 0, 1, 2, ... wrapping at 251 (a prime, so sector contents differ).
 std::vector<std::uint8_t> patternBytes(std::size_t n);
 

@@ -1,0 +1,162 @@
+#include "export/exporter.h"
+
+#include <gtest/gtest.h>
+
+#include <openssl/sha.h>
+
+#include "sample/sample_image.h"
+#include "support/scan_harness.h"
+#include "task/task_runner.h"
+
+namespace norvale {
+namespace {
+namespace fs = std::filesystem;
+
+std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256(bytes.data(), bytes.size(), digest);
+  char hex[SHA256_DIGEST_LENGTH * 2 + 1];
+  for (int i = 0; i < SHA256_DIGEST_LENGTH; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+  return hex;
+}
+
+// A scanned sample task, loaded in a context whose source may have bad sectors.
+class ExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image = sample::buildSampleImage().bytes;
+    scanned = test::scanImage(dir, image, {});
+    ASSERT_TRUE(scanned.ok);
+    openTask();
+  }
+  void openTask(const std::vector<std::uint64_t>& badSectors = {}) {
+    task = std::make_unique<TaskContext>();
+    task->notifyTarget = &observer;
+    auto head = readTaskHeader(*task, dir.file("task"));
+    ASSERT_TRUE(head);
+    head->taskFolder = dir.file("task");
+    head->notify = &observer;
+    task->copyHead(*head);
+    ASSERT_TRUE(loadTask(*task));  // no device: listing only
+    auto source = std::make_unique<test::ScriptedSource>(image);
+    for (auto s : badSectors) source->markBad(s);
+    task->deviceHandle.open(std::move(source));
+  }
+  std::vector<std::uint64_t> all() const {
+    std::vector<std::uint64_t> p(scanned.files.size());
+    for (std::size_t i = 0; i < p.size(); ++i) p[i] = i;
+    return p;
+  }
+
+  test::TempDir dir;
+  test::TempDir out;
+  std::vector<std::uint8_t> image;
+  test::ScanOutcome scanned;
+  test::RecordingObserver observer;
+  std::unique_ptr<TaskContext> task;
+};
+
+TEST_F(ExportTest, EveryFileHoldsItsSegmentsBytesInOrder) {
+  auto result = exportFiles(*task, all(), {out.str(), false});
+  ASSERT_TRUE(result) << result.error().message;
+  ASSERT_EQ(result->size(), scanned.files.size());
+  for (std::size_t i = 0; i < result->size(); ++i) {
+    const auto& f = (*result)[i];
+    EXPECT_EQ(f.index, i + 1);
+    EXPECT_TRUE(f.complete);
+    EXPECT_EQ(test::readFile(f.path), scanned.bytes[i]);
+    EXPECT_EQ(f.sha256, sha256Hex(scanned.bytes[i]));
+    EXPECT_EQ(f.size, scanned.files[i].size);
+  }
+  EXPECT_EQ((*result)[0].path, out.file("CH01/2016-05-17/CH01_20160517-080000_20160517-080007.h264"));
+  EXPECT_FALSE(fs::exists((*result)[0].path + ".part"));
+}
+
+TEST_F(ExportTest, ProgressStartsWithTheTotalAndCountsEveryFile) {
+  ASSERT_TRUE(exportFiles(*task, {0, 1}, {out.str(), false}));
+  std::vector<TaskStatus> exportStatuses;
+  for (const auto& s : observer.statuses)
+    if (s.code == StatusCode::ExportStart || s.code == StatusCode::ExportProgress) exportStatuses.push_back(s);
+  ASSERT_FALSE(exportStatuses.empty());
+  EXPECT_EQ(exportStatuses.front().code, StatusCode::ExportStart);
+  EXPECT_EQ(task->exportRecord.totalItems, 2u);
+  EXPECT_EQ(task->exportRecord.totalBytes, scanned.files[0].size + scanned.files[1].size);
+  EXPECT_EQ(exportStatuses.back().foundCount, 2u);
+  EXPECT_EQ(exportStatuses.back().foundBytes, task->exportRecord.totalBytes);
+}
+
+TEST_F(ExportTest, ExistingFilesAreSkippedUnlessOverwriteIsChosen) {
+  ASSERT_TRUE(exportFiles(*task, {0}, {out.str(), false}));
+  const auto path = out.file("CH01/2016-05-17/CH01_20160517-080000_20160517-080007.h264");
+  test::writeFile(path, {1, 2, 3});
+  auto skipped = exportFiles(*task, {0}, {out.str(), false});
+  ASSERT_TRUE(skipped);
+  EXPECT_TRUE((*skipped)[0].skipped);
+  EXPECT_EQ(test::readFile(path).size(), 3u) << "a skipped file is left alone";
+  auto overwritten = exportFiles(*task, {0}, {out.str(), true});
+  ASSERT_TRUE(overwritten);
+  EXPECT_FALSE((*overwritten)[0].skipped);
+  EXPECT_EQ(test::readFile(path), scanned.bytes[0]);
+}
+
+TEST_F(ExportTest, UnreadableSectorsBecomeZerosInAFileMarkedIncomplete) {
+  const auto& first = scanned.records[0][10];  // a record in the middle of file 1
+  const std::uint64_t bad = (first.deviceOffset + first.size / 2) / 512;
+  openTask({bad});
+  auto result = exportFiles(*task, {0}, {out.str(), false});
+  ASSERT_TRUE(result);
+  const auto& f = (*result)[0];
+  EXPECT_FALSE(f.complete);
+  EXPECT_GT(f.unreadableBytes, 0u);
+  EXPECT_LE(f.unreadableBytes, 512u);
+  EXPECT_NE(f.path.find(".incomplete.h264"), std::string::npos);
+  const auto bytes = test::readFile(f.path);
+  ASSERT_EQ(bytes.size(), scanned.bytes[0].size()) << "never silently short";
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    if (bytes[i] != scanned.bytes[0][i]) {
+      ++differing;
+      EXPECT_EQ(bytes[i], 0);
+    }
+  EXPECT_GT(differing, 0u);
+  EXPECT_LE(differing, 512u) << "only the unreadable sector is lost, not its whole block";
+}
+
+TEST_F(ExportTest, StopLeavesNoPartialFile) {
+  task->requestStop();
+  auto result = exportFiles(*task, all(), {out.str(), false});
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->empty());
+  for (const auto& e : fs::recursive_directory_iterator(out.path())) EXPECT_FALSE(e.is_regular_file()) << e.path();
+}
+
+TEST_F(ExportTest, FolderThatCannotBeWrittenIsAnError) {
+  test::writeFile(out.file("blocker"), {0});
+  auto result = exportFiles(*task, {0}, {out.file("blocker"), false});
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().code, ErrorCode::WriteFailed);
+}
+
+TEST_F(ExportTest, PositionOutsideTheTaskIsRefused) {
+  auto result = exportFiles(*task, {999}, {out.str(), false});
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().code, ErrorCode::InvalidArgument);
+}
+
+TEST(ExportNames, RepeatedNamesGetANumber) {
+  TaskContext task;
+  task.brand = 18;
+  const std::uint32_t t = sample::localEpoch(2016, 5, 17, 8, 0, 0);
+  FileEntry e{1, t, t + 5, 10, 0, 37};
+  task.fileMap.emplace(fileMapKey(1, calendarCode(2016, 5, 17)), e);
+  task.fileMap.emplace(fileMapKey(1, calendarCode(2016, 5, 17)), e);
+  task.fileMap.emplace(fileMapKey(2, 0), FileEntry{2, 0, 0, 10, 0, 37});
+  const auto paths = exportRelativePaths(task);
+  ASSERT_EQ(paths.size(), 3u);
+  EXPECT_EQ(paths[0], "CH01/2016-05-17/CH01_20160517-080000_20160517-080005.h264");
+  EXPECT_EQ(paths[1], "CH01/2016-05-17/CH01_20160517-080000_20160517-080005_2.h264");
+  EXPECT_EQ(paths[2].rfind("CH02/all-dates/CH02_", 0), 0u);
+}
+
+}  // namespace
+}  // namespace norvale
