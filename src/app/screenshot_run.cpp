@@ -53,7 +53,7 @@ void ScreenshotRun::start() {
   m_frame.setPrompter(m_prompter.get());
   m_prompter->onDialog = [this](QDialog& dialog) {
     if (qobject_cast<CNewTaskDlg*>(&dialog)) {
-      dialog.adjustSize();
+      dialog.ensurePolished();
       save(dialog, QStringLiteral("new_task_dialog.png"));
     }
     return ScriptedPrompter::pressOk(dialog);

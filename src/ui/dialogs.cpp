@@ -94,7 +94,8 @@ CNewTaskDlg::CNewTaskDlg(Prompter& prompter, const TaskHead& head, const QString
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(okCancel(this));
-  resize(560, sizeHint().height());
+  setMinimumWidth(560);
+  resize(640, sizeHint().height());
 }
 
 void CNewTaskDlg::accept() {
