@@ -59,9 +59,18 @@ void ScreenshotRun::start() {
     return ScriptedPrompter::pressOk(dialog);
   };
 
+  // The machine's own disks first, as at start-up; the sample is added after them.
+  m_sawFinish = false;
+  m_frame.startDeviceScan();
+  whenIdle([this, image] { scanSample(image); });
+}
+
+void ScreenshotRun::scanSample(const QString& image) {
   m_frame.addImageFiles({image});
   CChildFrame* main = m_frame.mainChild();
-  main->devices()->setCurrentItem(main->devices()->topLevelItem(0));
+  auto* devices = main->devices();
+  if (devices->topLevelItemCount() == 0) return fail(QStringLiteral("the sample image could not be listed"));
+  devices->setCurrentItem(devices->topLevelItem(devices->topLevelItemCount() - 1));
   m_frame.selectBrand(kSampleBrand);
   main->modes()->setCurrentRow(kDeepMode);
   if (!save(m_frame, QStringLiteral("main_window.png"))) return;

@@ -24,6 +24,7 @@ class ScreenshotRun final : public QObject {
   void finished(bool ok, const QString& message);
 
  private:
+  void scanSample(const QString& image);
   void whenIdle(std::function<void()> next);
   bool save(QWidget& widget, const QString& name);
   void fail(const QString& message);
