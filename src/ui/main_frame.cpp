@@ -63,13 +63,13 @@ bool CMainFrame::workerAbandoned() { return g_workerAbandoned.load(); }
 
 CMainFrame::CMainFrame(QWidget* parent)
     : QMainWindow(parent),
-      m_session(std::make_shared<Session>(this)),
+      m_state(std::make_shared<CoreState>(this)),
       m_worker(new CommandWorker),
       m_ownPrompter(std::make_unique<WidgetPrompter>()),
       m_prompter(m_ownPrompter.get()),
       m_openReport(openWithDesktop) {
   setWindowTitle(QStringLiteral("Norvale"));
-  m_session->task.notifyTarget = &m_session->observer;
+  m_state->task.notifyTarget = &m_state->observer;
   createActions();
   createToolBar();
   createMenus();
@@ -110,9 +110,9 @@ CMainFrame::~CMainFrame() {
 void CMainFrame::shutDown() {
   if (m_closing) return;
   m_closing = true;
-  m_session->observer.detach();
+  m_state->observer.detach();
   if (m_worker->busy()) {
-    // The worker keeps the session alive; it sees the stop flag at its next block.
+    // The worker keeps the state alive; it sees the stop flag at its next block.
     task().requestStop();
     m_worker->abandon();
     g_workerAbandoned.store(true);
@@ -255,12 +255,12 @@ void CMainFrame::resizeEvent(QResizeEvent* event) { QMainWindow::resizeEvent(eve
 
 // ---- workers and the notification ----
 
-bool CMainFrame::startWorker(std::function<Continuation(Session&)> body) {
-  auto session = m_session;
-  return m_worker->start([session, body = std::move(body)] {
-    Continuation next = body(*session);
-    session->observer.flush();
-    session->observer.runOnUi([&next](CMainFrame& frame) {
+bool CMainFrame::startWorker(std::function<Continuation(CoreState&)> body) {
+  auto state = m_state;
+  return m_worker->start([state, body = std::move(body)] {
+    Continuation next = body(*state);
+    state->observer.flush();
+    state->observer.runOnUi([&next](CMainFrame& frame) {
       if (next) next(frame);
       emit frame.workerFinished();
     });
@@ -293,7 +293,7 @@ void CMainFrame::logLine(const QString& kind, const QString& text) {
 
 void CMainFrame::startDeviceScan(std::function<void()> done) {
   if (CChildFrame* main = mainChild()) main->devices()->clear();
-  const bool started = startWorker([done](Session&) -> Continuation {
+  const bool started = startWorker([done](CoreState&) -> Continuation {
     std::vector<DeviceRecord> devices = enumerateSources();
     std::vector<QString> brands;
     for (const DeviceRecord& device : devices) brands.push_back(signatureBrandText(device));
@@ -306,10 +306,10 @@ void CMainFrame::startDeviceScan(std::function<void()> done) {
 }
 
 void CMainFrame::installDevices(std::vector<DeviceRecord> devices, std::vector<QString> brands) {
-  auto& session = *m_session;
-  for (auto& old : session.devices) session.retired.push_back(std::move(old));
-  session.devices.clear();
-  for (auto& device : devices) session.devices.push_back(std::make_unique<DeviceRecord>(std::move(device)));
+  auto& state = *m_state;
+  for (auto& old : state.devices) state.retired.push_back(std::move(old));
+  state.devices.clear();
+  for (auto& device : devices) state.devices.push_back(std::make_unique<DeviceRecord>(std::move(device)));
   m_deviceBrands = std::move(brands);
   refillDeviceList();
 }
@@ -318,7 +318,7 @@ void CMainFrame::refillDeviceList() {
   CChildFrame* main = mainChild();
   if (!main) return;
   std::vector<const DeviceRecord*> devices;
-  for (const auto& device : m_session->devices) devices.push_back(device.get());
+  for (const auto& device : m_state->devices) devices.push_back(device.get());
   m_deviceBrands.resize(devices.size());
   main->devices()->fill(devices, m_deviceBrands);
 }
@@ -326,11 +326,11 @@ void CMainFrame::refillDeviceList() {
 void CMainFrame::addImageFiles(const QStringList& paths) {
   bool added = false;
   for (const QString& path : paths) {
-    auto record = openImageSource(u8(path), static_cast<int>(m_session->devices.size()));
+    auto record = openImageSource(u8(path), static_cast<int>(m_state->devices.size()));
     if (!record) continue;
-    m_deviceBrands.resize(m_session->devices.size());
+    m_deviceBrands.resize(m_state->devices.size());
     m_deviceBrands.push_back(signatureBrandText(*record));
-    m_session->devices.push_back(std::make_unique<DeviceRecord>(std::move(*record)));
+    m_state->devices.push_back(std::make_unique<DeviceRecord>(std::move(*record)));
     added = true;
   }
   if (added) refillDeviceList();
@@ -342,8 +342,8 @@ DeviceSelection CMainFrame::deviceSelection() const {
   if (!item) return {};
   const int index = item->data(kColDevice, kDeviceIndexRole).toInt();
   const int partition = item->data(kColDevice, kPartitionIndexRole).toInt();
-  if (index < 0 || static_cast<std::size_t>(index) >= m_session->devices.size()) return {};
-  const DeviceRecord& device = *m_session->devices[static_cast<std::size_t>(index)];
+  if (index < 0 || static_cast<std::size_t>(index) >= m_state->devices.size()) return {};
+  const DeviceRecord& device = *m_state->devices[static_cast<std::size_t>(index)];
   if (partition < 0) return wholeDeviceSelection(device);
   if (static_cast<std::size_t>(partition) >= device.partitions.size()) return {};
   return partitionSelection(device, device.partitions[static_cast<std::size_t>(partition)]);
@@ -374,9 +374,9 @@ bool CMainFrame::runIdentification(const DeviceSelection& selection, int& brand)
   CAutoVideoDlg dialog([this] { task().requestStop(); }, this);
   QPointer<CAutoVideoDlg> shown(&dialog);
   dialog.setRunning(true);
-  const bool started = startWorker([selection, shown](Session& session) -> Continuation {
-    identifyBrands(session.task, *selection.device, selection.startSector, selection.sectorCount);
-    std::multimap<int, int> result = session.task.identificationResult;
+  const bool started = startWorker([selection, shown](CoreState& state) -> Continuation {
+    identifyBrands(state.task, *selection.device, selection.startSector, selection.sectorCount);
+    std::multimap<int, int> result = state.task.identificationResult;
     return [shown, result](CMainFrame&) {
       if (shown) shown->showCandidates(result);
     };
@@ -432,12 +432,12 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan) {
   CChildFrame* files = ensureFileWindow();
   if (chosen.device) files->strip()->setField(0, qs(deviceSourceText(*chosen.device)));
   TaskHead head = chosen;
-  head.notify = &m_session->observer;
+  head.notify = &m_state->observer;
   head.stopFlag = 0;
   task().copyHead(head);
   m_presenter.setScanRange(head.startOffset, head.length);
-  const bool started = startWorker([scan](Session& session) -> Continuation {
-    TaskContext& task = session.task;
+  const bool started = startWorker([scan](CoreState& state) -> Continuation {
+    TaskContext& task = state.task;
     bool ok = false;
     if (scan) {
       if (auto unsupported = unsupportedBrandMessage(task.brand)) task.postMessage(*unsupported);
@@ -511,9 +511,9 @@ void CMainFrame::listFiles(std::uint64_t key) {
   CChildFrame* files = fileChild();
   if (!files) return;
   files->grid()->grid()->clear();
-  startWorker([key](Session& session) -> Continuation {
-    auto rows = std::make_shared<std::vector<FileRow>>(filesUnderKey(session.task.fileMap, key));
-    const TimeConvention convention = timeConventionFor(session.task.brand, session.task.parseMode);
+  startWorker([key](CoreState& state) -> Continuation {
+    auto rows = std::make_shared<std::vector<FileRow>>(filesUnderKey(state.task.fileMap, key));
+    const TimeConvention convention = timeConventionFor(state.task.brand, state.task.parseMode);
     return [rows, convention](CMainFrame& frame) {
       if (CChildFrame* files = frame.fileChild()) files->grid()->grid()->setRows(std::move(*rows), convention);
     };
@@ -540,8 +540,8 @@ void CMainFrame::exportPositions(std::vector<std::uint64_t> positions) {
   m_exportFolder = dialog.folder();
   m_exportOverwrite = dialog.overwrite();
   ExportOptions options{u8(dialog.folder()), dialog.overwrite()};
-  startWorker([positions = std::move(positions), options](Session& session) -> Continuation {
-    TaskContext& task = session.task;
+  startWorker([positions = std::move(positions), options](CoreState& state) -> Continuation {
+    TaskContext& task = state.task;
     auto exported = exportFiles(task, positions, options);
     if (!exported) {
       task.postMessage(exported.error().message);
@@ -558,10 +558,10 @@ void CMainFrame::onReport() {
     logLine(kWarning, qs(kBusyMessage));
     return;
   }
-  startWorker([open = m_openReport](Session& session) -> Continuation {
-    auto written = writeLogReport(session.task);
+  startWorker([open = m_openReport](CoreState& state) -> Continuation {
+    auto written = writeLogReport(state.task);
     if (written && open)
-      if (auto opened = open(*written); !opened) session.task.postMessage(opened.error().message);
+      if (auto opened = open(*written); !opened) state.task.postMessage(opened.error().message);
     return {};
   });
 }

@@ -53,8 +53,8 @@ enum CommandId {
 
 // What the program shares with its workers. A worker keeps it alive until it ends, so a
 // forced exit never frees what a running worker still uses.
-struct Session {
-  explicit Session(class CMainFrame* frame) : observer(frame) {}
+struct CoreState {
+  explicit CoreState(class CMainFrame* frame) : observer(frame) {}
   TaskContext task;
   GuiObserver observer;
   std::vector<std::unique_ptr<DeviceRecord>> devices;
@@ -78,9 +78,9 @@ class CMainFrame final : public QMainWindow {
   using DocumentOpener = std::function<Result<void>(const std::string& path)>;
   void setReportOpener(DocumentOpener opener) { m_openReport = std::move(opener); }
   Prompter& prompter() const { return *m_prompter; }
-  Session& session() const { return *m_session; }
-  std::weak_ptr<Session> sessionHandle() const { return m_session; }
-  TaskContext& task() const { return m_session->task; }
+  CoreState& state() const { return *m_state; }
+  std::weak_ptr<CoreState> stateHandle() const { return m_state; }
+  TaskContext& task() const { return m_state->task; }
   bool busy() const;
   int windowFlag() const { return m_windowFlag; }
   int menuMode() const { return m_menuMode; }
@@ -144,7 +144,7 @@ class CMainFrame final : public QMainWindow {
   void clearTaskViews();
   void setStatusField(int field, const QString& text);
   // Starts body on the one worker; its continuation runs on the interface thread at the end.
-  bool startWorker(std::function<Continuation(Session&)> body);
+  bool startWorker(std::function<Continuation(CoreState&)> body);
   void installDevices(std::vector<DeviceRecord> devices, std::vector<QString> brands);
   void refillDeviceList();
   void startTask(const TaskHead& head, bool scan);
@@ -152,7 +152,7 @@ class CMainFrame final : public QMainWindow {
   void exportPositions(std::vector<std::uint64_t> positions);
   void shutDown();
 
-  std::shared_ptr<Session> m_session;
+  std::shared_ptr<CoreState> m_state;
   CommandWorker* m_worker;  // left alive when abandoned at exit
   std::unique_ptr<Prompter> m_ownPrompter;
   Prompter* m_prompter;

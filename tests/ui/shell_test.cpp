@@ -152,14 +152,14 @@ class ShellTest : public QObject {
     f->frame->show();
     f->startSampleScan();
     QVERIFY(f->frame->busy());
-    std::weak_ptr<Session> session = f->frame->sessionHandle();
+    std::weak_ptr<CoreState> state = f->frame->stateHandle();
     QVERIFY(f->frame->close());
     QVERIFY(CMainFrame::workerAbandoned());
     // The frame goes away while the worker still waits in its notification.
     f->frame.reset();
-    QVERIFY(!session.expired());
-    // The worker sees no frame, notices the stop flag and ends; the last owner frees the session.
-    QVERIFY(QTest::qWaitFor([&] { return session.expired(); }, 60000));
+    QVERIFY(!state.expired());
+    // The worker sees no frame, notices the stop flag and ends; the last owner frees the state.
+    QVERIFY(QTest::qWaitFor([&] { return state.expired(); }, 60000));
   }
 
   void startUpScanRunsUnderTheBusyFlagAndThenCallsBack() {
@@ -184,8 +184,8 @@ class ShellTest : public QObject {
     f.frame->action(kCmdMainWindow)->trigger();
     f.frame->action(kCmdRefresh)->trigger();
     QVERIFY(f.waitIdle());
-    QVERIFY(f.main().devices()->topLevelItemCount() == static_cast<int>(f.frame->session().devices.size()));
-    for (const auto& device : f.frame->session().devices) QVERIFY(device->path != u8(f.image));
+    QVERIFY(f.main().devices()->topLevelItemCount() == static_cast<int>(f.frame->state().devices.size()));
+    for (const auto& device : f.frame->state().devices) QVERIFY(device->path != u8(f.image));
     // The task still names a live record: its information can be shown.
     QCOMPARE(f.frame->task().device, named);
     QCOMPARE(qs(named->name), f.image);

@@ -72,8 +72,8 @@ class ViewsTest : public QObject {
   void partitionRowSelectsItsRange() {
     FrameFixture f;
     f.addSample();
-    QVERIFY(!f.frame->session().devices.empty());
-    DeviceRecord& disk = *f.frame->session().devices[0];
+    QVERIFY(!f.frame->state().devices.empty());
+    DeviceRecord& disk = *f.frame->state().devices[0];
     PartitionRecord partition;
     partition.start = 8 * 512;
     partition.size = 16 * 512;
@@ -92,15 +92,15 @@ class ViewsTest : public QObject {
     FrameFixture f;
     f.frame->addImageFiles({qs(f.dir.file("missing.img"))});
     QCOMPARE(f.main().devices()->topLevelItemCount(), 0);
-    QVERIFY(f.frame->session().devices.empty());
+    QVERIFY(f.frame->state().devices.empty());
   }
 
   void imagesAreNumberedByTheDevicesBeforeThem() {
     FrameFixture f;
     f.addSample();
     f.frame->addImageFiles({f.image, f.image});
-    QCOMPARE(f.frame->session().devices.size(), 3u);
-    QCOMPARE(f.frame->session().devices[2]->driveNumber, 20);
+    QCOMPARE(f.frame->state().devices.size(), 3u);
+    QCOMPARE(f.frame->state().devices[2]->driveNumber, 20);
     QCOMPARE(f.main().devices()->topLevelItem(2)->text(kColFs), QStringLiteral("#20"));
   }
 
