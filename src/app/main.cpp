@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "app/screenshot_run.h"
-#include "ui/dialogs.h"
+#include "app/start_up.h"
 #include "ui/main_frame.h"
 
 using norvale::ui::CMainFrame;
@@ -17,7 +17,7 @@ int splashMilliseconds(const QCommandLineParser& parser) {
   bool ok = false;
   int ms = parser.value(QStringLiteral("splash-ms")).toInt(&ok);
   if (!ok) ms = qEnvironmentVariableIntValue("NORVALE_SPLASH_MS", &ok);
-  return ok && ms >= 0 ? ms : 3000;
+  return ok && ms >= 0 ? ms : norvale::ui::kSplashMilliseconds;
 }
 }  // namespace
 
@@ -51,10 +51,7 @@ int main(int argc, char** argv) {
       QTimer::singleShot(0, &run, &norvale::ui::ScreenshotRun::start);
       rc = app.exec();
     } else {
-      norvale::ui::CSplashDlg splash;
-      const int wait = splashMilliseconds(parser);
-      frame.startDeviceScan([&splash, wait] { QTimer::singleShot(wait, &splash, &QDialog::accept); });
-      splash.exec();
+      norvale::ui::showSplashWhileScanning(frame, splashMilliseconds(parser));
       frame.show();
       rc = app.exec();
     }

@@ -4,6 +4,9 @@
 #include <QProgressBar>
 #include <QToolBar>
 
+#include <QElapsedTimer>
+
+#include "app/start_up.h"
 #include "storage/device_record.h"
 #include "task/brand_registry.h"
 #include "ui_test_support.h"
@@ -173,6 +176,15 @@ class ShellTest : public QObject {
     QCOMPARE(f.messageTexts(), QStringList{QStringLiteral("当前还有其他任务在执行,请等待其他任务完成")});
     QVERIFY(f.waitIdle());
     QVERIFY(done);
+  }
+
+  void splashStaysForTheScanAndTheDelayThenCloses() {
+    FrameFixture f;
+    QElapsedTimer timer;
+    timer.start();
+    showSplashWhileScanning(*f.frame, 300);
+    QVERIFY(timer.elapsed() >= 300);
+    QVERIFY(!f.frame->busy());
   }
 
   void refreshDropsAddedImagesButKeepsTheRecordATaskNames() {
