@@ -9,7 +9,6 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QToolButton>
 #include <atomic>
 
 #include "export/exporter.h"
@@ -79,7 +78,7 @@ CMainFrame::CMainFrame(QWidget* parent)
   m_progress->setTextVisible(false);
   m_progress->setRange(0, 100);
   m_progress->setValue(0);
-  statusBar()->addWidget(m_progress, 1);
+  statusBar()->addPermanentWidget(m_progress, 1);
 
   m_mdi = new QMdiArea(this);
   m_mdi->setViewMode(QMdiArea::TabbedView);
@@ -250,8 +249,6 @@ void CMainFrame::clearTaskViews() {
 void CMainFrame::setStatusField(int field, const QString& text) {
   if (CChildFrame* files = fileChild()) files->strip()->setField(field, text);
 }
-
-void CMainFrame::resizeEvent(QResizeEvent* event) { QMainWindow::resizeEvent(event); }
 
 // ---- workers and the notification ----
 

@@ -130,7 +130,6 @@ class CMainFrame final : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
 
  private:
   using Continuation = std::function<void(CMainFrame&)>;
