@@ -158,9 +158,8 @@ class ShellTest : public QObject {
     std::weak_ptr<CoreState> state = f->frame->stateHandle();
     QVERIFY(f->frame->close());
     QVERIFY(CMainFrame::workerAbandoned());
-    // The frame goes away while the worker still waits in its notification.
+    // The frame goes away while the worker may still run or wait in a notification.
     f->frame.reset();
-    QVERIFY(!state.expired());
     // The worker sees no frame, notices the stop flag and ends; the last owner frees the state.
     QVERIFY(QTest::qWaitFor([&] { return state.expired(); }, 60000));
   }
