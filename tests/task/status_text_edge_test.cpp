@@ -12,7 +12,9 @@ TEST(StatusTextEdges, Sizes) {
   EXPECT_EQ(sizeTextWide(1023), "1023.0 Bytes");
   EXPECT_EQ(sizeTextNarrow(1023), "1023.0 Bytes");
   EXPECT_EQ(sizeTextWide(1024), "1.0 KB");
+  EXPECT_EQ(sizeTextNarrow(1024), "1.0 KB");
   EXPECT_EQ(sizeTextNarrow(1572864), "1.5 MB");
+  EXPECT_EQ(sizeTextWide(1572864), "1.5 MB");
   EXPECT_EQ(sizeTextNarrow(1ull << 40), "1.0 TB");
   EXPECT_EQ(sizeTextNarrow(UINT64_MAX), "16.0 EB");
 }
