@@ -106,15 +106,7 @@ ScanOutcome scanSparseFile(const TempDir& dir, const SparseImage& image, const S
   TaskContext task;
   observer.stopTask = &task;
   observer.stopAfterProgress = request.stopAfterProgress;
-  TaskHead head;
-  head.notify = &observer;
-  head.brand = request.brand;
-  head.parseMode = request.mode;
-  const std::uint64_t start = request.startSector.value_or(0);
-  const std::uint64_t end = request.endSector.value_or((image.size() + 511) / 512);
-  head.startOffset = start * 512;
-  head.length = end > start ? (end - start) * 512 : 0;
-  head.taskFolder = folder;
+  TaskHead head = scanHead(request, image.size(), folder, &observer);
   head.device = &device;
   task.copyHead(head);
 

@@ -47,16 +47,7 @@ SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> ima
   TaskContext task;
   observer.stopTask = &task;
   observer.stopAfterProgress = request.stopAfterProgress;
-  TaskHead head;
-  head.notify = &observer;
-  head.brand = request.brand;
-  head.parseMode = request.mode;
-  const std::uint64_t start = request.startSector.value_or(0);
-  const std::uint64_t end = request.endSector.value_or((image->size() + 511) / 512);
-  head.startOffset = start * 512;
-  head.length = end > start ? (end - start) * 512 : 0;
-  head.taskFolder = folder;
-  task.copyHead(head);
+  task.copyHead(scanHead(request, image->size(), folder, &observer));
   task.teardown();
   task.reset();
   task.deviceHandle.open(std::make_unique<SparseSource>(image, std::move(badSectors), &scan.reads));

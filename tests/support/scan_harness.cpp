@@ -35,6 +35,20 @@ void collectFiles(TaskContext& task, const std::vector<std::uint8_t>& image, Sca
   }
 }
 
+TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std::string& folder,
+                  TaskObserver* observer) {
+  TaskHead head;
+  head.notify = observer;
+  head.brand = request.brand;
+  head.parseMode = request.mode;
+  const std::uint64_t start = request.startSector.value_or(0);
+  const std::uint64_t end = request.endSector.value_or((imageSize + 511) / 512);
+  head.startOffset = start * 512;
+  head.length = end > start ? (end - start) * 512 : 0;
+  head.taskFolder = folder;
+  return head;
+}
+
 ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request) {
   const std::string imagePath = dir.file("image.img");
   writeFile(imagePath, image);
@@ -46,15 +60,7 @@ ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image
   TaskContext task;
   observer.stopTask = &task;
   observer.stopAfterProgress = request.stopAfterProgress;
-  TaskHead head;
-  head.notify = &observer;
-  head.brand = request.brand;
-  head.parseMode = request.mode;
-  const std::uint64_t start = request.startSector.value_or(0);
-  const std::uint64_t end = request.endSector.value_or((image.size() + 511) / 512);
-  head.startOffset = start * 512;
-  head.length = end > start ? (end - start) * 512 : 0;
-  head.taskFolder = folder;
+  TaskHead head = scanHead(request, image.size(), folder, &observer);
   head.device = &device;
   task.copyHead(head);
 

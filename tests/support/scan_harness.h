@@ -46,6 +46,11 @@ struct ScanRequest {
   std::function<void(TaskContext&)> afterScan;  // runs on the task right after a successful scan
 };
 
+// The head of a scan of an image of imageSize bytes as the request asks (whole image by default,
+// a trailing partial sector included).
+TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std::string& folder,
+                  TaskObserver* observer);
+
 // Writes image to a file in dir, scans it as a task in dir/task, and gathers the outcome. The
 // task stays loadable in dir/task afterwards.
 ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request);

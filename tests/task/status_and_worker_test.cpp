@@ -10,25 +10,6 @@
 namespace norvale {
 namespace {
 
-TEST(StatusText, SizeTexts) {
-  EXPECT_EQ(sizeTextWide(0), "0 Bytes");
-  EXPECT_EQ(sizeTextNarrow(0), "0.0 Bytes");
-  EXPECT_EQ(sizeTextNarrow(1023), "1023.0 Bytes");
-  EXPECT_EQ(sizeTextNarrow(1024), "1.0 KB");
-  EXPECT_EQ(sizeTextWide(1572864), "1.5 MB");
-  EXPECT_EQ(sizeTextNarrow(1ull << 40), "1.0 TB");
-  EXPECT_EQ(sizeTextNarrow(UINT64_MAX), "16.0 EB");
-}
-
-TEST(StatusText, DurationTexts) {
-  EXPECT_EQ(durationText(-5), "-5 秒钟");
-  EXPECT_EQ(durationText(59), "59 秒钟");
-  EXPECT_EQ(durationText(60), "1.0 分钟");
-  EXPECT_EQ(durationText(3599), "60.0 分钟");
-  EXPECT_EQ(durationText(3600), "1.0 小时");
-  EXPECT_EQ(durationText(86400), "1.0 天");
-}
-
 TEST(StatusPresenterTest, ScanProgressShowsCountsSpeedAndRemainingTime) {
   StatusPresenter presenter;
   presenter.setScanRange(1 << 20, 10 << 20);

@@ -1,0 +1,98 @@
+#include "app/screenshot_run.h"
+
+#include <QDir>
+#include <QTreeWidget>
+
+#include "sample/sample_image.h"
+#include "ui/child_frame.h"
+#include "ui/dialogs.h"
+#include "ui/main_frame.h"
+#include "ui/prompter.h"
+#include "ui/ui_text.h"
+#include "ui/views.h"
+
+namespace norvale::ui {
+namespace {
+constexpr int kSampleBrand = 18;  // the sample is written in the multi-brand packet format
+constexpr int kDeepMode = 1;
+}  // namespace
+
+ScreenshotRun::ScreenshotRun(CMainFrame& frame, QString outputDir)
+    : m_frame(frame), m_outputDir(std::move(outputDir)), m_prompter(std::make_unique<ScriptedPrompter>()) {
+  m_poll.setInterval(50);
+  connect(&m_poll, &QTimer::timeout, this, [this] {
+    if (!m_sawFinish || m_frame.busy()) return;
+    m_poll.stop();
+    auto next = std::move(m_next);
+    next();
+  });
+  connect(&m_frame, &CMainFrame::workerFinished, this, [this] { m_sawFinish = true; });
+}
+
+ScreenshotRun::~ScreenshotRun() { m_frame.setPrompter(nullptr); }
+
+void ScreenshotRun::whenIdle(std::function<void()> next) {
+  m_next = std::move(next);
+  m_poll.start();
+}
+
+bool ScreenshotRun::save(QWidget& widget, const QString& name) {
+  const QString path = QDir(m_outputDir).filePath(name);
+  if (widget.grab().save(path, "PNG")) return true;
+  fail(QStringLiteral("cannot write ") + path);
+  return false;
+}
+
+void ScreenshotRun::fail(const QString& message) { emit finished(false, message); }
+
+void ScreenshotRun::start() {
+  if (!QDir().mkpath(m_outputDir) || !m_work.isValid()) return fail(QStringLiteral("cannot create the output folder"));
+  const QString image = m_work.filePath(QStringLiteral("sample.img"));
+  if (!sample::writeSampleImage(u8(image))) return fail(QStringLiteral("cannot write the sample image"));
+  m_frame.task().settings.taskRoot = u8(m_work.filePath(QStringLiteral("tasks")));
+  m_frame.setPrompter(m_prompter.get());
+  m_prompter->onDialog = [this](QDialog& dialog) {
+    if (qobject_cast<CNewTaskDlg*>(&dialog)) {
+      dialog.ensurePolished();
+      save(dialog, QStringLiteral("new_task_dialog.png"));
+    }
+    return ScriptedPrompter::pressOk(dialog);
+  };
+
+  // The machine's own disks first, as at start-up; the sample is added after them.
+  m_sawFinish = false;
+  m_frame.startDeviceScan();
+  whenIdle([this, image] { scanSample(image); });
+}
+
+void ScreenshotRun::scanSample(const QString& image) {
+  m_frame.addImageFiles({image});
+  CChildFrame* main = m_frame.mainChild();
+  auto* devices = main->devices();
+  if (devices->topLevelItemCount() == 0) return fail(QStringLiteral("the sample image could not be listed"));
+  devices->setCurrentItem(devices->topLevelItem(devices->topLevelItemCount() - 1));
+  m_frame.selectBrand(kSampleBrand);
+  main->modes()->setCurrentRow(kDeepMode);
+  if (!save(m_frame, QStringLiteral("main_window.png"))) return;
+
+  m_sawFinish = false;
+  m_frame.onNewTask();
+  whenIdle([this] {
+    CChildFrame* files = m_frame.fileChild();
+    QTreeWidgetItem* root = files ? files->tree()->topLevelItem(0) : nullptr;
+    if (!root || root->childCount() == 0 || root->child(0)->childCount() == 0)
+      return fail(QStringLiteral("the scan of the sample found no files"));
+    root->child(0)->setExpanded(true);
+    m_sawFinish = false;
+    files->tree()->setCurrentItem(root->child(0)->child(0));
+    whenIdle([this] {
+      CChildFrame* files = m_frame.fileChild();
+      if (files->grid()->grid()->rowCount() == 0) return fail(QStringLiteral("the file grid stayed empty"));
+      files->grid()->selectRow(0);
+      if (!save(m_frame, QStringLiteral("file_window.png"))) return;
+      emit finished(true, QStringLiteral("screenshots written to ") + m_outputDir);
+    });
+  });
+}
+
+}  // namespace norvale::ui

@@ -1,0 +1,113 @@
+#include "task/task_workflow.h"
+
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "parsers/brand_table.h"
+#include "task/brand_registry.h"
+#include "task/status_text.h"
+#include "task/task_runner.h"
+
+namespace norvale {
+namespace {
+constexpr std::uint64_t kMaxSector = UINT64_MAX / kSectorSize;
+
+std::string localTimeName() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &now);
+#else
+  localtime_r(&now, &tm);
+#endif
+  char buf[64];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H-%M-%S", &tm);
+  return buf;
+}
+
+// Digits only, as the dialog's number edits accept; nullopt for anything else or an overflow.
+std::optional<std::uint64_t> sectorNumber(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || ptr != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+}  // namespace
+
+DeviceSelection wholeDeviceSelection(const DeviceRecord& device) {
+  return {&device, 0, (device.size + kSectorSize - 1) / kSectorSize};
+}
+
+DeviceSelection partitionSelection(const DeviceRecord& device, const PartitionRecord& partition) {
+  return {&device, partition.start / kSectorSize, (partition.size + kSectorSize - 1) / kSectorSize};
+}
+
+bool deviceSelected(const DeviceSelection& selection) {
+  return selection.device != nullptr && selection.sectorCount != 0;
+}
+
+std::string deviceSourceText(const DeviceRecord& device) {
+  return "[#" + std::to_string(device.driveNumber) + "] [" + device.secondName + "] [" + device.name + "]";
+}
+
+std::string proposeTaskFolder(const std::string& taskRoot, const DeviceRecord& device) {
+  const std::string name = device.secondName.empty() ? localTimeName() : device.secondName;
+  return (std::filesystem::path(taskRoot) / std::filesystem::u8path(name)).string();
+}
+
+std::expected<TaskRange, std::string> checkTaskDialog(const std::string& folder, const std::string& startSector,
+                                                      const std::string& endSector) {
+  if (folder.empty() || folder.front() == '.') return std::unexpected(kTaskFolderMessage);
+  const auto start = sectorNumber(startSector);
+  const auto end = sectorNumber(endSector);
+  if (!start || !end || *start >= *end || *end > kMaxSector) return std::unexpected(kSectorRangeMessage);
+  return TaskRange{*start * kSectorSize, (*end - *start) * kSectorSize};
+}
+
+bool makeFolder(const std::string& folder) {
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::u8path(folder), ec);
+  return std::filesystem::is_directory(std::filesystem::u8path(folder), ec);
+}
+
+std::expected<void, std::string> applyTaskRoot(TaskSettings& settings, const std::string& root) {
+  if (root.empty()) return std::unexpected(kTaskRootMessage);
+  settings.taskRoot = root;
+  makeFolder(root);
+  return {};
+}
+
+std::optional<TaskHead> loadHead(TaskContext& task, const std::string& folder, const DeviceRecord* device) {
+  auto head = readTaskHeader(task, folder);
+  if (!head || static_cast<std::int64_t>(head->length) <= 0) return std::nullopt;
+  head->notify = task.notifyTarget;
+  head->stopFlag = 0;
+  head->taskFolder = folder;
+  head->device = device;
+  return *head;
+}
+
+std::optional<std::string> unsupportedBrandMessage(std::uint8_t brand) {
+  if (findBrand(brand)) return std::nullopt;
+  return brandName(brand) + " 暂不支持解析";
+}
+
+std::vector<std::pair<std::string, std::string>> taskInformation(const TaskContext& task) {
+  const DeviceRecord* device = task.device;
+  return {
+      {"设备名称：", device ? device->name : ""},
+      {"序列号：", device ? device->secondName : ""},
+      {"设备号：", device ? "#" + std::to_string(device->driveNumber) : ""},
+      {"设备大小：", device ? sizeTextNarrow(device->size) : ""},
+      {"监控类型：", brandName(task.brand)},
+      {"解析方式：", parseModeText(task.parseMode)},
+      {"开始位置：", std::to_string(task.startOffset / kSectorSize)},
+      {"结束位置：", std::to_string((task.startOffset + task.length) / kSectorSize)},
+      {"任务路径：", task.taskFolder},
+  };
+}
+
+}  // namespace norvale

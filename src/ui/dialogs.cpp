@@ -1,0 +1,307 @@
+#include "ui/dialogs.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "task/brand_registry.h"
+#include "task/identification.h"
+#include "task/task_workflow.h"
+#include "ui/prompter.h"
+#include "ui/ui_text.h"
+
+namespace norvale::ui {
+namespace {
+const QString kErrorCaption = QStringLiteral("错误");
+
+QDialogButtonBox* okCancel(QDialog* dialog) {
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+  QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  return buttons;
+}
+
+// An edit with the "..." browse button beside it.
+QWidget* folderRow(QDialog* dialog, Prompter& prompter, QLineEdit* edit) {
+  auto* row = new QWidget(dialog);
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(edit, 1);
+  auto* browse = new QPushButton(QStringLiteral("..."), row);
+  browse->setObjectName(QStringLiteral("browse"));
+  browse->setFixedWidth(32);
+  layout->addWidget(browse);
+  QObject::connect(browse, &QPushButton::clicked, dialog, [dialog, &prompter, edit] { browseFolderInto(dialog, prompter, edit); });
+  return row;
+}
+
+QLineEdit* readOnlyField(QWidget* parent, const QString& text, QColor colour) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setReadOnly(true);
+  QPalette palette = edit->palette();
+  palette.setColor(QPalette::Base, parent->palette().color(QPalette::Button));
+  palette.setColor(QPalette::Text, colour);
+  edit->setPalette(palette);
+  return edit;
+}
+
+QLineEdit* sectorEdit(QWidget* parent, std::uint64_t value) {
+  auto* edit = new QLineEdit(QString::number(value), parent);
+  edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+  return edit;
+}
+}  // namespace
+
+void browseFolderInto(QWidget* parent, Prompter& prompter, QLineEdit* edit) {
+  QString folder = prompter.chooseFolder(parent, QStringLiteral("please select path"), edit->text());
+  if (folder.isEmpty()) return;
+  if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\'))) folder.chop(1);
+  if (!folder.isEmpty()) edit->setText(folder);
+}
+
+// ---- CNewTaskDlg ----
+
+CNewTaskDlg::CNewTaskDlg(Prompter& prompter, const TaskHead& head, const QString& proposedFolder, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter), m_head(head) {
+  setWindowTitle(QStringLiteral("任务"));
+  setObjectName(QStringLiteral("CNewTaskDlg"));
+  auto* form = new QFormLayout;
+  const DeviceRecord* device = head.device;
+  form->addRow(QStringLiteral("解析设备:"), readOnlyField(this, device ? qs(deviceSourceText(*device)) : QString(), QColor(0x50, 0x50, 0x50)));
+  form->addRow(QStringLiteral("监控品牌:"), readOnlyField(this, qs(brandName(head.brand)), QColor(0x64, 0x64, 0x64)));
+  form->addRow(QStringLiteral("解析方式:"), readOnlyField(this, qs(parseModeText(head.parseMode)), QColor(0x64, 0x64, 0x64)));
+  m_folder = new QLineEdit(proposedFolder, this);
+  m_folder->setObjectName(QStringLiteral("taskFolder"));
+  QPalette palette = m_folder->palette();
+  palette.setColor(QPalette::Text, Qt::blue);
+  m_folder->setPalette(palette);
+  form->addRow(QStringLiteral("任务路径:"), folderRow(this, prompter, m_folder));
+  m_start = sectorEdit(this, head.startOffset);
+  m_end = sectorEdit(this, head.startOffset + head.length);
+  form->addRow(QStringLiteral("开始扇区:"), m_start);
+  form->addRow(QStringLiteral("结束扇区:"), m_end);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(okCancel(this));
+  setMinimumWidth(560);
+  resize(640, sizeHint().height());
+}
+
+void CNewTaskDlg::accept() {
+  const auto range = checkTaskDialog(u8(m_folder->text()), u8(m_start->text()), u8(m_end->text()));
+  if (!range) {
+    m_prompter.message(this, qs(range.error()), kErrorCaption);
+    return;
+  }
+  m_head.startOffset = range->startOffset;
+  m_head.length = range->length;
+  m_head.taskFolder = u8(m_folder->text());
+  makeFolder(m_head.taskFolder);
+  QDialog::accept();
+}
+
+// ---- CSettingDlg ----
+
+CSettingDlg::CSettingDlg(Prompter& prompter, TaskSettings& settings, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter), m_settings(settings) {
+  setWindowTitle(QStringLiteral("设置"));
+  m_root = new QLineEdit(qs(settings.taskRoot), this);
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("任务路径:"), folderRow(this, prompter, m_root));
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(okCancel(this));
+  resize(480, sizeHint().height());
+}
+
+void CSettingDlg::accept() {
+  if (auto applied = applyTaskRoot(m_settings, u8(m_root->text())); !applied) {
+    m_prompter.message(this, qs(applied.error()), kErrorCaption);
+    return;
+  }
+  QDialog::accept();
+}
+
+// ---- CTaskInfoDlg ----
+
+CTaskInfoDlg::CTaskInfoDlg(const TaskContext& task, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("任务信息"));
+  auto* form = new QFormLayout;
+  for (const auto& [label, value] : taskInformation(task)) {
+    auto* edit = new QLineEdit(qs(value), this);
+    edit->setReadOnly(true);
+    edit->setObjectName(qs(label));
+    form->addRow(qs(label), edit);
+  }
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  layout->addWidget(buttons);
+  resize(520, sizeHint().height());
+}
+
+QString CTaskInfoDlg::field(const QString& label) const {
+  auto* edit = findChild<QLineEdit*>(label);
+  return edit ? edit->text() : QString();
+}
+
+// ---- CLoadDlg ----
+
+CLoadDlg::CLoadDlg(Prompter& prompter, const QString& folder, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("加载任务"));
+  m_folder = new QLineEdit(folder, this);
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("任务:"), folderRow(this, prompter, m_folder));
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(okCancel(this));
+  resize(480, sizeHint().height());
+}
+
+void CLoadDlg::accept() {
+  if (m_folder->text().isEmpty()) return;
+  m_chosen = m_folder->text();
+  QDialog::accept();
+}
+
+// ---- CAutoVideoDlg ----
+
+CAutoVideoDlg::CAutoVideoDlg(std::function<void()> stop, QWidget* parent) : QDialog(parent), m_stop(std::move(stop)) {
+  setWindowTitle(qs(kIdentifyTitle));
+  m_list = new QListWidget(this);
+  m_list->setObjectName(QStringLiteral("candidates"));
+  m_status = new QLabel(qs(kIdentifyRunningText), this);
+  auto* header = new QLabel(qs(kIdentifyColumn), this);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(header);
+  layout->addWidget(m_list, 1);
+  layout->addWidget(m_status);
+  layout->addWidget(okCancel(this));
+  resize(360, 320);
+}
+
+void CAutoVideoDlg::showCandidates(const std::multimap<int, int>& result) {
+  m_running = false;
+  m_list->clear();
+  for (const auto& [hits, brand] : result) m_list->addItem(qs(brandName(brand)));
+  m_status->setText(qs(identificationResultText(result.size())));
+}
+
+QString CAutoVideoDlg::statusText() const { return m_status->text(); }
+
+void CAutoVideoDlg::accept() {
+  if (m_running) return;
+  if (m_list->count() == 0) {
+    m_status->setText(qs(kIdentifyEmptyListText));
+    return;
+  }
+  const auto selected = m_list->selectedItems();
+  if (selected.isEmpty()) {
+    m_status->setText(qs(kIdentifyNoSelectionText));
+    return;
+  }
+  m_brand = numberFromListText(u8(selected.front()->text())).value_or(0);
+  QDialog::accept();
+}
+
+void CAutoVideoDlg::reject() {
+  // The sampling reads the dialog's list when it ends, so the dialog waits for it.
+  if (m_running) {
+    if (m_stop) m_stop();
+    return;
+  }
+  QDialog::reject();
+}
+
+// ---- CExportDlg ----
+
+CExportDlg::CExportDlg(Prompter& prompter, const QString& folder, bool overwrite, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("文件导出"));
+  auto* group = new QGroupBox(QStringLiteral("状态"), this);
+  m_skip = new QRadioButton(QStringLiteral("跳过(文件存在)"), group);
+  m_overwrite = new QRadioButton(QStringLiteral("覆盖(文件存在)"), group);
+  (overwrite ? m_overwrite : m_skip)->setChecked(true);
+  auto* groupLayout = new QHBoxLayout(group);
+  groupLayout->addWidget(m_skip);
+  groupLayout->addWidget(m_overwrite);
+  m_folder = new QLineEdit(folder, this);
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("路径:"), folderRow(this, prompter, m_folder));
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(group);
+  layout->addLayout(form);
+  layout->addWidget(okCancel(this));
+  resize(480, sizeHint().height());
+}
+
+bool CExportDlg::overwrite() const { return m_overwrite->isChecked(); }
+
+void CExportDlg::accept() {
+  // Without a folder there is nowhere to write; the dialog stays open.
+  if (m_folder->text().trimmed().isEmpty()) return;
+  m_chosen = m_folder->text();
+  QDialog::accept();
+}
+
+// ---- pictures ----
+
+QPixmap productPicture(const QSize& size) {
+  QPixmap pixmap(size);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient gradient(0, 0, size.width(), size.height());
+  gradient.setColorAt(0, QColor(16, 42, 84));
+  gradient.setColorAt(1, QColor(0, 120, 190));
+  painter.fillRect(pixmap.rect(), gradient);
+  painter.setPen(QPen(QColor(255, 255, 255, 60), 2));
+  for (int x = -size.height(); x < size.width(); x += 24) painter.drawLine(x, size.height(), x + size.height(), 0);
+  painter.setPen(Qt::white);
+  QFont title = listFont();
+  title.setPointSize(size.height() / 8);
+  title.setBold(true);
+  painter.setFont(title);
+  painter.drawText(pixmap.rect().adjusted(0, 0, 0, -size.height() / 5), Qt::AlignCenter, QStringLiteral("Norvale"));
+  QFont line = listFont();
+  line.setPointSize(std::max(9, size.height() / 20));
+  painter.setFont(line);
+  painter.drawText(pixmap.rect().adjusted(0, size.height() / 3, 0, 0), Qt::AlignCenter, QStringLiteral("监控录像恢复"));
+  return pixmap;
+}
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("关于软件"));
+  auto* picture = new QLabel(this);
+  picture->setPixmap(productPicture({400, 200}));
+  auto* text = new QLabel(QStringLiteral("Norvale %1").arg(QStringLiteral(NORVALE_VERSION)), this);
+  text->setAlignment(Qt::AlignCenter);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(picture);
+  layout->addWidget(text);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  layout->addWidget(buttons);
+}
+
+CSplashDlg::CSplashDlg(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint | Qt::SplashScreen) {
+  auto* picture = new QLabel(this);
+  picture->setPixmap(productPicture({480, 240}));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(picture);
+}
+
+}  // namespace norvale::ui

@@ -1,0 +1,147 @@
+#pragma once
+// The six views of the two child windows and the controls they are made of.
+#include <QAbstractTableModel>
+#include <QListWidget>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QTreeWidget>
+#include <cstdint>
+#include <vector>
+
+#include "task/result_listing.h"
+#include "task/time_convention.h"
+
+class QMenu;
+
+namespace norvale {
+struct DeviceRecord;
+}
+
+namespace norvale::ui {
+
+class CMainFrame;
+
+// Item roles of the trees.
+inline constexpr int kDeviceIndexRole = Qt::UserRole + 1;     // index in the device list
+inline constexpr int kPartitionIndexRole = Qt::UserRole + 2;  // -1 for a device row
+inline constexpr int kFileMapKeyRole = Qt::UserRole + 3;      // day nodes of the channel tree
+
+// Device list columns.
+enum DeviceColumn { kColDevice, kColLabel, kColFs, kColStart, kColSize, kColType, kColProp, kDeviceColumns };
+
+// CKivView1: the devices and their partitions.
+class CKivView1 final : public QTreeWidget {
+  Q_OBJECT
+ public:
+  explicit CKivView1(CMainFrame* frame);
+  // Rebuilds the rows; brands[i] is the signature brand of devices[i] (empty when unknown).
+  void fill(const std::vector<const DeviceRecord*>& devices, const std::vector<QString>& brands);
+  // The brand the "Type" column names for a row, or for its parent when it is a partition row.
+  static int typeBrandOf(const QTreeWidgetItem* item);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  CMainFrame* m_frame;
+};
+
+// kivListBox: 40-pixel items, the selected one filled blue with white text.
+class KivItemDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
+
+class KivListBox : public QListWidget {
+  Q_OBJECT
+ public:
+  explicit KivListBox(QWidget* parent = nullptr);
+  // The number between "[" and "]" of the selected item's text, or -1 without a selection.
+  int selectedNumber() const;
+};
+
+// CKivView2: the 49 brands.
+class CKivView2 final : public KivListBox {
+  Q_OBJECT
+ public:
+  explicit CKivView2(CMainFrame* frame);
+};
+
+// CKivView3: the two parse modes; a double-click starts a new task.
+class CKivView3 final : public KivListBox {
+  Q_OBJECT
+ public:
+  explicit CKivView3(CMainFrame* frame);
+};
+
+// CKivView4: the channel / day tree with tri-state check boxes.
+class CKivView4 final : public QTreeWidget {
+  Q_OBJECT
+ public:
+  explicit CKivView4(CMainFrame* frame);
+  // Rebuilds the tree; an empty list leaves it as it is.
+  void rebuild(const std::vector<ChannelNode>& channels);
+
+ private:
+  CMainFrame* m_frame;
+};
+
+// The file grid's rows: light records formatted only when a cell is drawn.
+class FileGridModel final : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  enum Column { kChannel, kSize, kStart, kEnd, kCheck, kColumns };
+  using QAbstractTableModel::QAbstractTableModel;
+
+  void setRows(std::vector<FileRow> rows, TimeConvention convention);
+  void clear();
+  void setAllChecked(bool checked);
+  // File-map positions of all rows, or of the checked ones, in row order.
+  std::vector<std::uint64_t> positions(bool checkedOnly) const;
+  const std::vector<FileRow>& rows() const { return m_rows; }
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  std::vector<FileRow> m_rows;
+  std::vector<char> m_checked;
+  TimeConvention m_convention;
+};
+
+// CKivView5: the file grid of the selected day.
+class CKivView5 final : public QTableView {
+  Q_OBJECT
+ public:
+  explicit CKivView5(CMainFrame* frame);
+  FileGridModel* grid() const { return m_model; }
+  // The context menu for a click at pos, or null below the last row.
+  QMenu* contextMenuAt(const QPoint& pos);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  CMainFrame* m_frame;
+  FileGridModel* m_model;
+  QMenu* m_menu;
+};
+
+// CKivView6: the log list.
+class CKivView6 final : public QTreeWidget {
+  Q_OBJECT
+ public:
+  explicit CKivView6(QWidget* parent = nullptr);
+  void addLine(const QString& kind, const QString& time, const QString& text);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+};
+
+}  // namespace norvale::ui

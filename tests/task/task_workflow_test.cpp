@@ -1,0 +1,178 @@
+// The shared checks of the task commands: selections, the task dialog, settings, load heads.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "sample/sample_image.h"
+#include "support/scan_harness.h"
+#include "support/test_support.h"
+#include "task/task_workflow.h"
+
+namespace norvale {
+namespace {
+
+DeviceRecord imageRecord(std::uint64_t size, std::string second = "disk7") {
+  DeviceRecord record;
+  record.name = "/evidence/" + second + ".img";
+  record.secondName = std::move(second);
+  record.driveNumber = 30;
+  record.kind = DeviceKind::Path;
+  record.size = size;
+  return record;
+}
+
+TEST(TaskWorkflow, WholeDeviceSelectionCountsATrailingPartialSector) {
+  const auto record = imageRecord(1025);
+  const auto selection = wholeDeviceSelection(record);
+  EXPECT_EQ(selection.startSector, 0u);
+  EXPECT_EQ(selection.sectorCount, 3u);
+  EXPECT_TRUE(deviceSelected(selection));
+}
+
+TEST(TaskWorkflow, EmptyDeviceAndMissingDeviceAreNotSelections) {
+  const auto record = imageRecord(0);
+  EXPECT_FALSE(deviceSelected(wholeDeviceSelection(record)));
+  EXPECT_FALSE(deviceSelected(DeviceSelection{}));
+}
+
+TEST(TaskWorkflow, PartitionSelectionUsesItsRange) {
+  const auto record = imageRecord(1 << 30);
+  PartitionRecord partition;
+  partition.start = 2048 * 512;
+  partition.size = 4096 * 512;
+  const auto selection = partitionSelection(record, partition);
+  EXPECT_EQ(selection.startSector, 2048u);
+  EXPECT_EQ(selection.sectorCount, 4096u);
+}
+
+TEST(TaskWorkflow, SourceTextNamesNumberSecondNameAndName) {
+  EXPECT_EQ(deviceSourceText(imageRecord(10)), "[#30] [disk7] [/evidence/disk7.img]");
+}
+
+TEST(TaskWorkflow, ProposedFolderUsesSecondNameUnderTheRoot) {
+  EXPECT_EQ(proposeTaskFolder("/cases", imageRecord(10)), "/cases/disk7");
+}
+
+TEST(TaskWorkflow, ProposedFolderWithoutSecondNameIsTheLocalTime) {
+  const std::string folder = proposeTaskFolder("/cases", imageRecord(10, ""));
+  const std::string name = std::filesystem::path(folder).filename().string();
+  EXPECT_TRUE(std::regex_match(name, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}-\d{2}-\d{2})"))) << name;
+  EXPECT_EQ(std::filesystem::path(folder).parent_path().string(), "/cases");
+}
+
+TEST(TaskWorkflow, TaskDialogAcceptsStartBelowEndAndGivesBytes) {
+  const auto range = checkTaskDialog("/cases/a", "0", "1");
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->startOffset, 0u);
+  EXPECT_EQ(range->length, 512u);
+  const auto later = checkTaskDialog("/cases/a", "100", "300");
+  ASSERT_TRUE(later);
+  EXPECT_EQ(later->startOffset, 51200u);
+  EXPECT_EQ(later->length, 102400u);
+}
+
+TEST(TaskWorkflow, TaskDialogRefusesAMissingOrDottedFolder) {
+  EXPECT_EQ(checkTaskDialog("", "0", "8").error(), kTaskFolderMessage);
+  EXPECT_EQ(checkTaskDialog("./here", "0", "8").error(), kTaskFolderMessage);
+  EXPECT_EQ(checkTaskDialog("..", "0", "8").error(), kTaskFolderMessage);
+}
+
+TEST(TaskWorkflow, TaskDialogRefusesBadRanges) {
+  EXPECT_EQ(checkTaskDialog("/t", "5", "5").error(), kSectorRangeMessage);
+  EXPECT_EQ(checkTaskDialog("/t", "6", "5").error(), kSectorRangeMessage);
+  EXPECT_EQ(checkTaskDialog("/t", "", "5").error(), kSectorRangeMessage);
+  EXPECT_EQ(checkTaskDialog("/t", "0", "").error(), kSectorRangeMessage);
+  EXPECT_EQ(checkTaskDialog("/t", "-1", "5").error(), kSectorRangeMessage);
+  EXPECT_EQ(checkTaskDialog("/t", "0", "5x").error(), kSectorRangeMessage);
+  // Sector numbers whose byte offset does not fit in 64 bits would wrap around.
+  EXPECT_EQ(checkTaskDialog("/t", "0", "36028797018963968").error(), kSectorRangeMessage);
+  EXPECT_EQ(checkTaskDialog("/t", "0", "99999999999999999999999").error(), kSectorRangeMessage);
+  EXPECT_TRUE(checkTaskDialog("/t", "0", "36028797018963967"));
+}
+
+TEST(TaskWorkflow, TaskRootMustNotBeEmptyAndIsCreated) {
+  test::TempDir dir;
+  TaskSettings settings;
+  settings.taskRoot = "/old";
+  EXPECT_EQ(applyTaskRoot(settings, "").error(), kTaskRootMessage);
+  EXPECT_EQ(settings.taskRoot, "/old");
+  const std::string root = dir.file("a/b/c");
+  ASSERT_TRUE(applyTaskRoot(settings, root));
+  EXPECT_EQ(settings.taskRoot, root);
+  EXPECT_TRUE(std::filesystem::is_directory(root));
+}
+
+TEST(TaskWorkflow, LoadHeadOfAFolderWithoutTaskIsRefusedWithTheHeaderMessage) {
+  test::TempDir dir;
+  test::RecordingObserver observer;
+  TaskContext task;
+  task.notifyTarget = &observer;
+  EXPECT_FALSE(loadHead(task, dir.str(), nullptr));
+  EXPECT_EQ(observer.messages(), std::vector<std::string>{"访问任务路径失败,请确认是否是原始任务路径"});
+}
+
+TEST(TaskWorkflow, LoadHeadOfAnEmptyRangeIsRefused) {
+  test::TempDir dir;
+  std::vector<std::uint8_t> header(256, 0);
+  header[1] = 18;  // a valid brand, but length 0
+  test::writeFile(dir.file("Attr001.map"), header);
+  TaskContext task;
+  EXPECT_FALSE(loadHead(task, dir.str(), nullptr));
+}
+
+TEST(TaskWorkflow, LoadHeadTakesRangeFromTheHeaderAndDeviceFromTheSelection) {
+  test::TempDir dir;
+  const auto sample = sample::buildSampleImage();
+  const auto outcome = test::scanImage(dir, sample.bytes, {});
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  const auto record = imageRecord(7);
+  test::RecordingObserver observer;
+  TaskContext task;
+  task.notifyTarget = &observer;
+  task.requestStop();
+  const auto head = loadHead(task, dir.file("task"), &record);
+  ASSERT_TRUE(head);
+  EXPECT_EQ(head->brand, 18);
+  EXPECT_EQ(head->parseMode, 1);
+  EXPECT_EQ(head->startOffset, 0u);
+  EXPECT_EQ(head->length, (sample.bytes.size() + 511) / 512 * 512);
+  EXPECT_EQ(head->device, &record);
+  EXPECT_EQ(head->notify, &observer);
+  EXPECT_EQ(head->stopFlag, 0u);
+  EXPECT_EQ(head->taskFolder, dir.file("task"));
+}
+
+TEST(TaskWorkflow, UnsupportedBrandsAreNamed) {
+  EXPECT_FALSE(unsupportedBrandMessage(18));
+  EXPECT_FALSE(unsupportedBrandMessage(48));
+  ASSERT_TRUE(unsupportedBrandMessage(0));
+  EXPECT_EQ(*unsupportedBrandMessage(0), "[0]  未知监控录像系统 暂不支持解析");
+}
+
+TEST(TaskWorkflow, TaskInformationRows) {
+  const auto record = imageRecord(1572864);
+  TaskContext task;
+  TaskHead head;
+  head.device = &record;
+  head.brand = 18;
+  head.parseMode = 1;
+  head.startOffset = 1024;
+  head.length = 4096;
+  head.taskFolder = "/cases/disk7";
+  task.copyHead(head);
+  const auto rows = taskInformation(task);
+  ASSERT_EQ(rows.size(), 9u);
+  EXPECT_EQ(rows[0], (std::pair<std::string, std::string>{"设备名称：", "/evidence/disk7.img"}));
+  EXPECT_EQ(rows[1].second, "disk7");
+  EXPECT_EQ(rows[2].second, "#30");
+  EXPECT_EQ(rows[3].second, "1.5 MB");
+  EXPECT_EQ(rows[4].second, "[18]  中视安防监控录像系统");
+  EXPECT_EQ(rows[5].second, "[1] 深度解析(速度慢)");
+  EXPECT_EQ(rows[6].second, "2");
+  EXPECT_EQ(rows[7].second, "10");
+  EXPECT_EQ(rows[8], (std::pair<std::string, std::string>{"任务路径：", "/cases/disk7"}));
+}
+
+}  // namespace
+}  // namespace norvale
