@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "parsers/packed_time.h"
+#include "parsers/pattern_search.h"
 #include "parsers/utc_time.h"
 #include "storage/byte_reader.h"
 
@@ -77,15 +78,7 @@ std::optional<Packet> ProgramStreamParser::testPacket(const PacketWindow& w, Dev
 }
 
 std::size_t ProgramStreamParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
-  const std::uint8_t* at = buffer + from + 2;
-  const std::uint8_t* const stop = buffer + last + 3;
-  while (at < stop) {
-    const auto* one = static_cast<const std::uint8_t*>(std::memchr(at, 1, static_cast<std::size_t>(stop - at)));
-    if (!one) break;
-    if (one[-1] == 0 && one[-2] == 0) return static_cast<std::size_t>(one - buffer) - 2;
-    at = one + 1;
-  }
-  return last + 1;
+  return findPattern(buffer, from, last, kPacketStart, 3, 0, 2);
 }
 
 void ProgramStreamParser::scanDeep() {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "parsers/pattern_search.h"
 #include "storage/byte_reader.h"
 
 namespace norvale {
@@ -47,15 +48,7 @@ std::optional<Packet> ReversedTimePacketParser::testPacket(const PacketWindow& w
 // Every packet has its start code 16 bytes in: search for the code's last byte.
 std::size_t ReversedTimePacketParser::nextCandidate(const std::uint8_t* buffer, std::size_t from,
                                                     std::size_t last) const {
-  const std::uint8_t* at = buffer + from + kStartCodeAt + 3;
-  const std::uint8_t* const stop = buffer + last + kStartCodeAt + 4;
-  while (at < stop) {
-    const auto* one = static_cast<const std::uint8_t*>(std::memchr(at, 1, static_cast<std::size_t>(stop - at)));
-    if (!one) break;
-    if (one[-1] == 0 && one[-2] == 0 && one[-3] == 0) return static_cast<std::size_t>(one - buffer) - (kStartCodeAt + 3);
-    at = one + 1;
-  }
-  return last + 1;
+  return findPattern(buffer, from, last, kStartCode, 4, kStartCodeAt, 3);
 }
 
 void ReversedTimePacketParser::scanPackets() {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "parsers/local_time.h"
+#include "parsers/pattern_search.h"
 #include "storage/byte_reader.h"
 
 namespace norvale {
@@ -59,21 +60,6 @@ SegmentKind kindAfterStartCode(const std::uint8_t* unit) {
   return std::memcmp(unit, kStartCode, 4) == 0 && (unit[4] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
 }
 
-// First position >= from whose bytes `patternAt` on hold `pattern`, found by memchr for the
-// pattern's byte at `anchor` (its rarest); last + 1 when there is none up to last.
-std::size_t findPattern(const std::uint8_t* buffer, std::size_t from, std::size_t last, const std::uint8_t* pattern,
-                        std::size_t patternAt, std::size_t length, std::size_t anchor) {
-  const std::uint8_t* at = buffer + from + patternAt + anchor;
-  const std::uint8_t* const stop = buffer + last + patternAt + anchor + 1;
-  while (at < stop) {
-    const auto* hit = static_cast<const std::uint8_t*>(std::memchr(at, pattern[anchor], static_cast<std::size_t>(stop - at)));
-    if (!hit) break;
-    const std::uint8_t* begin = hit - anchor;
-    if (std::memcmp(begin, pattern, length) == 0) return static_cast<std::size_t>(begin - buffer) - patternAt;
-    at = hit + 1;
-  }
-  return last + 1;
-}
 }  // namespace
 
 const TimedFrameBrand* timedFrameBrand(std::uint8_t brand) {
@@ -197,12 +183,12 @@ std::optional<Packet> TimedFrameChainParser::testMicroTime(const PacketWindow& w
 // channel marker, which is a marked header too).
 std::size_t TimedFrameChainParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
   switch (m_brand.format) {
-    case TimedFrameFormat::MarkedHeader: return findPattern(buffer, from, last, kHbms, 0, 4, 0);
+    case TimedFrameFormat::MarkedHeader: return findPattern(buffer, from, last, kHbms, 4, 0, 0);
     case TimedFrameFormat::Pes: {
       static constexpr std::uint8_t kPesStart[3] = {0, 0, 1};
-      return findPattern(buffer, from, last, kPesStart, 0, 3, 2);
+      return findPattern(buffer, from, last, kPesStart, 3, 0, 2);
     }
-    case TimedFrameFormat::MicroTime: return findPattern(buffer, from, last, kStartCode, micro::kStartCodeAt, 4, 3);
+    case TimedFrameFormat::MicroTime: return findPattern(buffer, from, last, kStartCode, 4, micro::kStartCodeAt, 3);
   }
   return from;
 }

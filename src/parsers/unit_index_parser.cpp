@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "parsers/utc_time.h"
+#include "parsers/pattern_search.h"
 #include "storage/byte_reader.h"
 
 namespace norvale {
@@ -51,15 +52,7 @@ std::optional<Packet> UnitIndexParser::testPacket(const PacketWindow& w, DeviceH
 }
 
 std::size_t UnitIndexParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
-  const std::uint8_t* at = buffer + from;
-  const std::uint8_t* const stop = buffer + last + 1;
-  while (at < stop) {
-    const auto* hit = static_cast<const std::uint8_t*>(std::memchr(at, 'J', static_cast<std::size_t>(stop - at)));
-    if (!hit) break;
-    if (std::memcmp(hit, kPacketMagic, 4) == 0) return static_cast<std::size_t>(hit - buffer);
-    at = hit + 1;
-  }
-  return last + 1;
+  return findPattern(buffer, from, last, kPacketMagic, 4, 0, 0);
 }
 
 void UnitIndexParser::scanDeep() {

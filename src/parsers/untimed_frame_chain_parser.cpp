@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "parsers/local_time.h"
+#include "parsers/pattern_search.h"
 #include "storage/byte_reader.h"
 
 namespace norvale {
@@ -26,7 +27,7 @@ constexpr std::size_t kPayloadAt = 12;
 }  // namespace named
 
 // Length-pair frame: frame length L at 4, payload length P at 20, L = P + 32, start code at 32.
-namespace pair {
+namespace length_pair {
 constexpr std::size_t kFrameLengthAt = 4;
 constexpr std::size_t kPayloadAt = 20;
 constexpr std::size_t kStartCodeAt = 32;
@@ -35,7 +36,7 @@ constexpr std::size_t kHeaderBytes = 37;
 constexpr std::size_t kFollowerBytes = 24;  // what the follower's length check reads
 constexpr std::uint32_t kOverhead = 32;
 
-// Check 1 of the frame test, also asked of the follower.
+// The lengths check of the frame test, also asked of the frame that must follow.
 std::optional<std::uint32_t> frameLength(const std::uint8_t* p) {
   const std::uint32_t payload = le32(p + kPayloadAt);
   const std::uint32_t length = le32(p + kFrameLengthAt);
@@ -43,7 +44,7 @@ std::optional<std::uint32_t> frameLength(const std::uint8_t* p) {
     return std::nullopt;
   return length;
 }
-}  // namespace pair
+}  // namespace length_pair
 
 // Index-block record fields, from the record's start.
 namespace index_record {
@@ -104,16 +105,16 @@ std::optional<Packet> UntimedFrameChainParser::testNamedHeader(const PacketWindo
 }
 
 std::optional<Packet> UntimedFrameChainParser::testLengthPair(const PacketWindow& w, DeviceHandle& device) const {
-  if (w.available < pair::kHeaderBytes) return std::nullopt;
+  if (w.available < length_pair::kHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
-  const auto length = pair::frameLength(p);
+  const auto length = length_pair::frameLength(p);
   if (!length) return std::nullopt;
-  if (std::memcmp(p + pair::kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;
-  std::uint8_t follower[pair::kFollowerBytes];
+  if (std::memcmp(p + length_pair::kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;
+  std::uint8_t follower[length_pair::kFollowerBytes];
   followerBytes(w, device, *length, follower);
-  if (!pair::frameLength(follower)) return std::nullopt;
+  if (!length_pair::frameLength(follower)) return std::nullopt;
   Packet packet;
-  packet.kind = (p[pair::kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
+  packet.kind = (p[length_pair::kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
   packet.channel = 1;
   packet.dataOffset = w.deviceOffset;
   packet.dataLength = *length;
@@ -123,18 +124,8 @@ std::optional<Packet> UntimedFrameChainParser::testLengthPair(const PacketWindow
 
 std::size_t UntimedFrameChainParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
   // The magic (named header) or the required start code (length pair) must stand in place.
-  const std::size_t at = m_brand.format == UntimedFrameFormat::NamedHeader ? 0 : pair::kStartCodeAt;
-  const std::uint8_t* pattern = m_brand.format == UntimedFrameFormat::NamedHeader ? kNvr1 : kStartCode;
-  const std::size_t anchor = m_brand.format == UntimedFrameFormat::NamedHeader ? 0 : 3;
-  const std::uint8_t* scan = buffer + from + at + anchor;
-  const std::uint8_t* const stop = buffer + last + at + anchor + 1;
-  while (scan < stop) {
-    const auto* hit = static_cast<const std::uint8_t*>(std::memchr(scan, pattern[anchor], static_cast<std::size_t>(stop - scan)));
-    if (!hit) break;
-    if (std::memcmp(hit - anchor, pattern, 4) == 0) return static_cast<std::size_t>(hit - anchor - buffer) - at;
-    scan = hit + 1;
-  }
-  return last + 1;
+  if (m_brand.format == UntimedFrameFormat::NamedHeader) return findPattern(buffer, from, last, kNvr1, 4, 0, 0);
+  return findPattern(buffer, from, last, kStartCode, 4, length_pair::kStartCodeAt, 3);
 }
 
 void UntimedFrameChainParser::appendRun(const SegmentRecord& run) {

@@ -2,11 +2,13 @@
 // magic-laden bytes, empty and truncated images.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <random>
 
 #include "parsers/brand_parser.h"
 #include "parsers/brand_table.h"
+#include "parsers/pattern_search.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"
 
@@ -32,6 +34,25 @@ std::vector<std::uint8_t> magicLaden(std::size_t n, std::uint32_t seed) {
   }
   out.resize(n);
   return out;
+}
+
+TEST(FrameParsersConformance, PatternSearchFindsWhatAByteByByteWalkFinds) {
+  const auto bytes = magicLaden(4096 + 64, 21);
+  struct Case {
+    std::vector<std::uint8_t> pattern;
+    std::size_t patternAt, anchor;
+  };
+  const Case cases[] = {{{'H', 'B', 'M', 'S'}, 0, 0}, {{0, 0, 1}, 0, 2}, {{0, 0, 0, 1}, 32, 3}, {{0, 0, 0, 1}, 16, 3}};
+  for (const auto& c : cases) {
+    for (std::size_t from = 0; from < 4096; from += 13) {
+      std::size_t expected = 4096;
+      for (std::size_t p = from; p < 4096 && expected == 4096; ++p)
+        if (std::memcmp(&bytes[p + c.patternAt], c.pattern.data(), c.pattern.size()) == 0) expected = p;
+      EXPECT_EQ(findPattern(bytes.data(), from, 4095, c.pattern.data(), c.pattern.size(), c.patternAt, c.anchor),
+                expected)
+          << from;
+    }
+  }
 }
 
 TEST(FrameParsersConformance, PacketTestsReadNothingOutsideTheirWindow) {
