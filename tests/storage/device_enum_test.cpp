@@ -45,7 +45,7 @@ struct FakeMachine {
     }
     auto sdaDir = fs.disk("sda", 64 * MiB / 512, "8:0");
     fs.write(sdaDir / "device" / "vendor", "ATA     \n");
-    fs.write(sdaDir / "device" / "model", "Samsung SSD 860 EVO 500GB\n");
+    fs.write(sdaDir / "device" / "model", "Vendorless SSD 860 EVO 500GB\n");
     fs.write(sdaDir / "device" / "rev", "4B6Q\n");
     fs.write(sdaDir / "device" / "vpd_pg80", std::string("\x00\x80\x00\x0D", 4) + "S3Z9 NB0K 123");
     fs.partition("sda", "sda1", 1, 2048, "8:1");
@@ -120,7 +120,7 @@ TEST(FakeSysfsEnumeration, DisksTextsSerialsSizesAndNumbers) {
   const auto* sda = find(list, m.fs.node("sda"));
   ASSERT_NE(sda, nullptr);
   EXPECT_EQ(sda->driveNumber, 2);  // nvme0n1 keeps number 1 though it is not listed
-  EXPECT_EQ(sda->name, "ATASamsung SSD 860 EVO 500GB4B6Q");
+  EXPECT_EQ(sda->name, "ATAVendorless SSD 860 EVO 500GB4B6Q");
   EXPECT_EQ(sda->secondName, "S3Z9NB0K123");
   EXPECT_EQ(sda->size, 64 * MiB);
   EXPECT_EQ(sda->sectorSize, 512u);

@@ -15,12 +15,12 @@ std::vector<std::uint8_t> descriptorWith(std::uint32_t offset, const char* text,
 }
 
 TEST(DescriptorText, OffsetZeroIsNothing) {
-  auto d = descriptorWith(40, "Samsung");
+  auto d = descriptorWith(40, "Vendorless");
   EXPECT_EQ(decodeDescriptorText(d, 0), "");
 }
 
 TEST(DescriptorText, PlainTextTrimmed) {
-  EXPECT_EQ(decodeDescriptorText(descriptorWith(40, "  Samsung SSD 860 EVO  "), 40), "Samsung SSD 860 EVO");
+  EXPECT_EQ(decodeDescriptorText(descriptorWith(40, "  Vendorless SSD 860 EVO  "), 40), "Vendorless SSD 860 EVO");
   EXPECT_EQ(decodeDescriptorText(descriptorWith(40, "ATA     "), 40), "ATA");
 }
 
@@ -70,7 +70,7 @@ TEST(SerialText, ScsiUnitSerialPage) {
 }
 
 TEST(ModelText, JoinedWithoutSeparators) {
-  EXPECT_EQ(joinModelText("ATA     ", "Samsung SSD 860 ", " RVT04B6Q"), "ATASamsung SSD 860RVT04B6Q");
+  EXPECT_EQ(joinModelText("ATA     ", "Vendorless SSD 860 ", " RVT04B6Q"), "ATAVendorless SSD 860RVT04B6Q");
   EXPECT_EQ(joinModelText("", "WDC PC SN730", ""), "WDC PC SN730");
 }
 
