@@ -33,8 +33,12 @@ void writeImage(const std::string& path, std::uint64_t bytes) {
   std::uint64_t written = 0;
   norvale::sample::SampleLayout layout;
   layout.days = 30;
+  layout.firstYear = 2010;
+  layout.firstMonth = 1;
   for (int chunk = 0; written < bytes; ++chunk) {
-    layout.firstDay = 1 + chunk * layout.days;  // the calendar normalises days past a month's end
+    // Days run on from 2010 and wrap within the years the recorders' times may carry; the
+    // calendar normalises days past a month's end.
+    layout.firstDay = 1 + (chunk * layout.days) % 3600;
     layout.seed = static_cast<std::uint32_t>(chunk + 1);
     const auto image = norvale::sample::buildSampleImage(layout);
     const std::uint64_t n = std::min<std::uint64_t>(image.bytes.size(), bytes - written);
