@@ -1,5 +1,8 @@
 #include "cli/cli_support.h"
 
+#include "storage/device_handle.h"
+#include "storage/partition_scan.h"
+
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -143,6 +146,44 @@ void ProgressPrinter::onTaskStatus(const TaskStatus& status) {
     const std::string line = status.code == StatusCode::ScanProgress ? bar + m_count + "  " + m_speed : bar + m_speed;
     showProgress(line, false);
   }
+}
+
+std::variant<SectorRange, int> chooseSectorRange(const Options& options, const DeviceRecord& source,
+                                                 const char* pastEndNote) {
+  const std::uint64_t sourceSectors = (source.size + 511) / 512;
+  SectorRange range{0, sourceSectors};
+  if (auto k = options.value("--partition")) {
+    if (options.value("--start-sector") || options.value("--end-sector"))
+      return usageError("--partition replaces --start-sector and --end-sector");
+    const auto index = parseUnsigned(*k);
+    if (!index || *index > 1000) return usageError("--partition takes the number of a listed partition, from 0");
+    DeviceHandle handle;
+    handle.open(source);
+    auto partition = findPartition(handle, source, static_cast<int>(*index));
+    if (!partition) return failure(partition.error().message);
+    range.start = partition->start / 512;
+    range.end = (partition->start + partition->size + 511) / 512;
+    std::cerr << "partition " << *index << " (" << partition->name << "): sectors " << range.start << " to "
+              << range.end << "\n";
+    if (range.start >= range.end) return failure("partition " + std::to_string(*index) + " is empty");
+    return range;
+  }
+  if (auto s = options.value("--start-sector")) {
+    auto v = parseUnsigned(*s);
+    if (!v) return usageError("--start-sector takes a sector number");
+    range.start = *v;
+  }
+  if (auto e = options.value("--end-sector")) {
+    auto v = parseUnsigned(*e);
+    if (!v) return usageError("--end-sector takes a sector number");
+    range.end = *v;
+  }
+  if (range.start >= range.end) return usageError("请正确填写开始扇区和结束扇区 【开始扇区<结束扇区】");
+  if (range.end > UINT64_MAX / 512) return usageError("--end-sector lies beyond any disk");
+  if (range.end > sourceSectors)
+    std::cerr << "norvale-cli: the range ends at sector " << range.end << " but the source has " << sourceSectors
+              << " sectors; " << pastEndNote << "\n";
+  return range;
 }
 
 namespace {

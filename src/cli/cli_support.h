@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <variant>
 #include <string>
 #include <vector>
 
 #include "storage/device_record.h"
 #include "storage/error.h"
+#include "storage/device_record.h"
 #include "task/status_text.h"
 #include "task/task_context.h"
 
@@ -65,6 +67,17 @@ class ProgressPrinter final : public TaskObserver {
   std::string m_count, m_speed;
   StatusPresenter m_presenter;
 };
+
+struct SectorRange {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;  // exclusive
+};
+
+// The sectors a command works on: --partition K, or --start-sector/--end-sector, else the whole
+// source (a trailing partial sector included). An exit code when the options cannot be used;
+// pastEndNote is printed when the range reaches past the source.
+std::variant<SectorRange, int> chooseSectorRange(const Options& options, const DeviceRecord& source,
+                                                 const char* pastEndNote);
 
 // Ctrl-C raises the task's stop flag instead of killing the program; a second Ctrl-C kills it.
 void stopOnInterrupt(TaskContext& task);

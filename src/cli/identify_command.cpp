@@ -5,58 +5,12 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "storage/device_handle.h"
-#include "storage/partition_scan.h"
 #include "storage/signature_check.h"
 #include "task/brand_registry.h"
 #include "task/identification.h"
 
 namespace norvale::cli {
 namespace {
-
-struct SectorRange {
-  std::uint64_t start = 0;
-  std::uint64_t end = 0;
-};
-
-// The range to sample: the options given, else the whole source (a trailing partial sector
-// included).
-std::variant<SectorRange, int> chooseRange(const Options& options, const DeviceRecord& source) {
-  const std::uint64_t sourceSectors = (source.size + 511) / 512;
-  SectorRange range{0, sourceSectors};
-  if (auto k = options.value("--partition")) {
-    if (options.value("--start-sector") || options.value("--end-sector"))
-      return usageError("--partition replaces --start-sector and --end-sector");
-    const auto index = parseUnsigned(*k);
-    if (!index || *index > 1000) return usageError("--partition takes the number of a listed partition, from 0");
-    DeviceHandle handle;
-    handle.open(source);
-    auto partition = findPartition(handle, source, static_cast<int>(*index));
-    if (!partition) return failure(partition.error().message);
-    range.start = partition->start / 512;
-    range.end = (partition->start + partition->size + 511) / 512;
-    std::cerr << "partition " << *index << " (" << partition->name << "): sectors " << range.start << " to "
-              << range.end << "\n";
-    if (range.start >= range.end) return failure("partition " + std::to_string(*index) + " is empty");
-    return range;
-  }
-  if (auto s = options.value("--start-sector")) {
-    auto v = parseUnsigned(*s);
-    if (!v) return usageError("--start-sector takes a sector number");
-    range.start = *v;
-  }
-  if (auto e = options.value("--end-sector")) {
-    auto v = parseUnsigned(*e);
-    if (!v) return usageError("--end-sector takes a sector number");
-    range.end = *v;
-  }
-  if (range.start >= range.end) return usageError("请正确填写开始扇区和结束扇区 【开始扇区<结束扇区】");
-  if (range.end > UINT64_MAX / 512) return usageError("--end-sector lies beyond any disk");
-  if (range.end > sourceSectors)
-    std::cerr << "norvale-cli: the range ends at sector " << range.end << " but the source has " << sourceSectors
-              << " sectors; samples past its end are empty\n";
-  return range;
-}
 
 // The brand the first 4,096 bytes name; 0 when they name none or cannot be read.
 int signatureBrandOf(const DeviceRecord& source) {
@@ -78,7 +32,7 @@ int runIdentifyCommand(int argc, char** argv) {
   if (!sourcePath) return usageError("identify needs --source PATH");
   auto source = sourceRecord(*sourcePath);
   if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
-  const auto chosen = chooseRange(options, *source);
+  const auto chosen = chooseSectorRange(options, *source, "samples past its end are empty");
   if (const int* code = std::get_if<int>(&chosen)) return *code;
   const SectorRange range = std::get<SectorRange>(chosen);
 

@@ -9,7 +9,6 @@
 #include "export/exporter.h"
 #include "parsers/brand_table.h"
 #include "storage/device_handle.h"
-#include "storage/partition_scan.h"
 #include "task/brand_registry.h"
 #include "task/command_worker.h"
 #include "task/result_store.h"
@@ -50,37 +49,10 @@ int runScanCommand(int argc, char** argv) {
 
   auto source = sourceRecord(*sourcePath);
   if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
-  // A trailing partial sector is still scanned: the range is rounded up, reads stop at the end.
-  const std::uint64_t sourceSectors = (source->size + 511) / 512;
-  std::uint64_t startSector = 0, endSector = sourceSectors;
-  if (auto s = options.value("--start-sector")) {
-    auto v = parseUnsigned(*s);
-    if (!v) return usageError("--start-sector takes a sector number");
-    startSector = *v;
-  }
-  if (auto e = options.value("--end-sector")) {
-    auto v = parseUnsigned(*e);
-    if (!v) return usageError("--end-sector takes a sector number");
-    endSector = *v;
-  }
-  if (auto k = options.value("--partition")) {
-    if (options.value("--start-sector") || options.value("--end-sector"))
-      return usageError("--partition replaces --start-sector and --end-sector");
-    const auto index = parseUnsigned(*k);
-    if (!index || *index > 1000) return usageError("--partition takes the number of a listed partition, from 0");
-    DeviceHandle handle;
-    handle.open(*source);
-    auto partition = findPartition(handle, *source, static_cast<int>(*index));
-    if (!partition) return failure(partition.error().message);
-    startSector = partition->start / 512;
-    endSector = (partition->start + partition->size + 511) / 512;
-    std::cerr << "partition " << *index << " (" << partition->name << "): sectors " << startSector << " to "
-              << endSector << "\n";
-  }
-  if (startSector >= endSector) return usageError("请正确填写开始扇区和结束扇区 【开始扇区<结束扇区】");
-  if (endSector > sourceSectors)
-    std::cerr << "norvale-cli: the range ends at sector " << endSector << " but the source has " << sourceSectors
-              << " sectors; reads past its end will fail\n";
+  const auto chosen = chooseSectorRange(options, *source, "reads past its end will fail");
+  if (const int* code = std::get_if<int>(&chosen)) return *code;
+  const std::uint64_t startSector = std::get<SectorRange>(chosen).start;
+  const std::uint64_t endSector = std::get<SectorRange>(chosen).end;
 
   std::error_code ec;
   fs::create_directories(*folder, ec);

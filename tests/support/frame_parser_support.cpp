@@ -1,5 +1,7 @@
 #include "support/frame_parser_support.h"
 
+#include "sample/sample_image.h"
+
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -46,15 +48,7 @@ void writeSparseFile(const SparseImage& image, const std::string& path) {
 }  // namespace
 
 std::uint32_t localEpoch(int year, int month, int day, int hour, int minute, int second) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return static_cast<std::uint32_t>(std::mktime(&tm));
+  return sample::localEpoch(year, month, day, hour, minute, second);
 }
 
 std::uint32_t utcEpoch(int year, int month, int day, int hour, int minute, int second) {
