@@ -76,6 +76,12 @@ constexpr const VolumeTableBrand* findVolumeTableBrand(std::uint8_t brand) {
     if (row.brand == brand) return &row;
   return nullptr;
 }
+// Compares numbers only, so that it stays a constant expression under every compiler option.
+constexpr bool hasVolumeTableBrand(std::uint8_t brand) {
+  for (const auto& row : kVolumeTableBrands)
+    if (row.brand == brand) return true;
+  return false;
+}
 
 // One recorder volume: all byte values on the device.
 struct RecorderVolume {
@@ -124,7 +130,7 @@ class VolumeTableParser : public IndexTableParser {
 // identification asks every parser.
 template <std::uint8_t Brand>
 class VolumeTableBrandParser final : public VolumeTableParser {
-  static_assert(findVolumeTableBrand(Brand) != nullptr, "no volume-table constants for this brand");
+  static_assert(hasVolumeTableBrand(Brand), "no volume-table constants for this brand");
 
  public:
   explicit VolumeTableBrandParser(TaskContext& task) : VolumeTableParser(task, Brand) {}

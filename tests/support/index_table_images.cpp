@@ -187,7 +187,7 @@ std::vector<std::uint8_t> markerPacket(std::uint8_t channelByte, std::uint32_t t
   putLe32(&p[60], payload);
   putLe32(&p[72], time);
   std::memcpy(&p[124], " uil", 4);
-  p[132] = key ? 0x65 : 0x21;
+  if (p.size() > 132) p[132] = key ? 0x65 : 0x21;  // the coded unit's first byte, when there is room
   return p;
 }
 
