@@ -1,3 +1,4 @@
+#include "parsers/coded_unit.h"
 #include "parsers/reversed_time_packet_parser.h"
 
 #include <cstring>
@@ -10,8 +11,6 @@ namespace norvale {
 using namespace reversed_time;
 
 namespace {
-constexpr std::uint8_t kStartCode[4] = {0, 0, 0, 1};
-
 bool packedContinues(std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); }
 }  // namespace
 

@@ -1,3 +1,4 @@
+#include "parsers/coded_unit.h"
 #include "parsers/section_index_parser.h"
 
 #include <algorithm>
@@ -12,8 +13,6 @@ namespace norvale {
 using namespace section_index;
 
 namespace {
-constexpr std::uint8_t kStartCode[4] = {0, 0, 0, 1};
-
 SegmentRecord emptyRun() { return SegmentRecord{SegmentKind::None, 1, 0, 0, -1, 0, 0}; }
 
 // First window offset >= from (at most last + 1) that may hold a marker (a sector boundary) or
@@ -58,9 +57,8 @@ std::optional<Packet> SectionIndexParser::testPacket(const PacketWindow& w, Devi
   followerBytes(w, device, size, follower);
   if (le32(follower) != kPacketMagic && le32(follower + 4) != kPacketAltMagic) return std::nullopt;
   Packet packet;
-  packet.kind = std::memcmp(p + kPacketStartCodeAt, kStartCode, 4) == 0 && (p[kPacketKindByteAt] & 0x40)
-                    ? SegmentKind::Key
-                    : SegmentKind::Other;
+  static_assert(kPacketKindByteAt == kPacketStartCodeAt + 4);
+  packet.kind = codedUnitKind(p + kPacketStartCodeAt);
   packet.channel = 1;
   packet.dataOffset = w.deviceOffset;
   packet.dataLength = size;

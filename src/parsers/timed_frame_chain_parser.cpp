@@ -1,3 +1,4 @@
+#include "parsers/coded_unit.h"
 #include "parsers/timed_frame_chain_parser.h"
 
 #include <cstring>
@@ -11,7 +12,6 @@ namespace norvale {
 using namespace timed_frame;
 
 namespace {
-constexpr std::uint8_t kStartCode[4] = {0, 0, 0, 1};
 constexpr std::uint8_t kHbms[4] = {'H', 'B', 'M', 'S'};
 
 constexpr TimedFrameBrand kBrands[] = {
@@ -56,9 +56,6 @@ constexpr std::uint64_t kOverhead = 32;
 std::uint32_t epochOf(const std::uint8_t* p) { return static_cast<std::uint32_t>(le64(p) / 1'000'000u); }
 }  // namespace micro
 
-SegmentKind kindAfterStartCode(const std::uint8_t* unit) {
-  return std::memcmp(unit, kStartCode, 4) == 0 && (unit[4] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
-}
 
 }  // namespace
 
@@ -125,7 +122,7 @@ std::optional<Packet> TimedFrameChainParser::testMarkedHeader(const PacketWindow
   const std::uint64_t length = header + payload;
   if (!followerHasMagic(w, device, length, kHbms)) return std::nullopt;
   Packet packet;
-  packet.kind = kindAfterStartCode(p + header);
+  packet.kind = codedUnitKind(p + header);
   packet.channel = m_markerChannel;
   packet.time = time;
   packet.dataOffset = w.deviceOffset;

@@ -1,3 +1,4 @@
+#include "parsers/coded_unit.h"
 #include "parsers/unit_index_parser.h"
 
 #include <algorithm>
@@ -15,7 +16,6 @@ using namespace unit_index;
 namespace {
 constexpr std::uint8_t kUnitMagic[4] = {'j', 'v', 'b', 'k'};
 constexpr std::uint8_t kPacketMagic[4] = {'J', 'V', 'S', ' '};
-constexpr std::uint8_t kStartCode[4] = {0, 0, 0, 1};
 
 std::optional<CalendarTime> calendarUnlessZero(std::uint32_t t) {
   if (t == 0) return std::nullopt;
@@ -40,8 +40,8 @@ std::optional<Packet> UnitIndexParser::testPacket(const PacketWindow& w, DeviceH
   const std::uint64_t size = payload + kPacketOverhead;
   if (!followerHasMagic(w, device, size, kPacketMagic)) return std::nullopt;
   Packet packet;
-  packet.kind = std::memcmp(p + kStartCodeAt, kStartCode, 4) == 0 && (p[kKindByteAt] & 0x40) ? SegmentKind::Key
-                                                                                               : SegmentKind::Other;
+  static_assert(kKindByteAt == kStartCodeAt + 4);
+  packet.kind = codedUnitKind(p + kStartCodeAt);
   const bool channelPacket =
       w.deviceOffset % 512 == 0 && size == kChannelPacketSize && p[kTypeAt] == kChannelPacketType;
   packet.channel = channelPacket ? p[kPacketChannelAt] + 1u : 0u;

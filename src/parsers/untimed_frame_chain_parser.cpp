@@ -1,3 +1,4 @@
+#include "parsers/coded_unit.h"
 #include "parsers/untimed_frame_chain_parser.h"
 
 #include <algorithm>
@@ -13,7 +14,6 @@ namespace norvale {
 using namespace untimed_frame;
 
 namespace {
-constexpr std::uint8_t kStartCode[4] = {0, 0, 0, 1};
 constexpr std::uint8_t kNvr1[4] = {'N', 'V', 'R', '1'};
 
 constexpr UntimedFrameBrand kBrands[] = {
@@ -95,8 +95,7 @@ std::optional<Packet> UntimedFrameChainParser::testNamedHeader(const PacketWindo
   const std::uint64_t length = static_cast<std::uint64_t>(payload) + header;
   if (!followerHasMagic(w, device, length, kNvr1)) return std::nullopt;
   Packet packet;
-  packet.kind = std::memcmp(p + header, kStartCode, 4) == 0 && (p[header + 4] & 0x40) ? SegmentKind::Key
-                                                                                         : SegmentKind::Other;
+  packet.kind = codedUnitKind(p + header);
   packet.channel = 1;
   packet.dataOffset = w.deviceOffset;
   packet.dataLength = length;

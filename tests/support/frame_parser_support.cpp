@@ -90,60 +90,14 @@ void expectShiftedOffsets(const TempDir& dir, const std::vector<std::uint8_t>& i
 }
 
 ScanOutcome scanSparseFile(const TempDir& dir, const SparseImage& image, const ScanRequest& request) {
-  const std::string imagePath = dir.file("image.img");
-  writeSparseFile(image, imagePath);
-  const std::string folder = dir.file("task");
-  std::filesystem::create_directories(folder);
-
-  DeviceRecord device = makeImageRecord(imagePath, 0);
-  RecordingObserver observer;
-  TaskContext task;
-  observer.stopTask = &task;
-  observer.stopAfterProgress = request.stopAfterProgress;
-  TaskHead head = scanHead(request, image.size(), folder, &observer);
-  head.device = &device;
-  task.copyHead(head);
-
-  ScanOutcome outcome;
-  auto ran = runNewTask(task);
-  if (!ran) {
-    outcome.ok = false;
-    outcome.error = ran.error().message;
-  }
-  outcome.endSector = task.endSector;
-  if (ran) collectSparse(task, image, outcome);
-  outcome.messages = observer.messages();
-  outcome.statuses = observer.statuses;
-  return outcome;
+  writeSparseFile(image, dir.file("image.img"));
+  return scanImageFile(dir, image.size(), request,
+                       [&](TaskContext& task, ScanOutcome& outcome) { collectSparse(task, image, outcome); });
 }
 
 ScanOutcome loadSparseFile(const TempDir& dir, const SparseImage& image) {
-  ScanOutcome outcome;
-  DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
-  RecordingObserver observer;
-  TaskContext task;
-  task.notifyTarget = &observer;
-  auto head = readTaskHeader(task, dir.file("task"));
-  if (!head) {
-    outcome.ok = false;
-    outcome.error = head.error().message;
-    return outcome;
-  }
-  head->taskFolder = dir.file("task");
-  head->device = &device;
-  head->notify = &observer;
-  task.copyHead(*head);
-  auto loaded = loadTask(task);
-  if (!loaded) {
-    outcome.ok = false;
-    outcome.error = loaded.error().message;
-  } else {
-    collectSparse(task, image, outcome);
-  }
-  outcome.endSector = task.endSector;
-  outcome.messages = observer.messages();
-  outcome.statuses = observer.statuses;
-  return outcome;
+  return loadTaskWith(dir.file("task"), dir.file("image.img"),
+                      [&](TaskContext& task, ScanOutcome& outcome) { collectSparse(task, image, outcome); });
 }
 
 }  // namespace norvale::test

@@ -49,18 +49,16 @@ TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std
   return head;
 }
 
-ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request) {
-  const std::string imagePath = dir.file("image.img");
-  writeFile(imagePath, image);
+ScanOutcome scanImageFile(const TempDir& dir, std::uint64_t imageSize, const ScanRequest& request,
+                          const FileCollector& collect) {
   const std::string folder = dir.file("task");
   std::filesystem::create_directories(folder);
-
-  DeviceRecord device = makeImageRecord(imagePath, 0);
+  DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
   RecordingObserver observer;
   TaskContext task;
   observer.stopTask = &task;
   observer.stopAfterProgress = request.stopAfterProgress;
-  TaskHead head = scanHead(request, image.size(), folder, &observer);
+  TaskHead head = scanHead(request, imageSize, folder, &observer);
   head.device = &device;
   task.copyHead(head);
 
@@ -71,15 +69,21 @@ ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image
     outcome.error = ran.error().message;
   }
   outcome.endSector = task.endSector;
-  if (ran) collectFiles(task, image, outcome);
-  if (ran && request.afterScan) request.afterScan(task);
+  if (ran) collect(task, outcome);
   outcome.messages = observer.messages();
   outcome.statuses = observer.statuses;
   return outcome;
 }
 
-ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& imagePath,
-                           const std::function<void(TaskContext&)>& afterLoad) {
+ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request) {
+  writeFile(dir.file("image.img"), image);
+  return scanImageFile(dir, image.size(), request, [&](TaskContext& task, ScanOutcome& outcome) {
+    collectFiles(task, image, outcome);
+    if (request.afterScan) request.afterScan(task);
+  });
+}
+
+ScanOutcome loadTaskWith(const std::string& taskFolder, const std::string& imagePath, const FileCollector& collect) {
   ScanOutcome outcome;
   DeviceRecord device = makeImageRecord(imagePath, 0);
   RecordingObserver observer;
@@ -101,13 +105,20 @@ ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& ima
     outcome.ok = false;
     outcome.error = loaded.error().message;
   } else {
-    collectFiles(task, readFile(imagePath), outcome);
-    if (afterLoad) afterLoad(task);
+    collect(task, outcome);
   }
   outcome.endSector = task.endSector;
   outcome.messages = observer.messages();
   outcome.statuses = observer.statuses;
   return outcome;
+}
+
+ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& imagePath,
+                           const std::function<void(TaskContext&)>& afterLoad) {
+  return loadTaskWith(taskFolder, imagePath, [&](TaskContext& task, ScanOutcome& outcome) {
+    collectFiles(task, readFile(imagePath), outcome);
+    if (afterLoad) afterLoad(task);
+  });
 }
 
 }  // namespace norvale::test

@@ -51,6 +51,16 @@ struct ScanRequest {
 TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std::string& folder,
                   TaskObserver* observer);
 
+// Gathers a finished or loaded task's files into an outcome (each image kind reads its bytes its
+// own way).
+using FileCollector = std::function<void(TaskContext&, ScanOutcome&)>;
+
+// Scans dir/image.img (imageSize bytes, already written) as a task in dir/task.
+ScanOutcome scanImageFile(const TempDir& dir, std::uint64_t imageSize, const ScanRequest& request,
+                          const FileCollector& collect);
+// Loads a task folder against an image, as a second run of the program would.
+ScanOutcome loadTaskWith(const std::string& taskFolder, const std::string& imagePath, const FileCollector& collect);
+
 // Writes image to a file in dir, scans it as a task in dir/task, and gathers the outcome. The
 // task stays loadable in dir/task afterwards.
 ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request);
