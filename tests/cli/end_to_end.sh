@@ -27,6 +27,10 @@ check "files are in channel then day order" json "k=[(e['channel'], e['day']) fo
 
 "$cli" export --task "$work/task" --source "$work/sample.img" --out "$work/out" --json >"$work/export.json" 2>/dev/null
 check "export exits 0" test $? -eq 0
+golden="$(dirname "$0")/golden"
+check "files --json of the sample is the golden listing" cmp -s "$work/files.json" "$golden/sample_files.json"
+check "export --json of the sample is the golden listing" \
+  cmp -s <(sed "s#$work/out#OUT#g" "$work/export.json") "$golden/sample_export.json"
 check "export writes 24 files with hashes" json "assert len(d) == 24 and all(len(e['sha256']) == 64 and not e['skipped'] for e in d)" <"$work/export.json"
 first=$(json "print(d[0]['path'])" <"$work/export.json")
 check "hash matches the file" test "$(sha256sum "$first" | cut -d' ' -f1)" = "$(json "print(d[0]['sha256'])" <"$work/export.json")"

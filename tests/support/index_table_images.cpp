@@ -6,6 +6,7 @@
 #include "parsers/brand_parser.h"
 #include "parsers/packed_time.h"
 #include "storage/byte_reader.h"
+#include "support/task_trace.h"
 #include "task/result_store.h"
 
 namespace norvale::test {
@@ -89,6 +90,7 @@ SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> ima
   }
   outcome.messages = observer.messages();
   outcome.statuses = observer.statuses;
+  traceTask("sparse", folder, outcome);
   return scan;
 }
 

@@ -1,5 +1,6 @@
 #include "support/scan_harness.h"
 
+#include "support/task_trace.h"
 #include "task/result_store.h"
 #include "task/task_runner.h"
 
@@ -72,6 +73,7 @@ ScanOutcome scanImageFile(const TempDir& dir, std::uint64_t imageSize, const Sca
   if (ran) collect(task, outcome);
   outcome.messages = observer.messages();
   outcome.statuses = observer.statuses;
+  traceTask("scan", folder, outcome);
   return outcome;
 }
 
@@ -110,6 +112,7 @@ ScanOutcome loadTaskWith(const std::string& taskFolder, const std::string& image
   outcome.endSector = task.endSector;
   outcome.messages = observer.messages();
   outcome.statuses = observer.statuses;
+  traceTask("load", taskFolder, outcome);
   return outcome;
 }
 
