@@ -72,7 +72,7 @@ void print(const char* name, const Timing& t, std::size_t tests) {
 int main() {
   namespace fs = std::filesystem;
   norvale::TaskContext task;
-  const norvale::PacketTestSet tests(task);
+  const norvale::PacketTestSet tests;
   std::printf("identification: %d samples of %zu positions, %zu packet tests registered\n", norvale::kSampleBlocks,
               norvale::kSamplePositions, tests.tests().size());
 

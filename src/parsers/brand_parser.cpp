@@ -4,65 +4,42 @@
 #include <cstring>
 #include <vector>
 
-#include "task/brand_registry.h"
+#include "format/task_header.h"
+#include "parsers/brand_table.h"
 
 namespace norvale {
 
-std::string BrandParser::brandText() const { return brandName(m_task.brand); }
+bool BrandParser::quickMode() const { return m_job->parseMode == kParseQuick; }
 
-void BrandParser::reportStoreFailure(const Error& error) {
-  if (m_storeFailed) return;
-  m_storeFailed = true;
-  m_task.postMessage("写入任务文件失败,请检查任务路径所在磁盘: " + error.message);
-}
-
-void BrandParser::run() {
+void BrandParser::scan(ScanJob& job, ScanSink& sink) {
+  m_job = &job;
+  m_sink = &sink;
+  m_convention = timeConventionFor(job.brand, job.parseMode);
   clearLists();
-  m_storeFailed = false;
-  ResultStore& store = *m_task.store;
-  if (auto r = store.writeHeader(); !r) reportStoreFailure(r.error());
-  const std::string brand = brandText();
-  m_task.postMessage((quickMode() ? "正在快速解析**" : "正在深度解析**") + brand + "**视频流信息...");
-  if (!m_storeFailed) {
-    if (quickMode())
-      scanQuick();
-    else
-      scanDeep();
-  }
-  m_task.postMessage("正在构建重组**" + brand + "**视频流信息...");
-  if (auto r = rebuild(); !r) reportStoreFailure(r.error());
-  m_task.postMessage((quickMode() ? "快速解析**" : "深度解析**") + brand + "**视频流信息完成");
-  if (auto r = store.writeHeader(); !r) reportStoreFailure(r.error());
+  if (quickMode())
+    scanQuick();
+  else
+    scanDeep();
   clearLists();
+  m_run.reset();
+  m_job = nullptr;
+  m_sink = nullptr;
 }
 
 std::uint32_t BrandParser::hourCode(std::uint32_t time) const {
-  const TimeConvention convention = timeConvention();
-  const auto c = convention.calendar ? convention.calendar(time) : std::nullopt;
+  const auto c = m_convention.calendar ? m_convention.calendar(time) : std::nullopt;
   return c ? calendarCode(c->year, c->month, c->day, c->hour) : 0;
 }
 
-Result<void> BrandParser::load() { return m_task.store->loadFileMap(timeConvention()); }
-
-Result<void> BrandParser::rebuild() {
-  ResultStore& store = *m_task.store;
-  if (auto r = store.readIndex(); !r) return r;
-  if (auto r = store.sortPass(); !r) return r;
-  return store.groupingPass(GroupingVariant::JoinRule, timeConvention());
-}
-
-void BrandParser::addRecord(const SegmentRecord& record, std::uint64_t key) {
-  m_task.store->addSegment(record, key);
-  m_task.status.foundBytes += record.size;
-  m_task.status.foundCount += 1;
-}
-
-void BrandParser::flushIfFull() {
-  if (m_task.store->pendingCount() > kFlushThreshold)
-    if (auto r = m_task.store->flushPending(); !r) reportStoreFailure(r.error());
+void BrandParser::startRun(const RunRules& rules, std::function<void(const SegmentRecord&)> add) {
+  m_run.emplace(rules, std::move(add));
 }
 
 void BrandParser::onPacket(const Packet& packet) {
+  if (m_run) {
+    m_run->accept(packet);
+    return;
+  }
   SegmentRecord record;
   record.kind = packet.kind;
   record.channel = packet.channel;
@@ -74,21 +51,21 @@ void BrandParser::onPacket(const Packet& packet) {
   addRecord(record, storeKey(packet.channel, hourCode(packet.time)));
 }
 
-bool BrandParser::followerHasMagic(const PacketWindow& window, DeviceHandle& device, std::uint64_t at,
-                                   std::span<const std::uint8_t> magic) const {
+bool followerHasMagic(const PacketWindow& window, DeviceHandle& device, std::uint64_t at,
+                      std::span<const std::uint8_t> magic) {
   const std::uint64_t end = at + magic.size();
   const std::uint64_t inBuffer = static_cast<std::uint64_t>(std::max<std::int64_t>(window.valid, 0));
   if (end <= inBuffer && end <= window.available) return std::memcmp(window.data + at, magic.data(), magic.size()) == 0;
   const std::uint64_t spot = window.deviceOffset + at;
   if (spot + magic.size() > device.size()) return false;  // no follower past the source's end
   std::uint8_t block[1024] = {};
-  device.readAt(spot / 512 * 512, block);
+  if (!device.readAt(spot / 512 * 512, block)) return false;
   const std::size_t inBlock = static_cast<std::size_t>(spot % 512);
   return inBlock + magic.size() <= sizeof block && std::memcmp(block + inBlock, magic.data(), magic.size()) == 0;
 }
 
-void BrandParser::followerBytes(const PacketWindow& window, DeviceHandle& device, std::uint64_t at,
-                                std::span<std::uint8_t> out, std::uint64_t inBufferNeed) {
+void followerBytes(const PacketWindow& window, DeviceHandle& device, std::uint64_t at, std::span<std::uint8_t> out,
+                   std::uint64_t inBufferNeed) {
   const std::uint64_t need = at + std::max<std::uint64_t>(inBufferNeed, out.size());
   const std::uint64_t inBuffer = static_cast<std::uint64_t>(std::max<std::int64_t>(window.valid, 0));
   if (need >= at && need <= inBuffer && at + out.size() <= window.available) {
@@ -99,67 +76,58 @@ void BrandParser::followerBytes(const PacketWindow& window, DeviceHandle& device
   std::memset(out.data(), 0, out.size());
   if (spot + out.size() > device.size()) return;  // no follower past the source's end
   std::uint8_t block[1024] = {};
-  device.readAt(spot / 512 * 512, block);
   const std::size_t inBlock = static_cast<std::size_t>(spot % 512);
-  if (!device.ok() || inBlock + out.size() > sizeof block) {
-    std::memset(out.data(), 0, out.size());
-    return;
-  }
+  if (!device.readAt(spot / 512 * 512, block) || inBlock + out.size() > sizeof block) return;
   std::memcpy(out.data(), block + inBlock, out.size());
 }
 
 void BrandParser::linearBlockScan() {
-  const std::uint64_t start = m_task.startOffset;
-  const std::uint64_t end = m_task.startOffset + m_task.length;
+  const std::uint64_t start = m_job->startOffset;
+  const std::uint64_t end = rangeEnd();
   if (start < end) {
-    m_task.status.code = StatusCode::ScanStart;
-    m_task.status.value = static_cast<std::int64_t>(end / kBlockSize);
-    m_task.notify();
+    m_sink->scanStarted(static_cast<std::int64_t>(end / kBlockSize));
     std::vector<std::uint8_t> buffer(kBlockSize + kLookAhead);
-    DeviceHandle& device = m_task.deviceHandle;
+    DeviceHandle& source = device();
     std::uint64_t pos = start;
-    while (!m_task.stopRequested() && !m_storeFailed) {
+    while (keepScanning()) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - pos));
       std::memset(buffer.data(), 0, buffer.size());
-      device.readAt(pos, std::span(buffer.data(), n));
-      if (!device.ok()) {
-        m_task.postMessage("读取源设备失败,可能存在坏道");
+      if (!source.readAt(pos, std::span(buffer.data(), n))) {
+        reportUnreadable();
         pos += n;
-        onUnreadableBlock();
+        if (m_run) m_run->reject();
       } else {
         std::size_t i = 0;
         while (i <= kWindowLastStart) {
-          const std::size_t candidate = nextCandidate(buffer.data(), i, kWindowLastStart);
+          const std::size_t candidate = m_decoder.nextCandidate(buffer.data(), i, kWindowLastStart);
           if (candidate != i) {
-            onRejected();  // every skipped position would have been rejected
+            if (m_run) m_run->reject();  // every skipped position would have been rejected
             i = candidate;
             if (i > kWindowLastStart) break;
           }
           const PacketWindow window{buffer.data() + i, buffer.size() - i,
                                     static_cast<std::int64_t>(n) - static_cast<std::int64_t>(i), pos + i};
           beforePacketTest(window);
-          if (auto packet = testPacket(window, device)) {
+          if (auto packet = m_decoder.decode(window, source)) {
             onPacket(*packet);
             i += static_cast<std::size_t>(std::max<std::uint64_t>(packet->advance, 1));
           } else {
-            onRejected();
+            if (m_run) m_run->reject();
             ++i;
           }
         }
-        flushIfFull();
-        m_task.status.currentSector = (pos + i) / 512;
-        m_task.status.code = StatusCode::ScanProgress;
-        m_task.status.value = static_cast<std::int64_t>((pos + i) / kBlockSize);
-        m_task.notify();
+        m_sink->flushIfFull();
+        m_sink->progress(static_cast<std::int64_t>((pos + i) / kBlockSize), (pos + i) / 512);
         pos += i;
         afterBlock(pos);
       }
       if (pos >= end) break;
     }
-    afterLinearScan();
+    if (m_run) m_run->finish();
   }
-  if (!m_task.stopRequested()) m_task.endSector = end / 512;
-  if (auto r = m_task.store->flushPending(); !r) reportStoreFailure(r.error());
+  if (!m_sink->stopRequested()) m_job->endSector = end / 512;
+  m_sink->flush();
+  m_run.reset();
 }
 
 }  // namespace norvale

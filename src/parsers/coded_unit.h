@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "task/records.h"
+#include "format/records.h"
 
 namespace norvale {
 

@@ -12,7 +12,6 @@ namespace norvale {
 using namespace index_table;
 
 namespace {
-constexpr const char* kReadFailed = "读取源设备失败,可能存在坏道";
 constexpr const char* kIndexPastEnd = "索引表超出源设备末尾,超出部分未读取";
 }  // namespace
 
@@ -38,30 +37,27 @@ std::optional<IndexTableLayout> readIndexSuperblock(std::span<const std::uint8_t
 }
 
 void IndexTableParser::walkIndex(const IndexTableLayout& layout) {
-  DeviceHandle& device = m_task.deviceHandle;
+  DeviceHandle& source = device();
   const std::uint64_t size = deviceSize();
   // A hostile or foreign superblock may place the index past the source: read only what exists.
   std::uint64_t end = layout.indexEnd();
   if (end > size) {
     end = std::max(size, layout.indexStart);
-    m_task.postMessage(kIndexPastEnd);
+    sink().message(kIndexPastEnd);
   }
-  m_task.status.code = StatusCode::ScanStart;
-  m_task.status.value = static_cast<std::int64_t>(layout.indexLength / kBlockSize);
-  m_task.notify();
+  sink().scanStarted(static_cast<std::int64_t>(layout.indexLength / kBlockSize));
 
   std::vector<std::uint8_t> buffer(kBlockSize);
   std::uint64_t pos = layout.indexStart;
   std::uint64_t k = 0;
   std::uint64_t pastEnd = 0;
-  while (pos < end && !m_task.stopRequested() && !m_storeFailed) {
+  while (pos < end && keepScanning()) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, end - pos));
     std::memset(buffer.data(), 0, buffer.size());
-    device.readAt(pos, std::span(buffer.data(), n));
-    if (!device.ok()) {
+    if (!source.readAt(pos, std::span(buffer.data(), n))) {
       k += n / kRecordBytes;  // later records keep their data blocks
       pos += n;
-      m_task.postMessage(kReadFailed);
+      reportUnreadable();
       continue;
     }
     const std::size_t count = (n - 1) / kRecordBytes + 1;
@@ -85,15 +81,12 @@ void IndexTableParser::walkIndex(const IndexTableLayout& layout) {
       addRecord(record, storeKey(record.channel, hourCode(record.startTime)));
     }
     pos += n;
-    m_task.status.code = StatusCode::ScanProgress;
-    m_task.status.value = static_cast<std::int64_t>((pos - layout.indexStart) / kBlockSize);
-    m_task.notify();
-    flushIfFull();
+    sink().progress(static_cast<std::int64_t>((pos - layout.indexStart) / kBlockSize));
+    sink().flushIfFull();
   }
-  if (pastEnd > 0)
-    m_task.postMessage(std::to_string(pastEnd) + "条索引记录指向源设备末尾之后的数据块,已忽略");
-  if (!m_task.stopRequested()) m_task.endSector = size / 512;
-  if (auto r = m_task.store->flushPending(); !r) reportStoreFailure(r.error());
+  if (pastEnd > 0) sink().message(std::to_string(pastEnd) + "条索引记录指向源设备末尾之后的数据块,已忽略");
+  if (!sink().stopRequested()) job().endSector = size / 512;
+  sink().flush();
 }
 
 }  // namespace norvale

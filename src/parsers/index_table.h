@@ -60,7 +60,7 @@ class IndexTableParser : public BrandParser {
   // blocks. Sets the end sector to the device size when not cancelled.
   void walkIndex(const IndexTableLayout& layout);
   // Size of the open source, read once per run step.
-  std::uint64_t deviceSize() { return m_task.deviceHandle.size(); }
+  std::uint64_t deviceSize() { return device().size(); }
 };
 
 }  // namespace norvale

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "storage/byte_reader.h"
-#include "task/records.h"
+#include "format/records.h"
 
 namespace norvale {
 
@@ -56,36 +56,26 @@ TimeConvention recorderClockConvention() {
   return c;
 }
 
-MarkerPacketParser::MarkerPacketParser(TaskContext& task) : BrandParser(task), m_run(makeRun()) {}
+const PacketDecoder& markerPacketDecoder() {
+  static const MarkerPacketDecoder decoder;
+  return decoder;
+}
 
-RunAccumulator MarkerPacketParser::makeRun() {
+TimeConvention MarkerPacketParser::timeConvention(std::uint8_t) { return recorderClockConvention(); }
+
+void MarkerPacketParser::scanDeep() {
   RunRules rules;
   rules.breakRule = RunBreakRule::ChannelAndGap;
   rules.minimumLength = kMinRunLength;
   rules.continues = &clockGapContinues;
-  return RunAccumulator(rules, [this](const SegmentRecord& run) {
+  startRun(rules, [this](const SegmentRecord& run) {
     const CalendarTime c = recorderCalendar(run.startTime);
     addRecord(run, storeKey(run.channel, calendarCode(c.year, c.month, c.day, c.hour)));
   });
-}
-
-TimeConvention MarkerPacketParser::timeConvention(std::uint8_t) { return recorderClockConvention(); }
-TimeConvention MarkerPacketParser::timeConvention() const { return recorderClockConvention(); }
-
-void MarkerPacketParser::scanDeep() {
-  m_run = makeRun();
   linearBlockScan();
 }
 
-// A packet that does not start where the open run ends (an unreadable block lay between) opens
-// a run of its own: a run must cover exactly the bytes of its packets.
-void MarkerPacketParser::onPacket(const Packet& packet) {
-  const SegmentRecord& open = m_run.open();
-  if (open.size != 0 && open.deviceOffset + open.size != packet.dataOffset) m_run.reject();
-  m_run.accept(packet);
-}
-
-std::size_t MarkerPacketParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+std::size_t MarkerPacketDecoder::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
   const std::uint8_t* at = buffer + from;
   const std::uint8_t* const stop = buffer + last + 1;
   while (at < stop) {
@@ -99,7 +89,7 @@ std::size_t MarkerPacketParser::nextCandidate(const std::uint8_t* buffer, std::s
   return last + 1;
 }
 
-std::optional<Packet> MarkerPacketParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+std::optional<Packet> MarkerPacketDecoder::decode(const PacketWindow& w, DeviceHandle& device) const {
   if (w.available < kTestedBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   if (std::memcmp(p + kHeadMarkerAt, kHeadMarker, 4) != 0 || std::memcmp(p + kTailMarkerAt, kTailMarker, 4) != 0)

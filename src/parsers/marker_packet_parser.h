@@ -30,26 +30,23 @@ CalendarTime recorderCalendar(std::uint32_t seconds);
 // Time convention of brand 17: that calendar ("未知日期" for 0), files joined within an hour.
 TimeConvention recorderClockConvention();
 
+class MarkerPacketDecoder final : public PacketDecoder {
+ public:
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle& device) const override;
+  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
+};
+const PacketDecoder& markerPacketDecoder();
+
 class MarkerPacketParser final : public BrandParser {
  public:
-  explicit MarkerPacketParser(TaskContext& task);
+  MarkerPacketParser() : BrandParser(markerPacketDecoder()) {}
 
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;
-  TimeConvention timeConvention() const override;
   static TimeConvention timeConvention(std::uint8_t parseMode);
   static constexpr const char* kFileExtension = "dat";
 
  protected:
   void scanQuick() override { scanDeep(); }
   void scanDeep() override;
-  void onPacket(const Packet& packet) override;
-  void onRejected() override { m_run.reject(); }
-  void afterLinearScan() override { m_run.finish(); }
-  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
-
- private:
-  RunAccumulator makeRun();
-  RunAccumulator m_run;
 };
 
 }  // namespace norvale

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "parsers/local_time.h"
+#include "format/local_time.h"
 #include "parsers/pattern_search.h"
 #include "storage/byte_reader.h"
 
@@ -12,14 +12,18 @@ namespace norvale {
 using namespace multi_brand;
 
 TimeConvention MultiBrandParser::timeConvention(std::uint8_t) { return localEpochConvention(); }
-TimeConvention MultiBrandParser::timeConvention() const { return localEpochConvention(); }
+
+const PacketDecoder& multiBrandDecoder() {
+  static const MultiBrandDecoder decoder;
+  return decoder;
+}
 
 // Every packet has 00 00 00 01 at offset 43: only positions 43 bytes before one can pass.
-std::size_t MultiBrandParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+std::size_t MultiBrandDecoder::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
   return findPattern(buffer, from, last, kStartCode, 4, kStartCodeAt, 3);
 }
 
-std::optional<Packet> MultiBrandParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+std::optional<Packet> MultiBrandDecoder::decode(const PacketWindow& w, DeviceHandle& device) const {
   if (w.available < kHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   if (std::memcmp(p + kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;

@@ -21,16 +21,18 @@ inline constexpr std::uint32_t kMinPayload = 27;
 inline constexpr std::uint32_t kMaxPayload = 104'857'555;
 }  // namespace multi_brand
 
+class MultiBrandDecoder final : public PacketDecoder {
+ public:
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle& device) const override;
+  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
+};
+const PacketDecoder& multiBrandDecoder();
+
 class MultiBrandParser : public BrandParser {
  public:
-  using BrandParser::BrandParser;
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;
-  TimeConvention timeConvention() const override;
+  MultiBrandParser() : BrandParser(multiBrandDecoder()) {}
   static TimeConvention timeConvention(std::uint8_t parseMode);
   static constexpr const char* kFileExtension = "h264";
-
- protected:
-  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
 };
 
 }  // namespace norvale

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <limits>
 
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
+#include "format/task_header.h"
 #include "parsers/pattern_search.h"
-#include "parsers/utc_time.h"
+#include "format/utc_time.h"
 #include "storage/byte_reader.h"
 
 namespace norvale {
@@ -51,7 +52,12 @@ TimeConvention ProgramStreamParser::timeConvention(std::uint8_t parseMode) {
   return c;
 }
 
-std::optional<Packet> ProgramStreamParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+const PacketDecoder& programStreamDecoder() {
+  static const ProgramStreamDecoder decoder;
+  return decoder;
+}
+
+std::optional<Packet> ProgramStreamDecoder::decode(const PacketWindow& w, DeviceHandle& device) const {
   if (w.available < kLengthAt + 2) return std::nullopt;
   const std::uint8_t* p = w.data;
   if (std::memcmp(p, kPacketStart, 3) != 0) return std::nullopt;
@@ -77,7 +83,7 @@ std::optional<Packet> ProgramStreamParser::testPacket(const PacketWindow& w, Dev
   return packet;
 }
 
-std::size_t ProgramStreamParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+std::size_t ProgramStreamDecoder::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
   return findPattern(buffer, from, last, kPacketStart, 3, 0, 2);
 }
 
@@ -88,23 +94,10 @@ void ProgramStreamParser::scanDeep() {
   rules.keyPacketSetsStart = true;
   rules.addOnlyKeyRuns = true;
   rules.continues = &packedContinues;
-  m_run.emplace(rules, [this](const SegmentRecord& run) {
+  startRun(rules, [this](const SegmentRecord& run) {
     addRecord(run, storeKey(1, PackedTime{run.startTime}.hourCode()));
   });
   linearBlockScan();
-  m_run.reset();
-}
-
-void ProgramStreamParser::onPacket(const Packet& packet) {
-  if (m_run) m_run->accept(packet);
-}
-
-void ProgramStreamParser::onRejected() {
-  if (m_run) m_run->reject();
-}
-
-void ProgramStreamParser::afterLinearScan() {
-  if (m_run) m_run->finish();
 }
 
 bool ProgramStreamParser::collides(std::uint32_t start, std::uint32_t end) const {
@@ -137,14 +130,13 @@ void ProgramStreamParser::walkIndex(const std::uint8_t* area, std::uint64_t bloc
 }
 
 void ProgramStreamParser::scanQuick() {
-  DeviceHandle& device = m_task.deviceHandle;
+  DeviceHandle& source = device();
   std::vector<std::uint8_t> header(kHeaderBytes, 0);
-  device.readAt(0, header);
-  if (!device.ok()) {
-    m_task.postMessage("读取源设备失败,可能存在坏道");
+  if (!source.readAt(0, header)) {
+    reportUnreadable();
     return;
   }
-  const std::uint64_t deviceSize = device.size();
+  const std::uint64_t deviceSize = source.size();
   std::uint64_t first = kFixedFirstBlock;
   std::uint64_t blockSize = kFixedBlockSize;
   std::uint64_t end = deviceSize;
@@ -159,34 +151,29 @@ void ProgramStreamParser::scanQuick() {
     end = headerArea > std::numeric_limits<std::uint64_t>::max() - first ? deviceSize
                                                                            : std::min(first + headerArea, deviceSize);
   }
-  m_task.status.code = StatusCode::ScanStart;
-  m_task.status.value = static_cast<std::int64_t>(end / blockSize);
-  m_task.notify();
+  sink().scanStarted(static_cast<std::int64_t>(end / blockSize));
 
   std::vector<std::uint8_t> area(kIndexBytes);
   std::uint64_t pos = first;
-  while (pos < end && !m_task.stopRequested() && !m_storeFailed) {
+  while (pos < end && keepScanning()) {
     std::fill(area.begin(), area.end(), 0);
     if (pos + kIndexAt + kIndexBytes > end) break;
-    device.readAt(pos + kIndexAt, area);
-    if (device.ok()) {
+    if (source.readAt(pos + kIndexAt, area)) {
       walkIndex(area.data(), pos);
       m_taken.clear();
-      m_task.endSector = pos / 512;
-      m_task.status.code = StatusCode::ScanProgress;
-      m_task.status.value = static_cast<std::int64_t>(pos / blockSize);
-      m_task.notify();
-      flushIfFull();
+      job().endSector = pos / 512;
+      sink().progress(static_cast<std::int64_t>(pos / blockSize));
+      sink().flushIfFull();
     } else {
-      m_task.postMessage("读取源设备失败,可能存在坏道");
+      reportUnreadable();
     }
     // A hostile block size must not wrap the position round to the start.
     if (blockSize >= end - pos) break;
     pos += blockSize;
   }
-  if (!m_task.stopRequested()) m_task.endSector = end / 512;
+  if (!sink().stopRequested()) job().endSector = end / 512;
   m_taken.clear();
-  if (auto r = m_task.store->flushPending(); !r) reportStoreFailure(r.error());
+  sink().flush();
 }
 
 }  // namespace norvale

@@ -43,11 +43,16 @@ std::optional<std::uint32_t> streamMapTime(const std::uint8_t* map);
 // Is a UTC time plausible for an index entry (year 2010-2020)?
 bool plausibleIndexTime(std::uint32_t epochSeconds);
 
+class ProgramStreamDecoder final : public PacketDecoder {
+ public:
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle& device) const override;
+  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
+};
+const PacketDecoder& programStreamDecoder();
+
 class ProgramStreamParser final : public BrandParser {
  public:
-  using BrandParser::BrandParser;
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;
-  TimeConvention timeConvention() const override { return timeConvention(m_task.parseMode); }
+  ProgramStreamParser() : BrandParser(programStreamDecoder()) {}
   // Quick mode: UTC seconds, every key segment a file of its own; deep mode: PackedTime.
   static TimeConvention timeConvention(std::uint8_t parseMode);
   static constexpr const char* kFileExtension = "mpg";
@@ -56,13 +61,7 @@ class ProgramStreamParser final : public BrandParser {
   void scanQuick() override;
   void scanDeep() override;
   void clearLists() override { m_taken.clear(); }
-  void onPacket(const Packet& packet) override;
-  void onRejected() override;
-  // A record covers contiguous bytes: frames after a skipped block begin a record of their own.
-  void onUnreadableBlock() override { onRejected(); }
-  void afterLinearScan() override;
-  void afterBlock(std::uint64_t next) override { m_task.endSector = next / 512; }
-  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
+  void afterBlock(std::uint64_t next) override { job().endSector = next / 512; }
 
  private:
   void walkIndex(const std::uint8_t* area, std::uint64_t blockStart);
@@ -70,7 +69,6 @@ class ProgramStreamParser final : public BrandParser {
 
   // (start, end) ranges already taken from the current block's index.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> m_taken;
-  std::optional<RunAccumulator> m_run;
 };
 
 }  // namespace norvale

@@ -24,7 +24,12 @@ PackedTime packedFromReversed(std::uint32_t t) {
   return PackedTime{(year << 26) | (month << 22) | (day << 17) | (hour << 12) | (minute << 6) | second};
 }
 
-std::optional<Packet> ReversedTimePacketParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+const PacketDecoder& reversedTimePacketDecoder() {
+  static const ReversedTimePacketDecoder decoder;
+  return decoder;
+}
+
+std::optional<Packet> ReversedTimePacketDecoder::decode(const PacketWindow& w, DeviceHandle& device) const {
   if (w.available < kHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   const PackedTime time = packedFromReversed(le32(p + kTimeAt));
@@ -45,7 +50,7 @@ std::optional<Packet> ReversedTimePacketParser::testPacket(const PacketWindow& w
 }
 
 // Every packet has its start code 16 bytes in: search for the code's last byte.
-std::size_t ReversedTimePacketParser::nextCandidate(const std::uint8_t* buffer, std::size_t from,
+std::size_t ReversedTimePacketDecoder::nextCandidate(const std::uint8_t* buffer, std::size_t from,
                                                     std::size_t last) const {
   return findPattern(buffer, from, last, kStartCode, 4, kStartCodeAt, 3);
 }
@@ -54,23 +59,10 @@ void ReversedTimePacketParser::scanPackets() {
   RunRules rules;
   rules.breakRule = RunBreakRule::ChannelAndGap;
   rules.continues = &packedContinues;
-  m_run.emplace(rules, [this](const SegmentRecord& run) {
+  startRun(rules, [this](const SegmentRecord& run) {
     addRecord(run, storeKey(run.channel, PackedTime{run.startTime}.hourCode()));
   });
   linearBlockScan();
-  m_run.reset();
-}
-
-void ReversedTimePacketParser::onPacket(const Packet& packet) {
-  if (m_run) m_run->accept(packet);
-}
-
-void ReversedTimePacketParser::onRejected() {
-  if (m_run) m_run->reject();
-}
-
-void ReversedTimePacketParser::afterLinearScan() {
-  if (m_run) m_run->finish();
 }
 
 }  // namespace norvale

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "parsers/brand_parser.h"
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
 #include "parsers/run_accumulator.h"
 
 namespace norvale {
@@ -26,27 +26,25 @@ inline constexpr std::uint32_t kMaxPayload = 0x63FFFFF;
 // with each field moved to its PackedTime place.
 PackedTime packedFromReversed(std::uint32_t recorderTime);
 
+class ReversedTimePacketDecoder final : public PacketDecoder {
+ public:
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle& device) const override;
+  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
+};
+const PacketDecoder& reversedTimePacketDecoder();
+
 class ReversedTimePacketParser final : public BrandParser {
  public:
-  using BrandParser::BrandParser;
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;
-  TimeConvention timeConvention() const override { return packedTimeConvention(); }
+  ReversedTimePacketParser() : BrandParser(reversedTimePacketDecoder()) {}
   static TimeConvention timeConvention(std::uint8_t) { return packedTimeConvention(); }
   static constexpr const char* kFileExtension = "h264";
 
  protected:
   void scanQuick() override { scanPackets(); }
   void scanDeep() override { scanPackets(); }
-  void onPacket(const Packet& packet) override;
-  void onRejected() override;
-  // A record covers contiguous bytes: frames after a skipped block begin a record of their own.
-  void onUnreadableBlock() override { onRejected(); }
-  void afterLinearScan() override;
-  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
 
  private:
   void scanPackets();
-  std::optional<RunAccumulator> m_run;
 };
 
 }  // namespace norvale

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "parsers/brand_parser.h"
+#include "parsers/packet_decoder.h"
 
 namespace norvale {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "parsers/local_time.h"
+#include "format/local_time.h"
 #include "storage/byte_reader.h"
 
 namespace norvale {
@@ -37,7 +37,6 @@ std::size_t nextSectionCandidate(const std::uint8_t* buffer, std::uint64_t base,
 }  // namespace
 
 TimeConvention SectionIndexParser::timeConvention(std::uint8_t) { return localEpochConvention(); }
-TimeConvention SectionIndexParser::timeConvention() const { return localEpochConvention(); }
 
 std::optional<std::uint32_t> SectionIndexParser::markerTime(const PacketWindow& w) {
   if (w.deviceOffset % 512 != 0 || w.available < kMarkerBytes) return std::nullopt;
@@ -48,7 +47,12 @@ std::optional<std::uint32_t> SectionIndexParser::markerTime(const PacketWindow& 
   return time;
 }
 
-std::optional<Packet> SectionIndexParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+const PacketDecoder& sectionIndexDecoder() {
+  static const SectionIndexDecoder decoder;
+  return decoder;
+}
+
+std::optional<Packet> SectionIndexDecoder::decode(const PacketWindow& w, DeviceHandle& device) const {
   if (w.available < kPacketHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   if (le32(p) != kPacketMagic && le32(p + 4) != kPacketAltMagic) return std::nullopt;
@@ -66,39 +70,34 @@ std::optional<Packet> SectionIndexParser::testPacket(const PacketWindow& w, Devi
   return packet;
 }
 
-void SectionIndexParser::appendRecord(const SegmentRecord& record) {
-  m_task.store->appendSegment(record);
-  m_task.status.foundBytes += record.size;
-  m_task.status.foundCount += 1;
+void SectionIndexParser::appendPiece(const SegmentRecord& record) {
+  appendRecord(record);
   // A section that yields millions of runs is cut into several files rather than held whole.
-  if (m_task.store->arrivalCount() > kFlushThreshold) formSectionFile();
+  if (sink().arrivalsFull()) formSectionFile();
 }
 
-void SectionIndexParser::formSectionFile() {
-  if (auto r = m_task.store->listAndGroupPass(); !r) reportStoreFailure(r.error());
-}
+void SectionIndexParser::formSectionFile() { sink().listArrivalsAsFile(); }
 
 void SectionIndexParser::closeRun() {
   if (m_run.size != 0) {
     m_run.startTime = m_time;
     m_run.endTime = m_time;
-    appendRecord(m_run);
+    appendPiece(m_run);
   }
   m_run = emptyRun();
 }
 
 void SectionIndexParser::scanSection(std::uint64_t start, std::uint64_t end, std::vector<std::uint8_t>& buffer) {
-  DeviceHandle& device = m_task.deviceHandle;
+  DeviceHandle& source = device();
   m_run = emptyRun();
   m_markerSeen = false;
   m_time = 0;
   std::uint64_t pos = start;
-  while (!m_task.stopRequested() && !m_storeFailed) {
+  while (keepScanning()) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - pos));
     std::fill(buffer.begin(), buffer.end(), 0);
-    device.readAt(pos, std::span(buffer.data(), n));
-    if (!device.ok()) {
-      m_task.postMessage("读取源设备失败,可能存在坏道");
+    if (!source.readAt(pos, std::span(buffer.data(), n))) {
+      reportUnreadable();
       pos += n;
       closeRun();  // a record covers contiguous bytes only
     } else {
@@ -117,7 +116,7 @@ void SectionIndexParser::scanSection(std::uint64_t start, std::uint64_t end, std
           t += 1 + (511 - (pos + t) % 512);  // only a marker counts until one is seen
           continue;
         }
-        if (const auto packet = testPacket(w, device)) {
+        if (const auto packet = decoder().decode(w, source)) {
           if (m_run.size == 0) {
             m_run.kind = packet->kind;
             m_run.deviceOffset = packet->dataOffset;
@@ -133,10 +132,7 @@ void SectionIndexParser::scanSection(std::uint64_t start, std::uint64_t end, std
           t = nextSectionCandidate(buffer.data(), pos, t + 1, kWindowLastStart);
         }
       }
-      m_task.status.currentSector = (pos + t) / 512;
-      m_task.status.code = StatusCode::ScanProgress;
-      m_task.status.value = static_cast<std::int64_t>((pos + t) / kBlockSize);
-      m_task.notify();
+      sink().progress(static_cast<std::int64_t>((pos + t) / kBlockSize), (pos + t) / 512);
       pos += t;
     }
     if (pos >= end) break;
@@ -146,19 +142,17 @@ void SectionIndexParser::scanSection(std::uint64_t start, std::uint64_t end, std
 }
 
 void SectionIndexParser::scanDeep() {
-  const std::uint64_t end = m_task.startOffset + m_task.length;
-  m_task.status.code = StatusCode::ScanStart;
-  m_task.status.value = static_cast<std::int64_t>(end / kBlockSize);
-  m_task.notify();
+  const std::uint64_t end = rangeEnd();
+  sink().scanStarted(static_cast<std::int64_t>(end / kBlockSize));
   std::vector<std::uint8_t> buffer(kBlockSize + kLookAhead);
-  for (std::uint64_t s = m_task.startOffset == 0 ? kFirstSection : m_task.startOffset;
-       s < end && !m_task.stopRequested() && !m_storeFailed; s += kSectionSize)
+  for (std::uint64_t s = job().startOffset == 0 ? kFirstSection : job().startOffset; s < end && keepScanning();
+       s += kSectionSize)
     scanSection(s, std::min(s + kSectionSize, end), buffer);
-  if (!m_task.stopRequested()) m_task.endSector = end / 512;
+  if (!sink().stopRequested()) job().endSector = end / 512;
 }
 
 void SectionIndexParser::takePieces(std::uint64_t section, const std::vector<std::uint8_t>& index) {
-  DeviceHandle& device = m_task.deviceHandle;
+  DeviceHandle& source = device();
   std::uint32_t channel = 0;
   const std::uint32_t first = le32(&index[kFirstTimeAt]);
   const std::uint32_t last = le32(&index[kLastTimeAt]);
@@ -166,7 +160,7 @@ void SectionIndexParser::takePieces(std::uint64_t section, const std::vector<std
     channel = index[kChannelAt] + 1u;
   std::uint64_t total = 0;
   std::uint8_t sector[512];
-  for (std::size_t at = kEntriesAt; at + kEntryBytes <= kIndexBytes && !m_storeFailed; at += kEntryBytes) {
+  for (std::size_t at = kEntriesAt; at + kEntryBytes <= kIndexBytes && !sink().failed(); at += kEntryBytes) {
     const std::uint8_t* e = &index[at];
     const std::uint32_t time = le32(e + kEntryTimeAt);
     const std::uint64_t units = le16(e + kEntrySizeAt);
@@ -176,8 +170,7 @@ void SectionIndexParser::takePieces(std::uint64_t section, const std::vector<std
     if ((startUnit + units) * kUnit > kSectionSize) continue;
     const std::uint64_t pieceAt = section + startUnit * kUnit;
     std::fill(std::begin(sector), std::end(sector), 0);
-    device.readAt(pieceAt + pieceBytes - 512, sector);
-    if (!device.ok()) continue;
+    if (!source.readAt(pieceAt + pieceBytes - 512, sector)) continue;
     const std::uint32_t fill = le32(sector + kFillAt);
     if (fill < kPieceHead || fill >= pieceBytes) continue;
     total += pieceBytes;
@@ -190,34 +183,28 @@ void SectionIndexParser::takePieces(std::uint64_t section, const std::vector<std
     r.firstKeyOffset = 0;
     r.deviceOffset = pieceAt + kPieceHead;
     r.size = fill - kPieceHead;
-    appendRecord(r);
+    appendPiece(r);
   }
 }
 
 void SectionIndexParser::scanQuick() {
-  const std::uint64_t end = m_task.startOffset + m_task.length;
-  m_task.status.code = StatusCode::ScanStart;
-  m_task.status.value = static_cast<std::int64_t>(end / kSectionSize);
-  m_task.notify();
-  DeviceHandle& device = m_task.deviceHandle;
+  const std::uint64_t end = rangeEnd();
+  sink().scanStarted(static_cast<std::int64_t>(end / kSectionSize));
+  DeviceHandle& source = device();
   std::vector<std::uint8_t> index(kIndexBytes);
-  for (std::uint64_t s = m_task.startOffset + kFirstSection;
-       s + kIndexBytes <= end && !m_task.stopRequested() && !m_storeFailed; s += kSectionSize) {
+  for (std::uint64_t s = job().startOffset + kFirstSection; s + kIndexBytes <= end && keepScanning();
+       s += kSectionSize) {
     std::fill(index.begin(), index.end(), 0);
-    device.readAt(s, index);
-    if (device.ok()) {
+    if (source.readAt(s, index)) {
       takePieces(s, index);
       formSectionFile();
-      m_task.endSector = s / 512;
-      m_task.status.currentSector = s / 512;
-      m_task.status.code = StatusCode::ScanProgress;
-      m_task.status.value = static_cast<std::int64_t>(s / kSectionSize);
-      m_task.notify();
+      job().endSector = s / 512;
+      sink().progress(static_cast<std::int64_t>(s / kSectionSize), s / 512);
     } else {
-      m_task.postMessage("读取源设备失败,可能存在坏道");
+      reportUnreadable();
     }
   }
-  if (!m_task.stopRequested()) m_task.endSector = end / 512;
+  if (!sink().stopRequested()) job().endSector = end / 512;
 }
 
 }  // namespace norvale

@@ -44,11 +44,15 @@ inline constexpr std::size_t kPacketHeaderBytes = 33;
 inline constexpr std::uint64_t kPacketOverhead = 28;
 }  // namespace section_index
 
+class SectionIndexDecoder final : public PacketDecoder {
+ public:
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle& device) const override;
+};
+const PacketDecoder& sectionIndexDecoder();
+
 class SectionIndexParser final : public BrandParser {
  public:
-  using BrandParser::BrandParser;
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;
-  TimeConvention timeConvention() const override;
+  SectionIndexParser() : BrandParser(sectionIndexDecoder()) {}
   static TimeConvention timeConvention(std::uint8_t parseMode);
   static constexpr const char* kFileExtension = "h264";
 
@@ -56,14 +60,13 @@ class SectionIndexParser final : public BrandParser {
   static std::optional<std::uint32_t> markerTime(const PacketWindow& window);
 
  protected:
+  // Both modes form one file per section while scanning.
   void scanQuick() override;
   void scanDeep() override;
-  // Both modes formed one file per section while scanning.
-  Result<void> rebuild() override { return {}; }
 
  private:
   void scanSection(std::uint64_t start, std::uint64_t end, std::vector<std::uint8_t>& buffer);
-  void appendRecord(const SegmentRecord& record);
+  void appendPiece(const SegmentRecord& record);
   void closeRun();
   void formSectionFile();
   // The section's pieces: those of valid entries, until their total passes the section size.

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "parsers/local_time.h"
+#include "format/local_time.h"
 #include "parsers/pattern_search.h"
 #include "storage/byte_reader.h"
 
@@ -65,13 +65,20 @@ const TimedFrameBrand* timedFrameBrand(std::uint8_t brand) {
   return nullptr;
 }
 
-TimedFrameChainParser::TimedFrameChainParser(TaskContext& task, std::uint8_t brand) : BrandParser(task) {
+const PacketDecoder& timedFrameDecoder(std::uint8_t brand) {
+  static const TimedFrameDecoder kDecoders[] = {TimedFrameDecoder(TimedFrameFormat::MarkedHeader),
+                                                    TimedFrameDecoder(TimedFrameFormat::Pes),
+                                                    TimedFrameDecoder(TimedFrameFormat::MicroTime)};
+  const TimedFrameBrand* known = timedFrameBrand(brand);
+  return kDecoders[static_cast<int>(known ? known->format : kBrands[0].format)];
+}
+
+TimedFrameChainParser::TimedFrameChainParser(std::uint8_t brand) : BrandParser(timedFrameDecoder(brand)) {
   const TimedFrameBrand* known = timedFrameBrand(brand);
   m_brand = known ? *known : kBrands[0];
 }
 
 TimeConvention TimedFrameChainParser::timeConvention(std::uint8_t) { return localEpochConvention(); }
-TimeConvention TimedFrameChainParser::timeConvention() const { return localEpochConvention(); }
 
 bool TimedFrameChainParser::epochGapContinues(std::uint32_t a, std::uint32_t b) {
   const auto later = localCalendar(a);
@@ -99,8 +106,14 @@ std::optional<std::uint32_t> TimedFrameChainParser::markerChannel(const PacketWi
   return static_cast<std::uint32_t>(n + 1);
 }
 
-std::optional<Packet> TimedFrameChainParser::testPacket(const PacketWindow& window, DeviceHandle& device) {
-  switch (m_brand.format) {
+namespace {
+std::optional<Packet> testMarkedHeader(const PacketWindow& w, DeviceHandle& device);
+std::optional<Packet> testPes(const PacketWindow& w, DeviceHandle& device);
+std::optional<Packet> testMicroTime(const PacketWindow& w, DeviceHandle& device);
+}  // namespace
+
+std::optional<Packet> TimedFrameDecoder::decode(const PacketWindow& window, DeviceHandle& device) const {
+  switch (m_format) {
     case TimedFrameFormat::MarkedHeader: return testMarkedHeader(window, device);
     case TimedFrameFormat::Pes: return testPes(window, device);
     case TimedFrameFormat::MicroTime: return testMicroTime(window, device);
@@ -108,7 +121,8 @@ std::optional<Packet> TimedFrameChainParser::testPacket(const PacketWindow& wind
   return std::nullopt;
 }
 
-std::optional<Packet> TimedFrameChainParser::testMarkedHeader(const PacketWindow& w, DeviceHandle& device) const {
+namespace {
+std::optional<Packet> testMarkedHeader(const PacketWindow& w, DeviceHandle& device) {
   if (w.available < hbms::kMarkerBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   if (std::memcmp(p, kHbms, 4) != 0) return std::nullopt;
@@ -123,7 +137,7 @@ std::optional<Packet> TimedFrameChainParser::testMarkedHeader(const PacketWindow
   if (!followerHasMagic(w, device, length, kHbms)) return std::nullopt;
   Packet packet;
   packet.kind = codedUnitKind(p + header);
-  packet.channel = m_markerChannel;
+  packet.channel = 0;  // the scan knows it from the last marker
   packet.time = time;
   packet.dataOffset = w.deviceOffset;
   packet.dataLength = length;
@@ -131,7 +145,7 @@ std::optional<Packet> TimedFrameChainParser::testMarkedHeader(const PacketWindow
   return packet;
 }
 
-std::optional<Packet> TimedFrameChainParser::testPes(const PacketWindow& w, DeviceHandle& device) const {
+std::optional<Packet> testPes(const PacketWindow& w, DeviceHandle& device) {
   if (w.available < pes::kHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   if (p[0] != 0 || p[1] != 0 || p[2] != 1 || !pes::streamId(p[pes::kStreamIdAt])) return std::nullopt;
@@ -154,7 +168,7 @@ std::optional<Packet> TimedFrameChainParser::testPes(const PacketWindow& w, Devi
   return packet;
 }
 
-std::optional<Packet> TimedFrameChainParser::testMicroTime(const PacketWindow& w, DeviceHandle& device) const {
+std::optional<Packet> testMicroTime(const PacketWindow& w, DeviceHandle& device) {
   if (w.available < micro::kHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   const std::uint32_t time = micro::epochOf(p + micro::kTimeAt);
@@ -176,10 +190,12 @@ std::optional<Packet> TimedFrameChainParser::testMicroTime(const PacketWindow& w
   return packet;
 }
 
+}  // namespace
+
 // Only positions where the format's fixed bytes stand can hold a frame (or, for brand 6, a
 // channel marker, which is a marked header too).
-std::size_t TimedFrameChainParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
-  switch (m_brand.format) {
+std::size_t TimedFrameDecoder::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+  switch (m_format) {
     case TimedFrameFormat::MarkedHeader: return findPattern(buffer, from, last, kHbms, 4, 0, 0);
     case TimedFrameFormat::Pes: {
       static constexpr std::uint8_t kPesStart[3] = {0, 0, 1};
@@ -191,11 +207,12 @@ std::size_t TimedFrameChainParser::nextCandidate(const std::uint8_t* buffer, std
 }
 
 void TimedFrameChainParser::beforePacketTest(const PacketWindow& window) {
-  if (m_brand.format != TimedFrameFormat::MarkedHeader || !m_run) return;
+  RunAccumulator* run = openRun();
+  if (m_brand.format != TimedFrameFormat::MarkedHeader || !run) return;
   const auto channel = markerChannel(window);
   if (!channel || *channel == m_markerChannel) return;
   // A marker of another channel ends the open run; frames from here on belong to the new one.
-  m_run->reject();
+  run->reject();
   m_markerChannel = *channel;
 }
 
@@ -206,23 +223,17 @@ void TimedFrameChainParser::scanFrames() {
   rules.keyPacketSetsStart = m_brand.keyFrameSetsStart;
   rules.minimumLength = m_brand.minimumRunLength;
   rules.continues = &TimedFrameChainParser::epochGapContinues;
-  m_run.emplace(rules, [this](const SegmentRecord& run) {
+  startRun(rules, [this](const SegmentRecord& run) {
     addRecord(run, storeKey(run.channel, localHourCode(run.startTime)));
   });
   linearBlockScan();
-  m_run.reset();
 }
 
 void TimedFrameChainParser::onPacket(const Packet& packet) {
-  if (m_run) m_run->accept(packet);
-}
-
-void TimedFrameChainParser::onRejected() {
-  if (m_run) m_run->reject();
-}
-
-void TimedFrameChainParser::afterLinearScan() {
-  if (m_run) m_run->finish();
+  if (m_brand.format != TimedFrameFormat::MarkedHeader) return BrandParser::onPacket(packet);
+  Packet marked = packet;
+  marked.channel = m_markerChannel;
+  BrandParser::onPacket(marked);
 }
 
 }  // namespace norvale

@@ -30,11 +30,22 @@ namespace timed_frame {
 inline constexpr std::uint32_t kMaxMicroPayload = 0x200000;
 }  // namespace timed_frame
 
+class TimedFrameDecoder final : public PacketDecoder {
+ public:
+  explicit constexpr TimedFrameDecoder(TimedFrameFormat format) : m_format(format) {}
+  // Brand 6 frames name no channel (0): the scan takes it from the last channel marker.
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle& device) const override;
+  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
+
+ private:
+  TimedFrameFormat m_format;
+};
+// The decoder of a brand of this design (brand 6's for any other id).
+const PacketDecoder& timedFrameDecoder(std::uint8_t brand);
+
 class TimedFrameChainParser final : public BrandParser {
  public:
-  TimedFrameChainParser(TaskContext& task, std::uint8_t brand);
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;
-  TimeConvention timeConvention() const override;
+  explicit TimedFrameChainParser(std::uint8_t brand);
   static TimeConvention timeConvention(std::uint8_t parseMode);
   static constexpr const char* kFileExtension = "h264";
 
@@ -48,21 +59,12 @@ class TimedFrameChainParser final : public BrandParser {
   void scanQuick() override { scanFrames(); }
   void scanDeep() override { scanFrames(); }
   void onPacket(const Packet& packet) override;
-  void onRejected() override;
-  // A record covers contiguous bytes: frames after a skipped block begin a record of their own.
-  void onUnreadableBlock() override { onRejected(); }
-  void afterLinearScan() override;
   void beforePacketTest(const PacketWindow& window) override;
-  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
 
  private:
   void scanFrames();
-  std::optional<Packet> testMarkedHeader(const PacketWindow& window, DeviceHandle& device) const;
-  std::optional<Packet> testPes(const PacketWindow& window, DeviceHandle& device) const;
-  std::optional<Packet> testMicroTime(const PacketWindow& window, DeviceHandle& device) const;
 
   TimedFrameBrand m_brand;
-  std::optional<RunAccumulator> m_run;
   std::uint32_t m_markerChannel = 0;  // brand 6: channel of the last marker, kept across runs
 };
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "parsers/utc_time.h"
+#include "format/utc_time.h"
 #include "parsers/pattern_search.h"
 #include "storage/byte_reader.h"
 
@@ -32,7 +32,12 @@ TimeConvention UnitIndexParser::timeConvention(std::uint8_t) {
   return c;
 }
 
-std::optional<Packet> UnitIndexParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+const PacketDecoder& unitIndexDecoder() {
+  static const UnitIndexDecoder decoder;
+  return decoder;
+}
+
+std::optional<Packet> UnitIndexDecoder::decode(const PacketWindow& w, DeviceHandle& device) const {
   if (w.available < kPacketHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   if (std::memcmp(p, kPacketMagic, 4) != 0) return std::nullopt;
@@ -51,7 +56,7 @@ std::optional<Packet> UnitIndexParser::testPacket(const PacketWindow& w, DeviceH
   return packet;
 }
 
-std::size_t UnitIndexParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+std::size_t UnitIndexDecoder::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
   return findPattern(buffer, from, last, kPacketMagic, 4, 0, 0);
 }
 
@@ -59,30 +64,8 @@ void UnitIndexParser::scanDeep() {
   RunRules rules;
   rules.breakRule = RunBreakRule::ChannelPackets;
   rules.minimumLength = kMinimumRun;
-  m_run.emplace(rules, [this](const SegmentRecord& run) { addRecord(run, storeKey(run.channel, 0)); });
+  startRun(rules, [this](const SegmentRecord& run) { addRecord(run, storeKey(run.channel, 0)); });
   linearBlockScan();
-  m_run.reset();
-}
-
-void UnitIndexParser::onPacket(const Packet& packet) {
-  if (m_run) m_run->accept(packet);
-}
-
-void UnitIndexParser::onRejected() {
-  if (m_run) m_run->reject();
-}
-
-void UnitIndexParser::afterLinearScan() {
-  if (m_run) m_run->finish();
-}
-
-Result<void> UnitIndexParser::rebuild() {
-  // Quick mode formed one file per index header while reading.
-  if (quickMode()) return {};
-  ResultStore& store = *m_task.store;
-  if (auto r = store.readIndex(); !r) return r;
-  if (auto r = store.unsortedPass(); !r) return r;
-  return store.groupingPass(GroupingVariant::WithoutJoinRule, timeConvention());
 }
 
 bool UnitIndexParser::takeIndexHeader(const std::uint8_t* h) {
@@ -108,23 +91,21 @@ bool UnitIndexParser::takeIndexHeader(const std::uint8_t* h) {
     // Entries may point anywhere; what lies past the end of the device cannot be recovered.
     if (r.deviceOffset >= m_deviceSize) continue;
     r.size = std::min(r.size, m_deviceSize - r.deviceOffset);
-    m_task.store->appendSegment(r);
-    m_task.status.foundBytes += r.size;
-    m_task.status.foundCount += 1;
+    appendRecord(r);
   }
-  if (auto r = m_task.store->listAndGroupPass(); !r) reportStoreFailure(r.error());
+  sink().listArrivalsAsFile();
   return true;
 }
 
 void UnitIndexParser::readUnitIndex(std::uint64_t unit, std::vector<std::uint8_t>& buffer) {
-  DeviceHandle& device = m_task.deviceHandle;
+  DeviceHandle& source = device();
   const std::uint64_t unitEnd = unit + kUnitSize;
   std::uint64_t pos = unit;
-  while (pos < unitEnd && !m_task.stopRequested() && !m_storeFailed) {
+  while (pos < unitEnd && keepScanning()) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), unitEnd - pos));
     std::fill(buffer.begin(), buffer.end(), 0);
-    device.readAt(pos, std::span(buffer.data(), n));
-    if (!device.ok()) std::fill(buffer.begin(), buffer.end(), 0);  // what failed holds no headers
+    if (!source.readAt(pos, std::span(buffer.data(), n)))
+      std::fill(buffer.begin(), buffer.end(), 0);  // what failed holds no headers
     std::size_t o = 0;
     while (o < kIndexWalkBytes) o += takeIndexHeader(&buffer[o]) ? kIndexSpan : kHeaderStride;
     // The next read starts where the walk stopped, so no header start between reads is skipped.
@@ -133,32 +114,26 @@ void UnitIndexParser::readUnitIndex(std::uint64_t unit, std::vector<std::uint8_t
 }
 
 void UnitIndexParser::scanQuick() {
-  const std::uint64_t end = m_task.startOffset + m_task.length;
-  m_task.status.code = StatusCode::ScanStart;
-  m_task.status.value = static_cast<std::int64_t>(end / kUnitSize);
-  m_task.notify();
-  DeviceHandle& device = m_task.deviceHandle;
-  m_deviceSize = device.size();
+  const std::uint64_t end = rangeEnd();
+  sink().scanStarted(static_cast<std::int64_t>(end / kUnitSize));
+  DeviceHandle& source = device();
+  m_deviceSize = source.size();
   std::vector<std::uint8_t> probe(kUnitProbeBytes);
   std::vector<std::uint8_t> index(kIndexWalkBytes + kIndexSpan);
-  for (std::uint64_t u = m_task.startOffset / kUnitSize * kUnitSize;
-       u + kUnitProbeBytes <= end && !m_task.stopRequested() && !m_storeFailed; u += kUnitSize) {
+  for (std::uint64_t u = job().startOffset / kUnitSize * kUnitSize; u + kUnitProbeBytes <= end && keepScanning();
+       u += kUnitSize) {
     std::fill(probe.begin(), probe.end(), 0);
-    device.readAt(u, probe);
-    if (device.ok()) {
+    if (source.readAt(u, probe)) {
       if (std::memcmp(&probe[0], kUnitMagic, 4) == 0 && std::memcmp(&probe[kSecondMagicAt], kUnitMagic, 4) == 0 &&
           probe[kUnitVersionAt] == kUnitVersion)
         readUnitIndex(u, index);
-      m_task.endSector = u / 512;
-      m_task.status.currentSector = u / 512;
-      m_task.status.code = StatusCode::ScanProgress;
-      m_task.status.value = static_cast<std::int64_t>(u / kUnitSize);
-      m_task.notify();
+      job().endSector = u / 512;
+      sink().progress(static_cast<std::int64_t>(u / kUnitSize), u / 512);
     } else {
-      m_task.postMessage("读取源设备失败,可能存在坏道");
+      reportUnreadable();
     }
   }
-  if (!m_task.stopRequested()) m_task.endSector = end / 512;
+  if (!sink().stopRequested()) job().endSector = end / 512;
 }
 
 }  // namespace norvale

@@ -49,11 +49,16 @@ inline constexpr std::uint64_t kMinimumRun = 1024;
 // Plain-calendar plausibility of an index header's start: non-zero, year at most 2020.
 bool plausibleUnitTime(std::uint32_t seconds);
 
+class UnitIndexDecoder final : public PacketDecoder {
+ public:
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle& device) const override;
+  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
+};
+const PacketDecoder& unitIndexDecoder();
+
 class UnitIndexParser final : public BrandParser {
  public:
-  using BrandParser::BrandParser;
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;
-  TimeConvention timeConvention() const override { return timeConvention(m_task.parseMode); }
+  UnitIndexParser() : BrandParser(unitIndexDecoder()) {}
   // The plain calendar; a time of 0 has no date.
   static TimeConvention timeConvention(std::uint8_t parseMode);
   static constexpr const char* kFileExtension = "h264";
@@ -61,20 +66,12 @@ class UnitIndexParser final : public BrandParser {
  protected:
   void scanQuick() override;
   void scanDeep() override;
-  Result<void> rebuild() override;
-  void onPacket(const Packet& packet) override;
-  void onRejected() override;
-  // A record covers contiguous bytes: frames after a skipped block begin a record of their own.
-  void onUnreadableBlock() override { onRejected(); }
-  void afterLinearScan() override;
-  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
 
  private:
   void readUnitIndex(std::uint64_t unit, std::vector<std::uint8_t>& buffer);
   // Appends the pieces of the index header at h and forms their file; false when h holds none.
   bool takeIndexHeader(const std::uint8_t* h);
 
-  std::optional<RunAccumulator> m_run;
   std::uint64_t m_deviceSize = 0;
 };
 

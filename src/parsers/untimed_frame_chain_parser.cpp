@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "parsers/local_time.h"
+#include "format/local_time.h"
 #include "parsers/pattern_search.h"
 #include "storage/byte_reader.h"
 
@@ -68,7 +68,17 @@ const UntimedFrameBrand* untimedFrameBrand(std::uint8_t brand) {
   return nullptr;
 }
 
-UntimedFrameChainParser::UntimedFrameChainParser(TaskContext& task, std::uint8_t brand) : BrandParser(task) {
+const PacketDecoder& untimedFrameDecoder(std::uint8_t brand) {
+  static const UntimedFrameDecoder kDecoders[] = {
+      UntimedFrameDecoder(kBrands[0].format, kBrands[0].headerLength),
+      UntimedFrameDecoder(kBrands[1].format, kBrands[1].headerLength),
+      UntimedFrameDecoder(kBrands[2].format, kBrands[2].headerLength)};
+  for (std::size_t i = 0; i < std::size(kBrands); ++i)
+    if (kBrands[i].brand == brand) return kDecoders[i];
+  return kDecoders[0];
+}
+
+UntimedFrameChainParser::UntimedFrameChainParser(std::uint8_t brand) : BrandParser(untimedFrameDecoder(brand)) {
   const UntimedFrameBrand* known = untimedFrameBrand(brand);
   m_brand = known ? *known : kBrands[0];
 }
@@ -78,15 +88,14 @@ TimeConvention UntimedFrameChainParser::timeConvention(std::uint8_t) {
   c.calendar = &calendarUnlessZero;
   return c;
 }
-TimeConvention UntimedFrameChainParser::timeConvention() const { return timeConvention(m_task.parseMode); }
 
-std::optional<Packet> UntimedFrameChainParser::testPacket(const PacketWindow& window, DeviceHandle& device) {
-  return m_brand.format == UntimedFrameFormat::NamedHeader ? testNamedHeader(window, device)
-                                                           : testLengthPair(window, device);
+std::optional<Packet> UntimedFrameDecoder::decode(const PacketWindow& window, DeviceHandle& device) const {
+  return m_format == UntimedFrameFormat::NamedHeader ? decodeNamedHeader(window, device)
+                                                     : decodeLengthPair(window, device);
 }
 
-std::optional<Packet> UntimedFrameChainParser::testNamedHeader(const PacketWindow& w, DeviceHandle& device) const {
-  const std::uint32_t header = m_brand.headerLength;
+std::optional<Packet> UntimedFrameDecoder::decodeNamedHeader(const PacketWindow& w, DeviceHandle& device) const {
+  const std::uint32_t header = m_headerLength;
   if (w.available < header + 5u) return std::nullopt;
   const std::uint8_t* p = w.data;
   if (std::memcmp(p, kNvr1, 4) != 0) return std::nullopt;
@@ -103,7 +112,7 @@ std::optional<Packet> UntimedFrameChainParser::testNamedHeader(const PacketWindo
   return packet;
 }
 
-std::optional<Packet> UntimedFrameChainParser::testLengthPair(const PacketWindow& w, DeviceHandle& device) const {
+std::optional<Packet> UntimedFrameDecoder::decodeLengthPair(const PacketWindow& w, DeviceHandle& device) const {
   if (w.available < length_pair::kHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   const auto length = length_pair::frameLength(p);
@@ -121,29 +130,23 @@ std::optional<Packet> UntimedFrameChainParser::testLengthPair(const PacketWindow
   return packet;
 }
 
-std::size_t UntimedFrameChainParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+std::size_t UntimedFrameDecoder::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
   // The magic (named header) or the required start code (length pair) must stand in place.
-  if (m_brand.format == UntimedFrameFormat::NamedHeader) return findPattern(buffer, from, last, kNvr1, 4, 0, 0);
+  if (m_format == UntimedFrameFormat::NamedHeader) return findPattern(buffer, from, last, kNvr1, 4, 0, 0);
   return findPattern(buffer, from, last, kStartCode, 4, length_pair::kStartCodeAt, 3);
-}
-
-void UntimedFrameChainParser::appendRun(const SegmentRecord& run) {
-  m_task.store->appendSegment(run);
-  m_task.status.foundBytes += run.size;
-  m_task.status.foundCount += 1;
-  // Written out as soon as the list is full, so memory stays bounded within a block too.
-  if (m_task.store->arrivalCount() > kFlushThreshold)
-    if (auto r = m_task.store->listPass(); !r) reportStoreFailure(r.error());
 }
 
 void UntimedFrameChainParser::scanFrames() {
   RunRules rules;
   rules.breakRule = RunBreakRule::ChannelAndGap;
   rules.continues = [](std::uint32_t, std::uint32_t) { return true; };  // no time to compare
-  m_run.emplace(rules, [this](const SegmentRecord& run) { appendRun(run); });
+  startRun(rules, [this](const SegmentRecord& run) {
+    appendRecord(run);
+    // Written out as soon as the list is full, so memory stays bounded within a block too.
+    if (sink().arrivalsFull()) sink().listArrivals();
+  });
   linearBlockScan();
-  m_run.reset();
-  if (auto r = m_task.store->listPass(); !r) reportStoreFailure(r.error());
+  sink().listArrivals();
 }
 
 void UntimedFrameChainParser::scanQuick() {
@@ -151,24 +154,6 @@ void UntimedFrameChainParser::scanQuick() {
     readIndexBlocks();
   else
     scanFrames();
-}
-
-void UntimedFrameChainParser::onPacket(const Packet& packet) {
-  if (m_run) m_run->accept(packet);
-}
-
-void UntimedFrameChainParser::onRejected() {
-  if (m_run) m_run->reject();
-}
-
-void UntimedFrameChainParser::afterLinearScan() {
-  if (m_run) m_run->finish();
-}
-
-Result<void> UntimedFrameChainParser::rebuild() {
-  // Index-block files were formed record by record while reading.
-  if (quickMode() && m_brand.indexBlocks) return {};
-  return m_task.store->groupingPass(GroupingVariant::WithoutChannel, timeConvention());
 }
 
 std::optional<SegmentRecord> UntimedFrameChainParser::indexRecord(const std::uint8_t* record, std::uint64_t blockOffset) {
@@ -191,20 +176,17 @@ std::optional<SegmentRecord> UntimedFrameChainParser::indexRecord(const std::uin
 }
 
 void UntimedFrameChainParser::readIndexBlocks() {
-  const std::uint64_t start = m_task.startOffset;
-  const std::uint64_t end = m_task.startOffset + m_task.length;
-  m_task.status.code = StatusCode::ScanStart;
-  m_task.status.value = static_cast<std::int64_t>(end / kIndexStride);
-  m_task.notify();
-  DeviceHandle& device = m_task.deviceHandle;
-  const std::uint64_t deviceSize = device.size();
+  const std::uint64_t start = job().startOffset;
+  const std::uint64_t end = rangeEnd();
+  sink().scanStarted(static_cast<std::int64_t>(end / kIndexStride));
+  DeviceHandle& source = device();
+  const std::uint64_t deviceSize = source.size();
   std::vector<std::uint8_t> buffer(kIndexBytes);
-  for (std::uint64_t j = start + kIndexFirst; j < end && !m_task.stopRequested() && !m_storeFailed; j += kIndexStride) {
+  for (std::uint64_t j = start + kIndexFirst; j < end && keepScanning(); j += kIndexStride) {
     std::fill(buffer.begin(), buffer.end(), 0);
     if (j + kIndexBytes > end) break;
-    device.readAt(j, buffer);
-    if (!device.ok()) {
-      m_task.postMessage("读取源设备失败,可能存在坏道");
+    if (!source.readAt(j, buffer)) {
+      reportUnreadable();
       continue;
     }
     for (std::size_t r = 0; r < kRecordCount; ++r) {
@@ -213,21 +195,14 @@ void UntimedFrameChainParser::readIndexBlocks() {
       // A recording that lies past the end of the device (a truncated image) keeps what exists.
       if (record->deviceOffset >= deviceSize) continue;
       record->size = std::min(record->size, deviceSize - record->deviceOffset);
-      m_task.store->appendSegment(*record);
-      m_task.status.foundBytes += record->size;
-      m_task.status.foundCount += 1;
-      if (auto passed = m_task.store->listAndGroupPass(); !passed) {
-        reportStoreFailure(passed.error());
-        break;
-      }
+      appendRecord(*record);
+      sink().listArrivalsAsFile();
+      if (sink().failed()) break;
     }
-    m_task.endSector = j / 512;
-    m_task.status.currentSector = j / 512;
-    m_task.status.code = StatusCode::ScanProgress;
-    m_task.status.value = static_cast<std::int64_t>(j / kIndexStride);
-    m_task.notify();
+    job().endSector = j / 512;
+    sink().progress(static_cast<std::int64_t>(j / kIndexStride), j / 512);
   }
-  if (!m_task.stopRequested()) m_task.endSector = end / 512;
+  if (!sink().stopRequested()) job().endSector = end / 512;
 }
 
 }  // namespace norvale

@@ -35,11 +35,26 @@ inline constexpr std::size_t kRecordStride = 0x200;
 inline constexpr std::size_t kRecordCount = 4095;
 }  // namespace untimed_frame
 
+class UntimedFrameDecoder final : public PacketDecoder {
+ public:
+  explicit constexpr UntimedFrameDecoder(UntimedFrameFormat format, std::uint32_t headerLength)
+      : m_format(format), m_headerLength(headerLength) {}
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle& device) const override;
+  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
+
+ private:
+  std::optional<Packet> decodeNamedHeader(const PacketWindow& window, DeviceHandle& device) const;
+  std::optional<Packet> decodeLengthPair(const PacketWindow& window, DeviceHandle& device) const;
+
+  UntimedFrameFormat m_format;
+  std::uint32_t m_headerLength;
+};
+// The decoder of a brand of this design (brand 13's for any other id).
+const PacketDecoder& untimedFrameDecoder(std::uint8_t brand);
+
 class UntimedFrameChainParser final : public BrandParser {
  public:
-  UntimedFrameChainParser(TaskContext& task, std::uint8_t brand);
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;
-  TimeConvention timeConvention() const override;
+  explicit UntimedFrameChainParser(std::uint8_t brand);
   // Frame runs carry no time and show no date; brand 15's index records carry local epoch times.
   static TimeConvention timeConvention(std::uint8_t parseMode);
   static constexpr const char* kFileExtension = "h264";
@@ -50,23 +65,12 @@ class UntimedFrameChainParser final : public BrandParser {
  protected:
   void scanQuick() override;
   void scanDeep() override { scanFrames(); }
-  Result<void> rebuild() override;
-  void onPacket(const Packet& packet) override;
-  void onRejected() override;
-  // A record covers contiguous bytes: frames after a skipped block begin a record of their own.
-  void onUnreadableBlock() override { onRejected(); }
-  void afterLinearScan() override;
-  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
 
  private:
   void scanFrames();
   void readIndexBlocks();
-  void appendRun(const SegmentRecord& run);
-  std::optional<Packet> testNamedHeader(const PacketWindow& window, DeviceHandle& device) const;
-  std::optional<Packet> testLengthPair(const PacketWindow& window, DeviceHandle& device) const;
 
   UntimedFrameBrand m_brand;
-  std::optional<RunAccumulator> m_run;
 };
 
 }  // namespace norvale

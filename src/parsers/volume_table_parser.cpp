@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
 #include "storage/byte_reader.h"
 
 namespace norvale {
@@ -10,41 +10,37 @@ namespace norvale {
 using namespace volume_table;
 
 namespace {
-constexpr const char* kReadFailed = "读取源设备失败,可能存在坏道";
 
 bool packedContinues(std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); }
 }  // namespace
 
-VolumeTableParser::VolumeTableParser(TaskContext& task, std::uint8_t brand)
-    : IndexTableParser(task),
-      m_brand(findVolumeTableBrand(brand) ? *findVolumeTableBrand(brand) : kVolumeTableBrands[0]),
-      m_run(makeRun()) {}
-
-RunAccumulator VolumeTableParser::makeRun() {
-  RunRules rules;
-  rules.breakRule = RunBreakRule::ChannelAndGap;
-  rules.minimumLength = kMinRunLength;
-  rules.continues = &packedContinues;
-  return RunAccumulator(rules, [this](const SegmentRecord& run) {
-    addRecord(run, storeKey(run.channel, PackedTime{run.startTime}.hourCode()));
-  });
+const PacketDecoder& volumeTableDecoder(std::uint8_t brand) {
+  static const VolumeTableDecoder kDecoders[] = {
+      VolumeTableDecoder(kVolumeTableBrands[0]), VolumeTableDecoder(kVolumeTableBrands[1]),
+      VolumeTableDecoder(kVolumeTableBrands[2]), VolumeTableDecoder(kVolumeTableBrands[3]),
+      VolumeTableDecoder(kVolumeTableBrands[4])};
+  static_assert(std::size(kDecoders) == std::size(kVolumeTableBrands));
+  for (std::size_t i = 0; i < std::size(kVolumeTableBrands); ++i)
+    if (kVolumeTableBrands[i].brand == brand) return kDecoders[i];
+  return kDecoders[0];
 }
 
+VolumeTableParser::VolumeTableParser(std::uint8_t brand)
+    : IndexTableParser(volumeTableDecoder(brand)),
+      m_brand(findVolumeTableBrand(brand) ? *findVolumeTableBrand(brand) : kVolumeTableBrands[0]) {}
+
 TimeConvention VolumeTableParser::timeConvention(std::uint8_t) { return packedTimeConvention(); }
-TimeConvention VolumeTableParser::timeConvention() const { return packedTimeConvention(); }
 std::uint32_t VolumeTableParser::hourCode(std::uint32_t time) const { return PackedTime{time}.hourCode(); }
 
-void VolumeTableParser::buildVolumes() {
+void VolumeTableParser::buildVolumes(DeviceHandle& source, ScanSink& sink) {
   m_volumes.clear();
-  DeviceHandle& device = m_task.deviceHandle;
-  const std::uint64_t size = deviceSize();
+  const std::uint64_t size = source.size();
   const std::uint64_t deviceSectors = size / 512;
   // A source too small to hold the table has none; that is not a read failure.
   if (m_brand.tableOffset + kTableBytes <= size) {
     std::uint8_t table[kTableBytes] = {};
-    device.readAt(m_brand.tableOffset, table);
-    if (!device.ok()) {
-      m_task.postMessage(kReadFailed);
+    if (!source.readAt(m_brand.tableOffset, table)) {
+      sink.message(kUnreadableBlockText);
       return;
     }
     if (le32(table + m_brand.signatureAt) == kSignature) {
@@ -68,30 +64,28 @@ void VolumeTableParser::buildVolumes() {
 }
 
 void VolumeTableParser::scanQuick() {
-  buildVolumes();
+  buildVolumes(device(), sink());
   for (const RecorderVolume& volume : m_volumes) {
-    if (m_task.stopRequested() || m_storeFailed) break;
+    if (!keepScanning()) break;
     readVolumeIndex(volume);
   }
   m_volumes.clear();
 }
 
 void VolumeTableParser::readVolumeIndex(const RecorderVolume& volume) {
-  DeviceHandle& device = m_task.deviceHandle;
   const std::uint64_t at = volume.start + volume.superblockOffset;
   if (at + index_table::kSuperblockBytes > deviceSize()) {
-    m_task.postMessage(m_brand.invalidSuperblockMessage);
+    sink().message(m_brand.invalidSuperblockMessage);
     return;
   }
   std::uint8_t sector[index_table::kSuperblockBytes] = {};
-  device.readAt(at, sector);
-  if (!device.ok()) {
-    m_task.postMessage(kReadFailed);
+  if (!device().readAt(at, sector)) {
+    reportUnreadable();
     return;
   }
   const auto layout = readIndexSuperblock(sector, volume.start, kSignature);
   if (!layout) {
-    m_task.postMessage(m_brand.invalidSuperblockMessage);
+    sink().message(m_brand.invalidSuperblockMessage);
     return;
   }
   walkIndex(*layout);
@@ -110,20 +104,17 @@ std::optional<IndexEntry> VolumeTableParser::decodeIndexRecord(const std::uint8_
 }
 
 void VolumeTableParser::scanDeep() {
-  m_run = makeRun();
+  RunRules rules;
+  rules.breakRule = RunBreakRule::ChannelAndGap;
+  rules.minimumLength = kMinRunLength;
+  rules.continues = &packedContinues;
+  startRun(rules, [this](const SegmentRecord& run) {
+    addRecord(run, storeKey(run.channel, PackedTime{run.startTime}.hourCode()));
+  });
   linearBlockScan();
 }
 
-// Frames lie back to back: a frame that does not start where the open run ends (the walk
-// skipped an unreadable block in between) begins a run of its own, so that every run covers
-// exactly the bytes of its frames.
-void VolumeTableParser::onPacket(const Packet& packet) {
-  const SegmentRecord& open = m_run.open();
-  if (open.size != 0 && open.deviceOffset + open.size != packet.dataOffset) m_run.reject();
-  m_run.accept(packet);
-}
-
-std::size_t VolumeTableParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+std::size_t VolumeTableDecoder::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
   const std::uint8_t* at = buffer + from;
   const std::uint8_t* const stop = buffer + last + 1;
   while (at < stop) {
@@ -136,7 +127,7 @@ std::size_t VolumeTableParser::nextCandidate(const std::uint8_t* buffer, std::si
   return last + 1;
 }
 
-std::optional<Packet> VolumeTableParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+std::optional<Packet> VolumeTableDecoder::decode(const PacketWindow& w, DeviceHandle& device) const {
   if (w.available < kFrameHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   if (std::memcmp(p, m_brand.frameMagic.data(), 4) != 0) return std::nullopt;
@@ -157,9 +148,8 @@ std::optional<Packet> VolumeTableParser::testPacket(const PacketWindow& w, Devic
     const std::uint64_t q = w.deviceOffset + length - kFrameTailBytes;
     if (q + kFrameTailBytes <= device.size()) {  // a frame cut by the source's end is not read on
       std::uint8_t block[1024] = {};
-      device.readAt(q / 512 * 512, block);
       const std::uint8_t* tail = block + q % 512;
-      tailOk = std::memcmp(tail, m_brand.tailMagic.data(), 4) == 0 && le32(tail + 4) == length;
+      tailOk = device.readAt(q / 512 * 512, block) && std::memcmp(tail, m_brand.tailMagic.data(), 4) == 0 && le32(tail + 4) == length;
     }
   }
   if (!tailOk) return std::nullopt;

@@ -91,49 +91,52 @@ struct RecorderVolume {
   bool operator==(const RecorderVolume&) const = default;
 };
 
+class VolumeTableDecoder final : public PacketDecoder {
+ public:
+  explicit constexpr VolumeTableDecoder(const VolumeTableBrand& brand) : m_brand(brand) {}
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle& device) const override;
+  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
+
+ private:
+  const VolumeTableBrand& m_brand;
+};
+// The decoder of a brand of this design (brand 2's for any other id).
+const PacketDecoder& volumeTableDecoder(std::uint8_t brand);
+
 class VolumeTableParser : public IndexTableParser {
  public:
   // brand must be a brand of kVolumeTableBrands.
-  VolumeTableParser(TaskContext& task, std::uint8_t brand);
+  explicit VolumeTableParser(std::uint8_t brand);
 
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;
-  TimeConvention timeConvention() const override;
   static TimeConvention timeConvention(std::uint8_t parseMode);
   std::uint32_t hourCode(std::uint32_t time) const override;
   static constexpr const char* kFileExtension = "dat";
 
   // Reads the volume table into the volume list (the default volume when there is no usable
-  // table); leaves it empty when the table cannot be read.
-  void buildVolumes();
+  // table); leaves it empty, and says so, when the table cannot be read.
+  void buildVolumes(DeviceHandle& source, ScanSink& sink);
   const std::vector<RecorderVolume>& volumes() const { return m_volumes; }
 
  protected:
   void scanQuick() override;
   void scanDeep() override;
   void clearLists() override { m_volumes.clear(); }
-  void onPacket(const Packet& packet) override;
-  void onRejected() override { m_run.reject(); }
-  void afterLinearScan() override { m_run.finish(); }
-  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
   std::optional<IndexEntry> decodeIndexRecord(const std::uint8_t* record, std::uint32_t recordCount) const override;
 
  private:
   void readVolumeIndex(const RecorderVolume& volume);
-  RunAccumulator makeRun();
 
   const VolumeTableBrand& m_brand;
   std::vector<RecorderVolume> m_volumes;
-  RunAccumulator m_run;
 };
 
-// One registered parser per brand id, so that each carries its own constants also when the
-// identification asks every parser.
+// One registered parser per brand id, so that each carries its own constants.
 template <std::uint8_t Brand>
 class VolumeTableBrandParser final : public VolumeTableParser {
   static_assert(hasVolumeTableBrand(Brand), "no volume-table constants for this brand");
 
  public:
-  explicit VolumeTableBrandParser(TaskContext& task) : VolumeTableParser(task, Brand) {}
+  VolumeTableBrandParser() : VolumeTableParser(Brand) {}
 };
 
 }  // namespace norvale

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
 #include "storage/byte_reader.h"
 
 namespace norvale {
@@ -10,49 +10,34 @@ namespace norvale {
 using namespace wfs;
 
 namespace {
-constexpr const char* kReadFailed = "读取源设备失败,可能存在坏道";
 constexpr const char* kNotWfs = "此设备可能不是WFS监控系统或者请选择深度解析方式";
 constexpr std::uint8_t kStartCode[3] = {0, 0, 1};
 
 bool packedContinues(std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); }
 }  // namespace
 
-WfsParser::WfsParser(TaskContext& task) : IndexTableParser(task), m_run(makeRun()) {}
-
-// Only key packets carry a time: the run's times come from its key packets, untimed packets
-// never break it, and runs without any key packet are kept too.
-RunAccumulator WfsParser::makeRun() {
-  RunRules rules;
-  rules.breakRule = RunBreakRule::GapOnly;
-  rules.onlyKeyPacketsSetEnd = true;
-  rules.keyPacketSetsStart = true;
-  rules.minimumLength = kMinRunLength;
-  rules.continues = &packedContinues;
-  return RunAccumulator(rules, [this](const SegmentRecord& run) {
-    addRecord(run, storeKey(run.channel, PackedTime{run.startTime}.hourCode()));
-  });
+const PacketDecoder& wfsDecoder() {
+  static const WfsDecoder decoder;
+  return decoder;
 }
 
 TimeConvention WfsParser::timeConvention(std::uint8_t) { return packedTimeConvention(); }
-TimeConvention WfsParser::timeConvention() const { return packedTimeConvention(); }
 std::uint32_t WfsParser::hourCode(std::uint32_t time) const { return PackedTime{time}.hourCode(); }
 
 void WfsParser::scanQuick() {
-  DeviceHandle& device = m_task.deviceHandle;
   // A source too small for the superblock has no file system of this kind.
   if (kSuperblockOffset + index_table::kSuperblockBytes > deviceSize()) {
-    m_task.postMessage(kNotWfs);
+    sink().message(kNotWfs);
     return;
   }
   std::uint8_t sector[index_table::kSuperblockBytes] = {};
-  device.readAt(kSuperblockOffset, sector);
-  if (!device.ok()) {
-    m_task.postMessage(kReadFailed);
+  if (!device().readAt(kSuperblockOffset, sector)) {
+    reportUnreadable();
     return;
   }
   const auto layout = readIndexSuperblock(sector, 0, kSuperblockMagic);
   if (!layout) {
-    m_task.postMessage(kNotWfs);
+    sink().message(kNotWfs);
     return;
   }
   walkIndex(*layout);
@@ -67,20 +52,22 @@ std::optional<IndexEntry> WfsParser::decodeIndexRecord(const std::uint8_t* entry
   return IndexEntry{static_cast<std::uint32_t>(entry[kEntryChannelAt] / 4 + 1), start, end};
 }
 
+// Only key packets carry a time: the run's times come from its key packets, untimed packets
+// never break it, and runs without any key packet are kept too.
 void WfsParser::scanDeep() {
-  m_run = makeRun();
+  RunRules rules;
+  rules.breakRule = RunBreakRule::GapOnly;
+  rules.onlyKeyPacketsSetEnd = true;
+  rules.keyPacketSetsStart = true;
+  rules.minimumLength = kMinRunLength;
+  rules.continues = &packedContinues;
+  startRun(rules, [this](const SegmentRecord& run) {
+    addRecord(run, storeKey(run.channel, PackedTime{run.startTime}.hourCode()));
+  });
   linearBlockScan();
 }
 
-// A packet that does not start where the open run ends (an unreadable block lay between) opens
-// a run of its own: a run must cover exactly the bytes of its packets.
-void WfsParser::onPacket(const Packet& packet) {
-  const SegmentRecord& open = m_run.open();
-  if (open.size != 0 && open.deviceOffset + open.size != packet.dataOffset) m_run.reject();
-  m_run.accept(packet);
-}
-
-std::size_t WfsParser::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
+std::size_t WfsDecoder::nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const {
   // Search for the 01 of 00 00 01; the look-ahead holds the bytes after a start code at last.
   const std::uint8_t* at = buffer + from + 2;
   const std::uint8_t* const stop = buffer + last + 3;
@@ -96,7 +83,7 @@ std::size_t WfsParser::nextCandidate(const std::uint8_t* buffer, std::size_t fro
   return last + 1;
 }
 
-std::optional<Packet> WfsParser::testPacket(const PacketWindow& w, DeviceHandle& device) {
+std::optional<Packet> WfsDecoder::decode(const PacketWindow& w, DeviceHandle& device) const {
   if (w.available < kHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   if (std::memcmp(p, kStartCode, 3) != 0) return std::nullopt;

@@ -33,12 +33,17 @@ inline constexpr std::uint32_t kMaxPacketLength = 0x200000;
 inline constexpr std::uint64_t kMinRunLength = 1024;
 }  // namespace wfs
 
+class WfsDecoder final : public PacketDecoder {
+ public:
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle& device) const override;
+  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
+};
+const PacketDecoder& wfsDecoder();
+
 class WfsParser final : public IndexTableParser {
  public:
-  explicit WfsParser(TaskContext& task);
+  WfsParser() : IndexTableParser(wfsDecoder()) {}
 
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle& device) override;
-  TimeConvention timeConvention() const override;
   static TimeConvention timeConvention(std::uint8_t parseMode);
   std::uint32_t hourCode(std::uint32_t time) const override;
   static constexpr const char* kFileExtension = "dat";
@@ -46,15 +51,7 @@ class WfsParser final : public IndexTableParser {
  protected:
   void scanQuick() override;
   void scanDeep() override;
-  void onPacket(const Packet& packet) override;
-  void onRejected() override { m_run.reject(); }
-  void afterLinearScan() override { m_run.finish(); }
-  std::size_t nextCandidate(const std::uint8_t* buffer, std::size_t from, std::size_t last) const override;
   std::optional<IndexEntry> decodeIndexRecord(const std::uint8_t* record, std::uint32_t recordCount) const override;
-
- private:
-  RunAccumulator makeRun();
-  RunAccumulator m_run;
 };
 
 }  // namespace norvale

@@ -7,7 +7,7 @@
 #include "task/brand_registry.h"
 #include "task/status_text.h"
 #include "task/task_context.h"
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale {
 namespace {

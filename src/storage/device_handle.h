@@ -28,9 +28,12 @@ class DeviceHandle {
   void open(std::unique_ptr<ByteSource> source);
   // Byte size of the open object; 0 when nothing is open or the size cannot be read.
   std::uint64_t size();
-  // Fills dst from offset; status() tells whether it worked. Unaligned requests are split into
-  // a head sector, an aligned middle run and a tail sector.
-  void readAt(std::uint64_t offset, std::span<std::uint8_t> dst);
+  // Fills dst from offset; true when it worked (status() tells the same). Unaligned requests are
+  // split into a head sector, an aligned middle run and a tail sector.
+  [[nodiscard]] bool readAt(std::uint64_t offset, std::span<std::uint8_t> dst) {
+    fill(offset, dst);
+    return ok();
+  }
   void close();
 
   bool isOpen() const { return m_source != nullptr; }
@@ -41,6 +44,7 @@ class DeviceHandle {
   const Error& lastError() const { return m_lastError; }
 
  private:
+  void fill(std::uint64_t offset, std::span<std::uint8_t> dst);
   std::optional<std::size_t> readSectors(std::uint64_t offset, std::span<std::uint8_t> dst);
   void markFailed(std::uint64_t offset);
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "parsers/brand_parser.h"
+#include "parsers/packet_decoder.h"
 #include "parsers/brand_table.h"
 #include "task/task_context.h"
 
@@ -23,15 +23,9 @@ std::uint8_t packetTestBrand(int countedBrand) {
   return static_cast<std::uint8_t>(countedBrand);
 }
 
-struct PacketTestSet::Owned {
-  TaskContext context;
-  std::unique_ptr<BrandParser> parser;
-};
+PacketTestSet::PacketTestSet() : PacketTestSet(&findBrand) {}
 
-PacketTestSet::PacketTestSet(const TaskContext& task, const DeviceRecord* device)
-    : PacketTestSet(task, &findBrand, device) {}
-
-PacketTestSet::PacketTestSet(const TaskContext& task, const Lookup& lookup, const DeviceRecord* device) {
+PacketTestSet::PacketTestSet(const Lookup& lookup) {
   std::vector<std::uint8_t> testedBrands;  // parallel to m_tests
   for (int counted = 1; counted <= kLastCountedBrand; ++counted) {
     const std::uint8_t tested = packetTestBrand(counted);
@@ -42,24 +36,12 @@ PacketTestSet::PacketTestSet(const TaskContext& task, const Lookup& lookup, cons
       continue;
     }
     const BrandRow* row = lookup(tested);
-    if (!row || !row->create) continue;  // that brand's parser is not part of this build
-    auto owned = std::make_unique<Owned>();
-    owned->context.parseMode = task.parseMode;
-    owned->context.brand = tested;
-    owned->context.startOffset = task.startOffset;
-    owned->context.length = task.length;
-    owned->context.device = device;
-    if (device) owned->context.deviceHandle.open(*device);
-    owned->parser = row->create(owned->context);
-    if (!owned->parser) continue;
-    m_tests.push_back(Test{owned->parser.get(), {counted}});
+    if (!row || !row->decoder) continue;  // that brand's decoder is not part of this build
+    m_tests.push_back(Test{row->decoder, {counted}});
     testedBrands.push_back(tested);
-    m_owned.push_back(std::move(owned));
   }
   for (auto& test : m_tests) std::sort(test.brands.begin(), test.brands.end());
 }
-
-PacketTestSet::~PacketTestSet() = default;
 
 std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std::uint64_t startSector,
                                     std::uint64_t sectorCount, const PacketTestSet& tests) {
@@ -81,14 +63,13 @@ std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std
   for (int k = 1; k <= kSampleBlocks; ++k) {
     const std::uint64_t position = base + static_cast<std::uint64_t>(k) * step;
     std::memset(buffer.data(), 0, buffer.size());
-    source.readAt(position, buffer);
     // A failed read may have filled part of the buffer; the sample is then searched as zeros.
-    if (!source.ok()) std::memset(buffer.data(), 0, buffer.size());
+    if (!source.readAt(position, buffer)) std::memset(buffer.data(), 0, buffer.size());
     for (std::size_t j = 0; j < kSamplePositions; ++j) {
       const PacketWindow window{buffer.data() + j, kSampleBytes - j,
                                 static_cast<std::int64_t>(kSamplePositions - j), position + j};
       for (std::size_t t = 0; t < testList.size(); ++t)
-        if (testList[t].parser->testPacket(window, source)) ++hits[t];
+        if (testList[t].decoder->decode(window, source)) ++hits[t];
       if (task.stopRequested()) break;
     }
     task.status.code = StatusCode::IdentifyProgress;
@@ -128,7 +109,7 @@ Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, const DeviceRec
     error.message = "访问源设备失败,请确认源设备是否存在 (" + error.message + ")";
     return std::unexpected(std::move(error));
   }
-  const PacketTestSet tests(task, &device);
+  const PacketTestSet tests;
   return sampleBrands(task, source, startSector, sectorCount, tests);
 }
 

@@ -15,7 +15,7 @@
 
 namespace norvale {
 
-class BrandParser;
+class PacketDecoder;
 struct BrandRow;
 struct TaskContext;
 
@@ -53,24 +53,18 @@ class PacketTestSet {
  public:
   using Lookup = std::function<const BrandRow*(std::uint8_t brand)>;
   struct Test {
-    BrandParser* parser = nullptr;
+    const PacketDecoder* decoder = nullptr;
     std::vector<int> brands;  // ascending
   };
 
-  // One parser object per tested brand, each bound to a context of its own that names that
-  // brand, so the task in hand keeps its store, parsers and open source. With a device, each
-  // of those contexts also holds it open read-only, as a scan's context would.
-  explicit PacketTestSet(const TaskContext& task, const DeviceRecord* device = nullptr);
-  PacketTestSet(const TaskContext& task, const Lookup& lookup, const DeviceRecord* device = nullptr);
-  ~PacketTestSet();
-  PacketTestSet(const PacketTestSet&) = delete;
-  PacketTestSet& operator=(const PacketTestSet&) = delete;
+  // One decoder per tested brand; the brands whose packets it tests share its hits. Decoders
+  // are stateless, so the task in hand keeps its store, parsers and open source.
+  PacketTestSet();
+  explicit PacketTestSet(const Lookup& lookup);
 
   const std::vector<Test>& tests() const { return m_tests; }
 
  private:
-  struct Owned;
-  std::vector<std::unique_ptr<Owned>> m_owned;
   std::vector<Test> m_tests;
 };
 

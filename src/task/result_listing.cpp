@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale {
 

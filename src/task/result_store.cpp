@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "storage/byte_reader.h"
-#include "task/task_context.h"
 
 namespace norvale {
 
@@ -15,12 +14,10 @@ std::string taskFilePath(const std::string& folder, TaskFileId id) {
   return path + kNames[static_cast<int>(id)];
 }
 
-ResultStore::ResultStore(TaskContext& task) : m_task(task) {}
-
-Result<void> ResultStore::openFiles(TaskFileMode mode) {
+Result<void> ResultStore::openFiles(const std::string& folder, TaskFileMode mode) {
   close();
   for (int i = 0; i < 4; ++i) {
-    auto opened = m_files[i].open(taskFilePath(m_task.taskFolder, static_cast<TaskFileId>(i)), mode);
+    auto opened = m_files[i].open(taskFilePath(folder, static_cast<TaskFileId>(i)), mode);
     if (!opened) {
       close();
       return opened;
@@ -51,14 +48,31 @@ void ResultStore::reset() {
 
 Result<std::uint64_t> ResultStore::fileSize(TaskFileId id) const { return file(id).size(); }
 
-Result<void> ResultStore::writeHeader() {
-  std::array<std::uint8_t, kTaskHeaderSize> header{};
-  header[0] = m_task.parseMode;
-  header[1] = m_task.brand;
-  putLe64(&header[2], m_task.startOffset);
-  putLe64(&header[10], m_task.length);
-  putLe64(&header[18], m_task.endSector);
-  return file(TaskFileId::RawSegments).writeAt(0, header);
+Result<void> ResultStore::writeHeader(const TaskHeader& header) {
+  return file(TaskFileId::RawSegments).writeAt(0, header.encode());
+}
+
+Result<void> ResultStore::appendSorted(std::vector<std::uint8_t>& plain) {
+  const std::uint64_t length = plain.size();
+  if (auto r = appendRecords(TaskFileId::SortedSegments, plain, kSegmentRecordSize); !r) return r;
+  m_sortedWriteOffset += length;
+  return {};
+}
+
+Result<void> ResultStore::rebuild(const RebuildPlan& plan, const TimeConvention& convention) {
+  for (const RebuildStep step : plan) {
+    Result<void> done;
+    switch (step) {
+      case RebuildStep::ReadIndex: done = readIndex(); break;
+      case RebuildStep::SortPass: done = sortPass(); break;
+      case RebuildStep::UnsortedPass: done = unsortedPass(); break;
+      case RebuildStep::GroupByJoinRule: done = groupingPass(GroupingVariant::JoinRule, convention); break;
+      case RebuildStep::GroupWithoutJoinRule: done = groupingPass(GroupingVariant::WithoutJoinRule, convention); break;
+      case RebuildStep::GroupWithoutChannel: done = groupingPass(GroupingVariant::WithoutChannel, convention); break;
+    }
+    if (!done) return done;
+  }
+  return {};
 }
 
 void ResultStore::addSegment(const SegmentRecord& record, std::uint64_t key) { m_pending.emplace_back(key, record); }
@@ -126,7 +140,7 @@ Result<void> ResultStore::writeOutSortMap() {
   std::vector<std::uint8_t> buffer(m_sortMap.size() * kSegmentRecordSize);
   for (std::size_t i = 0; i < m_sortMap.size(); ++i) m_sortMap[i].write(&buffer[i * kSegmentRecordSize]);
   m_sortMap.clear();
-  return appendRecords(TaskFileId::SortedSegments, buffer, kSegmentRecordSize);
+  return appendSorted(buffer);
 }
 
 Result<void> ResultStore::sortPass() {
@@ -150,8 +164,8 @@ Result<void> ResultStore::unsortedPass() {
   for (const auto& entry : m_index) {
     run.resize(static_cast<std::size_t>(entry.length));
     if (auto r = readRecords(TaskFileId::RawSegments, entry.offset, run, kSegmentRecordSize); !r) return r;
-    m_cipher.encipher(run, kSegmentRecordSize);
-    if (auto r = file(TaskFileId::SortedSegments).append(run); !r) return r;
+    // Deciphered and enciphered again as a whole: the raw and sorted files share the cipher.
+    if (auto r = appendSorted(run); !r) return r;
   }
   m_index.clear();
   return {};
@@ -217,8 +231,7 @@ Result<void> ResultStore::listPass() {
   std::vector<std::uint8_t> buffer(m_arrivals.size() * kSegmentRecordSize);
   for (std::size_t i = 0; i < m_arrivals.size(); ++i) m_arrivals[i].write(&buffer[i * kSegmentRecordSize]);
   m_arrivals.clear();
-  m_sortedWriteOffset += buffer.size();
-  return appendRecords(TaskFileId::SortedSegments, buffer, kSegmentRecordSize);
+  return appendSorted(buffer);
 }
 
 Result<void> ResultStore::listAndGroupPass() {
@@ -241,41 +254,34 @@ Result<void> ResultStore::listAndGroupPass() {
     }
   }
   m_arrivals.clear();
-  const std::uint64_t length = buffer.size();
-  if (auto r = appendRecords(TaskFileId::SortedSegments, buffer, kSegmentRecordSize); !r) return r;
-  m_sortedWriteOffset += length;
+  if (auto r = appendSorted(buffer); !r) return r;
   if (entry.recordBytes == 0) return {};
   std::vector<std::uint8_t> bytes(kFileEntrySize);
   entry.write(bytes.data());
   return appendRecords(TaskFileId::FileEntries, bytes, kFileEntrySize);
 }
 
-Result<void> ResultStore::loadFileMap(const TimeConvention& convention) {
+Result<FileMap> ResultStore::loadFileMap(const TimeConvention& convention, const FileMapLoadProgress& progress) {
   auto size = file(TaskFileId::FileEntries).size();
   if (!size) return std::unexpected(size.error());
   auto sortedSize = file(TaskFileId::SortedSegments).size();
   if (!sortedSize) return std::unexpected(sortedSize.error());
   const std::uint64_t count = *size / kFileEntrySize;
-  m_task.status.code = StatusCode::LoadStart;
-  m_task.status.value = static_cast<std::int64_t>(count);
-  m_task.notify();
-  if (count == 0) return {};
+  if (progress.started) progress.started(count);
+  FileMap map;
+  if (count == 0) return map;
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count * kFileEntrySize));
-  if (auto r = readRecords(TaskFileId::FileEntries, 0, bytes, kFileEntrySize); !r) return r;
+  if (auto r = readRecords(TaskFileId::FileEntries, 0, bytes, kFileEntrySize); !r) return std::unexpected(r.error());
   for (std::uint64_t i = 0; i < count; ++i) {
     const FileEntry entry = FileEntry::read(&bytes[i * kFileEntrySize]);
     // A damaged or foreign file must not send the export outside the sorted segment file.
     if (entry.recordBytes % kSegmentRecordSize != 0 || entry.firstRecord > *sortedSize ||
         entry.recordBytes > *sortedSize - entry.firstRecord)
       return fail(ErrorCode::Corrupt, "file entry " + std::to_string(i + 1) + " points outside the task's segment file");
-    m_task.fileMap.emplace(fileMapKey(entry.channel, dayCode(convention, entry.startTime)), entry);
-    m_task.status.code = StatusCode::LoadProgress;
-    m_task.status.value = static_cast<std::int64_t>(i);
-    m_task.status.foundBytes += entry.size;
-    m_task.status.foundCount += 1;
-    m_task.notify();
+    map.emplace(fileMapKey(entry.channel, dayCode(convention, entry.startTime)), entry);
+    if (progress.loaded) progress.loaded(i, entry);
   }
-  return {};
+  return map;
 }
 
 Result<void> ResultStore::truncateIntermediates() {

@@ -8,15 +8,17 @@
 #include <utility>
 #include <vector>
 
+#include <functional>
+
+#include "format/rebuild_plan.h"
+#include "format/records.h"
+#include "format/task_header.h"
 #include "storage/error.h"
-#include "task/records.h"
 #include "task/task_cipher.h"
 #include "task/task_file.h"
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale {
-
-struct TaskContext;
 
 inline constexpr std::size_t kFlushThreshold = 1'999'999;  // flush when more are pending
 inline constexpr std::uint64_t kFileEntrySizeLimit = 0x40000000;  // 1 GiB
@@ -33,19 +35,23 @@ enum class GroupingVariant {
 // "%s/Attr00N.map" for N = 1..4.
 std::string taskFilePath(const std::string& folder, TaskFileId id);
 
+// What loading the file map tells as it goes: the entry count first, then each entry.
+struct FileMapLoadProgress {
+  std::function<void(std::uint64_t count)> started;
+  std::function<void(std::uint64_t index, const FileEntry& entry)> loaded;
+};
+
 class ResultStore {
  public:
-  explicit ResultStore(TaskContext& task);
-
   // Opens the four task files of the task folder, all or none.
-  Result<void> openFiles(TaskFileMode mode);
+  Result<void> openFiles(const std::string& folder, TaskFileMode mode);
   void close();
   bool isOpen() const;
   // Empties every map and list, rewinds the write offsets and closes the files.
   void reset();
 
   // The 256-byte plain task header at the start of the raw segment file.
-  Result<void> writeHeader();
+  Result<void> writeHeader(const TaskHeader& header);
 
   void addSegment(const SegmentRecord& record, std::uint64_t key);
   void appendSegment(const SegmentRecord& record);
@@ -59,8 +65,10 @@ class ResultStore {
   Result<void> groupingPass(GroupingVariant variant, const TimeConvention& convention);
   Result<void> listPass();
   Result<void> listAndGroupPass();
-  // Reads the file entries into the task's file map, keyed by channel and day of the start.
-  Result<void> loadFileMap(const TimeConvention& convention);
+  // Carries out a brand's rebuild: its passes, in order.
+  Result<void> rebuild(const RebuildPlan& plan, const TimeConvention& convention);
+  // Reads the file entries, keyed by channel and day of the start.
+  Result<FileMap> loadFileMap(const TimeConvention& convention, const FileMapLoadProgress& progress = {});
   Result<void> truncateIntermediates();
 
   // The sorted segment records of a file entry, in order (export reads them).
@@ -75,12 +83,13 @@ class ResultStore {
   Result<void> readRecords(TaskFileId id, std::uint64_t offset, std::vector<std::uint8_t>& out,
                            std::size_t recordSize);
   Result<void> writeOutSortMap();
+  // Every write to the sorted segment file goes through here, so the write offset is its size.
+  Result<void> appendSorted(std::vector<std::uint8_t>& plain);
 
-  TaskContext& m_task;
   std::array<TaskFile, 4> m_files;
   TaskCipher m_cipher;
   std::uint64_t m_rawWriteOffset = kTaskHeaderSize;
-  std::uint64_t m_sortedWriteOffset = 0;
+  std::uint64_t m_sortedWriteOffset = 0;  // bytes appended to the sorted segment file
   // Pending segments in arrival order; ordered by key (stably) when flushed.
   std::vector<std::pair<std::uint64_t, SegmentRecord>> m_pending;
   std::vector<IndexRecord> m_index;

@@ -38,7 +38,7 @@ TaskHead TaskContext::head() const {
 }
 
 void TaskContext::reset() {
-  if (!store) store = std::make_unique<ResultStore>(*this);
+  if (!store) store = std::make_unique<ResultStore>();
   status.code = StatusCode::None;
   status.value = 0;
   status.foundBytes = 0;
@@ -58,10 +58,10 @@ void TaskContext::teardown() {
 }
 
 void TaskContext::createAll() {
-  if (!store) store = std::make_unique<ResultStore>(*this);
+  if (!store) store = std::make_unique<ResultStore>();
   for (const auto& row : brandTable()) {
     auto& slot = parsers[row.slot];
-    if (!slot) slot = row.create(*this);
+    if (!slot) slot = row.create();
   }
 }
 
@@ -79,7 +79,7 @@ BrandParser* TaskContext::parserForBrand() {
   const BrandRow* row = findBrand(brand);
   if (!row) return nullptr;
   auto& slot = parsers[row->slot];
-  if (!slot) slot = row->create(*this);
+  if (!slot) slot = row->create();
   return slot.get();
 }
 

@@ -7,9 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "format/records.h"
+#include "format/task_header.h"
 #include "storage/device_handle.h"
 #include "storage/device_record.h"
-#include "task/records.h"
 #include "task/task_status.h"
 
 namespace norvale {
@@ -17,8 +18,6 @@ namespace norvale {
 class ResultStore;
 class BrandParser;
 
-inline constexpr std::uint8_t kParseQuick = 0;
-inline constexpr std::uint8_t kParseDeep = 1;
 inline constexpr int kParserSlots = 48;
 
 // The part of the task the user chooses (or the task header names).
@@ -44,9 +43,6 @@ struct ExportRecord {
   std::uint64_t totalBytes = 0;
   std::uint64_t totalItems = 0;
 };
-
-// The file map: channel and day -> file entries, in channel, day, loading order.
-using FileMap = std::multimap<std::uint64_t, FileEntry>;
 
 struct TaskContext {
   TaskContext();
@@ -76,6 +72,8 @@ struct TaskContext {
 
   void copyHead(const TaskHead& head);
   TaskHead head() const;
+  // What the task header records of this task.
+  TaskHeader header() const { return TaskHeader{parseMode, brand, startOffset, length, endSector}; }
   bool stopRequested() const { return stopFlag.load(std::memory_order_relaxed) != 0; }
   void requestStop() { stopFlag.store(1, std::memory_order_relaxed); }
 
@@ -84,7 +82,7 @@ struct TaskContext {
   void reset();
   // Closes and deletes everything of the task: store, parsers, device handle, file map.
   void teardown();
-  // Creates the store and every parser that is missing (the identification asks them all).
+  // Creates the store and every parser that is missing.
   void createAll();
   // Sends the task notification with the current status.
   void notify();

@@ -2,10 +2,9 @@
 
 #include <array>
 
+#include "format/task_header.h"
 #include "parsers/brand_parser.h"
-#include "parsers/brand_table.h"
-#include "storage/byte_reader.h"
-#include "task/brand_registry.h"
+#include "task/brand_scan.h"
 #include "task/result_store.h"
 
 namespace norvale {
@@ -35,10 +34,9 @@ Result<void> runTask(TaskContext& task) {
   task.teardown();
   task.reset();
   if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
-  if (auto opened = task.store->openFiles(TaskFileMode::Create); !opened)
+  if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Create); !opened)
     return report(task, kCreateFailed, opened.error());
-  BrandParser* parser = task.parserForBrand();
-  if (parser) parser->run();
+  if (BrandParser* parser = task.parserForBrand()) runBrandScan(task, *parser);
   if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
   return {};
 }
@@ -51,11 +49,10 @@ Result<void> loadTask(TaskContext& task) {
   // Without a device the task can still be listed; exporting needs the source.
   if (task.device)
     if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
-  if (auto opened = task.store->openFiles(TaskFileMode::Existing); !opened)
+  if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Existing); !opened)
     return report(task, kLoadFailed, opened.error());
-  BrandParser* parser = task.parserForBrand();
-  if (!parser) return {};
-  if (auto loaded = parser->load(); !loaded) {
+  if (!task.parserForBrand()) return {};
+  if (auto loaded = loadBrandFiles(task); !loaded) {
     task.fileMap.clear();
     return report(task, kLoadFailed, loaded.error());
   }
@@ -69,16 +66,14 @@ Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder) {
   if (!got) return report(task, kHeaderFailed, got.error());
   // A short or foreign file is refused here rather than read as a task.
   if (*got < kTaskHeaderSize) return report(task, kHeaderFailed, {ErrorCode::Corrupt, "the task header is truncated", 0});
-  bool reservedClear = true;
-  for (std::size_t i = 26; i < kTaskHeaderSize; ++i) reservedClear = reservedClear && header[i] == 0;
-  if (header[0] > kParseDeep || header[1] >= kBrandCount || !reservedClear)
-    return report(task, kHeaderFailed, {ErrorCode::Corrupt, "the folder holds no task of this program", 0});
+  const auto decoded = TaskHeader::decode(header);
+  if (!decoded) return report(task, kHeaderFailed, decoded.error());
   TaskHead head;
-  head.parseMode = header[0];
-  head.brand = header[1];
-  head.startOffset = le64(&header[2]);
-  head.length = le64(&header[10]);
-  head.endSector = le64(&header[18]);
+  head.parseMode = decoded->parseMode;
+  head.brand = decoded->brand;
+  head.startOffset = decoded->startOffset;
+  head.length = decoded->length;
+  head.endSector = decoded->endSector;
   return head;
 }
 

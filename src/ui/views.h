@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "task/result_listing.h"
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 class QMenu;
 

@@ -60,7 +60,7 @@ TEST(FrameParsersConformance, PacketTestsReadNothingOutsideTheirWindow) {
   DeviceHandle device;
   device.open(std::make_unique<MemorySource>(magicLaden(8192, 7)));
   for (std::uint8_t brand : kBrands) {
-    auto parser = findBrand(brand)->create(task);
+    auto parser = findBrand(brand)->create();
     for (std::uint32_t seed = 0; seed < 40; ++seed) {
       const auto bytes = magicLaden(160, seed);
       for (std::size_t start = 0; start < 40; ++start) {
@@ -69,7 +69,7 @@ TEST(FrameParsersConformance, PacketTestsReadNothingOutsideTheirWindow) {
           std::vector<std::uint8_t> window(bytes.begin() + static_cast<std::ptrdiff_t>(start),
                                            bytes.begin() + static_cast<std::ptrdiff_t>(start + available));
           for (std::int64_t valid : {static_cast<std::int64_t>(available), std::int64_t{0}, std::int64_t{-5}}) {
-            auto packet = parser->testPacket(PacketWindow{window.data(), window.size(), valid, 512 + start}, device);
+            auto packet = parser->decoder().decode(PacketWindow{window.data(), window.size(), valid, 512 + start}, device);
             if (packet) {
               EXPECT_GE(packet->advance, 1u) << int(brand);
               EXPECT_GT(packet->dataLength, 0u) << int(brand);

@@ -43,20 +43,20 @@ TEST(IndexTableRegistry, PacketTestsCarryTheirBrandsConstantsWithoutATaskBrand) 
     for (const auto& other : kVolumeTableBrands) {
       auto frame = volumeFrame(other, {0x00FC, 0, kT0, 64});
       frame.resize(64 + 512);
-      const bool accepted = parser->testPacket(PacketWindow{frame.data(), frame.size(), 64, 0}, handle).has_value();
+      const bool accepted = parser->decoder().decode(PacketWindow{frame.data(), frame.size(), 64, 0}, handle).has_value();
       EXPECT_EQ(accepted, own.frameMagic == other.frameMagic) << int(own.brand) << " / " << int(other.brand);
     }
   }
   auto wfs = wfsKeyPacket(kT0, 10);
   append(wfs, {0, 0, 1, 0xFD});
   wfs.resize(wfs.size() + 512);
-  EXPECT_TRUE(task.parsers[2]->testPacket(PacketWindow{wfs.data(), wfs.size(), 30, 0}, handle));
-  EXPECT_FALSE(task.parsers[16]->testPacket(PacketWindow{wfs.data(), wfs.size(), 30, 0}, handle));
+  EXPECT_TRUE(task.parsers[2]->decoder().decode(PacketWindow{wfs.data(), wfs.size(), 30, 0}, handle));
+  EXPECT_FALSE(task.parsers[16]->decoder().decode(PacketWindow{wfs.data(), wfs.size(), 30, 0}, handle));
   auto marker = markerPacket(0, 1463473800, 10, true);
   append(marker, markerPacket(0, 1463473800, 10, true));
   marker.resize(marker.size() + 512);
-  EXPECT_TRUE(task.parsers[16]->testPacket(PacketWindow{marker.data(), marker.size(), 276, 0}, handle));
-  EXPECT_FALSE(task.parsers[1]->testPacket(PacketWindow{marker.data(), marker.size(), 276, 0}, handle));
+  EXPECT_TRUE(task.parsers[16]->decoder().decode(PacketWindow{marker.data(), marker.size(), 276, 0}, handle));
+  EXPECT_FALSE(task.parsers[1]->decoder().decode(PacketWindow{marker.data(), marker.size(), 276, 0}, handle));
 }
 
 TEST(IndexTableRegistry, TimeConventionsReachListingAndExportNames) {

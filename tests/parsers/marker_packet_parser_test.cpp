@@ -48,11 +48,11 @@ TEST(RecorderClock, TimeTextDayCodeAndJoinRule) {
 class MarkerProbe {
  public:
   explicit MarkerProbe(std::shared_ptr<const SparseImage> device = std::make_shared<SparseImage>(1 << 20))
-      : m_parser(m_task) {
+      {
     m_device.open(std::make_unique<SparseSource>(std::move(device), std::set<std::uint64_t>{}, &reads));
   }
   std::optional<Packet> test(const std::vector<std::uint8_t>& buffer, std::int64_t valid, std::uint64_t at = 0x4000) {
-    return m_parser.testPacket(PacketWindow{buffer.data(), buffer.size(), valid, at}, m_device);
+    return m_parser.decoder().decode(PacketWindow{buffer.data(), buffer.size(), valid, at}, m_device);
   }
   std::optional<Packet> testFollowed(std::vector<std::uint8_t> packet) {
     append(packet, markerPacket(0, kMay17, 5, false));

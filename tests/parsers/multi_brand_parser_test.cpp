@@ -53,13 +53,13 @@ class MultiBrandPacketTest : public ::testing::Test {
  protected:
   ZoneGuard zone{"Asia/Shanghai"};
   TaskContext task;
-  MultiBrandParser parser{task};
+  MultiBrandParser parser;
   DeviceHandle device;  // closed: follower reads leave zeros
 
   std::optional<Packet> test(const std::vector<std::uint8_t>& bytes, std::uint64_t deviceOffset = 0) {
     std::vector<std::uint8_t> padded = bytes;
     padded.resize(bytes.size() + 512, 0);
-    return parser.testPacket({padded.data(), padded.size(), static_cast<std::int64_t>(bytes.size()), deviceOffset}, device);
+    return parser.decoder().decode({padded.data(), padded.size(), static_cast<std::int64_t>(bytes.size()), deviceOffset}, device);
   }
   // One packet followed by a follower header.
   std::vector<std::uint8_t> withFollower(std::uint8_t channel, std::uint32_t time, const std::vector<std::uint8_t>& data) {
@@ -111,7 +111,7 @@ TEST_F(MultiBrandPacketTest, LargestPacketIsAcceptedAndOneByteMoreIsNot) {
     DeviceHandle big;
     big.open(std::move(source));
     header.resize(header.size() + 512, 0);
-    auto p = parser.testPacket({header.data(), header.size(), 71, 0}, big);
+    auto p = parser.decoder().decode({header.data(), header.size(), 71, 0}, big);
     EXPECT_EQ(p.has_value(), s == multi_brand::kMaxPayload) << "S = " << s;
     if (p) {
       EXPECT_EQ(p->advance, 0x63FFFFFu);
@@ -148,17 +148,13 @@ TEST_F(MultiBrandPacketTest, FollowerPastTheBufferIsReadFromTheDevice) {
   // Only the first 1000 bytes are in the window; the follower lies at 3044 + 43 on the device.
   std::vector<std::uint8_t> window(bytes.begin(), bytes.begin() + 1000);
   window.resize(1512, 0);
-  EXPECT_TRUE(parser.testPacket({window.data(), window.size(), 1000, 0}, device));
+  EXPECT_TRUE(parser.decoder().decode({window.data(), window.size(), 1000, 0}, device));
   // The same header at an unaligned device offset whose follower the device does not have.
-  EXPECT_FALSE(parser.testPacket({window.data(), window.size(), 1000, 7}, device));
+  EXPECT_FALSE(parser.decoder().decode({window.data(), window.size(), 1000, 7}, device));
 }
 
 TEST(MultiBrandCandidates, FinderReturnsExactlyThePositionsWithTheStartCode) {
-  TaskContext task;
-  struct Probe : MultiBrandParser {
-    using MultiBrandParser::MultiBrandParser;
-    using MultiBrandParser::nextCandidate;
-  } probe(task);
+  const PacketDecoder& probe = multiBrandDecoder();
   std::mt19937 rng(7);
   std::vector<std::uint8_t> buffer(kBlockSize + kLookAhead);
   for (int round = 0; round < 3; ++round) {

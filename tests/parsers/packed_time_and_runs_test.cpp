@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
 #include "parsers/run_accumulator.h"
 
 namespace norvale {
@@ -126,7 +126,7 @@ TEST(RunAccumulatorTest, GapOnlyVariantPassesTimeZeroAndAddsOnlyKeyRuns) {
 
 #include <ctime>
 
-#include "parsers/local_time.h"
+#include "format/local_time.h"
 #include "support/test_support.h"
 
 namespace norvale {

@@ -5,6 +5,7 @@
 #include "parsers/brand_parser.h"
 #include "sample/sample_image.h"
 #include "support/scan_harness.h"
+#include "task/brand_scan.h"
 #include "task/result_store.h"
 
 namespace norvale {
@@ -32,12 +33,12 @@ struct DirectScan {
     task.length = length;
     task.notifyTarget = &observer;
     task.reset();
-    EXPECT_TRUE(task.store->openFiles(TaskFileMode::Create));
+    EXPECT_TRUE(task.store->openFiles(task.taskFolder, TaskFileMode::Create));
     task.deviceHandle.open(std::move(source));
   }
   void run() {
-    task.parserForBrand()->run();
-    ASSERT_TRUE(task.parserForBrand()->load());
+    runBrandScan(task, *task.parserForBrand());
+    ASSERT_TRUE(loadBrandFiles(task));
   }
   std::vector<TaskStatus> withCode(StatusCode code) const {
     std::vector<TaskStatus> out;

@@ -3,12 +3,12 @@
 
 #include <memory>
 
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
 #include "parsers/program_stream_parser.h"
 #include "storage/byte_reader.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale::test {
 namespace {
@@ -67,11 +67,11 @@ class ProgramStreamTest : public ::testing::Test {
   std::optional<Packet> test(const std::vector<std::uint8_t>& bytes) {
     DeviceHandle device;
     device.open(std::make_unique<MemorySource>(bytes));
-    return m_parser.testPacket(PacketWindow{bytes.data(), bytes.size(), static_cast<std::int64_t>(bytes.size()), 0},
+    return m_parser.decoder().decode(PacketWindow{bytes.data(), bytes.size(), static_cast<std::int64_t>(bytes.size()), 0},
                                device);
   }
   TaskContext m_task;
-  ProgramStreamParser m_parser{m_task};
+  ProgramStreamParser m_parser;
 };
 
 TEST_F(ProgramStreamTest, StreamMapTimeIsPackedFromBitTwoOfByte16) {

@@ -7,7 +7,7 @@
 #include "storage/byte_reader.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale::test {
 namespace {
@@ -41,11 +41,11 @@ class ReversedTimePacketTest : public ::testing::Test {
   std::optional<Packet> test(const std::vector<std::uint8_t>& bytes) {
     DeviceHandle device;
     device.open(std::make_unique<MemorySource>(bytes));
-    return m_parser.testPacket(PacketWindow{bytes.data(), bytes.size(), static_cast<std::int64_t>(bytes.size()), 0},
+    return m_parser.decoder().decode(PacketWindow{bytes.data(), bytes.size(), static_cast<std::int64_t>(bytes.size()), 0},
                                device);
   }
   TaskContext m_task;
-  ReversedTimePacketParser m_parser{m_task};
+  ReversedTimePacketParser m_parser;
   std::uint32_t t = recorderTime(2016, 5, 17, 8, 30, 0);
 };
 
@@ -70,7 +70,7 @@ TEST_F(ReversedTimePacketTest, PayloadSizeBounds) {
     image.put(s + 16, follower());
     DeviceHandle device;
     device.open(std::make_unique<SparseSource>(std::make_shared<SparseImage>(image), std::set<std::uint64_t>{}, nullptr));
-    auto got = m_parser.testPacket(PacketWindow{head.data(), head.size(), static_cast<std::int64_t>(head.size()), 0},
+    auto got = m_parser.decoder().decode(PacketWindow{head.data(), head.size(), static_cast<std::int64_t>(head.size()), 0},
                                    device);
     EXPECT_EQ(got.has_value(), s == 0x63FFFFF) << s;
     if (got) {

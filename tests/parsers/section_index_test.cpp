@@ -7,7 +7,7 @@
 #include "storage/byte_reader.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale::test {
 namespace {
@@ -148,10 +148,10 @@ TEST_F(SectionIndexTest, QuickModeOnShortImages) {
 
 TEST_F(SectionIndexTest, PacketTest) {
   auto test = [&](const std::vector<std::uint8_t>& bytes) {
-    SectionIndexParser parser(m_task);
+    SectionIndexParser parser;
     DeviceHandle device;
     device.open(std::make_unique<MemorySource>(bytes));
-    return parser.testPacket(PacketWindow{bytes.data(), bytes.size(), static_cast<std::int64_t>(bytes.size()), 0},
+    return parser.decoder().decode(PacketWindow{bytes.data(), bytes.size(), static_cast<std::int64_t>(bytes.size()), 0},
                              device);
   };
   auto two = packet(100, true);

@@ -52,11 +52,11 @@ class TimedFrameChainTest : public ::testing::Test {
   ZoneGuard m_zone{"Asia/Shanghai"};  // the expectations are Shanghai times
 
   std::optional<Packet> test(std::uint8_t brand, const std::vector<std::uint8_t>& bytes, std::size_t at = 0) {
-    TimedFrameChainParser parser(m_task, brand);
+    TimedFrameChainParser parser(brand);
     DeviceHandle device;
     device.open(std::make_unique<MemorySource>(bytes));
     const PacketWindow w{bytes.data() + at, bytes.size() - at, static_cast<std::int64_t>(bytes.size() - at), at};
-    return parser.testPacket(w, device);
+    return parser.decoder().decode(w, device);
   }
 
   TaskContext m_task;
@@ -161,20 +161,20 @@ TEST_F(TimedFrameChainTest, FollowerPastTheWindowIsReadFromTheDevice) {
   auto frame = pesFrame(0xE1, t0, 1500, true);
   append(bytes, frame);
   append(bytes, pesFrame(0xE1, t0 + 1, 100, true));
-  TimedFrameChainParser parser(m_task, 16);
+  TimedFrameChainParser parser(16);
   auto source = std::make_unique<ScriptedSource>(bytes);
   ScriptedSource* scripted = source.get();
   DeviceHandle device;
   device.open(std::move(source));
   const PacketWindow w{bytes.data() + 600, 800, 800, 600};
-  EXPECT_TRUE(parser.testPacket(w, device));
+  EXPECT_TRUE(parser.decoder().decode(w, device));
   scripted->markBad((600 + frame.size()) / 512);
-  EXPECT_FALSE(parser.testPacket(w, device));
+  EXPECT_FALSE(parser.decoder().decode(w, device));
   // A follower beyond the end of the device cannot be read either.
   auto last = pesFrame(0xE1, t0, 1500, true);
   DeviceHandle small;
   small.open(std::make_unique<MemorySource>(last));
-  EXPECT_FALSE(parser.testPacket(PacketWindow{last.data(), 600, 600, 0}, small));
+  EXPECT_FALSE(parser.decoder().decode(PacketWindow{last.data(), 600, 600, 0}, small));
 }
 
 TEST_F(TimedFrameChainTest, EpochGapAllowsUpToFiftyNineSeconds) {

@@ -7,7 +7,7 @@
 #include "storage/byte_reader.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale::test {
 namespace {
@@ -176,10 +176,10 @@ TEST_F(UnitIndexTest, PiecesPastTheDeviceEndAreCutOrDropped) {
 
 TEST_F(UnitIndexTest, PacketTestAndChannelPackets) {
   auto test = [&](const std::vector<std::uint8_t>& bytes, std::uint64_t at) {
-    UnitIndexParser parser(m_task);
+    UnitIndexParser parser;
     DeviceHandle device;
     device.open(std::make_unique<MemorySource>(bytes));
-    return parser.testPacket(PacketWindow{bytes.data(), bytes.size(), static_cast<std::int64_t>(bytes.size()), at},
+    return parser.decoder().decode(PacketWindow{bytes.data(), bytes.size(), static_cast<std::int64_t>(bytes.size()), at},
                              device);
   };
   auto channel = jvsPacket(64, 8, false, 2);

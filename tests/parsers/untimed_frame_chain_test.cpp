@@ -8,7 +8,7 @@
 #include "support/frame_parser_support.h"
 #include "task/brand_registry.h"
 #include "task/task_context.h"
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale::test {
 namespace {
@@ -36,10 +36,10 @@ class UntimedFrameChainTest : public ::testing::Test {
  protected:
   ZoneGuard m_zone{"Asia/Shanghai"};  // the expectations are Shanghai times
   std::optional<Packet> test(std::uint8_t brand, const std::vector<std::uint8_t>& bytes) {
-    UntimedFrameChainParser parser(m_task, brand);
+    UntimedFrameChainParser parser(brand);
     DeviceHandle device;
     device.open(std::make_unique<MemorySource>(bytes));
-    return parser.testPacket(PacketWindow{bytes.data(), bytes.size(), static_cast<std::int64_t>(bytes.size()), 0},
+    return parser.decoder().decode(PacketWindow{bytes.data(), bytes.size(), static_cast<std::int64_t>(bytes.size()), 0},
                              device);
   }
   TaskContext m_task;

@@ -19,12 +19,12 @@ const std::uint32_t kT0 = packed(2016, 5, 17, 8, 30, 0);
 class FrameProbe {
  public:
   FrameProbe(std::uint8_t brand, std::shared_ptr<const SparseImage> device) {
-    m_parser = findBrand(brand)->create(m_task);
+    m_parser = findBrand(brand)->create();
     m_device.open(std::make_unique<SparseSource>(std::move(device), std::set<std::uint64_t>{}, &reads));
   }
   // The buffer holds `available` bytes of which `valid` came from the device at deviceOffset.
   std::optional<Packet> test(const std::vector<std::uint8_t>& buffer, std::int64_t valid, std::uint64_t deviceOffset) {
-    return m_parser->testPacket(PacketWindow{buffer.data(), buffer.size(), valid, deviceOffset}, m_device);
+    return m_parser->decoder().decode(PacketWindow{buffer.data(), buffer.size(), valid, deviceOffset}, m_device);
   }
   std::optional<Packet> test(const std::vector<std::uint8_t>& frame) {
     std::vector<std::uint8_t> buffer = frame;
@@ -157,10 +157,10 @@ TEST(VolumeFramePacket, TailPastTheValidBytesIsDecidedByTheDevice) {
     auto device = emptyDevice();
     device->put(1000, frame);
     TaskContext task;
-    auto parser = findBrand(2)->create(task);
+    auto parser = findBrand(2)->create();
     DeviceHandle handle;
     handle.open(std::make_unique<SparseSource>(device, std::set<std::uint64_t>{(1000 + 3000 - 8) / 512}, nullptr));
-    EXPECT_FALSE(parser->testPacket(PacketWindow{buffer.data(), buffer.size(), 512, 1000}, handle));
+    EXPECT_FALSE(parser->decoder().decode(PacketWindow{buffer.data(), buffer.size(), 512, 1000}, handle));
   }
 }
 

@@ -6,11 +6,12 @@
 #include <memory>
 
 #include "parsers/brand_table.h"
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
 #include "parsers/volume_table_parser.h"
 #include "storage/byte_reader.h"
 #include "support/index_table_images.h"
 #include "task/brand_registry.h"
+#include "task/brand_scan.h"
 #include "task/task_context.h"
 
 namespace norvale::test {
@@ -27,8 +28,9 @@ struct VolumeProbe {
     task.brand = brand;
     task.notifyTarget = &observer;
     task.deviceHandle.open(std::make_unique<SparseSource>(std::move(image), std::move(bad), nullptr));
-    parser = std::make_unique<VolumeTableParser>(task, brand);
-    parser->buildVolumes();
+    parser = std::make_unique<VolumeTableParser>(brand);
+    TaskScanSink sink(task);
+    parser->buildVolumes(task.deviceHandle, sink);
   }
   TaskContext task;
   RecordingObserver observer;

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "parsers/brand_table.h"
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
 #include "parsers/wfs_parser.h"
 #include "storage/byte_reader.h"
 #include "support/index_table_images.h"
@@ -22,11 +22,11 @@ const char* kReadFailed = "读取源设备失败,可能存在坏道";
 
 class WfsProbe {
  public:
-  explicit WfsProbe(std::shared_ptr<const SparseImage> device = std::make_shared<SparseImage>(1 << 20)) : m_parser(m_task) {
+  explicit WfsProbe(std::shared_ptr<const SparseImage> device = std::make_shared<SparseImage>(1 << 20)) {
     m_device.open(std::make_unique<SparseSource>(std::move(device), std::set<std::uint64_t>{}, &reads));
   }
   std::optional<Packet> test(const std::vector<std::uint8_t>& buffer, std::int64_t valid, std::uint64_t at = 0x2000) {
-    return m_parser.testPacket(PacketWindow{buffer.data(), buffer.size(), valid, at}, m_device);
+    return m_parser.decoder().decode(PacketWindow{buffer.data(), buffer.size(), valid, at}, m_device);
   }
   // The packet followed by a start code, all of it valid.
   std::optional<Packet> testFollowed(std::vector<std::uint8_t> packet) {

@@ -7,15 +7,15 @@
 #include <csignal>
 #include <filesystem>
 
-#include "parsers/local_time.h"
-#include "parsers/packed_time.h"
+#include "format/local_time.h"
+#include "format/packed_time.h"
 #include "sample/sample_image.h"
 #include "support/scan_harness.h"
 #include "support/test_support.h"
-#include "task/records.h"
+#include "format/records.h"
 #include "task/task_context.h"
 #include "task/task_file.h"
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale {
 namespace {

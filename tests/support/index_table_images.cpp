@@ -4,9 +4,10 @@
 #include <cstring>
 
 #include "parsers/brand_parser.h"
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
 #include "storage/byte_reader.h"
 #include "support/task_trace.h"
+#include "task/brand_scan.h"
 #include "task/result_store.h"
 
 namespace norvale::test {
@@ -53,7 +54,7 @@ SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> ima
   task.reset();
   task.deviceHandle.open(std::make_unique<SparseSource>(image, std::move(badSectors), &scan.reads));
   ScanOutcome& outcome = scan.outcome;
-  if (auto opened = task.store->openFiles(TaskFileMode::Create); !opened) {
+  if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Create); !opened) {
     outcome.ok = false;
     outcome.error = opened.error().message;
     return scan;
@@ -64,13 +65,13 @@ SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> ima
     outcome.error = "no parser";
     return scan;
   }
-  parser->run();
+  runBrandScan(task, *parser);
   if (auto bytes = task.store->fileSize(TaskFileId::SortedSegments); bytes && *bytes > 0) {
     FileEntry all;
     all.recordBytes = *bytes;
     if (auto records = task.store->readFileRecords(all, 0, all.recordCount())) scan.sorted = *records;
   }
-  if (auto loaded = parser->load(); !loaded) {
+  if (auto loaded = loadBrandFiles(task); !loaded) {
     outcome.ok = false;
     outcome.error = loaded.error().message;
   }

@@ -1,6 +1,6 @@
 #include "support/test_support.h"
 
-#include "parsers/local_time.h"
+#include "format/local_time.h"
 
 #include <algorithm>
 #include <atomic>

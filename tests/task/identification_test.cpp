@@ -20,14 +20,14 @@ namespace {
 using test::RecordingObserver;
 
 // A packet test that accepts wherever the byte at the window is its brand's marker, 0xE0 plus
-// the brand its context names. It can raise a stop flag when it reaches a device offset and
-// keeps what it was asked.
-class MarkerParser final : public BrandParser {
+// the brand it tests. It can raise a stop flag when it reaches a device offset and keeps what it
+// was asked (a test double: real decoders keep nothing).
+class MarkerDecoder final : public PacketDecoder {
  public:
-  using BrandParser::BrandParser;
+  explicit MarkerDecoder(int brand) : m_brand(brand) {}
   static std::uint8_t marker(int brand) { return static_cast<std::uint8_t>(0xE0 + brand); }
 
-  std::optional<Packet> testPacket(const PacketWindow& window, DeviceHandle&) override {
+  std::optional<Packet> decode(const PacketWindow& window, DeviceHandle&) const override {
     ++asked;
     if (window.valid == static_cast<std::int64_t>(kSamplePositions)) {
       blockStarts.push_back(window.deviceOffset);
@@ -35,44 +35,58 @@ class MarkerParser final : public BrandParser {
     }
     lastOffset = window.deviceOffset;
     if (stopTarget && window.deviceOffset == stopAt) stopTarget->requestStop();
-    if (window.data[0] != marker(m_task.brand)) return std::nullopt;
+    if (window.data[0] != marker(m_brand)) return std::nullopt;
     return Packet{};
   }
-  TimeConvention timeConvention() const override { return {}; }
-  int contextBrand() const { return m_task.brand; }
-  bool contextHoldsSource() const { return m_task.deviceHandle.isOpen() && m_task.device != nullptr; }
+  int testedBrand() const { return m_brand; }
+  void forget() {
+    asked = 0;
+    lastOffset = 0;
+    blockStarts.clear();
+    stopTarget = nullptr;
+    stopAt = 0;
+  }
 
-  std::uint64_t asked = 0;
-  std::uint64_t lastOffset = 0;
-  std::vector<std::uint64_t> blockStarts;
+  mutable std::uint64_t asked = 0;
+  mutable std::uint64_t lastOffset = 0;
+  mutable std::vector<std::uint64_t> blockStarts;
   TaskContext* stopTarget = nullptr;
   std::uint64_t stopAt = 0;
+
+ private:
+  int m_brand;
 };
 
-constexpr BrandRow markerRow(std::uint8_t brand) {
-  return BrandRow{brand, brand, brand - 1,
-                  [](TaskContext& task) -> std::unique_ptr<BrandParser> { return std::make_unique<MarkerParser>(task); },
-                  [](std::uint8_t) { return TimeConvention{}; }, "dat"};
+MarkerDecoder gMarkerDecoders[] = {MarkerDecoder(2), MarkerDecoder(5), MarkerDecoder(10)};
+
+BrandRow markerRow(MarkerDecoder& decoder) {
+  const auto brand = static_cast<std::uint8_t>(decoder.testedBrand());
+  return BrandRow{brand, brand, brand - 1, &decoder, nullptr, [](std::uint8_t) { return TimeConvention{}; },
+                  {}, {}, "dat"};
 }
 
-// Marker parsers for brands 2, 5 and 10; every other brand as the real table has it.
-constexpr BrandRow kMarkerRows[] = {markerRow(2), markerRow(5), markerRow(10)};
+// Marker decoders for brands 2, 5 and 10; every other brand as the real table has it.
+const BrandRow kMarkerRows[] = {markerRow(gMarkerDecoders[0]), markerRow(gMarkerDecoders[1]),
+                                markerRow(gMarkerDecoders[2])};
 const BrandRow* markerLookup(std::uint8_t brand) {
   for (const auto& row : kMarkerRows)
     if (row.first == brand) return &row;
   return findBrand(brand);
 }
-// Only the marker parsers.
+// Only the marker decoders.
 const BrandRow* markersOnly(std::uint8_t brand) {
   for (const auto& row : kMarkerRows)
     if (row.first == brand) return &row;
   return nullptr;
 }
+void forgetMarkers() {
+  for (auto& d : gMarkerDecoders) d.forget();
+}
 
-MarkerParser* markerParserFor(const PacketTestSet& tests, int brand) {
+MarkerDecoder* markerParserFor(const PacketTestSet& tests, int brand) {
   for (const auto& t : tests.tests())
     if (std::find(t.brands.begin(), t.brands.end(), brand) != t.brands.end())
-      return dynamic_cast<MarkerParser*>(t.parser);
+      return const_cast<MarkerDecoder*>(dynamic_cast<const MarkerDecoder*>(t.decoder));
   return nullptr;
 }
 
@@ -84,7 +98,7 @@ struct SampledImage {
   std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(6 * kMiB, 0);
   std::uint64_t step() const { return bytes.size() / 5; }
   std::uint64_t blockStart(int k) const { return static_cast<std::uint64_t>(k) * step(); }
-  void mark(int brand, std::uint64_t at) { bytes[at] = MarkerParser::marker(brand); }
+  void mark(int brand, std::uint64_t at) { bytes[at] = MarkerDecoder::marker(brand); }
   // n markers spread over the first half of block k.
   void markMany(int brand, int k, int n, std::uint64_t from = 1000) {
     for (int i = 0; i < n; ++i) mark(brand, blockStart(k) + from + static_cast<std::uint64_t>(i) * 97);
@@ -100,7 +114,8 @@ struct Sampling {
   explicit Sampling(std::unique_ptr<ByteSource> source, PacketTestSet::Lookup lookup = markerLookup) {
     task.notifyTarget = &observer;
     handle.open(std::move(source));
-    tests = std::make_unique<PacketTestSet>(task, lookup);
+    forgetMarkers();
+    tests = std::make_unique<PacketTestSet>(lookup);
   }
   explicit Sampling(const std::vector<std::uint8_t>& image, PacketTestSet::Lookup lookup = markerLookup)
       : Sampling(std::make_unique<MemorySource>(image), std::move(lookup)) {}
@@ -145,11 +160,10 @@ TEST(IdentificationTests, BrandElevenUsesBrandTwosTestAndNineUsesTens) {
 }
 
 TEST(IdentificationTests, EveryRegisteredParserIsAskedOnceAndCountsItsBrands) {
-  TaskContext task;
-  PacketTestSet tests(task);
+  PacketTestSet tests;
   std::set<int> counted;
   for (const auto& t : tests.tests()) {
-    ASSERT_NE(t.parser, nullptr);
+    ASSERT_NE(t.decoder, nullptr);
     for (int b : t.brands) {
       EXPECT_TRUE(counted.insert(b).second) << "brand " << b << " counted twice";
       EXPECT_GE(b, 1);
@@ -163,28 +177,24 @@ TEST(IdentificationTests, EveryRegisteredParserIsAskedOnceAndCountsItsBrands) {
 }
 
 TEST(IdentificationTests, SharedTestsCountForBothBrandsAndMissingParsersAreSkipped) {
-  TaskContext task;
-  PacketTestSet tests(task, markersOnly);
+  PacketTestSet tests(markersOnly);
   ASSERT_EQ(tests.tests().size(), 3u);
   EXPECT_EQ(tests.tests()[0].brands, (std::vector<int>{2, 11}));
   EXPECT_EQ(tests.tests()[1].brands, (std::vector<int>{5}));
   EXPECT_EQ(tests.tests()[2].brands, (std::vector<int>{9, 10}));
-  // Each parser's context names the brand whose test it is, not the task's.
-  task.brand = 18;
-  PacketTestSet again(task, markersOnly);
-  EXPECT_EQ(markerParserFor(again, 11)->contextBrand(), 2);
-  EXPECT_EQ(markerParserFor(again, 9)->contextBrand(), 10);
-  EXPECT_EQ(markerParserFor(again, 5)->contextBrand(), 5);
-  EXPECT_FALSE(markerParserFor(again, 5)->contextHoldsSource());
+  // Each decoder is the one of the brand whose test it is.
+  PacketTestSet again(markersOnly);
+  EXPECT_EQ(markerParserFor(again, 11)->testedBrand(), 2);
+  EXPECT_EQ(markerParserFor(again, 9)->testedBrand(), 10);
+  EXPECT_EQ(markerParserFor(again, 5)->testedBrand(), 5);
 }
 
-TEST(IdentificationTests, ParsersOfADeviceSeeItOpenInTheirContext) {
+TEST(IdentificationTests, IdentifyingADeviceLeavesTheTasksHandleAlone) {
   test::TempDir dir;
   test::writeFile(dir.file("disk.img"), std::vector<std::uint8_t>(4096, 0));
   const DeviceRecord device = makeImageRecord(dir.file("disk.img"), 0);
   TaskContext task;
-  PacketTestSet tests(task, markersOnly, &device);
-  for (int brand : {2, 5, 10}) EXPECT_TRUE(markerParserFor(tests, brand)->contextHoldsSource()) << brand;
+  ASSERT_TRUE(identifyBrands(task, device, 0, 8).has_value());
   EXPECT_FALSE(task.deviceHandle.isOpen());
 }
 
@@ -198,7 +208,7 @@ TEST(IdentificationSampling, FiveBlocksAfterTheStartEachSearchedOverOneMiB) {
   std::vector<std::uint64_t> expected;
   for (int k = 1; k <= 5; ++k) expected.push_back(3 * 512 + k * step);
   for (int brand : {2, 5, 10}) {
-    const MarkerParser* parser = markerParserFor(*s.tests, brand);
+    const MarkerDecoder* parser = markerParserFor(*s.tests, brand);
     ASSERT_NE(parser, nullptr);
     EXPECT_EQ(parser->blockStarts, expected);
     EXPECT_EQ(parser->asked, 5 * kSamplePositions);  // 2's test is asked once for 2 and 11
@@ -232,7 +242,7 @@ TEST(IdentificationSampling, MultiBrandDiskCountsEveryPacketForBrandEighteen) {
   task.notifyTarget = &observer;
   DeviceHandle handle;
   handle.open(std::make_unique<MemorySource>(image.bytes));
-  const PacketTestSet tests(task);
+  const PacketTestSet tests;
   const auto found = sampleBrands(task, handle, 0, sectorsOf(image.bytes), tests);
   EXPECT_EQ(found, (std::vector<BrandHits>{{18, 11}}));
   EXPECT_EQ(task.identificationResult, (std::multimap<int, int>{{11, 18}}));
@@ -290,7 +300,7 @@ TEST(IdentificationSampling, StopDuringTheFirstBlockEndsAfterThatPosition) {
   image.mark(5, stopAt + 1);      // the next one is not
   image.markMany(5, 2, 10);
   Sampling s(image.bytes);
-  MarkerParser* parser = markerParserFor(*s.tests, 5);
+  MarkerDecoder* parser = markerParserFor(*s.tests, 5);
   parser->stopTarget = &s.task;
   parser->stopAt = stopAt;
   s.task.requestStop();  // a stop left over from earlier work is cleared at the start

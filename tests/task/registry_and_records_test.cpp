@@ -3,7 +3,7 @@
 #include <set>
 
 #include "task/brand_registry.h"
-#include "task/records.h"
+#include "format/records.h"
 #include "task/task_cipher.h"
 
 namespace norvale {

@@ -1,8 +1,9 @@
+#include "task/brand_scan.h"
 #include "task/result_store.h"
 
 #include <gtest/gtest.h>
 
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
 #include "support/test_support.h"
 #include "task/task_context.h"
 
@@ -23,7 +24,7 @@ class StoreTest : public ::testing::Test {
   void SetUp() override {
     task.taskFolder = dir.str();
     task.reset();
-    ASSERT_TRUE(task.store->openFiles(TaskFileMode::Create));
+    ASSERT_TRUE(task.store->openFiles(dir.str(), TaskFileMode::Create));
   }
   ResultStore& store() { return *task.store; }
   void add(const SegmentRecord& r) { store().addSegment(r, storeKey(r.channel, PackedTime{r.startTime}.hourCode())); }
@@ -33,7 +34,7 @@ class StoreTest : public ::testing::Test {
     ASSERT_TRUE(store().readIndex());
     ASSERT_TRUE(store().sortPass());
     ASSERT_TRUE(store().groupingPass(GroupingVariant::JoinRule, packedTimeConvention()));
-    ASSERT_TRUE(store().loadFileMap(packedTimeConvention()));
+    ASSERT_TRUE(loadFileMapInto(task, packedTimeConvention()));
   }
   std::vector<SegmentRecord> sorted() {
     auto size = store().fileSize(TaskFileId::SortedSegments);
@@ -51,7 +52,7 @@ class StoreTest : public ::testing::Test {
 };
 
 TEST_F(StoreTest, NothingFoundLeavesEveryFileEmpty) {
-  ASSERT_TRUE(store().writeHeader());
+  ASSERT_TRUE(store().writeHeader(task.header()));
   rebuildAndLoad();
   ASSERT_TRUE(store().truncateIntermediates());
   EXPECT_EQ(*store().fileSize(TaskFileId::RawSegments), 256u);
@@ -178,7 +179,7 @@ TEST_F(StoreTest, ListAndGroupPassBuildsOneEntryFromTheFirstKey) {
   store().appendSegment(segment(SegmentKind::Key, 4, 20, 100));
   store().appendSegment(segment(SegmentKind::Other, 5, 30, 200));
   ASSERT_TRUE(store().listAndGroupPass());
-  ASSERT_TRUE(store().loadFileMap(packedTimeConvention()));
+  ASSERT_TRUE(loadFileMapInto(task, packedTimeConvention()));
   auto f = files();
   ASSERT_EQ(f.size(), 1u);
   EXPECT_EQ(f[0].firstRecord, kSegmentRecordSize);
@@ -193,7 +194,7 @@ TEST_F(StoreTest, WithoutChannelVariantKeepsOtherChannelsInTheFile) {
   store().appendSegment(segment(SegmentKind::Key, 3, 30, 200));
   ASSERT_TRUE(store().listPass());
   ASSERT_TRUE(store().groupingPass(GroupingVariant::WithoutChannel, packedTimeConvention()));
-  ASSERT_TRUE(store().loadFileMap(packedTimeConvention()));
+  ASSERT_TRUE(loadFileMapInto(task, packedTimeConvention()));
   ASSERT_EQ(files().size(), 1u);
   EXPECT_EQ(files()[0].recordCount(), 3u);
 }
@@ -204,7 +205,7 @@ TEST_F(StoreTest, TaskFilesHoldPlainTailsAndAPlainHeader) {
   task.startOffset = 512;
   task.length = 4096;
   task.endSector = 9;
-  ASSERT_TRUE(store().writeHeader());
+  ASSERT_TRUE(store().writeHeader(task.header()));
   add(segment(SegmentKind::Key, 1, at(17, 8, 0), 0x0102030405, 0x04ABCDEF));
   ASSERT_TRUE(store().flushPending());
   const auto raw = test::readFile(taskFilePath(dir.str(), TaskFileId::RawSegments));
@@ -234,8 +235,8 @@ TEST_F(StoreTest, DamagedFileEntryIsRefusedNotFollowed) {
   TaskCipher().encipher(bytes, kFileEntrySize);
   task.store->close();
   test::writeFile(taskFilePath(dir.str(), TaskFileId::FileEntries), bytes);
-  ASSERT_TRUE(store().openFiles(TaskFileMode::Existing));
-  auto loaded = store().loadFileMap(packedTimeConvention());
+  ASSERT_TRUE(store().openFiles(dir.str(), TaskFileMode::Existing));
+  auto loaded = loadFileMapInto(task, packedTimeConvention());
   ASSERT_FALSE(loaded);
   EXPECT_EQ(loaded.error().code, ErrorCode::Corrupt);
 }
@@ -248,8 +249,8 @@ TEST_F(StoreTest, TrailingPartialRecordIsIgnored) {
   auto bytes = test::readFile(taskFilePath(dir.str(), TaskFileId::FileEntries));
   bytes.push_back(0x77);
   test::writeFile(taskFilePath(dir.str(), TaskFileId::FileEntries), bytes);
-  ASSERT_TRUE(store().openFiles(TaskFileMode::Existing));
-  ASSERT_TRUE(store().loadFileMap(packedTimeConvention()));
+  ASSERT_TRUE(store().openFiles(dir.str(), TaskFileMode::Existing));
+  ASSERT_TRUE(loadFileMapInto(task, packedTimeConvention()));
   EXPECT_EQ(task.fileMap.size(), 1u);
 }
 
@@ -258,19 +259,19 @@ TEST(TaskFileLocking, ASecondOpenOfAHeldTaskIsRefusedAndLeavesItIntact) {
   TaskContext first;
   first.taskFolder = dir.str();
   first.reset();
-  ASSERT_TRUE(first.store->openFiles(TaskFileMode::Create));
-  ASSERT_TRUE(first.store->writeHeader());
+  ASSERT_TRUE(first.store->openFiles(dir.str(), TaskFileMode::Create));
+  ASSERT_TRUE(first.store->writeHeader(first.header()));
 
   TaskContext second;
   second.taskFolder = dir.str();
   second.reset();
-  auto opened = second.store->openFiles(TaskFileMode::Create);
+  auto opened = second.store->openFiles(dir.str(), TaskFileMode::Create);
   ASSERT_FALSE(opened);
   EXPECT_EQ(opened.error().code, ErrorCode::InUse);
   EXPECT_EQ(test::readFile(taskFilePath(dir.str(), TaskFileId::RawSegments)).size(), 256u)
       << "the refused open must not have emptied the held file";
   first.teardown();
-  EXPECT_TRUE(second.store->openFiles(TaskFileMode::Existing)) << "released with the first task";
+  EXPECT_TRUE(second.store->openFiles(dir.str(), TaskFileMode::Existing)) << "released with the first task";
 }
 
 TEST(TaskFileLocking, MissingFilesFailALoad) {
@@ -278,7 +279,7 @@ TEST(TaskFileLocking, MissingFilesFailALoad) {
   TaskContext task;
   task.taskFolder = dir.str();
   task.reset();
-  auto opened = task.store->openFiles(TaskFileMode::Existing);
+  auto opened = task.store->openFiles(dir.str(), TaskFileMode::Existing);
   ASSERT_FALSE(opened);
   EXPECT_EQ(opened.error().code, ErrorCode::NotFound);
   EXPECT_FALSE(task.store->isOpen());

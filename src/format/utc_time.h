@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale {
 

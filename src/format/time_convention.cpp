@@ -1,8 +1,8 @@
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 #include <cstdio>
 
-#include "task/records.h"
+#include "format/records.h"
 
 namespace norvale {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "task/time_convention.h"
+#include "format/time_convention.h"
 
 namespace norvale {
 

@@ -1,4 +1,4 @@
-#include "parsers/packed_time.h"
+#include "format/packed_time.h"
 
 namespace norvale {
 

@@ -1,8 +1,8 @@
-#include "parsers/local_time.h"
+#include "format/local_time.h"
 
 #include <ctime>
 
-#include "task/records.h"
+#include "format/records.h"
 
 namespace norvale {
 

@@ -2,6 +2,7 @@
 // The fixed-width records of a task: segments, file entries and index records, with their
 // byte-exact serialisation (little-endian, packed) as the task files hold them.
 #include <cstdint>
+#include <map>
 #include <span>
 
 namespace norvale {
@@ -51,6 +52,9 @@ struct IndexRecord {
   void write(std::uint8_t* out) const;
   static IndexRecord read(const std::uint8_t* in);
 };
+
+// The file map: channel and day -> file entries, in channel, day, loading order.
+using FileMap = std::multimap<std::uint64_t, FileEntry>;
 
 // Store key: channel in the high 32 bits, hour code (year<<14|month<<10|day<<5|hour) low.
 inline std::uint64_t storeKey(std::uint32_t channel, std::uint32_t hourCode) {

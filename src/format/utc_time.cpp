@@ -1,6 +1,6 @@
-#include "parsers/utc_time.h"
+#include "format/utc_time.h"
 
-#include "task/records.h"
+#include "format/records.h"
 
 namespace norvale {
 

@@ -1,0 +1,102 @@
+#include "task/brand_scan.h"
+
+#include "parsers/brand_table.h"
+#include "task/brand_registry.h"
+#include "task/result_store.h"
+
+namespace norvale {
+
+void TaskScanSink::found(const SegmentRecord& record) {
+  m_task.status.foundBytes += record.size;
+  m_task.status.foundCount += 1;
+}
+
+void TaskScanSink::addRecord(const SegmentRecord& record, std::uint64_t key) {
+  m_task.store->addSegment(record, key);
+  found(record);
+}
+
+void TaskScanSink::appendRecord(const SegmentRecord& record) {
+  m_task.store->appendSegment(record);
+  found(record);
+}
+
+void TaskScanSink::flushIfFull() {
+  if (m_task.store->pendingCount() > kFlushThreshold) check(m_task.store->flushPending());
+}
+
+void TaskScanSink::flush() { check(m_task.store->flushPending()); }
+
+bool TaskScanSink::arrivalsFull() const { return m_task.store->arrivalCount() > kFlushThreshold; }
+
+void TaskScanSink::listArrivals() { check(m_task.store->listPass()); }
+
+void TaskScanSink::listArrivalsAsFile() { check(m_task.store->listAndGroupPass()); }
+
+void TaskScanSink::scanStarted(std::int64_t total) {
+  m_task.status.code = StatusCode::ScanStart;
+  m_task.status.value = total;
+  m_task.notify();
+}
+
+void TaskScanSink::progress(std::int64_t value) {
+  m_task.status.code = StatusCode::ScanProgress;
+  m_task.status.value = value;
+  m_task.notify();
+}
+
+void TaskScanSink::progress(std::int64_t value, std::uint64_t currentSector) {
+  m_task.status.currentSector = currentSector;
+  progress(value);
+}
+
+void TaskScanSink::check(const Result<void>& written) {
+  if (written || m_failed) return;
+  m_failed = true;
+  m_task.postMessage("写入任务文件失败,请检查任务路径所在磁盘: " + written.error().message);
+}
+
+void runBrandScan(TaskContext& task, BrandParser& parser) {
+  TaskScanSink sink(task);
+  ResultStore& store = *task.store;
+  const bool quick = task.parseMode == kParseQuick;
+  const std::string brand = brandName(task.brand);
+  sink.check(store.writeHeader(task.header()));
+  task.postMessage((quick ? "正在快速解析**" : "正在深度解析**") + brand + "**视频流信息...");
+  if (!sink.failed()) {
+    ScanJob job{task.deviceHandle, task.brand, task.parseMode, task.startOffset, task.length, task.endSector};
+    parser.scan(job, sink);
+    task.endSector = job.endSector;
+  }
+  task.postMessage("正在构建重组**" + brand + "**视频流信息...");
+  if (const BrandRow* row = findBrand(task.brand))
+    sink.check(store.rebuild(row->rebuild(task.parseMode), row->convention(task.parseMode)));
+  task.postMessage((quick ? "快速解析**" : "深度解析**") + brand + "**视频流信息完成");
+  sink.check(store.writeHeader(task.header()));
+}
+
+Result<void> loadBrandFiles(TaskContext& task) {
+  return loadFileMapInto(task, timeConventionFor(task.brand, task.parseMode));
+}
+
+Result<void> loadFileMapInto(TaskContext& task, const TimeConvention& convention) {
+  FileMapLoadProgress progress;
+  progress.started = [&](std::uint64_t count) {
+    task.status.code = StatusCode::LoadStart;
+    task.status.value = static_cast<std::int64_t>(count);
+    task.notify();
+  };
+  progress.loaded = [&](std::uint64_t index, const FileEntry& entry) {
+    task.status.code = StatusCode::LoadProgress;
+    task.status.value = static_cast<std::int64_t>(index);
+    task.status.foundBytes += entry.size;
+    task.status.foundCount += 1;
+    task.notify();
+  };
+  auto map = task.store->loadFileMap(convention, progress);
+  if (!map) return std::unexpected(map.error());
+  task.fileMap.insert(map->begin(), map->end());
+  return {};
+}
+
+}  // namespace norvale

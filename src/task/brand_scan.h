@@ -1,0 +1,51 @@
+#pragma once
+// Runs a brand's parser as a task: the sink that carries the parser's records into the task's
+// result store and its notifications to the observer, the sequence of a scan (header, scan,
+// rebuild, header again, with their messages), and the loading of the file map.
+#include <string>
+
+#include "parsers/brand_parser.h"
+#include "parsers/scan_sink.h"
+#include "storage/error.h"
+#include "task/task_context.h"
+
+namespace norvale {
+
+class TaskScanSink final : public ScanSink {
+ public:
+  explicit TaskScanSink(TaskContext& task) : m_task(task) {}
+
+  void addRecord(const SegmentRecord& record, std::uint64_t key) override;
+  void appendRecord(const SegmentRecord& record) override;
+  void flushIfFull() override;
+  void flush() override;
+  bool arrivalsFull() const override;
+  void listArrivals() override;
+  void listArrivalsAsFile() override;
+  void scanStarted(std::int64_t total) override;
+  void progress(std::int64_t value) override;
+  void progress(std::int64_t value, std::uint64_t currentSector) override;
+  void message(const std::string& text) override { m_task.postMessage(text); }
+  bool stopRequested() const override { return m_task.stopRequested(); }
+  bool failed() const override { return m_failed; }
+
+  // A task-file write failed: said once, and the scan stops; what was stored so far is kept.
+  void check(const Result<void>& written);
+
+ private:
+  void found(const SegmentRecord& record);
+
+  TaskContext& m_task;
+  bool m_failed = false;
+};
+
+// Scans the task's range with the parser in the task's mode, rebuilds the files as the brand's
+// row names, and writes the task header before and after.
+void runBrandScan(TaskContext& task, BrandParser& parser);
+// Loads the file map of the task's open store in the brand's time convention, with the load
+// notifications.
+Result<void> loadBrandFiles(TaskContext& task);
+// The same in a given time convention: entries are added to the task's file map.
+Result<void> loadFileMapInto(TaskContext& task, const TimeConvention& convention);
+
+}  // namespace norvale
