@@ -73,8 +73,7 @@ class PartitionScanner {
     if (offset >= m_limit) return false;
     const std::uint64_t available = m_limit - offset;
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(dst.size(), available));
-    m_handle.readAt(offset, dst.first(n));
-    return m_handle.ok();
+    return m_handle.readAt(offset, dst.first(n));
   }
 
   // Extended chain at position p with chain base b: links are relative to b, logical
