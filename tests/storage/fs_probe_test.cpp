@@ -23,7 +23,7 @@ PartitionRecord at(std::uint64_t start, std::uint64_t size = 0) {
   return r;
 }
 
-TEST(FileSystemNames, TableOfPart23) {
+TEST(FileSystemNames, EveryTypeNumberHasItsName) {
   EXPECT_STREQ(fileSystemName(1), "NTFS");
   EXPECT_STREQ(fileSystemName(2), "FAT32");
   EXPECT_STREQ(fileSystemName(3), "FAT16");
@@ -49,7 +49,7 @@ TEST(FileSystemNames, TableOfPart23) {
   EXPECT_STREQ(fileSystemName(0xFFFFFFFF), "unKnown");
 }
 
-TEST(FileSystemChain, OrderAndOffsetsOfPart23) {
+TEST(FileSystemChain, OrderAndStructureOffsets) {
   const auto chain = fileSystemProbeChain();
   ASSERT_EQ(chain.size(), 13u);
   const std::vector<std::pair<std::string, std::size_t>> want = {
@@ -179,7 +179,7 @@ TEST(VxfsProbe, SuperblockAtPartitionByte0x400) {
   EXPECT_EQ(r.size, 1024u * 10000);
 }
 
-TEST(VxfsProbe, SuperblockWhereThePartReadsIt) {
+TEST(VxfsProbe, SuperblockAtPartitionByte0x800) {
   auto buf = vxfsAt(0x800, 8192, 6);
   auto r = at(0);
   ASSERT_TRUE(identifyFileSystem(buf, r));
