@@ -86,11 +86,9 @@ class SourceReader {
     m_blockStart = blockStart;
     m_badSectors.clear();
     std::fill(m_block.begin(), m_block.end(), 0);
-    m_device.readAt(blockStart, m_block);
-    if (m_device.ok()) return;
+    if (m_device.readAt(blockStart, m_block)) return;
     for (std::size_t s = 0; s < kPieceBytes / 512; ++s) {
-      m_device.readAt(blockStart + s * 512, std::span(m_block.data() + s * 512, 512));
-      if (!m_device.ok()) {
+      if (!m_device.readAt(blockStart + s * 512, std::span(m_block.data() + s * 512, 512))) {
         std::fill_n(m_block.begin() + static_cast<std::ptrdiff_t>(s * 512), 512, 0);
         m_badSectors.insert(s);
       }

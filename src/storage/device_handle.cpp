@@ -62,7 +62,12 @@ std::optional<std::size_t> DeviceHandle::readSectors(std::uint64_t offset, std::
   return *got;
 }
 
-void DeviceHandle::fill(std::uint64_t offset, std::span<std::uint8_t> dst) {
+bool DeviceHandle::readAt(std::uint64_t offset, std::span<std::uint8_t> dst) {
+  readInto(offset, dst);
+  return ok();
+}
+
+void DeviceHandle::readInto(std::uint64_t offset, std::span<std::uint8_t> dst) {
   m_status = kDeviceOk;
   if (!m_source) return;
   const std::size_t length = dst.size();

@@ -28,12 +28,12 @@ class DeviceHandle {
   void open(std::unique_ptr<ByteSource> source);
   // Byte size of the open object; 0 when nothing is open or the size cannot be read.
   std::uint64_t size();
-  // Fills dst from offset; true when it worked (status() tells the same). Unaligned requests are
-  // split into a head sector, an aligned middle run and a tail sector.
-  [[nodiscard]] bool readAt(std::uint64_t offset, std::span<std::uint8_t> dst) {
-    fill(offset, dst);
-    return ok();
-  }
+  // Fills dst from offset and returns what ok() says after it: false leaves status() at 50003,
+  // with failedOffset() and lastError() telling where and why. A caller that ignored it would
+  // take bytes never read for the source's, hence nodiscard. A closed handle reads nothing and
+  // stays ok. Unaligned requests are split into a head sector, an aligned middle run and a tail
+  // sector.
+  [[nodiscard]] bool readAt(std::uint64_t offset, std::span<std::uint8_t> dst);
   void close();
 
   bool isOpen() const { return m_source != nullptr; }
@@ -44,8 +44,8 @@ class DeviceHandle {
   const Error& lastError() const { return m_lastError; }
 
  private:
-  void fill(std::uint64_t offset, std::span<std::uint8_t> dst);
   std::optional<std::size_t> readSectors(std::uint64_t offset, std::span<std::uint8_t> dst);
+  void readInto(std::uint64_t offset, std::span<std::uint8_t> dst);
   void markFailed(std::uint64_t offset);
 
   std::int32_t m_status = 0;

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <sstream>
 
+#include "storage/byte_reader.h"
+
 namespace norvale {
 namespace {
 
@@ -73,10 +75,29 @@ std::string decodeDescriptorText(std::span<const std::uint8_t> descriptor, std::
   return trimText(plain);
 }
 
+namespace {
+
+// ATA IDENTIFY data: the serial number is words 10..19, each word's two bytes swapped.
+namespace ata_identify {
+constexpr std::size_t kSerialFirstWord = 10;
+constexpr std::size_t kSerialEndWord = 20;
+}  // namespace ata_identify
+
+// A SCSI VPD page: its code at byte 1, the big-endian length of its data at 2, the data from 4.
+namespace vpd_page {
+constexpr std::size_t kCodeAt = 1;
+constexpr std::size_t kLengthAt = 2;
+constexpr std::size_t kDataAt = 4;
+constexpr std::uint8_t kUnitSerialNumber = 0x80;
+}  // namespace vpd_page
+
+}  // namespace
+
 std::string ataIdentifySerial(std::span<const std::uint8_t> identify) {
-  if (identify.size() < 40) return {};
+  using namespace ata_identify;
+  if (identify.size() < 2 * kSerialEndWord) return {};
   std::string serial;
-  for (std::size_t word = 10; word < 20; ++word) {
+  for (std::size_t word = kSerialFirstWord; word < kSerialEndWord; ++word) {
     serial += static_cast<char>(identify[2 * word + 1]);
     serial += static_cast<char>(identify[2 * word]);
   }
@@ -86,11 +107,14 @@ std::string ataIdentifySerial(std::span<const std::uint8_t> identify) {
 }
 
 std::string scsiUnitSerial(std::span<const std::uint8_t> page) {
-  if (page.size() < 4 || page[1] != 0x80) return {};
-  const std::size_t length = std::min<std::size_t>((std::size_t{page[2]} << 8) | page[3], page.size() - 4);
+  using namespace vpd_page;
+  const ByteReader r(page);
+  const auto length = r.u16be(kLengthAt);
+  if (!r.has(0, kDataAt) || r.u8(kCodeAt) != kUnitSerialNumber || !length) return {};
+  const auto data = page.subspan(kDataAt, std::min<std::size_t>(*length, page.size() - kDataAt));
   std::string serial;
-  for (std::size_t i = 0; i < length; ++i)
-    if (isPrintable(page[4 + i])) serial += static_cast<char>(page[4 + i]);
+  for (const std::uint8_t c : data)
+    if (isPrintable(c)) serial += static_cast<char>(c);
   return trimText(serial);
 }
 

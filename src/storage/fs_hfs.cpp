@@ -7,48 +7,81 @@
 namespace norvale {
 namespace {
 
-bool sig(const std::uint8_t* p, char a, char b) { return p[0] == static_cast<std::uint8_t>(a) && p[1] == static_cast<std::uint8_t>(b); }
+// Both headers lie at the same place; the signature tells which one it is.
+constexpr std::size_t kHeaderAt = 0x400;
+constexpr std::size_t kHeaderBytes = 0x82;
 
-bool allocationBlockOk(std::uint32_t v) { return v != 0 && v % 512 == 0; }
+// The HFS master directory block ("BD"), also the wrapper around an HFS Plus volume.
+namespace hfs_mdb {
+constexpr std::size_t kSignatureAt = 0;
+constexpr std::size_t kBlockCountAt = 0x12;        // 16-bit
+constexpr std::size_t kBlockSizeAt = 0x14;
+constexpr std::size_t kFirstBlockSectorAt = 0x1C;  // the first allocation block, in 512-byte sectors
+constexpr std::size_t kEmbeddedSignatureAt = 0x7C; // "H+" in a wrapper, 0 on plain HFS
+constexpr std::size_t kEmbeddedStartAt = 0x7E;     // the embedded volume's first allocation block
+}  // namespace hfs_mdb
+
+// The HFS Plus ("H+", version 4) and HFSX ("HX", version 5) volume header.
+namespace hfs_plus {
+constexpr std::size_t kSignatureAt = 0;
+constexpr std::size_t kVersionAt = 2;
+constexpr std::size_t kBlockSizeAt = 0x28;
+constexpr std::size_t kTotalBlocksAt = 0x2C;
+constexpr std::size_t kFreeBlocksAt = 0x30;
+}  // namespace hfs_plus
+
+bool allocationBlockOk(std::optional<std::uint32_t> v) { return v && *v != 0 && *v % 512 == 0; }
 
 // H+ or HX volume header with the given version.
-bool plusHeader(const std::uint8_t* h, char second, std::uint16_t version) {
-  if (!sig(h, 'H', second)) return false;
-  const std::uint32_t blockSize = be32(h + 0x28);
-  return be32(h + 0x30) < be32(h + 0x2C) && blockSize != 0 && blockSize % 512 == 0 && blockSize < 0x10000 &&
-         be16(h + 2) == version;
+bool plusHeader(const ByteReader& h, const char (&signature)[3], std::uint16_t version) {
+  using namespace hfs_plus;
+  if (!h.matches(kSignatureAt, fsdetail::magic(signature))) return false;
+  const auto blockSize = h.u32be(kBlockSizeAt);
+  const auto total = h.u32be(kTotalBlocksAt);
+  const auto freeBlocks = h.u32be(kFreeBlocksAt);
+  if (!fsdetail::present(blockSize, total, freeBlocks)) return false;
+  return *freeBlocks < *total && *blockSize != 0 && *blockSize % 512 == 0 && *blockSize < 0x10000 &&
+         h.u16be(kVersionAt) == version;
 }
 
 }  // namespace
 
 bool probeHfs(std::span<const std::uint8_t> p, PartitionRecord& record) {
-  constexpr std::size_t kAt = 0x400;
-  if (p.size() < kAt + 0x82) return false;
-  const std::uint8_t* h = p.data() + kAt;
+  using namespace fsdetail;
+  const auto h = structureAt(p, kHeaderAt, kHeaderBytes);
+  if (!h) return false;
 
+  const bool mdb = h->matches(hfs_mdb::kSignatureAt, magic("BD"));
   std::uint32_t type = 0;
-  if (sig(h, 'B', 'D') && be16(h + 0x7C) == 0 && allocationBlockOk(be32(h + 0x14)))
+  if (mdb && h->u16be(hfs_mdb::kEmbeddedSignatureAt) == 0 && allocationBlockOk(h->u32be(hfs_mdb::kBlockSizeAt)))
     type = kFsHfs;
-  else if (plusHeader(h, '+', 4) || plusHeader(h, 'X', 5))
+  else if (plusHeader(*h, "H+", 4) || plusHeader(*h, "HX", 5))
     type = kFsHfsPlus;
-  else if (sig(h, 'B', 'D') && sig(h + 0x7C, 'H', '+') && allocationBlockOk(be32(h + 0x14)))
+  else if (mdb && h->matches(hfs_mdb::kEmbeddedSignatureAt, magic("H+")) &&
+           allocationBlockOk(h->u32be(hfs_mdb::kBlockSizeAt)))
     type = kFsHfsWrapper;
   if (type == 0) return false;
 
   auto g = std::make_shared<FileSystemGeometry>();
   g->fsType = type;
   if (type == kFsHfsPlus) {
-    g->clusterSize = be32(h + 0x28);
+    const auto blockSize = h->u32be(hfs_plus::kBlockSizeAt);
+    const auto total = h->u32be(hfs_plus::kTotalBlocksAt);
+    if (!present(blockSize, total)) return false;
+    g->clusterSize = *blockSize;
     g->firstAllocationBlockOffset = record.start;
-    record.size = std::uint64_t{be32(h + 0x28)} * be32(h + 0x2C);
+    record.size = std::uint64_t{*blockSize} * *total;
   } else {
-    // The master directory block: allocation block size at 0x14, block count at 0x12 and the
-    // first allocation block (in 512-byte sectors) at 0x1C.
-    g->clusterSize = be32(h + 0x14);
-    g->firstAllocationBlockOffset = record.start + std::uint64_t{be16(h + 0x1C)} * 512;
+    const auto blockSize = h->u32be(hfs_mdb::kBlockSizeAt);
+    const auto blocks = h->u16be(hfs_mdb::kBlockCountAt);
+    const auto firstSector = h->u16be(hfs_mdb::kFirstBlockSectorAt);
+    const auto embeddedStart = h->u16be(hfs_mdb::kEmbeddedStartAt);
+    if (!present(blockSize, blocks, firstSector, embeddedStart)) return false;
+    g->clusterSize = *blockSize;
+    g->firstAllocationBlockOffset = record.start + std::uint64_t{*firstSector} * 512;
     if (type == kFsHfsWrapper)
-      g->embeddedVolumeOffset = g->firstAllocationBlockOffset + std::uint64_t{be16(h + 0x7E)} * g->clusterSize;
-    record.size = std::uint64_t{be32(h + 0x14)} * be16(h + 0x12);
+      g->embeddedVolumeOffset = g->firstAllocationBlockOffset + std::uint64_t{*embeddedStart} * g->clusterSize;
+    record.size = std::uint64_t{*blockSize} * *blocks;
   }
   record.fsType = type;
   record.geometry = std::move(g);

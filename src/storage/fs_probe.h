@@ -7,8 +7,10 @@
 // fs_reiserfs.cpp, fs_hfs.cpp, fs_vxfs.cpp); the chain and the names live in fs_probe.cpp.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
+#include "storage/byte_reader.h"
 #include "storage/device_record.h"
 
 namespace norvale {
@@ -107,11 +109,44 @@ inline std::uint64_t mulSat(std::uint64_t a, std::uint64_t b) {
   return a * b;
 }
 inline std::uint64_t addSat(std::uint64_t a, std::uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
-inline std::uint64_t be64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
-  return v;
+
+// The `length` bytes of one on-disk structure at partition byte `at`, or nothing when the buffer
+// does not hold all of them: a probe refuses a structure it cannot see whole. The probes read
+// every field through the returned reader at its named offset from the structure's start, so a
+// field that lies outside the structure reads as absent and refuses it too. An absent field
+// compares unequal to every value: `field != want` refuses it, `field == want` does not accept it.
+inline std::optional<ByteReader> structureAt(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t length) {
+  if (!ByteReader(bytes).has(at, length)) return std::nullopt;
+  return ByteReader(bytes.subspan(at, length));
 }
+
+// True when every field read is present.
+template <typename... T>
+bool present(const std::optional<T>&... fields) {
+  return (fields.has_value() && ...);
+}
+
+// The big-endian 64-bit field at offset (XFS); absent when it does not lie inside the reader.
+inline std::optional<std::uint64_t> u64be(const ByteReader& r, std::size_t offset) {
+  if (!r.has(offset, 8)) return std::nullopt;
+  return (std::uint64_t{*r.u32be(offset)} << 32) | *r.u32be(offset + 4);
+}
+
+// The bytes of a text magic, its terminating 0 left out.
+template <std::size_t N>
+std::span<const std::uint8_t> magic(const char (&text)[N]) {
+  return {reinterpret_cast<const std::uint8_t*>(text), N - 1};
+}
+
+// The boot sector that NTFS, FAT and exFAT share: 512 bytes at partition byte 0 ending in the
+// 0xAA55 signature, the name of the file system (the OEM name) from byte 3.
+namespace boot_sector {
+constexpr std::size_t kAt = 0;
+constexpr std::size_t kBytes = 512;
+constexpr std::size_t kNameAt = 3;
+constexpr std::size_t kSignatureAt = 0x1FE;
+constexpr std::uint16_t kSignature = 0xAA55;
+}  // namespace boot_sector
 }  // namespace fsdetail
 
 }  // namespace norvale

@@ -7,37 +7,50 @@
 namespace norvale {
 namespace {
 
-constexpr std::uint32_t kVxfsMagic = 0xA501FCF5;
+namespace vxfs_super {
+// Partition byte 0x400 is where VxFS keeps its superblock; 0x400 further on (partition byte
+// 0x800) is where a reading relative to the probe's own position would look. Real volumes
+// have it at the first; both are accepted, the real one first.
+constexpr std::size_t kAt = 0x400;
+constexpr std::size_t kAlsoAt = 0x800;
+constexpr std::size_t kBytes = 0x28;
+constexpr std::size_t kMagicAt = 0x00;
+constexpr std::size_t kVersionAt = 0x04;
+constexpr std::size_t kBlockSizeAt = 0x20;
+constexpr std::size_t kBlocksAt = 0x24;
+constexpr std::uint32_t kMagic = 0xA501FCF5;
+}  // namespace vxfs_super
 
-// Superblock fields: magic at 0, version at 4, block size at 0x20, size in blocks at 0x24.
-bool superblockAt(std::span<const std::uint8_t> p, std::size_t at) {
-  if (p.size() < at + 0x28) return false;
-  const std::uint8_t* s = p.data() + at;
-  const std::uint32_t blockSize = le32(s + 0x20);
-  return le32(s) == kVxfsMagic && blockSize >= 512 && blockSize % 512 == 0 && le32(s + 4) != 0;
+// The superblock at `at` when it is one: the magic, a block size of whole sectors, a version.
+std::optional<ByteReader> superblockAt(std::span<const std::uint8_t> p, std::size_t at) {
+  using namespace vxfs_super;
+  auto s = fsdetail::structureAt(p, at, kBytes);
+  if (!s) return std::nullopt;
+  const auto blockSize = s->u32le(kBlockSizeAt);
+  const auto version = s->u32le(kVersionAt);
+  if (s->u32le(kMagicAt) != kMagic || !blockSize || *blockSize < 512 || *blockSize % 512 != 0 || !version ||
+      *version == 0)
+    return std::nullopt;
+  return s;
 }
 
 }  // namespace
 
 bool probeVxfs(std::span<const std::uint8_t> p, PartitionRecord& record) {
-  // The probe's position is partition byte 0x400, where VxFS keeps its superblock. The Part
-  // reads the fields 0x400 further on (partition byte 0x800), which misses real volumes; both
-  // places are accepted, the real one first.
-  std::size_t at = 0;
-  if (superblockAt(p, 0x400))
-    at = 0x400;
-  else if (superblockAt(p, 0x800))
-    at = 0x800;
-  else
-    return false;
-  const std::uint8_t* s = p.data() + at;
+  using namespace vxfs_super;
+  auto s = superblockAt(p, kAt);
+  if (!s) s = superblockAt(p, kAlsoAt);
+  if (!s) return false;
+  const auto blockSize = s->u32le(kBlockSizeAt);
+  const auto blocks = s->u32le(kBlocksAt);
+  if (!fsdetail::present(blockSize, blocks)) return false;
 
   auto g = std::make_shared<FileSystemGeometry>();
   g->fsType = kFsVxfs;
-  g->clusterSize = le32(s + 0x20);
+  g->clusterSize = *blockSize;
 
   record.fsType = kFsVxfs;
-  record.size = std::uint64_t{le32(s + 0x24)} * le32(s + 0x20);
+  record.size = std::uint64_t{*blocks} * *blockSize;
   record.geometry = std::move(g);
   return true;
 }

@@ -15,6 +15,7 @@ struct LoggedHandle {
   std::vector<std::uint8_t> image = test::patternBytes(8192);
   DeviceHandle handle;
   ScriptedSource* source = nullptr;
+  bool whole = false;  // what the last read returned
   LoggedHandle() {
     auto s = std::make_unique<ScriptedSource>(image);
     s->log = &reads;
@@ -23,7 +24,8 @@ struct LoggedHandle {
   }
   std::vector<std::uint8_t> read(std::uint64_t offset, std::size_t length) {
     std::vector<std::uint8_t> out(length, 0xEE);
-    handle.readAt(offset, out);
+    whole = handle.readAt(offset, out);
+    EXPECT_EQ(whole, handle.ok()) << "a read returns what ok() says after it";
     return out;
   }
 };
@@ -106,10 +108,26 @@ TEST(DeviceHandleFailures, BadSectorInMiddleStopsSplitRead) {
   EXPECT_EQ(out[0], h.image[1000]) << "the head already copied stays in place";
 }
 
+TEST(DeviceHandleFailures, EachReadReturnsItsOwnOutcome) {
+  // A failed read does not make the next one fail, nor a good one hide a failure after it.
+  LoggedHandle h;
+  h.source->markBad(2);
+  h.read(0, 512);
+  EXPECT_TRUE(h.whole);
+  h.read(1000, 100);  // its tail lies in the bad sector
+  EXPECT_FALSE(h.whole);
+  EXPECT_EQ(h.handle.failedOffset(), 1000u);
+  h.read(1536, 1024);
+  EXPECT_TRUE(h.whole);
+  h.read(512, 2048);  // aligned, through the bad sector
+  EXPECT_FALSE(h.whole);
+  EXPECT_EQ(h.handle.lastError().code, ErrorCode::ReadFailed);
+}
+
 TEST(DeviceHandleFailures, ClosedHandleReadsNothingAndKeepsOk) {
   DeviceHandle handle;
   std::vector<std::uint8_t> out(16, 0xAB);
-  handle.readAt(0, out);
+  EXPECT_TRUE(handle.readAt(0, out));
   EXPECT_EQ(handle.status(), kDeviceOk);
   EXPECT_EQ(out[0], 0xAB);
   handle.close();
@@ -140,7 +158,7 @@ TEST(DeviceHandleOpen, ReadOnlyImageOpensAndReads) {
   EXPECT_EQ(handle.kind(), DeviceKind::Path);
   EXPECT_EQ(handle.size(), 3000u);
   std::vector<std::uint8_t> out(1024);
-  handle.readAt(2048, out);  // only 952 bytes exist from there
+  EXPECT_TRUE(handle.readAt(2048, out));  // only 952 bytes exist from there
   EXPECT_TRUE(handle.ok());
   EXPECT_EQ(out[951], static_cast<std::uint8_t>(2999 % 251));
   EXPECT_EQ(out[952], 0);

@@ -69,6 +69,14 @@ TEST(SerialText, ScsiUnitSerialPage) {
   EXPECT_EQ(scsiUnitSerial(lying), "Z");
 }
 
+TEST(SerialText, ScsiPageCutInsideItsHeaderIsNoSerial) {
+  // sysfs may hand over fewer bytes than the 4-byte header: nothing is read past them.
+  const std::vector<std::uint8_t> page = {0x00, 0x80, 0x00, 0x02, 'Q', 'R'};
+  EXPECT_EQ(scsiUnitSerial(page), "QR");
+  for (std::size_t n = 0; n < 4; ++n) EXPECT_EQ(scsiUnitSerial(std::span<const std::uint8_t>(page).first(n)), "") << n;
+  EXPECT_EQ(scsiUnitSerial(std::span<const std::uint8_t>(page).first(4)), "");
+}
+
 TEST(ModelText, JoinedWithoutSeparators) {
   EXPECT_EQ(joinModelText("ATA     ", "Vendorless SSD 860 ", " RVT04B6Q"), "ATAVendorless SSD 860RVT04B6Q");
   EXPECT_EQ(joinModelText("", "WDC PC SN730", ""), "WDC PC SN730");

@@ -23,7 +23,7 @@ PartitionRecord at(std::uint64_t start, std::uint64_t size = 0) {
   return r;
 }
 
-TEST(FileSystemNames, TableOfPart23) {
+TEST(FileSystemNames, EveryTypeNumberHasItsName) {
   EXPECT_STREQ(fileSystemName(1), "NTFS");
   EXPECT_STREQ(fileSystemName(2), "FAT32");
   EXPECT_STREQ(fileSystemName(3), "FAT16");
@@ -49,7 +49,7 @@ TEST(FileSystemNames, TableOfPart23) {
   EXPECT_STREQ(fileSystemName(0xFFFFFFFF), "unKnown");
 }
 
-TEST(FileSystemChain, OrderAndOffsetsOfPart23) {
+TEST(FileSystemChain, OrderAndStructureOffsets) {
   const auto chain = fileSystemProbeChain();
   ASSERT_EQ(chain.size(), 13u);
   const std::vector<std::pair<std::string, std::size_t>> want = {
@@ -179,7 +179,7 @@ TEST(VxfsProbe, SuperblockAtPartitionByte0x400) {
   EXPECT_EQ(r.size, 1024u * 10000);
 }
 
-TEST(VxfsProbe, SuperblockWhereThePartReadsIt) {
+TEST(VxfsProbe, SuperblockAtPartitionByte0x800) {
   auto buf = vxfsAt(0x800, 8192, 6);
   auto r = at(0);
   ASSERT_TRUE(identifyFileSystem(buf, r));
@@ -433,6 +433,74 @@ TEST(ProbeBuffers, ShortBuffersAreRefusedNotOverrun) {
   auto vx = vxfsAt(0x400, 1024, 4);
   auto r = at(0);
   EXPECT_FALSE(identifyFileSystem(std::span<const std::uint8_t>(vx).first(0x420), r));
+}
+
+// Each family's recognisable buffer and the bytes its probe needs to see: every shorter prefix
+// is refused and leaves the record untouched, the prefix of exactly that length is recognised.
+struct NeededBytes {
+  const char* family;
+  FileSystemProbe probe;
+  std::vector<std::uint8_t> buffer;
+  std::size_t needed;
+};
+
+std::vector<NeededBytes> recognisableBuffers() {
+  std::vector<NeededBytes> cases;
+  cases.push_back({"NTFS", probeNtfs, ntfsBoot(2048), 512});
+  auto fat32 = partitionBuffer();
+  test::writeFat32BootSector(fat32.data(), 81920, 630);
+  cases.push_back({"FAT32", probeFat32, fat32, 512});
+  auto fat16 = partitionBuffer();
+  putLe16(fat16.data() + 0x0B, 512);
+  putLe16(fat16.data() + 0x11, 512);
+  putText(fat16.data() + 0x36, "FAT16   ");
+  putLe16(fat16.data() + 0x1FE, 0xAA55);
+  cases.push_back({"FAT16", probeFat16, fat16, 512});
+  auto exfat = partitionBuffer();
+  putText(exfat.data() + 3, "EXFAT   ");
+  exfat[0x6C] = 9;
+  putLe16(exfat.data() + 0x1FE, 0xAA55);
+  cases.push_back({"exFAT", probeExFat, exfat, 512});
+  cases.push_back({"ext", probeExt, extSuperblock(0, 16384, 8192), 0x560});
+  // XFS needs its superblock sector and the group 0 headers in the next two sectors.
+  for (std::uint16_t sectorLog : {9, 12}) {
+    const std::size_t sector = std::size_t{1} << sectorLog;
+    auto xfs = partitionBuffer();
+    putText(xfs.data(), "XFSB");
+    putBe32(xfs.data() + 0x04, 4096);
+    putBe16(xfs.data() + 0x66, static_cast<std::uint16_t>(sector));
+    putBe16(xfs.data() + 0x68, 512);
+    putBe16(xfs.data() + 0x6A, 8);
+    xfs[0x79] = static_cast<std::uint8_t>(sectorLog), xfs[0x7A] = 9, xfs[0x7B] = 3;
+    putText(xfs.data() + sector, "XAGF");
+    putText(xfs.data() + 2 * sector, "XAGI");
+    cases.push_back({"XFS", probeXfs, xfs, 2 * sector + 4});
+  }
+  auto reiser = partitionBuffer();
+  putText(reiser.data() + 0x10034, "ReIsEr2Fs");
+  cases.push_back({"ReiserFS", probeReiserfs, reiser, 0x10040});
+  cases.push_back({"HFS", probeHfs, hfsMdb(4096, 1000), 0x482});
+  cases.push_back({"HFS Plus", probeHfs, hfsPlusHeader("H+", 4, 4096, 25600, 100), 0x482});
+  cases.push_back({"VxFS", probeVxfs, vxfsAt(0x400, 1024, 4), 0x428});
+  cases.push_back({"VxFS at 0x800", probeVxfs, vxfsAt(0x800, 1024, 4), 0x828});
+  return cases;
+}
+
+TEST(ProbeBuffers, EveryProbeRefusesAStructureCutShortAndReadsOneThatIsWhole) {
+  for (const auto& c : recognisableBuffers()) {
+    SCOPED_TRACE(c.family);
+    const std::span<const std::uint8_t> whole(c.buffer);
+    for (std::size_t n = c.needed > 64 ? c.needed - 64 : 0; n < c.needed; ++n) {
+      auto r = at(0);
+      EXPECT_FALSE(c.probe(whole.first(n), r)) << n << " bytes";
+      EXPECT_EQ(r.fsType, 0u) << n << " bytes";
+      EXPECT_EQ(r.geometry, nullptr) << n << " bytes";
+    }
+    auto r = at(0);
+    EXPECT_FALSE(c.probe(whole.first(0), r));
+    EXPECT_TRUE(c.probe(whole.first(c.needed), r)) << c.needed << " bytes";
+    EXPECT_NE(r.fsType, 0u);
+  }
 }
 
 }  // namespace
