@@ -279,8 +279,8 @@ Result<std::unique_ptr<ByteSource>> openEwfSource(const std::string& firstSegmen
       libewf_handle_get_bytes_per_sector(handle.get(), &bytesPerSector, &error) != 1 ||
       libewf_handle_get_sectors_per_chunk(handle.get(), &sectorsPerChunk, &error) != 1)
     return fail(ErrorCode::Corrupt, firstSegment + ": the EWF set describes no media: " + takeMessage(error));
-  if (bytesPerSector == 0 || sectorsPerChunk == 0)
-    return fail(ErrorCode::Corrupt, firstSegment + ": the EWF set gives no sector or chunk size");
+  if (bytesPerSector == 0 || sectorsPerChunk == 0 || mediaSize == 0)
+    return fail(ErrorCode::Corrupt, firstSegment + ": the EWF set describes no media (its sections are damaged)");
   info.mediaSize = mediaSize;
   info.incomplete = libewf_handle_segment_files_corrupted(handle.get(), nullptr) == 1;
   info.md5 = hashValue(handle.get(), "MD5");
