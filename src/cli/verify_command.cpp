@@ -72,7 +72,7 @@ int runVerifyCommand(int argc, char** argv) {
   for (const auto& r : digest->unreadable)
     out << "unreadable: " << r.length << " bytes at offset " << r.offset << " (sector " << r.offset / 512
         << "): " << r.reason << "\n";
-  bool ok = digest->unreadable.empty() && !digest->stopped;
+  bool ok = digest->unreadable.empty() && !digest->stopped && !info.incomplete;
   if (digest->stopped) {
     out << "stopped at byte " << digest->bytes << " of " << info.mediaSize << ": nothing is verified\n";
   } else {
