@@ -184,12 +184,26 @@ Result<std::unique_ptr<ByteSource>> openSplitSource(const std::string& firstSegm
     return fail(ErrorCode::Corrupt, "split image segment " + fileName(paths.back()) + " is longer than the first");
 
   // A segment missing from the middle ends the run early; one that exists after the gap shows it.
-  // So does a segment numbered before the one named.
+  // So does a segment numbered before the one named, and one whose number has grown wider (as
+  // split numbers past its default two characters, or .1000 after .999): the run cannot reach
+  // those, and leaving them out would lose what they hold.
   const std::uint64_t last = naming->first + paths.size() - 1;
+  const std::string prefix = fs::path(naming->stem).filename().string();
+  const auto widerName = [&](const std::string& name) {
+    if (name.size() <= prefix.size() + naming->width || name.compare(0, prefix.size(), prefix) != 0) return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(), [&](char c) {
+      return naming->letters ? (c >= 'a' && c <= 'z') : (c >= '0' && c <= '9');
+    });
+  };
   std::error_code ec;
   std::optional<std::uint64_t> beyond;
   for (const auto& entry : fs::directory_iterator(folderOf(firstSegment), ec)) {
-    const auto value = naming->valueOf(entry.path().filename().string());
+    const std::string name = entry.path().filename().string();
+    if (widerName(name))
+      return fail(ErrorCode::InvalidArgument, "split image segment " + name + " is numbered wider than " +
+                                                  fileName(firstSegment) +
+                                                  ": a set whose numbering grows is not read");
+    const auto value = naming->valueOf(name);
     if (!value) continue;
     if (*value < naming->first)
       return fail(ErrorCode::InvalidArgument, fileName(firstSegment) + " is not the first segment of its split image: " +

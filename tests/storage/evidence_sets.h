@@ -56,8 +56,10 @@ inline std::string splitImage(const std::string& image, const std::string& prefi
 // Flips one byte of the stored data of one chunk of an uncompressed EWF set (first segment
 // X.E01), the first chunk at or after `near` whose bytes first occur there in the image, so that
 // the place found in the segment files is that chunk's. Returns the chunk's media offset.
+// keepChecksum rewrites the chunk's Adler-32 (stored after its data) to match: the change then
+// reads as good data, as a tampered set would.
 inline std::uint64_t damageChunk(const std::string& firstSegment, const std::vector<std::uint8_t>& image,
-                                 std::uint64_t near) {
+                                 std::uint64_t near, bool keepChecksum = false) {
   for (std::uint64_t chunk = near / kEwfChunk * kEwfChunk; chunk + kEwfChunk <= image.size(); chunk += kEwfChunk) {
     const auto needle = image.begin() + static_cast<std::ptrdiff_t>(chunk + 100);
     if (std::search(image.begin(), image.end(), needle, needle + 64) != needle) continue;
@@ -68,6 +70,13 @@ inline std::uint64_t damageChunk(const std::string& firstSegment, const std::vec
       const auto at = std::search(bytes.begin(), bytes.end(), needle, needle + 64);
       if (at == bytes.end()) continue;
       at[10] ^= 0x5A;
+      if (keepChecksum) {
+        const auto data = at - 100;
+        std::uint32_t a = 1, b = 0;
+        for (std::size_t i = 0; i < kEwfChunk; ++i) a = (a + data[i]) % 65521, b = (b + a) % 65521;
+        const std::uint32_t sum = (b << 16) | a;
+        for (int k = 0; k < 4; ++k) data[kEwfChunk + k] = static_cast<std::uint8_t>(sum >> (8 * k));
+      }
       writeFile(segment, bytes);
       return chunk;
     }

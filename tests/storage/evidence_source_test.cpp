@@ -103,6 +103,9 @@ TEST(SplitImage, RefusesSetsThatDoNotFit) {
   EXPECT_EQ(refusal(), "split image segment disk.002 is missing (disk.004 exists after it)");
   test::writeFile(raw.dir.file("disk.000"), {1, 2, 3});
   EXPECT_NE(refusal().find("disk.000 comes before it"), std::string::npos) << refusal();
+  std::filesystem::remove(raw.dir.file("disk.000"));
+  test::writeFile(raw.dir.file("disk.1000"), {1, 2, 3});  // past .999: not reachable in three digits
+  EXPECT_EQ(refusal(), "split image segment disk.1000 is numbered wider than disk.001: a set whose numbering grows is not read");
 }
 
 TEST(SplitImage, PlainFilesStayPlain) {
