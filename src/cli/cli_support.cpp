@@ -81,6 +81,10 @@ Result<DeviceRecord> sourceRecord(const std::string& path) {
   probe.open(record);
   if (!probe.ok()) return std::unexpected(probe.lastError());
   record.size = probe.size();
+  // What an incomplete set lacks reads as bad sectors; say why before the work starts.
+  if (probe.evidenceInfo().incomplete)
+    std::cerr << "norvale-cli: warning: the EWF set " << path
+              << " is incomplete (a segment is missing or cut short); the data it lacks reads as errors\n";
   return record;
 }
 

@@ -40,8 +40,8 @@ std::string jsonString(const std::string& text);
 int usageError(const std::string& message);
 int failure(const std::string& message);
 
-// The record of an image or device given by path, with its size; opening it once here fails
-// early with a clear message.
+// The record of an image or device given by path, with its size (an EWF or split set's media
+// size); opening it once here fails early with a clear message, and warns of an incomplete set.
 Result<DeviceRecord> sourceRecord(const std::string& path);
 
 // Reads the header of a task folder and loads its file map (with the source when given).

@@ -7,4 +7,5 @@ int runExportCommand(int argc, char** argv);
 int runSampleCommand(int argc, char** argv);
 int runIdentifyCommand(int argc, char** argv);
 int runReportCommand(int argc, char** argv);
+int runVerifyCommand(int argc, char** argv);
 }  // namespace norvale::cli

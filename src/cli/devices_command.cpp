@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 #include <iostream>
+#include <map>
+#include <optional>
 #include <string_view>
 #ifndef _WIN32
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include "cli/devices_json.h"
 #include "cli/devices_text.h"
 #include "task/status_text.h"
+#include "storage/evidence_source.h"
 #include "storage/fs_probe.h"
 #include "storage/signature_check.h"
 
@@ -28,7 +31,33 @@ constexpr const char* kUsage =
 struct Listed {
   DeviceRecord record;
   int brand = 0;  // the signature check of the first 4,096 bytes
+  std::optional<EvidenceInfo> evidence;  // an image that is a split or EWF set
 };
+
+// Text for one line of the table: line breaks and other control characters become spaces.
+std::string oneLine(std::string text) {
+  for (auto& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return text;
+}
+
+// The lines under an image's row: what the set is, then the acquisition's case notes.
+std::vector<std::string> evidenceLines(const EvidenceInfo& e) {
+  std::string first = "  evidence: " + std::string(evidenceKindName(e.kind)) + ", " + std::to_string(e.segments) +
+                      (e.segments == 1 ? " segment, " : " segments, ") + std::to_string(e.mediaSize) + " bytes";
+  if (!e.md5.empty()) first += ", MD5 " + e.md5;
+  if (!e.sha1.empty()) first += ", SHA1 " + e.sha1;
+  if (e.incomplete) first += ", INCOMPLETE (a segment is missing or cut short)";
+  std::vector<std::string> lines{first};
+  std::string notes;
+  const std::pair<const char*, const std::string*> fields[] = {
+      {"case", &e.caseNumber},         {"evidence number", &e.evidenceNumber}, {"examiner", &e.examiner},
+      {"description", &e.description}, {"notes", &e.notes},                    {"acquired", &e.acquisitionDate}};
+  for (const auto& [label, value] : fields)
+    if (!value->empty()) notes += (notes.empty() ? "  " : "  ") + std::string(label) + ": " + oneLine(*value);
+  if (!notes.empty()) lines.push_back(notes);
+  return lines;
+}
 
 using Row = std::array<std::string, 6>;
 
@@ -42,11 +71,13 @@ bool runningAsRoot() {
 
 void printTable(std::ostream& out, const std::vector<Listed>& devices) {
   std::vector<Row> rows;
+  std::map<std::size_t, std::vector<std::string>> linesAfter;  // row index -> lines outside the columns
   rows.push_back({"Device", "Label", "FS", "Start", "Size", "Type"});
   for (const auto& d : devices) {
     const auto& r = d.record;
     rows.push_back({"磁盘:" + r.name, r.secondName, "#" + std::to_string(r.driveNumber), "0", sizeTextNarrow(r.size),
                     std::to_string(d.brand)});
+    if (d.evidence) linesAfter[rows.size() - 1] = evidenceLines(*d.evidence);
     for (const auto& p : r.partitions)
       rows.push_back({"  分区:" + p.name, p.label, fileSystemName(p.fsType), sizeTextNarrow(p.start),
                       sizeTextNarrow(p.size), ""});
@@ -54,7 +85,8 @@ void printTable(std::ostream& out, const std::vector<Listed>& devices) {
   std::array<std::size_t, 6> widths{};
   for (const auto& row : rows)
     for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], displayWidth(row[c]));
-  for (const auto& row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto& row = rows[i];
     std::string line;
     for (std::size_t c = 0; c < row.size(); ++c) {
       line += row[c];
@@ -62,8 +94,43 @@ void printTable(std::ostream& out, const std::vector<Listed>& devices) {
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out << line << '\n';
+    if (auto it = linesAfter.find(i); it != linesAfter.end())
+      for (const auto& extra : it->second) out << extra << '\n';
   }
   if (devices.empty()) out << "(no devices)\n";
+}
+
+// The "evidence" object of a split or EWF image: stored hashes only where the set has them, the
+// case notes of an EWF set as stored (empty when absent).
+void writeEvidence(JsonWriter& json, const EvidenceInfo& e) {
+  json.key("evidence");
+  json.beginObject();
+  json.key("kind");
+  json.value(evidenceKindName(e.kind));
+  json.key("segments");
+  json.value(e.segments);
+  json.key("media_size");
+  json.value(e.mediaSize);
+  if (e.kind == EvidenceKind::Ewf) {
+    if (!e.md5.empty()) {
+      json.key("md5");
+      json.value(e.md5);
+    }
+    if (!e.sha1.empty()) {
+      json.key("sha1");
+      json.value(e.sha1);
+    }
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"case_number", &e.caseNumber}, {"evidence_number", &e.evidenceNumber}, {"examiner", &e.examiner},
+        {"description", &e.description}, {"notes", &e.notes}, {"acquisition_date", &e.acquisitionDate}};
+    for (const auto& [name, value] : fields) {
+      json.key(name);
+      json.value(*value);
+    }
+    json.key("incomplete");
+    json.value(e.incomplete);
+  }
+  json.endObject();
 }
 
 void printJson(std::ostream& out, const std::vector<Listed>& devices) {
@@ -105,6 +172,7 @@ void printJson(std::ostream& out, const std::vector<Listed>& devices) {
       json.endObject();
     }
     json.endArray();
+    if (d.evidence) writeEvidence(json, *d.evidence);
     json.endObject();
   }
   json.endArray();
@@ -160,7 +228,7 @@ int runDevicesCommand(int argc, char** argv, const DevicesCommandEnv& env) {
   if (env.listDisks) {
     DiskList disks = enumerateDisks(env.enumeration);
     err << unopenedDisksNote(disks.unopened, runningAsRoot());
-    for (auto& record : disks.devices) devices.push_back({std::move(record), 0});
+    for (auto& record : disks.devices) devices.push_back({std::move(record), 0, std::nullopt});
   }
   int status = 0;
   for (const auto& path : images) {
@@ -170,7 +238,9 @@ int runDevicesCommand(int argc, char** argv, const DevicesCommandEnv& env) {
       status = 1;
       continue;
     }
-    devices.push_back({std::move(*image), 0});
+    std::optional<EvidenceInfo> evidence;
+    if (auto info = probeEvidence(path); info && info->kind != EvidenceKind::Raw) evidence = *info;
+    devices.push_back({std::move(*image), 0, std::move(evidence)});
   }
   for (auto& d : devices) {
     auto brand = checkDeviceSignature(d.record);

@@ -120,6 +120,11 @@ void JsonWriter::value(std::uint64_t number) {
   m_out += std::to_string(number);
 }
 
+void JsonWriter::value(bool flag) {
+  beforeValue();
+  m_out += flag ? "true" : "false";
+}
+
 void JsonWriter::value(std::int64_t number) {
   beforeValue();
   m_out += std::to_string(number);

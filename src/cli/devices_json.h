@@ -25,6 +25,7 @@ class JsonWriter {
   void value(std::int64_t number);
   void value(int number) { value(static_cast<std::int64_t>(number)); }
   void value(std::uint32_t number) { value(static_cast<std::uint64_t>(number)); }
+  void value(bool flag);
   // The document written so far, with a final newline once the outermost value is closed.
   const std::string& text() const { return m_out; }
 

@@ -30,6 +30,9 @@ constexpr Command kCommands[] = {
      "      names the recorder brands whose packets the samples of a source hold, fewest hits first"},
     {"report", norvale::cli::runReportCommand,
      "report --task DIR --source PATH [--no-open]\n      writes the HTML log report into the task folder and opens it"},
+    {"verify", norvale::cli::runVerifyCommand,
+     "verify --source PATH [--quiet]\n"
+     "      recomputes the MD5 and SHA1 of an image; for an EWF set, compares them with the stored hashes"},
     {"sample", norvale::cli::runSampleCommand,
      "sample --out PATH\n      writes the built-in sample recorder image (brands 18-48 format)"},
 };

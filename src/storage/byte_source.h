@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "storage/error.h"
+#include "storage/evidence_info.h"
 
 namespace norvale {
 
@@ -19,10 +20,20 @@ class ByteSource {
   virtual Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) = 0;
   // Size in bytes of the open object (file size, or block device size).
   virtual Result<std::uint64_t> size() = 0;
+  // What the source is; a plain file or device unless a source says otherwise.
+  virtual EvidenceInfo evidenceInfo() {
+    EvidenceInfo info;
+    info.mediaSize = size().value_or(0);
+    return info;
+  }
 };
 
 // Opens a file or block device by path, read-only: evidence is never opened for writing.
 Result<std::unique_ptr<ByteSource>> openFileSource(const std::string& path);
+// Opens an image by path as the evidence it is: an EWF set when the file carries the EWF
+// signature, a split raw set when it is the first of numbered segments and the next one exists,
+// else the plain file (see storage/evidence_source.h).
+Result<std::unique_ptr<ByteSource>> openEvidenceSource(const std::string& path);
 
 // An in-memory source, for tests and for sampling buffers already read.
 class MemorySource final : public ByteSource {

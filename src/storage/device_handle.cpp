@@ -14,7 +14,8 @@ void DeviceHandle::open(const DeviceRecord& record) {
     m_lastError = Error{ErrorCode::InvalidArgument, "the device record names no source", 0};
     return;
   }
-  auto source = openFileSource(record.openPath());
+  auto source = record.kind == DeviceKind::Path ? openEvidenceSource(record.openPath())
+                                                : openFileSource(record.openPath());
   if (!source) {
     m_status = kDeviceFailed;
     m_lastError = source.error();

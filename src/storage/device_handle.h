@@ -21,11 +21,14 @@ class DeviceHandle {
   DeviceHandle& operator=(const DeviceHandle&) = delete;
   ~DeviceHandle() { close(); }
 
-  // Opens the record's source read-only. Sets status 50002, or 50003 on failure (the reason
+  // Opens the record's source read-only: a disk as it is, an image path as the evidence it is
+  // (plain file, split set or EWF set, see openEvidenceSource). Sets status 50002, or 50003 on failure (the reason
   // is kept in lastError()). Does not close a handle that is already open.
   void open(const DeviceRecord& record);
   // Takes over an already opened source (in-memory images, tests) as kind 3.
   void open(std::unique_ptr<ByteSource> source);
+  // What the open source is (raw, split or EWF, with an EWF set's hashes and notes).
+  EvidenceInfo evidenceInfo() { return m_source ? m_source->evidenceInfo() : EvidenceInfo{}; }
   // Byte size of the open object; 0 when nothing is open or the size cannot be read.
   std::uint64_t size();
   // Fills dst from offset and returns what ok() says after it: false leaves status() at 50003,

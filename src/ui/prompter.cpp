@@ -28,7 +28,9 @@ QString WidgetPrompter::chooseFolder(QWidget* parent, const QString& title, cons
 
 QStringList WidgetPrompter::chooseImages(QWidget* parent) {
   return QFileDialog::getOpenFileNames(parent, QString(), QString(),
-                                       QStringLiteral("IMG Files (*.img);;DSK Files (*.dsk);;All Files (*)"));
+                                       QStringLiteral("IMG Files (*.img);;DSK Files (*.dsk);;"
+                                                      "EWF 镜像 (*.E01 *.e01);;分卷镜像 (*.001 *.000 *.aa);;"
+                                                      "All Files (*)"));
 }
 
 void ScriptedPrompter::message(QWidget*, const QString& text, const QString& caption) {

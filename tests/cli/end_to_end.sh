@@ -136,6 +136,23 @@ check "identify --partition samples just that partition" json "assert d['start_s
 "$cli" identify --source "$work/disk.img" --partition 3 2>/dev/null; code=$?
 check "identify on a partition that is not listed exits 1" test $code -eq 1
 
+# An EWF set of the sample, and the sample split in three: the same 24 files; verify checks the
+# stored hashes.
+ewfacquirestream -q -S 1048576 -c none -d sha1 -C "case 1" -t "$work/ev" <"$work/sample.img" >/dev/null 2>&1
+check "ewfacquirestream made a set of three segments" test -s "$work/ev.E03"
+"$cli" scan --source "$work/ev.E01" --brand 18 --mode deep --task "$work/ewf" >/dev/null 2>&1
+check "scan of the EWF set finds the 24 files" cmp -s "$work/files.json" <("$cli" files --task "$work/ewf" --json 2>/dev/null)
+split -b 1000000 -a 3 --numeric-suffixes=1 "$work/sample.img" "$work/part."
+"$cli" scan --source "$work/part.001" --brand 18 --mode deep --task "$work/split" >/dev/null 2>&1
+check "scan of the split image finds the 24 files" cmp -s "$work/files.json" <("$cli" files --task "$work/split" --json 2>/dev/null)
+"$cli" verify --source "$work/ev.E01" >"$work/verify.out" 2>/dev/null
+check "verify of the EWF set exits 0" test $? -eq 0
+check "verify names the MD5 of the sample as matching" grep -qP "^MD5\t$(md5sum <"$work/sample.img" | cut -d' ' -f1)\tmatches the stored hash$" "$work/verify.out"
+"$cli" devices --image "$work/ev.E01" --json >"$work/devices.json" 2>/dev/null
+check "devices shows the EWF evidence" json "e=d[-1]['evidence']; assert e['kind'] == 'ewf' and e['segments'] == 3 and e['case_number'] == 'case 1' and e['sha1'] == '$(sha1sum <"$work/sample.img" | cut -d' ' -f1)', e" <"$work/devices.json"
+"$cli" verify 2>/dev/null; code=$?
+check "verify without a source is a usage error" test $code -eq 2
+
 # Ctrl-C during a long scan: it stops at a block, keeps what it found, and the task is held
 # against other processes while it runs.
 cp "$work/sample.img" "$work/big.img"
