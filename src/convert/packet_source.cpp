@@ -1,0 +1,82 @@
+#include "convert/packet_source.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "parsers/brand_parser.h"
+#include "parsers/brand_table.h"
+#include "task/task_context.h"
+
+namespace norvale::convert {
+
+namespace {
+
+// Lends the file's bytes to a DeviceHandle without giving them away.
+class BorrowedSource final : public ByteSource {
+ public:
+  explicit BorrowedSource(ByteSource& bytes) : m_bytes(bytes) {}
+  Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) override {
+    return m_bytes.readAt(offset, dst);
+  }
+  Result<std::uint64_t> size() override { return m_bytes.size(); }
+
+ private:
+  ByteSource& m_bytes;
+};
+
+class ParserPacketSource final : public PacketSource {
+ public:
+  ParserPacketSource(const BrandRow& row, std::uint8_t brand, std::uint8_t parseMode, ByteSource& bytes)
+      : m_buffer(kBlockSize + kLookAhead) {
+    m_task.brand = brand;
+    m_task.parseMode = parseMode;
+    m_device.open(std::make_unique<BorrowedSource>(bytes));
+    m_size = m_device.size();
+    m_parser = row.create(m_task);
+  }
+
+  std::optional<CarrierPacket> next(std::uint64_t from) override {
+    for (std::uint64_t pos = from; pos < m_size; ++pos) {
+      if (pos < m_blockStart || pos >= m_blockStart + kBlockSize) load(pos);
+      const std::size_t i = static_cast<std::size_t>(pos - m_blockStart);
+      const PacketWindow window{m_buffer.data() + i, m_buffer.size() - i,
+                                static_cast<std::int64_t>(m_valid) - static_cast<std::int64_t>(i), pos};
+      auto packet = m_parser->testPacket(window, m_device);
+      if (!packet) continue;
+      const std::uint64_t length = std::max<std::uint64_t>(packet->advance, 1);
+      if (pos + length > m_size) continue;  // cut by the end of the file
+      return CarrierPacket{pos, length, packet->kind == SegmentKind::Key, packet->time, packet->channel};
+    }
+    return std::nullopt;
+  }
+
+  TimeConvention timeConvention() const override { return m_parser->timeConvention(); }
+
+ private:
+  void load(std::uint64_t pos) {
+    m_blockStart = pos;
+    std::fill(m_buffer.begin(), m_buffer.end(), 0);
+    m_valid = static_cast<std::size_t>(std::min<std::uint64_t>(m_buffer.size(), m_size - pos));
+    m_device.readAt(pos, std::span(m_buffer.data(), m_valid));
+    if (!m_device.ok()) m_valid = 0;
+  }
+
+  TaskContext m_task;
+  DeviceHandle m_device;
+  std::unique_ptr<BrandParser> m_parser;
+  std::vector<std::uint8_t> m_buffer;
+  std::uint64_t m_blockStart = UINT64_MAX;
+  std::size_t m_valid = 0;
+  std::uint64_t m_size = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<PacketSource> makePacketSource(std::uint8_t brand, std::uint8_t parseMode, ByteSource& bytes) {
+  const BrandRow* row = findBrand(brand);
+  if (!row || !row->create) return nullptr;
+  return std::make_unique<ParserPacketSource>(*row, brand, parseMode, bytes);
+}
+
+}  // namespace norvale::convert
