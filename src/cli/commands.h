@@ -7,4 +7,6 @@ int runExportCommand(int argc, char** argv);
 int runSampleCommand(int argc, char** argv);
 int runIdentifyCommand(int argc, char** argv);
 int runReportCommand(int argc, char** argv);
+int runConvertCommand(int argc, char** argv);
+int runPreviewCommand(int argc, char** argv);
 }  // namespace norvale::cli

@@ -37,7 +37,10 @@ Mp4Writer::~Mp4Writer() = default;
 Result<void> Mp4Writer::open(const std::string& path, const Mp4Header& header) {
   quietFfmpeg();
   State& s = *m_state;
-  if (int r = avformat_alloc_output_context2(&s.fmt, nullptr, "mp4", nullptr); r < 0 || !s.fmt)
+  // "file:" keeps a colon in the name from being read as a protocol; the faststart pass opens
+  // the file again by this name.
+  const std::string url = "file:" + path;
+  if (int r = avformat_alloc_output_context2(&s.fmt, nullptr, "mp4", url.c_str()); r < 0 || !s.fmt)
     return fail(ErrorCode::WriteFailed, "no mp4 muxer: " + ffmpegError(r));
   s.stream = avformat_new_stream(s.fmt, nullptr);
   AVCodecParameters* par = s.stream->codecpar;
@@ -53,8 +56,7 @@ Result<void> Mp4Writer::open(const std::string& path, const Mp4Header& header) {
   if (!header.creationTime.empty()) av_dict_set(&s.fmt->metadata, "creation_time", header.creationTime.c_str(), 0);
 
   s.path = path;
-  // "file:" keeps a colon in the name from being read as a protocol.
-  if (int r = avio_open(&s.fmt->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE); r < 0)
+  if (int r = avio_open(&s.fmt->pb, url.c_str(), AVIO_FLAG_WRITE); r < 0)
     return fail(ErrorCode::WriteFailed, "cannot create " + path + ": " + ffmpegError(r));
   AVDictionary* options = nullptr;
   av_dict_set(&options, "movflags", "+faststart", 0);
