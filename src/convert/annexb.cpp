@@ -273,9 +273,11 @@ void AccessUnitBuilder::push(NalSplitter::Nal&& nal) {
     detect(nal.body);
     if (m_codec == VideoCodec::Unknown) return;
   }
+  // A unit that cannot be one is foreign bytes between units: the picture in progress is
+  // whole, but what follows may have lost its references.
   if (!headerValid(nal.body)) {
     m_damagedBytes += nal.body.size() + 3;
-    m_unitDamaged = true;
+    m_lossPending = true;
     return;
   }
   if (m_unitHasVcl && startsPicture(nal.body)) closeUnit();
@@ -286,7 +288,7 @@ void AccessUnitBuilder::push(NalSplitter::Nal&& nal) {
       bool reference = false;
       if (!checkH264Slice(nal.body, frameNum, reference)) {
         m_damagedBytes += nal.body.size() + 3;
-        m_unitDamaged = true;
+        m_lossPending = true;
         return;
       }
       if (!m_unitHasVcl) {
@@ -310,6 +312,14 @@ void AccessUnitBuilder::markLoss() {
 }
 
 void AccessUnitBuilder::closeUnit() {
+  closePicture();
+  if (m_lossPending) {
+    m_lossPending = false;
+    if (m_haveKey) markLoss();
+  }
+}
+
+void AccessUnitBuilder::closePicture() {
   if (!m_unitHasVcl) {
     // Parameter sets and SEI with no picture yet: they open the next unit.
     if (m_unitDamaged) {
@@ -336,8 +346,11 @@ void AccessUnitBuilder::closeUnit() {
     const std::uint32_t modulo = 1u << (sps ? sps->log2MaxFrameNum : 16);
     const std::uint32_t expected = (*m_prevRefFrameNum + 1) % modulo;
     if (sps && !sps->gapsAllowed && m_unitFrameNum != expected && m_unitFrameNum != *m_prevRefFrameNum) {
-      // Pictures are missing: the units that lost their start codes went into the one before.
+      // Pictures are missing: the units that lost their start codes went into the one before,
+      // which now holds foreign bytes too.
+      m_lostUnits += (m_unitFrameNum + modulo - expected) % modulo;
       if (m_held && m_haveKey) {
+        m_damagedBytes += m_held->sourceBytes;
         m_held.reset();
         ++m_lostUnits;
       }

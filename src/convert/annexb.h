@@ -102,6 +102,7 @@ class AccessUnitBuilder {
   // frameNum and whether it is a reference.
   bool checkH264Slice(const std::vector<std::uint8_t>& body, std::uint32_t& frameNum, bool& reference) const;
   void closeUnit();
+  void closePicture();
   void markLoss();
 
   Sink m_sink;
@@ -113,6 +114,7 @@ class AccessUnitBuilder {
   bool m_unitHasVcl = false;
   bool m_unitKey = false;
   bool m_unitDamaged = false;
+  bool m_lossPending = false;  // foreign bytes came after the unit in progress
   bool m_haveKey = false;     // a key unit was passed on
   bool m_waitForKey = true;   // after a loss: drop until the next key unit
   std::optional<AccessUnit> m_held;  // the last good unit, held back one step

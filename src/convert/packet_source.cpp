@@ -12,17 +12,41 @@ namespace norvale::convert {
 
 namespace {
 
-// Lends the file's bytes to a DeviceHandle without giving them away.
+constexpr std::uint64_t kMirrorBytes = 4096;
+
+// Lends the file's bytes to a DeviceHandle without giving them away. The file's last packet
+// had its follower on the disk, not in the file: past the end, the bytes of the file's first
+// packet stand in for it, so the packet test accepts the last packet as the scan did.
 class BorrowedSource final : public ByteSource {
  public:
-  explicit BorrowedSource(ByteSource& bytes) : m_bytes(bytes) {}
+  explicit BorrowedSource(ByteSource& bytes) : m_bytes(bytes), m_size(bytes.size().value_or(0)) {}
   Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) override {
-    return m_bytes.readAt(offset, dst);
+    std::size_t done = 0;
+    if (offset < m_size) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(dst.size(), m_size - offset));
+      auto got = m_bytes.readAt(offset, dst.first(n));
+      if (!got) return got;
+      done = *got;
+      if (done < n) return done;
+    }
+    while (done < dst.size() && offset + done < m_size + kMirrorBytes) {
+      const std::uint64_t mirrored = m_head + (offset + done - m_size);
+      if (mirrored >= m_size) break;
+      const std::size_t n = static_cast<std::size_t>(
+          std::min<std::uint64_t>({dst.size() - done, m_size + kMirrorBytes - (offset + done), m_size - mirrored}));
+      auto got = m_bytes.readAt(mirrored, dst.subspan(done, n));
+      if (!got || *got == 0) break;
+      done += *got;
+    }
+    return done;
   }
-  Result<std::uint64_t> size() override { return m_bytes.size(); }
+  Result<std::uint64_t> size() override { return m_size + kMirrorBytes; }
+  void setHead(std::uint64_t head) { m_head = head; }
 
  private:
   ByteSource& m_bytes;
+  std::uint64_t m_size;
+  std::uint64_t m_head = 0;  // where the first packet lies
 };
 
 class ParserPacketSource final : public PacketSource {
@@ -31,8 +55,10 @@ class ParserPacketSource final : public PacketSource {
       : m_buffer(kBlockSize + kLookAhead) {
     m_task.brand = brand;
     m_task.parseMode = parseMode;
-    m_device.open(std::make_unique<BorrowedSource>(bytes));
-    m_size = m_device.size();
+    auto borrowed = std::make_unique<BorrowedSource>(bytes);
+    m_borrowed = borrowed.get();
+    m_size = bytes.size().value_or(0);
+    m_device.open(std::move(borrowed));
     m_parser = row.create(m_task);
   }
 
@@ -46,6 +72,11 @@ class ParserPacketSource final : public PacketSource {
       if (!packet) continue;
       const std::uint64_t length = std::max<std::uint64_t>(packet->advance, 1);
       if (pos + length > m_size) continue;  // cut by the end of the file
+      if (!m_headKnown) {
+        m_headKnown = true;
+        m_borrowed->setHead(pos);
+        m_blockStart = UINT64_MAX;  // what lay past the end reads differently now
+      }
       return CarrierPacket{pos, length, packet->kind == SegmentKind::Key, packet->time, packet->channel};
     }
     return std::nullopt;
@@ -57,7 +88,7 @@ class ParserPacketSource final : public PacketSource {
   void load(std::uint64_t pos) {
     m_blockStart = pos;
     std::fill(m_buffer.begin(), m_buffer.end(), 0);
-    m_valid = static_cast<std::size_t>(std::min<std::uint64_t>(m_buffer.size(), m_size - pos));
+    m_valid = static_cast<std::size_t>(std::min<std::uint64_t>(m_buffer.size(), m_size + kMirrorBytes - pos));
     m_device.readAt(pos, std::span(m_buffer.data(), m_valid));
     if (!m_device.ok()) m_valid = 0;
   }
@@ -69,6 +100,8 @@ class ParserPacketSource final : public PacketSource {
   std::uint64_t m_blockStart = UINT64_MAX;
   std::size_t m_valid = 0;
   std::uint64_t m_size = 0;
+  BorrowedSource* m_borrowed = nullptr;
+  bool m_headKnown = false;
 };
 
 }  // namespace

@@ -37,8 +37,10 @@ std::optional<Carrier> carrierOf(std::uint8_t brand) {
   }
 }
 
-// Packets of these carriers each hold one whole picture (frame header, payload, trailer).
-bool picturePerPacket(Carrier c) { return c == Carrier::Dhav; }
+// Where the walk had to skip bytes, may the picture before the gap be passed on? Frames of
+// the DHAV design hold one whole picture; the recorders of brand 1 start each picture in a
+// PES packet of its own and end it at a PES packet's end. The other carriers do not say.
+bool picturePerPacket(Carrier c) { return c == Carrier::Dhav || c == Carrier::ProgramStream; }
 
 std::optional<std::size_t> findStartCode(const std::uint8_t* p, std::size_t from, std::size_t end) {
   for (std::size_t i = from; i + 3 <= end; ++i)
