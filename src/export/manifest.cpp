@@ -72,6 +72,8 @@ Result<void> updateManifest(const std::string& folder, const std::vector<Manifes
     lines[line.path] = sha;
   }
   const fs::path target = root / kManifestName;
+  std::error_code exists;
+  if (lines.empty() && !fs::exists(target, exists)) return {};  // nothing written, nothing to list
   const fs::path partial = target.string() + ".part";
   {
     std::ofstream out(partial, std::ios::binary | std::ios::trunc);

@@ -21,7 +21,8 @@ std::string sha256OfFile(const std::string& path);
 // Rewrites folder/SHA256SUMS from the old manifest and this run's files: a file of this run
 // gets the line given (an empty hash is taken from the old line or computed), a file listed
 // before keeps its line while it is still present, a file that is gone loses it. Lines are
-// sorted by path; the manifest is written under a temporary name and renamed.
+// sorted by path; the manifest is written under a temporary name and renamed. A folder with
+// nothing to list and no manifest gets none.
 Result<void> updateManifest(const std::string& folder, const std::vector<ManifestLine>& thisRun);
 
 // The lines of folder/SHA256SUMS (none when there is no manifest).
