@@ -156,6 +156,38 @@ std::vector<std::uint8_t> jvsFile() {
   return out;
 }
 
+std::vector<std::uint8_t> boliFile() {
+  std::vector<std::uint8_t> out;
+  const auto frames = clipFrames();
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    // The recorder's own bit order: year - 2000, month, day, hour, minute, second from bit 0.
+    const std::uint32_t second = static_cast<std::uint32_t>(k / kClipRate);
+    const std::uint32_t time = 16u | (5u << 6) | (17u << 10) | (8u << 15) | (0u << 20) | (second << 26);
+    std::vector<std::uint8_t> h(16, 0);
+    h[2] = 0;  // channel 1
+    putLe32(&h[4], static_cast<std::uint32_t>(frames[k].bytes.size()));
+    putLe32(&h[12], time);
+    out.insert(out.end(), h.begin(), h.end());
+    out.insert(out.end(), frames[k].bytes.begin(), frames[k].bytes.end());
+  }
+  std::vector<std::uint8_t> follower(16 + 8, 0);
+  follower[4] = 8;
+  follower[19] = 1;
+  out.insert(out.end(), follower.begin(), follower.end());
+  return out;
+}
+
+std::vector<std::uint8_t> hevcStream(int seconds) {
+  TempDir dir;
+  const std::string path = dir.file("clip.h265");
+  const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -t " +
+                              std::to_string(seconds) +
+                              " -c:v libx265 -x265-params keyint=25:bframes=0:log-level=0 -f hevc '" + path +
+                              "' >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return {};
+  return readFile(path);
+}
+
 std::vector<std::uint8_t> mpeg4Stream() {
   std::vector<std::uint8_t> out;
   const std::vector<std::uint8_t> sequence = {0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0x00, 0, 0, 1, 0x20, 0x08, 0xC8};

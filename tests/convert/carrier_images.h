@@ -30,6 +30,7 @@ std::vector<std::uint8_t> programStreamFile(bool audioOnly = false);  // brand 1
 std::vector<std::uint8_t> dhavFile();                                 // brand 2
 std::vector<std::uint8_t> wfsFile();                                  // brand 3
 std::vector<std::uint8_t> jvsFile();                                  // brand 4
+std::vector<std::uint8_t> boliFile();                                 // brand 8
 // An MPEG-4 Part 2 elementary stream (visual object sequence and VOPs), as a brand 18-48
 // export of such a recorder would hold.
 std::vector<std::uint8_t> mpeg4Stream();
@@ -61,6 +62,9 @@ bool haveTool(const char* name);
 std::optional<Probe> probe(const std::string& path);
 // What `ffmpeg -v error -i F -f null -` prints (empty for a clean file).
 std::string decodeErrors(const std::string& path);
+// A raw H.265 stream of `seconds` s at 25 frames per second without B frames, made by ffmpeg's
+// libx265 encoder; empty when that is not installed.
+std::vector<std::uint8_t> hevcStream(int seconds);
 // Runs a shell command in a folder; its exit code.
 int runIn(const std::string& folder, const std::string& command);
 

@@ -54,7 +54,7 @@ TEST_P(CarrierTest, AScannedFileConvertsToTheWholeClip) {
 
 INSTANTIATE_TEST_SUITE_P(Brands, CarrierTest,
                          ::testing::Values(Case{1, [] { return test::programStreamFile(); }}, Case{2, &test::dhavFile},
-                                           Case{3, &test::wfsFile}, Case{4, &test::jvsFile}),
+                                           Case{3, &test::wfsFile}, Case{4, &test::jvsFile}, Case{8, &test::boliFile}),
                          [](const auto& info) { return "brand" + std::to_string(info.param.brand); });
 
 StreamInput fileInput(ByteSource& bytes, std::uint8_t brand, WalkKind walk) {
@@ -150,6 +150,25 @@ TEST(CarrierWalks, AnAudioOnlyRecordingFoundByAScanIsReportedPerFile) {
   EXPECT_EQ((*result)[0].codec, "audio only");
   EXPECT_EQ((*result)[0].error, "unsupported payload: audio only");
   EXPECT_TRUE(readManifest(out.str()).empty());
+}
+
+TEST(CarrierWalks, AnHevcStreamIsCopiedIntoAnMp4ThatDecodes) {
+  auto stream = test::hevcStream(4);
+  if (stream.empty() || !test::haveTool("ffprobe")) GTEST_SKIP() << "ffmpeg with libx265 and ffprobe needed";
+  MemorySource source(stream);
+  test::TempDir out;
+  const auto f = convertStream(fileInput(source, 18, WalkKind::Own), out.file("h.mp4"));
+  EXPECT_TRUE(f.complete) << f.error;
+  EXPECT_EQ(f.codec, "hevc");
+  EXPECT_EQ(f.frames, 100u);
+  EXPECT_EQ(f.keyFrames, 4u);
+  EXPECT_NEAR(f.duration, 4.0, 1e-6);  // no times: 25 frames a second
+  auto p = test::probe(f.path);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->codec, "hevc");
+  EXPECT_EQ(p->frames, 100);
+  EXPECT_EQ(p->width, 320);
+  EXPECT_EQ(test::decodeErrors(f.path), "");
 }
 
 TEST(CarrierWalks, ABrandWithoutAReaderIsReportedPerFile) {
