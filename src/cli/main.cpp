@@ -27,7 +27,8 @@ constexpr Command kCommands[] = {
      "      copies the recovered files from the source into a folder by channel and day"},
     {"convert", norvale::cli::runConvertCommand,
      "convert --task DIR --source PATH --out DIR [--channel C] [--day YYYY-MM-DD] [--overwrite] [--json]\n"
-     "      writes each recovered file's video as an MP4 (stream copy) into a folder by channel and day"},
+     "      writes each recovered file's video as an MP4 (stream copy) into a folder by channel and day\n"
+     "      (--walk library: brands 1 and 2 through FFmpeg's demuxers instead of the packet walk)"},
     {"preview", norvale::cli::runPreviewCommand,
      "preview --task DIR --source PATH --index N --out FILE.png\n"
      "      writes the first decodable key frame of file N as a PNG"},

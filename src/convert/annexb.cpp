@@ -127,11 +127,10 @@ void NalSplitter::feed(std::span<const std::uint8_t> bytes, std::optional<double
   }
 }
 
-void NalSplitter::cut(bool unitEnded) {
+void NalSplitter::cut() {
   // Zeros at the end of a unit are trailing bytes, not part of it.
-  if (m_inUnit && !m_current.empty() && unitEnded) m_sink(Nal{std::move(m_current), m_second});
-  else if (m_inUnit) m_skipped += m_current.size() + 3;
-  else m_skipped += static_cast<std::uint64_t>(m_zeros);
+  if (m_inUnit && !m_current.empty()) m_sink(Nal{std::move(m_current), m_second});
+  else if (!m_inUnit) m_skipped += static_cast<std::uint64_t>(m_zeros);
   m_current = {};
   m_inUnit = false;
   m_zeros = 0;
@@ -251,13 +250,14 @@ void AccessUnitBuilder::learnParameterSet(const std::vector<std::uint8_t>& b) {
 }
 
 bool AccessUnitBuilder::checkH264Slice(const std::vector<std::uint8_t>& b, std::uint32_t& frameNum,
-                                       bool& reference) const {
+                                       bool& reference, std::uint32_t& spsId) const {
   BitReader r(b.data() + 1, b.size() - 1, 32);
   const std::uint32_t firstMb = r.ue();
   const std::uint32_t sliceType = r.ue();
   const std::uint32_t ppsId = r.ue();
   if (r.failed() || sliceType > 9 || ppsId > 255 || !m_pps[ppsId].valid) return false;
-  const H264Sps& sps = m_sps[m_pps[ppsId].spsId];
+  spsId = m_pps[ppsId].spsId;
+  const H264Sps& sps = m_sps[spsId];
   if (!sps.valid || firstMb >= sps.picSizeInMbs) return false;
   if (sps.separateColourPlane) r.bits(2);
   frameNum = r.bits(sps.log2MaxFrameNum);
@@ -284,15 +284,16 @@ void AccessUnitBuilder::push(NalSplitter::Nal&& nal) {
   learnParameterSet(nal.body);
   if (isVcl(nal.body)) {
     if (m_codec == VideoCodec::H264) {
-      std::uint32_t frameNum = 0;
+      std::uint32_t frameNum = 0, spsId = 0;
       bool reference = false;
-      if (!checkH264Slice(nal.body, frameNum, reference)) {
+      if (!checkH264Slice(nal.body, frameNum, reference, spsId)) {
         m_damagedBytes += nal.body.size() + 3;
         m_lossPending = true;
         return;
       }
       if (!m_unitHasVcl) {
         m_unitFrameNum = frameNum;
+        m_unitSpsId = spsId;
         m_unitReference = reference;
         m_unitChecked = true;
       }
@@ -320,32 +321,15 @@ void AccessUnitBuilder::closeUnit() {
 }
 
 void AccessUnitBuilder::closePicture() {
-  if (!m_unitHasVcl) {
-    // Parameter sets and SEI with no picture yet: they open the next unit.
-    if (m_unitDamaged) {
-      m_nals.clear();
-      m_unitSource = 0;
-      m_unitDamaged = false;
-    }
-    return;
-  }
+  // Parameter sets and SEI with no picture yet: they open the next unit.
+  if (!m_unitHasVcl) return;
   const bool key = m_unitKey;
   bool drop = false;
-  if (m_unitDamaged) {
-    drop = true;
-    // The damage that broke this unit may have begun in the one before it.
-    if (m_held && m_haveKey) {
-      m_held.reset();
-      ++m_lostUnits;
-    }
-    markLoss();
-  } else if (m_codec == VideoCodec::H264 && m_unitChecked && !key && m_prevRefFrameNum) {
-    const H264Sps* sps = nullptr;
-    for (const auto& s : m_sps)
-      if (s.valid) sps = &s;
-    const std::uint32_t modulo = 1u << (sps ? sps->log2MaxFrameNum : 16);
+  if (m_codec == VideoCodec::H264 && m_unitChecked && !key && m_prevRefFrameNum) {
+    const H264Sps& sps = m_sps[m_unitSpsId];
+    const std::uint32_t modulo = 1u << sps.log2MaxFrameNum;
     const std::uint32_t expected = (*m_prevRefFrameNum + 1) % modulo;
-    if (sps && !sps->gapsAllowed && m_unitFrameNum != expected && m_unitFrameNum != *m_prevRefFrameNum) {
+    if (!sps.gapsAllowed && m_unitFrameNum != expected && m_unitFrameNum != *m_prevRefFrameNum) {
       // Pictures are missing: the units that lost their start codes went into the one before,
       // which now holds foreign bytes too.
       m_lostUnits += (m_unitFrameNum + modulo - expected) % modulo;
@@ -382,20 +366,11 @@ void AccessUnitBuilder::closePicture() {
   }
   m_nals.clear();
   m_unitSource = 0;
-  m_unitHasVcl = m_unitKey = m_unitDamaged = m_unitChecked = false;
+  m_unitHasVcl = m_unitKey = m_unitChecked = false;
 }
 
-void AccessUnitBuilder::cut(bool pictureEnded) {
-  if (!pictureEnded && m_unitHasVcl) {
-    // Part of the picture may lie in what was cut away.
-    if (m_haveKey) ++m_lostUnits;
-    else ++m_leadingUnits;
-    m_nals.clear();
-    m_unitSource = 0;
-    m_unitHasVcl = m_unitKey = m_unitDamaged = m_unitChecked = false;
-  } else {
-    closeUnit();
-  }
+void AccessUnitBuilder::cut() {
+  closeUnit();
   if (m_haveKey) markLoss();
 }
 

@@ -41,9 +41,9 @@ class NalSplitter {
   explicit NalSplitter(Sink sink) : m_sink(std::move(sink)) {}
 
   void feed(std::span<const std::uint8_t> bytes, std::optional<double> second = std::nullopt);
-  // The stream breaks here (a piece of the file was not video). unitEnded: the carrier ends
-  // units at its packet ends, so the unit in progress is whole; otherwise it is dropped.
-  void cut(bool unitEnded = true);
+  // The stream breaks here (a piece of the file was not video): the unit in progress ends
+  // where its packet ended, and what follows up to the next start code belongs to no unit.
+  void cut();
   void finish() { cut(); }
   std::uint64_t skippedBytes() const { return m_skipped; }
 
@@ -65,10 +65,9 @@ class AccessUnitBuilder {
   explicit AccessUnitBuilder(Sink sink) : m_sink(std::move(sink)) {}
 
   void push(NalSplitter::Nal&& nal);
-  // A break in the carrier: what follows is not known to continue the unit in progress.
-  // pictureEnded: the carrier ends pictures at its packet ends, so the unit in progress is
-  // whole; otherwise it is dropped.
-  void cut(bool pictureEnded = true);
+  // A break in the carrier: the picture in progress ended with the packet before the break,
+  // and what follows may have lost its references.
+  void cut();
   void finish();
 
   VideoCodec codec() const { return m_codec; }
@@ -99,8 +98,9 @@ class AccessUnitBuilder {
   bool isKeyVcl(const std::vector<std::uint8_t>& body) const;
   void learnParameterSet(const std::vector<std::uint8_t>& body);
   // H.264: checks a slice against its parameter sets; false when it cannot be one. Sets
-  // frameNum and whether it is a reference.
-  bool checkH264Slice(const std::vector<std::uint8_t>& body, std::uint32_t& frameNum, bool& reference) const;
+  // frameNum, whether it is a reference, and the SPS it names.
+  bool checkH264Slice(const std::vector<std::uint8_t>& body, std::uint32_t& frameNum, bool& reference,
+                      std::uint32_t& spsId) const;
   void closeUnit();
   void closePicture();
   void markLoss();
@@ -113,7 +113,6 @@ class AccessUnitBuilder {
   std::uint64_t m_unitSource = 0;
   bool m_unitHasVcl = false;
   bool m_unitKey = false;
-  bool m_unitDamaged = false;
   bool m_lossPending = false;  // foreign bytes came after the unit in progress
   bool m_haveKey = false;     // a key unit was passed on
   bool m_waitForKey = true;   // after a loss: drop until the next key unit
@@ -125,6 +124,7 @@ class AccessUnitBuilder {
   std::optional<std::uint32_t> m_prevRefFrameNum;
   bool m_prevWasReference = false;
   std::uint32_t m_unitFrameNum = 0;
+  std::uint32_t m_unitSpsId = 0;
   bool m_unitReference = false;
   bool m_unitChecked = false;
 };

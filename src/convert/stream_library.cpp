@@ -92,7 +92,7 @@ StreamSummary readWithDemuxer(const StreamInput& input, const char* formatName, 
           }
           pipe.splitter.feed(std::span<const std::uint8_t>(packet->data, static_cast<std::size_t>(packet->size)), time);
           // A packet is a whole picture here.
-          pipe.splitter.cut(true);
+          pipe.splitter.cut();
         }
       }
       if (input.progress) input.progress(io.pos);

@@ -37,11 +37,6 @@ std::optional<Carrier> carrierOf(std::uint8_t brand) {
   }
 }
 
-// Where the walk had to skip bytes, may the picture before the gap be passed on? Frames of
-// the DHAV design hold one whole picture; the recorders of brand 1 start each picture in a
-// PES packet of its own and end it at a PES packet's end. The other carriers do not say.
-bool picturePerPacket(Carrier c) { return c == Carrier::Dhav || c == Carrier::ProgramStream; }
-
 std::optional<std::size_t> findStartCode(const std::uint8_t* p, std::size_t from, std::size_t end) {
   for (std::size_t i = from; i + 3 <= end; ++i)
     if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) return i;
@@ -119,7 +114,6 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
   std::map<int, int> streamTypes;
   std::string foreign;
   std::uint64_t audio = 0, video = 0;
-  const bool aligned = picturePerPacket(carrier);
   while (!pipe.stopped) {
     if (stopRequested(input)) {
       out.stopped = true;
@@ -127,9 +121,11 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
     }
     auto packet = packets->next(walked);
     const std::uint64_t gapEnd = packet ? packet->offset : size;
+    // The packet before a gap passed its length and follower checks: it is whole, and the
+    // recorders end pictures at packet ends (each packet's video starts with a start code).
     if (gapEnd > walked) {
       out.skippedBytes += gapEnd - walked;
-      pipe.cut(aligned);
+      pipe.cut();
     }
     if (!packet) break;
     buf.resize(static_cast<std::size_t>(packet->length));
@@ -138,7 +134,7 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
     if (input.progress) input.progress(walked);
     if (!got || *got < buf.size()) {
       out.skippedBytes += packet->length;
-      pipe.cut(aligned);
+      pipe.cut();
       continue;
     }
     if (packet->time != 0) second = calendarSeconds(packetTimes, packet->time);

@@ -18,9 +18,9 @@ struct Pipeline {
         }),
         splitter([this](NalSplitter::Nal&& nal) { builder.push(std::move(nal)); }) {}
 
-  void cut(bool pictureEnded) {
-    splitter.cut(pictureEnded);
-    builder.cut(pictureEnded);
+  void cut() {
+    splitter.cut();
+    builder.cut();
   }
   void finish() {
     splitter.finish();

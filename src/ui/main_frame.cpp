@@ -613,8 +613,7 @@ void CMainFrame::onConvert() {
     return;
   }
   CChildFrame* files = fileChild();
-  if (!files) return;
-  std::vector<std::uint64_t> positions = files->grid()->grid()->positions(true);
+  std::vector<std::uint64_t> positions = files ? files->grid()->grid()->positions(true) : std::vector<std::uint64_t>{};
   if (positions.empty()) {
     m_prompter->message(this, QStringLiteral("请在文件列表中勾选要转化的文件"), QString());
     return;

@@ -49,16 +49,17 @@ TEST(NalSplitter, FindsStartCodesAcrossPieceBoundariesAndCountsLeadingBytes) {
   }
 }
 
-TEST(NalSplitter, ACutWithoutWholePicturesDropsTheUnitInProgress) {
+TEST(NalSplitter, ACutEndsTheUnitAndWhatFollowsBeforeAStartCodeIsSkipped) {
   std::vector<std::vector<std::uint8_t>> nals;
   NalSplitter splitter([&](NalSplitter::Nal&& n) { nals.push_back(n.body); });
-  const std::vector<std::uint8_t> a = {0, 0, 1, 0x41, 1, 2, 3};
-  splitter.feed(a);
-  splitter.cut(false);
-  splitter.feed(a);
-  splitter.cut(true);
-  ASSERT_EQ(nals.size(), 1u);
-  EXPECT_EQ(splitter.skippedBytes(), 7u);
+  splitter.feed(std::vector<std::uint8_t>{0, 0, 1, 0x41, 1, 2, 3});
+  splitter.cut();
+  splitter.feed(std::vector<std::uint8_t>{9, 9, 0, 0, 1, 0x41, 4});  // the tail of a lost unit, then one whole
+  splitter.finish();
+  ASSERT_EQ(nals.size(), 2u);
+  EXPECT_EQ(nals[0], (std::vector<std::uint8_t>{0x41, 1, 2, 3}));
+  EXPECT_EQ(nals[1], (std::vector<std::uint8_t>{0x41, 4}));
+  EXPECT_EQ(splitter.skippedBytes(), 2u);
 }
 
 TEST(AccessUnitBuilder, GroupsTheClipIntoItsFramesStartingAtAKeyFrame) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "convert/carrier_images.h"
 #include "convert/converter.h"
@@ -105,6 +107,23 @@ TEST(CarrierWalks, BothWalksReadAWholeFileAndTheDefaultRecoversAtLeastAsMuchWhen
   }
 }
 
+TEST(CarrierWalks, TheBrandsSharingTheFrameDesignReadWithTheirOwnMagics) {
+  for (const auto& [brand, magic] : {std::pair<std::uint8_t, const char*>{7, "HYAV"}, {9, "ZLAV"}, {10, "ZLAV"}, {11, "DHAV"}}) {
+    auto bytes = test::dhavFile();
+    std::string lower(magic);
+    for (auto& c : lower) c = static_cast<char>(std::tolower(c));
+    for (std::size_t i = 0; i + 4 <= bytes.size(); ++i) {
+      if (std::memcmp(&bytes[i], "DHAV", 4) == 0) std::memcpy(&bytes[i], magic, 4);
+      else if (std::memcmp(&bytes[i], "dhav", 4) == 0) std::memcpy(&bytes[i], lower.data(), 4);
+    }
+    EXPECT_EQ(unitsRead(bytes, brand, WalkKind::Own), static_cast<std::uint64_t>(test::kClipFrames)) << int(brand);
+  }
+  // The frames of one design are foreign bytes to another.
+  StreamSummary s;
+  EXPECT_EQ(unitsRead(test::dhavFile(), 7, WalkKind::Own, &s), 0u);
+  EXPECT_EQ(s.unsupported, "unsupported payload: unknown");
+}
+
 TEST(CarrierWalks, ForeignBytesBetweenPacketsAreSkippedAndCounted) {
   for (const std::uint8_t brand : {2, 3, 4}) {
     auto bytes = brand == 2 ? test::dhavFile() : brand == 3 ? test::wfsFile() : test::jvsFile();
@@ -112,6 +131,26 @@ TEST(CarrierWalks, ForeignBytesBetweenPacketsAreSkippedAndCounted) {
     StreamSummary s;
     EXPECT_EQ(unitsRead(bytes, brand, WalkKind::Own, &s), static_cast<std::uint64_t>(test::kClipFrames)) << int(brand);
     EXPECT_EQ(s.skippedBytes, 777u) << int(brand);
+  }
+}
+
+TEST(CarrierWalks, AFileCutInsideItsLastFrameLosesOnlyWhatTheCutMayTouch) {
+  const std::size_t lastFrame = test::clipFrames().back().bytes.size();
+  struct Cut {
+    std::uint8_t brand;
+    std::size_t follower;       // bytes after the last frame's packet
+  };
+  for (const Cut c : {Cut{1, 20}, Cut{2, 0}, Cut{3, 8}, Cut{4, 32}, Cut{8, 24}}) {
+    auto bytes = c.brand == 1 ? test::programStreamFile() : c.brand == 2 ? test::dhavFile()
+               : c.brand == 3 ? test::wfsFile() : c.brand == 4 ? test::jvsFile() : test::boliFile();
+    bytes.resize(bytes.size() - c.follower - lastFrame / 2);
+    MemorySource source(bytes);
+    test::TempDir out;
+    const auto f = convertStream(fileInput(source, c.brand, WalkKind::Own), out.file("cut.mp4"));
+    EXPECT_TRUE(f.written) << int(c.brand) << ": " << f.error;
+    EXPECT_FALSE(f.complete) << int(c.brand);
+    EXPECT_EQ(f.frames, static_cast<std::uint64_t>(test::kClipFrames) - 1) << int(c.brand);
+    EXPECT_GT(f.skippedBytes, 0u) << int(c.brand);
   }
 }
 
