@@ -1,6 +1,7 @@
 #include "app/screenshot_run.h"
 
 #include <QDir>
+#include <QLineEdit>
 #include <QTreeWidget>
 
 #include "sample/sample_image.h"
@@ -56,6 +57,19 @@ void ScreenshotRun::start() {
       dialog.ensurePolished();
       save(dialog, QStringLiteral("new_task_dialog.png"));
     }
+    if (qobject_cast<CPreviewDlg*>(&dialog)) {
+      dialog.ensurePolished();
+      dialog.adjustSize();
+      m_previewShown = save(dialog, QStringLiteral("preview_dialog.png"));
+    }
+    if (auto* choice = qobject_cast<CExportDlg*>(&dialog)) {
+      const bool converting = dialog.windowTitle() == QStringLiteral("视频转化");
+      choice->folderEdit()->setText(m_work.filePath(converting ? QStringLiteral("converted") : QStringLiteral("exported")));
+      if (converting) {
+        dialog.ensurePolished();
+        save(dialog, QStringLiteral("convert_dialog.png"));
+      }
+    }
     return ScriptedPrompter::pressOk(dialog);
   };
 
@@ -90,7 +104,38 @@ void ScreenshotRun::scanSample(const QString& image) {
       if (files->grid()->grid()->rowCount() == 0) return fail(QStringLiteral("the file grid stayed empty"));
       files->grid()->selectRow(0);
       if (!save(m_frame, QStringLiteral("file_window.png"))) return;
-      emit finished(true, QStringLiteral("screenshots written to ") + m_outputDir);
+      exportAndConvert();
+    });
+  });
+}
+
+void ScreenshotRun::exportAndConvert() {
+  // Export the day's files: the grid's "校验" column then shows their hashes.
+  m_sawFinish = false;
+  m_frame.onExport();
+  whenIdle([this] {
+    CChildFrame* files = m_frame.fileChild();
+    auto* model = files->grid()->grid();
+    if (model->data(model->index(0, FileGridModel::kCheck), Qt::DisplayRole).toString().size() != 64)
+      return fail(QStringLiteral("the exported file shows no SHA-256"));
+    model->setData(model->index(0, FileGridModel::kChannel), Qt::Checked, Qt::CheckStateRole);
+    files->grid()->selectRow(0);
+    if (!save(m_frame, QStringLiteral("file_window_exported.png"))) return;
+    m_sawFinish = false;
+    m_frame.onPreview();
+    whenIdle([this] {
+      // The dialog opens right after the worker has let go.
+      QTimer::singleShot(200, this, [this] {
+        if (!m_previewShown) return fail(QStringLiteral("the preview dialog did not open"));
+        m_sawFinish = false;
+        m_frame.onConvert();
+        whenIdle([this] {
+          if (!QDir(m_work.filePath(QStringLiteral("converted"))).exists(QStringLiteral("SHA256SUMS")))
+            return fail(QStringLiteral("the conversion wrote nothing"));
+          if (!save(m_frame, QStringLiteral("file_window_converted.png"))) return;
+          emit finished(true, QStringLiteral("screenshots written to ") + m_outputDir);
+        });
+      });
     });
   });
 }

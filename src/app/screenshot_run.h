@@ -1,6 +1,6 @@
 #pragma once
-// Scans the built-in sample image through the windows, as a user would, and writes pictures of
-// the main window and the file window for review.
+// Scans the built-in sample image through the windows, as a user would, exports and converts
+// its first day's files and writes pictures of the windows and dialogs for review.
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
@@ -25,6 +25,7 @@ class ScreenshotRun final : public QObject {
 
  private:
   void scanSample(const QString& image);
+  void exportAndConvert();
   void whenIdle(std::function<void()> next);
   bool save(QWidget& widget, const QString& name);
   void fail(const QString& message);
@@ -36,6 +37,7 @@ class ScreenshotRun final : public QObject {
   QTimer m_poll;
   std::function<void()> m_next;
   bool m_sawFinish = false;
+  bool m_previewShown = false;
 };
 
 }  // namespace norvale::ui

@@ -8,4 +8,6 @@ int runSampleCommand(int argc, char** argv);
 int runIdentifyCommand(int argc, char** argv);
 int runReportCommand(int argc, char** argv);
 int runVerifyCommand(int argc, char** argv);
+int runConvertCommand(int argc, char** argv);
+int runPreviewCommand(int argc, char** argv);
 }  // namespace norvale::cli

@@ -1,4 +1,4 @@
-// norvale-cli: scan recorder disks and images, list and export the recovered video.
+// norvale-cli: scan recorder disks and images, list, export and convert the recovered video.
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -25,6 +25,13 @@ constexpr Command kCommands[] = {
     {"export", norvale::cli::runExportCommand,
      "export --task DIR --source PATH --out DIR [--overwrite] [--channel C] [--day YYYY-MM-DD] [--json]\n"
      "      copies the recovered files from the source into a folder by channel and day"},
+    {"convert", norvale::cli::runConvertCommand,
+     "convert --task DIR --source PATH --out DIR [--channel C] [--day YYYY-MM-DD] [--overwrite] [--json]\n"
+     "      writes each recovered file's video as an MP4 (stream copy) into a folder by channel and day\n"
+     "      (--walk library: brands 1 and 2 through FFmpeg's demuxers instead of the packet walk)"},
+    {"preview", norvale::cli::runPreviewCommand,
+     "preview --task DIR --source PATH --index N --out FILE.png\n"
+     "      writes the first decodable key frame of file N as a PNG"},
     {"identify", norvale::cli::runIdentifyCommand,
      "identify --source PATH [--start-sector S --end-sector E | --partition K] [--json]\n"
      "      names the recorder brands whose packets the samples of a source hold, fewest hits first"},

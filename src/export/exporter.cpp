@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 
+#include "export/manifest.h"
 #include "parsers/brand_table.h"
 #include "task/result_store.h"
 
@@ -230,6 +231,11 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
     progress(0);
     results.push_back(out);
   }
+  // A skipped file keeps the line an earlier run gave it, so a later change to it still shows.
+  std::vector<ManifestLine> lines;
+  for (const ExportedFile& f : results)
+    lines.push_back({f.skipped ? std::string() : f.sha256, manifestPath(options.folder, f.path)});
+  if (auto written = updateManifest(options.folder, lines); !written) return std::unexpected(written.error());
   return results;
 }
 

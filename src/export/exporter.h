@@ -34,7 +34,8 @@ std::vector<std::pair<std::uint64_t, FileEntry>> fileMapEntries(const TaskContex
 // CH<nn>/<YYYY-MM-DD or all-dates>/CH<nn>_<start>_<end>.<ext>, with "_2", "_3"... where names repeat.
 std::vector<std::string> exportRelativePaths(const TaskContext& task);
 
-// Exports the entries at the given 0-based file-map positions, sending status codes 4 and 5.
+// Exports the entries at the given 0-based file-map positions, sending status codes 4 and 5,
+// and rewrites the folder's SHA256SUMS to cover every file written there.
 // Stops between pieces when the task's stop flag is raised (the unfinished file is removed).
 Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
                                               const ExportOptions& options);

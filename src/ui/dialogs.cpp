@@ -228,8 +228,9 @@ void CAutoVideoDlg::reject() {
 
 // ---- CExportDlg ----
 
-CExportDlg::CExportDlg(Prompter& prompter, const QString& folder, bool overwrite, QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("文件导出"));
+CExportDlg::CExportDlg(Prompter& prompter, const QString& folder, bool overwrite, QWidget* parent, const QString& title)
+    : QDialog(parent) {
+  setWindowTitle(title);
   auto* group = new QGroupBox(QStringLiteral("状态"), this);
   m_skip = new QRadioButton(QStringLiteral("跳过(文件存在)"), group);
   m_overwrite = new QRadioButton(QStringLiteral("覆盖(文件存在)"), group);
@@ -254,6 +255,37 @@ void CExportDlg::accept() {
   if (m_folder->text().trimmed().isEmpty()) return;
   m_chosen = m_folder->text();
   QDialog::accept();
+}
+
+// ---- preview ----
+
+CPreviewDlg::CPreviewDlg(const PreviewInfo& info, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("视频预览"));
+  m_picture = new QLabel(this);
+  m_picture->setObjectName(QStringLiteral("previewPicture"));
+  m_picture->setAlignment(Qt::AlignCenter);
+  if (info.picture.isNull()) {
+    m_picture->setText(QStringLiteral("无法预览: ") + info.problem);
+    m_picture->setMinimumSize(352, 120);
+  } else {
+    // Large pictures are shown at most 960 pixels wide; small ones at their own size.
+    const QImage shown = info.picture.width() > 960 ? info.picture.scaledToWidth(960, Qt::SmoothTransformation) : info.picture;
+    m_picture->setPixmap(QPixmap::fromImage(shown));
+  }
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("通道:"), new QLabel(QString::number(info.channel), this));
+  form->addRow(QStringLiteral("开始时间:"), new QLabel(info.start, this));
+  form->addRow(QStringLiteral("结束时间:"), new QLabel(info.end, this));
+  form->addRow(QStringLiteral("帧数:"), new QLabel(QStringLiteral("%1 (关键帧 %2)").arg(info.frames).arg(info.keyFrames), this));
+  form->addRow(QStringLiteral("编码:"), new QLabel(info.codec.isEmpty() ? QStringLiteral("未知") : info.codec, this));
+  if (!info.picture.isNull())
+    form->addRow(QStringLiteral("画面:"), new QLabel(QStringLiteral("%1 × %2").arg(info.picture.width()).arg(info.picture.height()), this));
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(m_picture);
+  layout->addLayout(form);
+  layout->addWidget(buttons);
 }
 
 // ---- pictures ----

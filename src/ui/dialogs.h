@@ -1,6 +1,7 @@
 #pragma once
 // The modal dialogs of the commands.
 #include <QDialog>
+#include <QImage>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -115,7 +116,9 @@ class CAutoVideoDlg final : public QDialog {
 class CExportDlg final : public QDialog {
   Q_OBJECT
  public:
-  CExportDlg(Prompter& prompter, const QString& folder, bool overwrite, QWidget* parent = nullptr);
+  // The same choice of folder and of what to do with existing files serves "视频转化".
+  CExportDlg(Prompter& prompter, const QString& folder, bool overwrite, QWidget* parent = nullptr,
+             const QString& title = QStringLiteral("文件导出"));
   QString folder() const { return m_chosen; }
   bool overwrite() const;
   QLineEdit* folderEdit() const { return m_folder; }
@@ -129,6 +132,28 @@ class CExportDlg final : public QDialog {
   QRadioButton* m_skip;
   QRadioButton* m_overwrite;
   QString m_chosen;
+};
+
+// What "视频预览" shows of one file.
+struct PreviewInfo {
+  unsigned channel = 0;
+  QString start, end;
+  QString codec;            // "h264", "hevc", or what the file holds instead
+  std::uint64_t frames = 0;
+  std::uint64_t keyFrames = 0;
+  QImage picture;           // null when no key frame decodes
+  QString problem;          // why there is no picture
+};
+
+// "视频预览": the first picture of the selected file with its channel, times, frames and codec.
+class CPreviewDlg final : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CPreviewDlg(const PreviewInfo& info, QWidget* parent = nullptr);
+  QLabel* pictureLabel() const { return m_picture; }
+
+ private:
+  QLabel* m_picture;
 };
 
 // "关于软件".

@@ -11,6 +11,7 @@
 #include <QToolBar>
 #include <atomic>
 
+#include "convert/converter.h"
 #include "export/exporter.h"
 #include "parsers/brand_table.h"
 #include "report/desktop_open.h"
@@ -194,7 +195,7 @@ void CMainFrame::switchMenus(int mode) {
   } else {
     m_menus[0]->addActions({m_actions[kCmdExport], m_actions[kCmdBack]});
     m_menus[1]->addActions({m_actions[kCmdTaskInfo], m_actions[kCmdStop]});
-    m_menus[2]->addAction(m_actions[kCmdReport]);
+    m_menus[2]->addActions({m_actions[kCmdReport], m_actions[kCmdPreview], m_actions[kCmdConvert]});
   }
   for (CommandId id : kDeviceGroup) m_actions[id]->setVisible(deviceMode);
   for (CommandId id : kTaskGroup) m_actions[id]->setVisible(!deviceMode);
@@ -242,6 +243,7 @@ void CMainFrame::clearTaskViews() {
   if (CChildFrame* files = fileChild()) {
     files->tree()->clear();
     files->grid()->grid()->clear();
+    files->grid()->grid()->clearHashes();
     files->strip()->clear();
   }
 }
@@ -544,8 +546,98 @@ void CMainFrame::exportPositions(std::vector<std::uint64_t> positions) {
       task.postMessage(exported.error().message);
       return {};
     }
-    for (const ExportedFile& file : *exported)
+    std::vector<std::pair<std::uint64_t, std::string>> hashes;
+    for (const ExportedFile& file : *exported) {
       if (!file.complete) task.postMessage(file.error + ": " + file.path);
+      if (!file.sha256.empty()) hashes.emplace_back(file.index - 1, file.sha256);
+    }
+    return [hashes = std::move(hashes)](CMainFrame& frame) {
+      if (CChildFrame* files = frame.fileChild())
+        for (const auto& [position, sha] : hashes) files->grid()->grid()->setHash(position, qs(sha));
+    };
+  });
+}
+
+void CMainFrame::onPreview() {
+  if (busy()) {
+    m_prompter->message(this, qs(kBusyMessage), QString());
+    return;
+  }
+  CChildFrame* files = fileChild();
+  const auto position = files ? files->grid()->currentPosition() : std::nullopt;
+  if (!position) {
+    m_prompter->message(this, QStringLiteral("请在文件列表中选择要预览的文件"), QString());
+    return;
+  }
+  startWorker([position = *position](CoreState& state) -> Continuation {
+    TaskContext& task = state.task;
+    auto summary = convert::summariseFile(task, position, true);
+    PreviewInfo info;
+    const TimeConvention convention = timeConventionFor(task.brand, task.parseMode);
+    const auto entries = fileMapEntries(task);
+    if (position < entries.size()) {
+      const FileEntry& entry = entries[position].second;
+      info.channel = entry.channel;
+      info.start = qs(timeText(convention, entry.startTime));
+      info.end = qs(timeText(convention, entry.endTime));
+    }
+    if (!summary) {
+      info.problem = qs(summary.error().message);
+    } else {
+      info.codec = qs(summary->codec);
+      info.frames = summary->frames;
+      info.keyFrames = summary->keyFrames;
+      if (summary->picture) {
+        const auto& p = *summary->picture;
+        info.picture = QImage(p.rgb.data(), p.width, p.height, p.width * 3, QImage::Format_RGB888).copy();
+      } else {
+        info.problem = qs(summary->pictureError);
+      }
+    }
+    return [info = std::move(info)](CMainFrame& frame) {
+      // Shown once the worker has let go, so the busy rule does not hold while it is open.
+      QMetaObject::invokeMethod(
+          &frame,
+          [&frame, info] {
+            CPreviewDlg dialog(info, &frame);
+            frame.m_prompter->runDialog(dialog);
+          },
+          Qt::QueuedConnection);
+    };
+  });
+}
+
+void CMainFrame::onConvert() {
+  if (busy()) {
+    m_prompter->message(this, qs(kBusyMessage), QString());
+    return;
+  }
+  CChildFrame* files = fileChild();
+  std::vector<std::uint64_t> positions = files ? files->grid()->grid()->positions(true) : std::vector<std::uint64_t>{};
+  if (positions.empty()) {
+    m_prompter->message(this, QStringLiteral("请在文件列表中勾选要转化的文件"), QString());
+    return;
+  }
+  const QString folder = m_convertFolder.isEmpty() ? qs(task().exportRecord.folder) : m_convertFolder;
+  CExportDlg dialog(*m_prompter, folder, m_convertOverwrite, this, QStringLiteral("视频转化"));
+  if (!m_prompter->runDialog(dialog)) return;
+  m_convertFolder = dialog.folder();
+  m_convertOverwrite = dialog.overwrite();
+  convert::ConvertOptions options{u8(dialog.folder()), dialog.overwrite()};
+  startWorker([positions = std::move(positions), options](CoreState& state) -> Continuation {
+    TaskContext& task = state.task;
+    auto converted = convert::convertFiles(task, positions, options);
+    if (!converted) {
+      task.postMessage(converted.error().message);
+      return {};
+    }
+    std::size_t whole = 0;
+    for (const convert::ConvertedFile& file : *converted) {
+      if (file.complete) ++whole;
+      else task.postMessage((file.written ? "转化不完整: " : "未能转化: ") + file.error + ": " + file.path);
+    }
+    task.postMessage("视频转化完成: " + std::to_string(whole) + " / " + std::to_string(positions.size()) + " 个文件 → " +
+                     options.folder);
     return {};
   });
 }

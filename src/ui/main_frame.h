@@ -121,8 +121,8 @@ class CMainFrame final : public QMainWindow {
   void onBack();
   void onShowMainWindow();
   void onShowFileWindow();
-  void onPreview() {}
-  void onConvert() {}
+  void onPreview();
+  void onConvert();
 
  signals:
   // A worker's body has ended and its results are shown (the busy flag drops right after).
@@ -168,6 +168,8 @@ class CMainFrame final : public QMainWindow {
   bool m_closing = false;
   bool m_exportOverwrite = false;
   QString m_exportFolder;
+  bool m_convertOverwrite = false;
+  QString m_convertFolder;
   DocumentOpener m_openReport;
   std::vector<QString> m_deviceBrands;  // the "Type" column, per device
 };

@@ -181,6 +181,18 @@ void FileGridModel::setRows(std::vector<FileRow> rows, TimeConvention convention
 
 void FileGridModel::clear() { setRows({}, {}); }
 
+void FileGridModel::setHash(std::uint64_t position, const QString& sha256) {
+  m_hashes[position] = sha256;
+  for (std::size_t i = 0; i < m_rows.size(); ++i)
+    if (m_rows[i].position == position) emit dataChanged(index(static_cast<int>(i), kCheck), index(static_cast<int>(i), kCheck));
+}
+
+void FileGridModel::clearHashes() {
+  beginResetModel();
+  m_hashes.clear();
+  endResetModel();
+}
+
 void FileGridModel::setAllChecked(bool checked) {
   std::fill(m_checked.begin(), m_checked.end(), checked ? 1 : 0);
   if (!m_rows.empty()) emit dataChanged(index(0, kChannel), index(rowCount() - 1, kChannel), {Qt::CheckStateRole});
@@ -204,13 +216,17 @@ QVariant FileGridModel::data(const QModelIndex& index, int role) const {
   const FileRow& row = m_rows[static_cast<std::size_t>(index.row())];
   if (role == Qt::CheckStateRole && index.column() == kChannel)
     return m_checked[static_cast<std::size_t>(index.row())] ? Qt::Checked : Qt::Unchecked;
+  if (role == Qt::ToolTipRole && index.column() == kCheck) return data(index, Qt::DisplayRole);
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
     case kChannel: return QString::number(row.entry.channel);
     case kSize: return qs(sizeTextNarrow(row.entry.size));
     case kStart: return qs(timeText(m_convention, row.entry.startTime));
     case kEnd: return qs(timeText(m_convention, row.entry.endTime));
-    case kCheck: return QString::number(row.position);
+    case kCheck: {
+      auto hash = m_hashes.find(row.position);
+      return hash != m_hashes.end() ? hash->second : QString::number(row.position);
+    }
     default: return {};
   }
 }
@@ -242,11 +258,11 @@ CKivView5::CKivView5(CMainFrame* frame) : m_frame(frame), m_model(new FileGridMo
   verticalHeader()->hide();
   verticalHeader()->setDefaultSectionSize(22);
   horizontalHeader()->setHighlightSections(false);
-  setColumnHidden(FileGridModel::kCheck, true);
   setColumnWidth(FileGridModel::kChannel, 100);
   setColumnWidth(FileGridModel::kSize, 150);
   setColumnWidth(FileGridModel::kStart, 300);
   setColumnWidth(FileGridModel::kEnd, 300);
+  setColumnWidth(FileGridModel::kCheck, kCheckWidth);
   m_menu = new QMenu(this);
   m_menu->addAction(QStringLiteral("多项导出"), this, [this] {
     if (m_frame) m_frame->onExportChecked();
@@ -266,8 +282,15 @@ void CKivView5::resizeEvent(QResizeEvent* event) {
   const int w = viewport()->width();
   setColumnWidth(FileGridModel::kChannel, 100);
   setColumnWidth(FileGridModel::kSize, 150);
-  setColumnWidth(FileGridModel::kStart, std::max(0, (w - 250) / 2));
-  setColumnWidth(FileGridModel::kEnd, std::max(0, (w - 250) / 2));
+  setColumnWidth(FileGridModel::kStart, std::max(0, (w - 250 - kCheckWidth) / 2));
+  setColumnWidth(FileGridModel::kEnd, std::max(0, (w - 250 - kCheckWidth) / 2));
+  setColumnWidth(FileGridModel::kCheck, kCheckWidth);
+}
+
+std::optional<std::uint64_t> CKivView5::currentPosition() const {
+  const QModelIndex index = currentIndex();
+  if (!index.isValid() || index.row() >= m_model->rowCount()) return std::nullopt;
+  return m_model->rows()[static_cast<std::size_t>(index.row())].position;
 }
 
 // ---- CKivView6 ----

@@ -6,6 +6,8 @@
 #include <QTableView>
 #include <QTreeWidget>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <vector>
 
 #include "task/result_listing.h"
@@ -96,7 +98,11 @@ class FileGridModel final : public QAbstractTableModel {
   using QAbstractTableModel::QAbstractTableModel;
 
   void setRows(std::vector<FileRow> rows, TimeConvention convention);
+  // The rows go; the hashes stay (the same task's files are listed again day by day).
   void clear();
+  // "校验" shows a file's SHA-256 once it has been exported, else its file-map reference.
+  void setHash(std::uint64_t position, const QString& sha256);
+  void clearHashes();
   void setAllChecked(bool checked);
   // File-map positions of all rows, or of the checked ones, in row order.
   std::vector<std::uint64_t> positions(bool checkedOnly) const;
@@ -113,14 +119,18 @@ class FileGridModel final : public QAbstractTableModel {
   std::vector<FileRow> m_rows;
   std::vector<char> m_checked;
   TimeConvention m_convention;
+  std::map<std::uint64_t, QString> m_hashes;  // by file-map position
 };
 
 // CKivView5: the file grid of the selected day.
 class CKivView5 final : public QTableView {
   Q_OBJECT
  public:
+  static constexpr int kCheckWidth = 200;  // "校验": the start of a hash, all of it as the tip
   explicit CKivView5(CMainFrame* frame);
   FileGridModel* grid() const { return m_model; }
+  // The file-map position of the current row; empty without one.
+  std::optional<std::uint64_t> currentPosition() const;
   // The context menu for a click at pos, or null below the last row.
   QMenu* contextMenuAt(const QPoint& pos);
 

@@ -40,6 +40,47 @@ check "exported file is an H.264 stream ffprobe decodes (200 frames)" test "$fra
 "$cli" export --task "$work/task" --source "$work/sample.img" --out "$work/out" --json --channel 2 --day 2016-05-18 >"$work/again.json" 2>/dev/null
 check "filtered export skips the existing files" json "assert len(d) == 2 and all(e['skipped'] for e in d) and all('/CH02/2016-05-18/' in e['path'] for e in d)" <"$work/again.json"
 
+check "export folder has a manifest sha256sum checks" bash -c "cd '$work/out' && sha256sum -c --strict --quiet SHA256SUMS"
+check "the manifest lists every exported file" test "$(wc -l <"$work/out/SHA256SUMS")" -eq 24
+check "the manifest survives the run that skipped" bash -c "cd '$work/out' && sha256sum -c --strict --quiet SHA256SUMS"
+
+# convert: one MP4 per file, the clip's 200 frames in 8 s; preview: the first picture.
+"$cli" convert --task "$work/task" --source "$work/sample.img" --out "$work/mp4" --json >"$work/convert.json" 2>"$work/convert.err"
+check "convert exits 0" test $? -eq 0
+check "convert writes 24 whole MP4s" json "assert len(d) == 24 and all(e['complete'] and e['codec'] == 'h264' and e['frames'] == 200 and e['key_frames'] == 8 and abs(e['duration'] - 8) < 1e-6 and e['skipped_bytes'] == 0 for e in d), d[0]" <"$work/convert.json"
+check "convert keeps the export's names" json "assert d[0]['path'].endswith('/CH01/2016-05-17/CH01_20160517-080000_20160517-080007.mp4'), d[0]" <"$work/convert.json"
+check "convert shows progress as export does" grep -qF "数量:" "$work/convert.err"
+mp4=$(json "print(d[0]['path'])" <"$work/convert.json")
+check "ffprobe reads 200 frames of H.264 in the MP4" test "$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=codec_name,nb_read_frames -of csv=p=0 "$mp4" 2>/dev/null)" = "h264,200"
+check "the MP4 lasts 8 s" test "$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$mp4" 2>/dev/null)" = "8.000000"
+check "the MP4 carries the recorder's start time" test "$(ffprobe -v error -show_entries format_tags=creation_time -of csv=p=0 "$mp4" 2>/dev/null)" = "2016-05-17T08:00:00.000000Z"
+check "the MP4 decodes without an error" test -z "$(ffmpeg -nostdin -v error -i "$mp4" -f null - 2>&1)"
+check "the MP4 folder has a manifest sha256sum checks" bash -c "cd '$work/mp4' && sha256sum -c --strict --quiet SHA256SUMS"
+"$cli" convert --task "$work/task" --source "$work/sample.img" --out "$work/mp4" --json --channel 3 >"$work/convert2.json" 2>/dev/null
+check "a second convert skips the existing MP4s" json "assert len(d) == 6 and all(e['skipped'] for e in d)" <"$work/convert2.json"
+check "the MP4 manifest still lists all 24" test "$(wc -l <"$work/mp4/SHA256SUMS")" -eq 24
+cp "$work/sample.img" "$work/damaged.img"
+python3 -c "
+import sys
+with open(sys.argv[1], 'r+b') as f:
+    f.seek(4096 + 150000); f.write(bytes((i * 7919 + 13) % 251 + 2 for i in range(40000)))" "$work/damaged.img"
+"$cli" convert --task "$work/task" --source "$work/damaged.img" --out "$work/mp4d" --json --channel 1 --day 2016-05-17 >"$work/damaged.json" 2>"$work/damaged.err"; code=$?
+check "a damaged file is converted with its loss and exit code 1" test $code -eq 1
+check "the damaged file is written but not complete" json "e=d[0]; assert not e['complete'] and e['frames'] > 100 and e['skipped_bytes'] > 0 and d[1]['complete'], d" <"$work/damaged.json"
+check "the loss is reported on stderr" grep -q "file 1 incomplete" "$work/damaged.err"
+"$cli" preview --task "$work/task" --source "$work/sample.img" --index 1 --out "$work/first.png" >"$work/preview.out" 2>/dev/null
+check "preview exits 0" test $? -eq 0
+check "preview writes a 352x288 PNG" test "$(ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$work/first.png" 2>/dev/null)" = "png,352,288"
+"$cli" preview --task "$work/task" --source "$work/sample.img" --index 99 --out "$work/none.png" 2>/dev/null; code=$?
+check "preview of a file that does not exist exits 1" test $code -eq 1
+"$cli" preview --task "$work/task" --source "$work/sample.img" --index 0 --out "$work/none.png" 2>/dev/null; code=$?
+check "preview --index 0 is a usage error" test $code -eq 2
+head -c 2535424 /dev/urandom >"$work/noise.img"
+"$cli" preview --task "$work/task" --source "$work/noise.img" --index 1 --out "$work/none.png" 2>"$work/err"; code=$?
+check "preview of a file without a key frame exits 1" test $code -eq 1
+check "preview says there is no picture" grep -q "has no picture" "$work/err"
+check "no picture file is left behind" test ! -e "$work/none.png"
+
 # Bad input: clear messages and exit codes, nothing half done.
 "$cli" scan --source "$work/missing.img" --brand 18 --mode deep --task "$work/t2" 2>"$work/err"; code=$?
 check "missing source exits 1" test $code -eq 1

@@ -208,11 +208,12 @@ class ShellTest : public QObject {
     QCOMPARE(f.messageTexts(), QStringList{QStringLiteral("hello")});
   }
 
-  void previewAndConvertDoNothing() {
+  void previewAndConvertWithoutATaskAskForAFileAndStartNothing() {
     FrameFixture f;
     f.frame->action(kCmdPreview)->trigger();
     f.frame->action(kCmdConvert)->trigger();
-    QVERIFY(f.prompter.messages.empty());
+    QCOMPARE(f.messageTexts(), (QStringList{QStringLiteral("请在文件列表中选择要预览的文件"),
+                                            QStringLiteral("请在文件列表中勾选要转化的文件")}));
     QVERIFY(!f.files());
     QVERIFY(!f.frame->busy());
   }

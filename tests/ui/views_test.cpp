@@ -193,6 +193,24 @@ class ViewsTest : public QObject {
     QVERIFY(model.positions(true).empty());
   }
 
+  void checkColumnShowsTheHashOnceExportedAndKeepsItAcrossListings() {
+    FileGridModel model;
+    std::vector<FileRow> rows(2);
+    rows[0].position = 7;
+    rows[1].position = 9;
+    model.setRows(rows, timeConventionFor(2, 0));
+    const QString hash(64, QLatin1Char('a'));
+    model.setHash(9, hash);
+    QCOMPARE(model.data(model.index(1, FileGridModel::kCheck), Qt::DisplayRole).toString(), hash);
+    QCOMPARE(model.data(model.index(1, FileGridModel::kCheck), Qt::ToolTipRole).toString(), hash);
+    QCOMPARE(model.data(model.index(0, FileGridModel::kCheck), Qt::DisplayRole).toString(), QStringLiteral("7"));
+    model.clear();  // another day is listed, then this one again
+    model.setRows(rows, timeConventionFor(2, 0));
+    QCOMPARE(model.data(model.index(1, FileGridModel::kCheck), Qt::DisplayRole).toString(), hash);
+    model.clearHashes();  // another task
+    QCOMPARE(model.data(model.index(1, FileGridModel::kCheck), Qt::DisplayRole).toString(), QStringLiteral("9"));
+  }
+
   void contextMenuOnRowsOnlyAndItsItems() {
     FrameFixture f;
     f.frame->show();
@@ -226,9 +244,10 @@ class ViewsTest : public QObject {
     const int w = grid.viewport()->width();
     QCOMPARE(grid.columnWidth(0), 100);
     QCOMPARE(grid.columnWidth(1), 150);
-    QCOMPARE(grid.columnWidth(2), (w - 250) / 2);
-    QCOMPARE(grid.columnWidth(3), (w - 250) / 2);
-    QVERIFY(grid.isColumnHidden(4));
+    QCOMPARE(grid.columnWidth(2), (w - 250 - CKivView5::kCheckWidth) / 2);
+    QCOMPARE(grid.columnWidth(3), (w - 250 - CKivView5::kCheckWidth) / 2);
+    QCOMPARE(grid.columnWidth(4), CKivView5::kCheckWidth);
+    QVERIFY(!grid.isColumnHidden(4));  // "校验" holds the hash of an exported file
   }
 
   void hundredThousandRowsStayResponsive() {

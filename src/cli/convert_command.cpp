@@ -1,0 +1,165 @@
+// convert and preview: playable MP4 copies of the recovered files and their first picture.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "cli/cli_support.h"
+#include "cli/commands.h"
+#include "convert/converter.h"
+#include "export/exporter.h"
+#include "task/command_worker.h"
+
+namespace norvale::cli {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Opens the task against the source without printing the loading messages.
+std::optional<int> openQuietly(TaskContext& task, ProgressPrinter& printer, const std::string& folder,
+                               const DeviceRecord& source) {
+  ProgressPrinter silent(&task, true);
+  task.notifyTarget = &silent;
+  auto opened = openTask(task, folder, &source);
+  task.notifyTarget = &printer;
+  if (!opened) return failure(opened.error().message);
+  return std::nullopt;
+}
+
+std::string seconds(double value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f", value);
+  return buf;
+}
+
+}  // namespace
+
+int runConvertCommand(int argc, char** argv) {
+  Options options;
+  if (auto error = options.parse(argc, argv, {"--task", "--source", "--out", "--channel", "--day", "--walk"},
+                                 {"--overwrite", "--json", "--quiet"}))
+    return usageError(*error);
+  const auto folder = options.value("--task");
+  const auto sourcePath = options.value("--source");
+  const auto outFolder = options.value("--out");
+  if (!folder || !sourcePath || !outFolder) return usageError("convert needs --task DIR --source PATH --out DIR");
+  std::optional<std::uint64_t> channel;
+  if (auto c = options.value("--channel")) {
+    channel = parseUnsigned(*c);
+    if (!channel || *channel > 255) return usageError("--channel takes a channel number");
+  }
+  std::optional<std::uint32_t> day;
+  if (auto d = options.value("--day")) {
+    int y = 0, m = 0, dd = 0;
+    char tail = 0;
+    if (std::sscanf(d->c_str(), "%4d-%2d-%2d%c", &y, &m, &dd, &tail) != 3 || m < 1 || m > 12 || dd < 1 || dd > 31)
+      return usageError("--day takes a date as YYYY-MM-DD");
+    day = calendarCode(y, m, dd);
+  }
+  convert::ConvertOptions convertOptions{*outFolder, options.flag("--overwrite")};
+  if (auto walk = options.value("--walk")) {
+    if (*walk != "own" && *walk != "library") return usageError("--walk takes own or library");
+    convertOptions.walk = *walk == "own" ? convert::WalkKind::Own : convert::WalkKind::Library;
+  }
+  auto source = sourceRecord(*sourcePath);
+  if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
+
+  TaskContext task;
+  ProgressPrinter printer(&task, options.flag("--quiet"));
+  if (auto code = openQuietly(task, printer, *folder, *source)) return *code;
+  std::vector<std::uint64_t> positions;
+  std::uint64_t position = 0;
+  for (const auto& [key, entry] : task.fileMap) {
+    const bool channelOk = !channel || entry.channel == *channel;
+    const bool dayOk = !day || static_cast<std::uint32_t>(key) == *day;
+    if (channelOk && dayOk) positions.push_back(position);
+    ++position;
+  }
+  std::error_code ec;
+  fs::create_directories(*outFolder, ec);
+  if (ec) return failure("cannot create the output folder " + *outFolder + ": " + ec.message());
+  stopOnInterrupt(task);
+
+  Result<std::vector<convert::ConvertedFile>> converted;
+  CommandWorker worker;
+  worker.start([&] {
+    std::uint64_t selectedBytes = 0;
+    const auto entries = fileMapEntries(task);
+    for (auto p : positions) selectedBytes += entries[p].second.size;
+    printer.presenter().setExportTotals(selectedBytes, positions.size());
+    converted = convert::convertFiles(task, positions, convertOptions);
+  });
+  worker.wait();
+  printer.finishLine();
+  if (!converted) return failure(converted.error().message);
+
+  int failed = 0;
+  std::ostringstream out;
+  const bool json = options.flag("--json");
+  if (json) out << "[";
+  bool first = true;
+  for (const auto& f : *converted) {
+    if (!f.complete && !f.skipped) ++failed;
+    if (!f.written && !f.skipped) std::cerr << "norvale-cli: file " << f.index << ": " << f.error << "\n";
+    else if (!f.complete && !f.skipped) std::cerr << "norvale-cli: file " << f.index << " incomplete: " << f.error << "\n";
+    if (json) {
+      out << (first ? "\n " : ",\n ") << "{\"index\": " << f.index << ", \"path\": " << jsonString(f.path)
+          << ", \"codec\": " << jsonString(f.codec) << ", \"frames\": " << f.frames << ", \"key_frames\": " << f.keyFrames
+          << ", \"duration\": " << seconds(f.duration) << ", \"skipped_bytes\": " << f.skippedBytes
+          << ", \"lost_frames\": " << f.lostFrames << ", \"complete\": " << (f.complete ? "true" : "false")
+          << ", \"skipped\": " << (f.skipped ? "true" : "false") << ", \"sha256\": " << jsonString(f.sha256)
+          << ", \"error\": " << jsonString(f.error) << "}";
+    } else {
+      out << f.index << "\t"
+          << (f.skipped ? "skipped (exists)" : f.complete ? "written" : f.written ? "INCOMPLETE" : "NOT WRITTEN") << "\t"
+          << f.codec << "\t" << f.frames << " frames\t" << seconds(f.duration) << " s\t" << f.path << "\n";
+    }
+    first = false;
+  }
+  if (json) out << (first ? "]\n" : "\n]\n");
+  std::cout << out.str();
+  std::cerr << "converted " << converted->size() << " of " << positions.size() << " files to " << *outFolder
+            << (failed ? " (" + std::to_string(failed) + " not converted whole)" : "") << "\n";
+  if (interrupted()) std::cerr << "conversion stopped: the files listed are finished; the rest was not written\n";
+  return failed ? kExitFailure : kExitOk;
+}
+
+int runPreviewCommand(int argc, char** argv) {
+  Options options;
+  if (auto error = options.parse(argc, argv, {"--task", "--source", "--index", "--out"}, {})) return usageError(*error);
+  const auto folder = options.value("--task");
+  const auto sourcePath = options.value("--source");
+  const auto indexText = options.value("--index");
+  const auto outPath = options.value("--out");
+  if (!folder || !sourcePath || !indexText || !outPath)
+    return usageError("preview needs --task DIR --source PATH --index N --out FILE.png");
+  const auto index = parseUnsigned(*indexText);
+  if (!index || *index < 1) return usageError("--index takes a file number from 1 (as files lists them)");
+  auto source = sourceRecord(*sourcePath);
+  if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
+  TaskContext task;
+  ProgressPrinter printer(&task, true);
+  if (auto code = openQuietly(task, printer, *folder, *source)) return *code;
+  if (*index > task.fileMap.size())
+    return failure("no file " + std::to_string(*index) + " in the task (it has " + std::to_string(task.fileMap.size()) + ")");
+  auto summary = convert::summariseFile(task, *index - 1, false);
+  if (!summary) return failure(summary.error().message);
+  if (!summary->picture) return failure("file " + std::to_string(*index) + " has no picture: " + summary->pictureError);
+  auto png = convert::encodePng(*summary->picture);
+  if (!png) return failure(png.error().message);
+  const std::string partial = *outPath + ".part";
+  {
+    std::ofstream out(fs::u8path(partial), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(png->data()), static_cast<std::streamsize>(png->size()));
+    if (!out) return failure("cannot write " + partial);
+  }
+  std::error_code ec;
+  fs::rename(fs::u8path(partial), fs::u8path(*outPath), ec);
+  if (ec) return failure("cannot rename " + partial + ": " + ec.message());
+  std::cout << *outPath << "\t" << summary->picture->width << "x" << summary->picture->height << "\t" << summary->codec
+            << "\n";
+  return kExitOk;
+}
+
+}  // namespace norvale::cli

@@ -1,0 +1,405 @@
+#include "convert/annexb.h"
+
+#include <algorithm>
+
+namespace norvale::convert {
+
+namespace {
+
+constexpr std::uint8_t kStartCode4[4] = {0, 0, 0, 1};
+
+int h264Type(const std::vector<std::uint8_t>& b) { return b.empty() ? -1 : b[0] & 0x1F; }
+int hevcType(const std::vector<std::uint8_t>& b) { return b.empty() ? -1 : (b[0] >> 1) & 0x3F; }
+
+// Reads the bits of an RBSP: the emulation-prevention bytes (00 00 03) are dropped first.
+class BitReader {
+ public:
+  BitReader(const std::uint8_t* data, std::size_t size, std::size_t limit = SIZE_MAX) {
+    const std::size_t n = std::min(size, limit);
+    m_bytes.reserve(n);
+    int zeros = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (zeros >= 2 && data[i] == 3) {
+        zeros = 0;
+        continue;
+      }
+      zeros = data[i] == 0 ? zeros + 1 : 0;
+      m_bytes.push_back(data[i]);
+    }
+  }
+  bool failed() const { return m_failed; }
+  std::uint32_t bit() {
+    if (m_pos >= m_bytes.size() * 8) {
+      m_failed = true;
+      return 0;
+    }
+    const std::uint32_t v = (m_bytes[m_pos / 8] >> (7 - m_pos % 8)) & 1;
+    ++m_pos;
+    return v;
+  }
+  std::uint32_t bits(int n) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 1) | bit();
+    return v;
+  }
+  // Exp-Golomb; anything past 31 leading zeros is damage.
+  std::uint32_t ue() {
+    int zeros = 0;
+    while (bit() == 0) {
+      if (m_failed || ++zeros > 31) {
+        m_failed = true;
+        return 0;
+      }
+    }
+    if (zeros == 0) return 0;
+    return static_cast<std::uint32_t>((1ull << zeros) - 1 + bits(zeros));
+  }
+  std::int32_t se() {
+    const std::uint32_t v = ue();
+    return (v & 1) ? static_cast<std::int32_t>((v + 1) / 2) : -static_cast<std::int32_t>(v / 2);
+  }
+
+ private:
+  std::vector<std::uint8_t> m_bytes;
+  std::size_t m_pos = 0;
+  bool m_failed = false;
+};
+
+bool highProfile(std::uint32_t profile) {
+  switch (profile) {
+    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128: case 138: case 139:
+    case 134: case 135:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool knownProfile(std::uint32_t profile) { return profile == 66 || profile == 77 || profile == 88 || highProfile(profile); }
+
+}  // namespace
+
+const char* codecName(VideoCodec codec) {
+  switch (codec) {
+    case VideoCodec::H264: return "h264";
+    case VideoCodec::Hevc: return "hevc";
+    default: return "";
+  }
+}
+
+std::string foreignPayloadName(std::span<const std::uint8_t> b) {
+  if (b.empty()) return {};
+  // Start codes that H.264 and H.265 cannot have: their forbidden bit is set.
+  switch (b[0]) {
+    case 0xB0: case 0xB5: case 0xB6: return "MPEG-4 Part 2";
+    case 0xB3: case 0xB8: return "MPEG-2 video";
+    default: return {};
+  }
+}
+
+// ---- NalSplitter ----
+
+void NalSplitter::feed(std::span<const std::uint8_t> bytes, std::optional<double> second) {
+  for (const std::uint8_t b : bytes) {
+    if (b == 0) {
+      ++m_zeros;
+      continue;
+    }
+    if (b == 1 && m_zeros >= 2) {
+      if (m_inUnit) {
+        m_sink(Nal{std::move(m_current), m_second});
+        m_current = {};
+      } else if (m_zeros > 3) {
+        m_skipped += static_cast<std::uint64_t>(m_zeros - 3);
+      }
+      m_inUnit = true;
+      m_second = second;
+      m_zeros = 0;
+      continue;
+    }
+    if (m_inUnit) {
+      m_current.insert(m_current.end(), static_cast<std::size_t>(m_zeros), 0);
+      m_current.push_back(b);
+    } else {
+      m_skipped += static_cast<std::uint64_t>(m_zeros) + 1;
+    }
+    m_zeros = 0;
+  }
+}
+
+void NalSplitter::cut() {
+  // Zeros at the end of a unit are trailing bytes, not part of it.
+  if (m_inUnit && !m_current.empty()) m_sink(Nal{std::move(m_current), m_second});
+  else if (!m_inUnit) m_skipped += static_cast<std::uint64_t>(m_zeros);
+  m_current = {};
+  m_inUnit = false;
+  m_zeros = 0;
+}
+
+// ---- AccessUnitBuilder ----
+
+void AccessUnitBuilder::detect(const std::vector<std::uint8_t>& b) {
+  if (b.size() >= 2 && (b[0] == 0x40 || b[0] == 0x42) && b[1] == 0x01) {
+    m_codec = VideoCodec::Hevc;
+  } else if (b.size() >= 4 && (b[0] == 0x27 || b[0] == 0x47 || b[0] == 0x67) && knownProfile(b[1])) {
+    m_codec = VideoCodec::H264;
+  } else if (m_foreign.empty()) {
+    m_foreign = foreignPayloadName(b);
+  }
+}
+
+bool AccessUnitBuilder::headerValid(const std::vector<std::uint8_t>& b) const {
+  if (b.empty() || (b[0] & 0x80)) return false;
+  if (m_codec == VideoCodec::H264) {
+    const int type = h264Type(b);
+    const int ref = (b[0] >> 5) & 3;
+    if (type == 0 || type > 23) return false;
+    if ((type == 5 || type == 7 || type == 8) && ref == 0) return false;
+    if ((type == 6 || type == 9 || type == 10 || type == 11 || type == 12) && ref != 0) return false;
+    return b.size() >= 2;
+  }
+  if (b.size() < 3) return false;
+  const int type = hevcType(b);
+  const int layer = ((b[0] & 1) << 5) | (b[1] >> 3);
+  const int tid = b[1] & 7;
+  if (layer != 0 || tid == 0) return false;
+  return type <= 9 || (type >= 16 && type <= 21) || (type >= 32 && type <= 40);
+}
+
+bool AccessUnitBuilder::isVcl(const std::vector<std::uint8_t>& b) const {
+  if (m_codec == VideoCodec::H264) return h264Type(b) >= 1 && h264Type(b) <= 5;
+  return hevcType(b) >= 0 && hevcType(b) <= 31;
+}
+
+bool AccessUnitBuilder::isKeyVcl(const std::vector<std::uint8_t>& b) const {
+  if (m_codec == VideoCodec::H264) return h264Type(b) == 5;
+  return hevcType(b) >= 16 && hevcType(b) <= 23;
+}
+
+bool AccessUnitBuilder::startsPicture(const std::vector<std::uint8_t>& b) const {
+  if (m_codec == VideoCodec::H264) {
+    const int type = h264Type(b);
+    if (type == 1 || type == 5) return b.size() >= 2 && (b[1] & 0x80);  // first_mb_in_slice == 0
+    return type == 6 || type == 7 || type == 8 || type == 9 || (type >= 14 && type <= 18);
+  }
+  const int type = hevcType(b);
+  if (type <= 31) return b.size() >= 3 && (b[2] & 0x80);  // first_slice_segment_in_pic_flag
+  return type == 32 || type == 33 || type == 34 || type == 35 || type == 39;
+}
+
+void AccessUnitBuilder::learnParameterSet(const std::vector<std::uint8_t>& b) {
+  if (m_codec != VideoCodec::H264) return;
+  const int type = h264Type(b);
+  if (type == 7) {
+    BitReader r(b.data() + 1, b.size() - 1);
+    const std::uint32_t profile = r.bits(8);
+    r.bits(16);  // constraint flags and level
+    const std::uint32_t id = r.ue();
+    if (r.failed() || id > 31) return;
+    H264Sps sps;
+    if (highProfile(profile)) {
+      const std::uint32_t chroma = r.ue();
+      if (chroma > 3) return;
+      if (chroma == 3) sps.separateColourPlane = r.bit();
+      r.ue();  // bit depths
+      r.ue();
+      r.bit();
+      if (r.bit()) {  // scaling matrices: read through them
+        for (int i = 0; i < (chroma != 3 ? 8 : 12); ++i) {
+          if (!r.bit()) continue;
+          int last = 8, next = 8;
+          for (int j = 0; j < (i < 6 ? 16 : 64); ++j) {
+            if (next != 0) next = (last + r.se() + 256) % 256;
+            last = next == 0 ? last : next;
+          }
+        }
+      }
+    }
+    const std::uint32_t log2FrameNum = r.ue() + 4;
+    if (log2FrameNum > 16) return;
+    sps.log2MaxFrameNum = static_cast<int>(log2FrameNum);
+    const std::uint32_t pocType = r.ue();
+    if (pocType == 0) {
+      r.ue();
+    } else if (pocType == 1) {
+      r.bit();
+      r.se();
+      r.se();
+      const std::uint32_t cycle = r.ue();
+      if (cycle > 255) return;
+      for (std::uint32_t i = 0; i < cycle; ++i) r.se();
+    } else if (pocType != 2) {
+      return;
+    }
+    r.ue();  // max_num_ref_frames
+    sps.gapsAllowed = r.bit();
+    const std::uint32_t width = r.ue() + 1;
+    const std::uint32_t height = r.ue() + 1;
+    const std::uint32_t frameMbsOnly = r.bit();
+    if (r.failed() || width > 1024 || height > 1024) return;
+    sps.picSizeInMbs = width * height * (2 - frameMbsOnly);
+    sps.valid = true;
+    m_sps[id] = sps;
+  } else if (type == 8) {
+    BitReader r(b.data() + 1, b.size() - 1, 16);
+    const std::uint32_t id = r.ue();
+    const std::uint32_t spsId = r.ue();
+    if (r.failed() || id > 255 || spsId > 31) return;
+    m_pps[id] = H264Pps{true, spsId};
+  }
+}
+
+bool AccessUnitBuilder::checkH264Slice(const std::vector<std::uint8_t>& b, std::uint32_t& frameNum,
+                                       bool& reference, std::uint32_t& spsId) const {
+  BitReader r(b.data() + 1, b.size() - 1, 32);
+  const std::uint32_t firstMb = r.ue();
+  const std::uint32_t sliceType = r.ue();
+  const std::uint32_t ppsId = r.ue();
+  if (r.failed() || sliceType > 9 || ppsId > 255 || !m_pps[ppsId].valid) return false;
+  spsId = m_pps[ppsId].spsId;
+  const H264Sps& sps = m_sps[spsId];
+  if (!sps.valid || firstMb >= sps.picSizeInMbs) return false;
+  if (sps.separateColourPlane) r.bits(2);
+  frameNum = r.bits(sps.log2MaxFrameNum);
+  if (r.failed()) return false;
+  if (h264Type(b) == 5 && frameNum != 0) return false;
+  reference = ((b[0] >> 5) & 3) != 0;
+  return true;
+}
+
+void AccessUnitBuilder::push(NalSplitter::Nal&& nal) {
+  ++m_nalsSeen;
+  if (m_codec == VideoCodec::Unknown) {
+    detect(nal.body);
+    if (m_codec == VideoCodec::Unknown) return;
+  }
+  // A unit that cannot be one is foreign bytes between units: the picture in progress is
+  // whole, but what follows may have lost its references.
+  if (!headerValid(nal.body)) {
+    m_damagedBytes += nal.body.size() + 3;
+    m_lossPending = true;
+    return;
+  }
+  if (m_unitHasVcl && startsPicture(nal.body)) closeUnit();
+  learnParameterSet(nal.body);
+  if (isVcl(nal.body)) {
+    if (m_codec == VideoCodec::H264) {
+      std::uint32_t frameNum = 0, spsId = 0;
+      bool reference = false;
+      if (!checkH264Slice(nal.body, frameNum, reference, spsId)) {
+        m_damagedBytes += nal.body.size() + 3;
+        m_lossPending = true;
+        return;
+      }
+      if (!m_unitHasVcl) {
+        m_unitFrameNum = frameNum;
+        m_unitSpsId = spsId;
+        m_unitReference = reference;
+        m_unitChecked = true;
+      }
+    }
+    m_unitHasVcl = true;
+    if (isKeyVcl(nal.body)) m_unitKey = true;
+  }
+  if (m_nals.empty()) m_second = nal.second;
+  m_unitSource += nal.body.size() + 3;
+  m_nals.push_back(std::move(nal.body));
+}
+
+void AccessUnitBuilder::markLoss() {
+  ++m_losses;
+  m_waitForKey = true;
+  m_prevRefFrameNum.reset();
+}
+
+void AccessUnitBuilder::closeUnit() {
+  closePicture();
+  if (m_lossPending) {
+    m_lossPending = false;
+    if (m_haveKey) markLoss();
+  }
+}
+
+void AccessUnitBuilder::closePicture() {
+  // Parameter sets and SEI with no picture yet: they open the next unit.
+  if (!m_unitHasVcl) return;
+  const bool key = m_unitKey;
+  bool drop = false;
+  if (m_codec == VideoCodec::H264 && m_unitChecked && !key && m_prevRefFrameNum) {
+    const H264Sps& sps = m_sps[m_unitSpsId];
+    const std::uint32_t modulo = 1u << sps.log2MaxFrameNum;
+    const std::uint32_t expected = (*m_prevRefFrameNum + 1) % modulo;
+    if (!sps.gapsAllowed && m_unitFrameNum != expected && m_unitFrameNum != *m_prevRefFrameNum) {
+      // Pictures are missing: the units that lost their start codes went into the one before,
+      // which now holds foreign bytes too.
+      m_lostUnits += (m_unitFrameNum + modulo - expected) % modulo;
+      if (m_held && m_haveKey) {
+        m_damagedBytes += m_held->sourceBytes;
+        m_held.reset();
+        ++m_lostUnits;
+      }
+      markLoss();
+    }
+  }
+  if (!drop && m_waitForKey && !key) drop = true;
+  if (drop) {
+    if (m_haveKey) ++m_lostUnits;
+    else ++m_leadingUnits;
+  } else {
+    m_waitForKey = false;
+    if (m_unitChecked) {
+      if (key) m_prevRefFrameNum = m_unitFrameNum;
+      else if (m_unitReference) m_prevRefFrameNum = m_unitFrameNum;
+    }
+    AccessUnit unit;
+    for (const auto& n : m_nals) {
+      unit.bytes.insert(unit.bytes.end(), std::begin(kStartCode4), std::end(kStartCode4));
+      unit.bytes.insert(unit.bytes.end(), n.begin(), n.end());
+    }
+    unit.second = m_second;
+    unit.key = key;
+    unit.codec = m_codec;
+    unit.sourceBytes = m_unitSource;
+    if (m_held) m_sink(std::move(*m_held));
+    m_held = std::move(unit);
+    m_haveKey = true;
+  }
+  m_nals.clear();
+  m_unitSource = 0;
+  m_unitHasVcl = m_unitKey = m_unitChecked = false;
+}
+
+void AccessUnitBuilder::cut() {
+  closeUnit();
+  if (m_haveKey) markLoss();
+}
+
+void AccessUnitBuilder::finish() {
+  closeUnit();
+  m_nals.clear();
+  if (m_held) m_sink(std::move(*m_held));
+  m_held.reset();
+}
+
+std::vector<std::uint8_t> parameterSets(const AccessUnit& unit, VideoCodec codec) {
+  std::vector<std::uint8_t> out;
+  const auto& b = unit.bytes;
+  std::size_t i = 0;
+  while (i + 4 < b.size()) {
+    if (!(b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 0 && b[i + 3] == 1)) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i + 4;
+    while (end + 4 <= b.size() && !(b[end] == 0 && b[end + 1] == 0 && b[end + 2] == 0 && b[end + 3] == 1)) ++end;
+    if (end + 4 > b.size()) end = b.size();
+    const std::uint8_t h = b[i + 4];
+    const bool keep = codec == VideoCodec::H264 ? ((h & 0x1F) == 7 || (h & 0x1F) == 8)
+                                                : (((h >> 1) & 0x3F) >= 32 && ((h >> 1) & 0x3F) <= 34);
+    if (keep) out.insert(out.end(), b.begin() + static_cast<std::ptrdiff_t>(i), b.begin() + static_cast<std::ptrdiff_t>(end));
+    i = end;
+  }
+  return out;
+}
+
+}  // namespace norvale::convert

@@ -1,0 +1,135 @@
+#pragma once
+// H.264 / H.265 elementary streams in Annex B form: the start-code walk, the codec the first
+// parameter sets name, and the grouping of NAL units into access units with the checks that
+// tell damaged or foreign bytes from video.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace norvale::convert {
+
+enum class VideoCodec { Unknown, H264, Hevc };
+
+// "h264", "hevc", or "" while unknown.
+const char* codecName(VideoCodec codec);
+
+// One coded picture: its NAL units each behind a 4-byte start code.
+struct AccessUnit {
+  std::vector<std::uint8_t> bytes;
+  std::optional<double> second;  // recorder time in whole seconds (plain calendar), when the carrier says
+  bool key = false;              // IDR (H.264) or IRAP (H.265): decoding may start here
+  VideoCodec codec = VideoCodec::Unknown;
+  std::uint64_t sourceBytes = 0; // bytes of the file the unit came from
+};
+
+// What a payload that is not H.264/H.265 is, from the bytes after a start code; empty when the
+// bytes look like neither a known foreign stream nor video.
+std::string foreignPayloadName(std::span<const std::uint8_t> afterStartCode);
+
+// Splits a byte stream fed in pieces at its start codes (00 00 01 / 00 00 00 01). Bytes before
+// the first start code belong to no unit and are counted as skipped.
+class NalSplitter {
+ public:
+  struct Nal {
+    std::vector<std::uint8_t> body;  // without the start code
+    std::optional<double> second;    // time of the piece the unit began in
+  };
+  using Sink = std::function<void(Nal&&)>;
+  explicit NalSplitter(Sink sink) : m_sink(std::move(sink)) {}
+
+  void feed(std::span<const std::uint8_t> bytes, std::optional<double> second = std::nullopt);
+  // The stream breaks here (a piece of the file was not video): the unit in progress ends
+  // where its packet ended, and what follows up to the next start code belongs to no unit.
+  void cut();
+  void finish() { cut(); }
+  std::uint64_t skippedBytes() const { return m_skipped; }
+
+ private:
+  Sink m_sink;
+  std::vector<std::uint8_t> m_current;
+  bool m_inUnit = false;
+  int m_zeros = 0;  // zero bytes seen at the end of what was fed
+  std::optional<double> m_second;
+  std::uint64_t m_skipped = 0;
+};
+
+// Groups NAL units into access units, learns the codec from the first parameter set, checks
+// every unit against the parameter sets and drops what cannot be decoded: damaged units, units
+// before the first key unit, and units that follow a loss until the next key unit.
+class AccessUnitBuilder {
+ public:
+  using Sink = std::function<void(AccessUnit&&)>;
+  explicit AccessUnitBuilder(Sink sink) : m_sink(std::move(sink)) {}
+
+  void push(NalSplitter::Nal&& nal);
+  // A break in the carrier: the picture in progress ended with the packet before the break,
+  // and what follows may have lost its references.
+  void cut();
+  void finish();
+
+  VideoCodec codec() const { return m_codec; }
+  // What the stream was found to be instead when no H.264/H.265 parameter set came.
+  const std::string& foreign() const { return m_foreign; }
+  std::uint64_t damagedBytes() const { return m_damagedBytes; }  // NAL units that failed the checks
+  std::uint64_t lostUnits() const { return m_lostUnits; }        // dropped after the first key unit
+  std::uint64_t leadingUnits() const { return m_leadingUnits; }  // dropped before the first key unit
+  std::uint64_t losses() const { return m_losses; }              // places where the stream broke
+
+ private:
+  struct H264Sps {
+    bool valid = false;
+    int log2MaxFrameNum = 4;
+    bool separateColourPlane = false;
+    bool gapsAllowed = false;
+    std::uint32_t picSizeInMbs = 0;
+  };
+  struct H264Pps {
+    bool valid = false;
+    std::uint32_t spsId = 0;
+  };
+
+  void detect(const std::vector<std::uint8_t>& body);
+  bool headerValid(const std::vector<std::uint8_t>& body) const;
+  bool startsPicture(const std::vector<std::uint8_t>& body) const;
+  bool isVcl(const std::vector<std::uint8_t>& body) const;
+  bool isKeyVcl(const std::vector<std::uint8_t>& body) const;
+  void learnParameterSet(const std::vector<std::uint8_t>& body);
+  // H.264: checks a slice against its parameter sets; false when it cannot be one. Sets
+  // frameNum, whether it is a reference, and the SPS it names.
+  bool checkH264Slice(const std::vector<std::uint8_t>& body, std::uint32_t& frameNum, bool& reference,
+                      std::uint32_t& spsId) const;
+  void closeUnit();
+  void closePicture();
+  void markLoss();
+
+  Sink m_sink;
+  VideoCodec m_codec = VideoCodec::Unknown;
+  std::string m_foreign;
+  std::vector<std::vector<std::uint8_t>> m_nals;  // of the unit in progress
+  std::optional<double> m_second;
+  std::uint64_t m_unitSource = 0;
+  bool m_unitHasVcl = false;
+  bool m_unitKey = false;
+  bool m_lossPending = false;  // foreign bytes came after the unit in progress
+  bool m_haveKey = false;     // a key unit was passed on
+  bool m_waitForKey = true;   // after a loss: drop until the next key unit
+  std::optional<AccessUnit> m_held;  // the last good unit, held back one step
+  std::uint64_t m_damagedBytes = 0, m_lostUnits = 0, m_leadingUnits = 0, m_losses = 0;
+  std::uint64_t m_nalsSeen = 0;
+  H264Sps m_sps[32];
+  H264Pps m_pps[256];
+  std::optional<std::uint32_t> m_prevRefFrameNum;
+  bool m_prevWasReference = false;
+  std::uint32_t m_unitFrameNum = 0;
+  std::uint32_t m_unitSpsId = 0;
+  bool m_unitReference = false;
+  bool m_unitChecked = false;
+};
+
+// The parameter sets (VPS/SPS/PPS) of a key unit, each behind a 4-byte start code.
+std::vector<std::uint8_t> parameterSets(const AccessUnit& unit, VideoCodec codec);
+
+}  // namespace norvale::convert

@@ -1,0 +1,392 @@
+#include "convert/converter.h"
+
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <functional>
+
+#include "convert/entry_source.h"
+#include "convert/mp4_writer.h"
+#include "export/exporter.h"
+#include "export/manifest.h"
+#include "parsers/brand_table.h"
+#include "task/result_store.h"
+
+namespace norvale::convert {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kDefaultRate = 25.0;  // frames per second when nothing tells the rate
+
+enum class TimeMode { Exact, Seconds, Spread };
+
+// Presentation times from the recorder's times. Exact times are kept; whole seconds are
+// spread evenly over the frames of each second; a stream without times is spread evenly
+// over the file entry's span.
+class Timeline {
+ public:
+  using Emit = std::function<bool(AccessUnit&&, std::int64_t pts, std::int64_t duration)>;
+  Timeline(TimeMode mode, double spreadStart, double spreadStep, Emit emit)
+      : m_mode(mode), m_spreadStart(spreadStart), m_step(spreadStep), m_emit(std::move(emit)) {}
+
+  bool push(AccessUnit&& unit) {
+    switch (m_mode) {
+      case TimeMode::Spread: {
+        const double t = m_spreadStart + static_cast<double>(m_count++) * m_step;
+        return out(std::move(unit), t, m_step);
+      }
+      case TimeMode::Exact: {
+        const double t = unit.second.value_or(m_lastTime);
+        bool ok = true;
+        if (m_held) ok = out(std::move(*m_held), m_heldTime, std::max(t - m_heldTime, 0.0));
+        m_held = std::move(unit);
+        m_heldTime = t;
+        return ok;
+      }
+      case TimeMode::Seconds: {
+        double s = unit.second.value_or(m_groupSecond.value_or(m_spreadStart));
+        if (m_groupSecond && s < *m_groupSecond) s = *m_groupSecond;  // time going back: same second
+        bool ok = true;
+        if (m_groupSecond && s != *m_groupSecond) ok = flushGroup();
+        m_groupSecond = s;
+        m_group.push_back(std::move(unit));
+        return ok;
+      }
+    }
+    return true;
+  }
+
+  bool finish() {
+    if (m_mode == TimeMode::Exact && m_held) {
+      const bool ok = out(std::move(*m_held), m_heldTime, m_lastDuration > 0 ? m_lastDuration : 1.0 / kDefaultRate);
+      m_held.reset();
+      return ok;
+    }
+    if (m_mode == TimeMode::Seconds) return flushGroup();
+    return true;
+  }
+
+  std::optional<double> firstTime() const { return m_first; }
+
+ private:
+  bool flushGroup() {
+    const double n = static_cast<double>(m_group.size());
+    bool ok = true;
+    for (std::size_t k = 0; k < m_group.size() && ok; ++k)
+      ok = out(std::move(m_group[k]), *m_groupSecond + static_cast<double>(k) / n, 1.0 / n);
+    m_group.clear();
+    return ok;
+  }
+
+  bool out(AccessUnit&& unit, double time, double duration) {
+    if (!m_first) m_first = time;
+    std::int64_t pts = std::llround((time - *m_first) * kTimeBase);
+    if (m_lastPts && pts <= *m_lastPts) pts = *m_lastPts + 1;  // the muxer needs growing times
+    m_lastPts = pts;
+    m_lastTime = time;
+    if (duration > 0) m_lastDuration = duration;
+    const std::int64_t ticks = std::max<std::int64_t>(1, std::llround(duration * kTimeBase));
+    return m_emit(std::move(unit), pts, ticks);
+  }
+
+  TimeMode m_mode;
+  double m_spreadStart;
+  double m_step;
+  Emit m_emit;
+  std::uint64_t m_count = 0;
+  std::optional<AccessUnit> m_held;
+  double m_heldTime = 0;
+  double m_lastTime = 0;
+  double m_lastDuration = 0;
+  std::optional<double> m_groupSecond;
+  std::vector<AccessUnit> m_group;
+  std::optional<double> m_first;
+  std::optional<std::int64_t> m_lastPts;
+};
+
+TimeMode timeModeFor(const StreamInput& input) {
+  if (input.walk == WalkKind::Library && (input.brand == 1 || input.brand == 2 || input.brand == 11))
+    return TimeMode::Exact;
+  if (input.brand >= 18 && input.brand <= 48) return input.pieceTimes.empty() ? TimeMode::Spread : TimeMode::Seconds;
+  if (input.brand == 4) return TimeMode::Spread;  // its packets carry no time
+  return TimeMode::Seconds;
+}
+
+std::string unsupportedName(const std::string& message) {
+  const std::string prefix = "unsupported payload: ";
+  return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+}
+
+std::string lossText(const ConvertedFile& f) {
+  std::string text;
+  if (f.lostFrames) text = std::to_string(f.lostFrames) + " frames lost";
+  if (f.skippedBytes) text += (text.empty() ? "" : ", ") + std::to_string(f.skippedBytes) + " bytes skipped";
+  return text.empty() ? text : text + " (damaged or foreign bytes)";
+}
+
+}  // namespace
+
+std::string creationTimeTag(const TimeConvention& convention, std::uint32_t time) {
+  const auto c = convention.calendar && time ? convention.calendar(time) : std::nullopt;
+  if (!c) return {};
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.000000Z", c->year, c->month, c->day, c->hour, c->minute,
+                c->second);
+  return buf;
+}
+
+std::vector<std::string> convertRelativePaths(const TaskContext& task) {
+  auto paths = exportRelativePaths(task);
+  for (auto& p : paths) {
+    const auto dot = p.rfind('.');
+    const auto slash = p.rfind('/');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) p.erase(dot);
+    p += ".mp4";
+  }
+  return paths;
+}
+
+ConvertedFile convertStream(const StreamInput& input, const std::string& target) {
+  ConvertedFile out;
+  out.path = target;
+  const TimeMode mode = timeModeFor(input);
+  double spreadStart = calendarSeconds(input.convention, input.entryStart).value_or(0);
+  double step = 1.0 / kDefaultRate;
+  if (mode == TimeMode::Spread) {
+    // The frames are counted first, so that they spread over the entry's whole span.
+    StreamInput counting = input;
+    counting.progress = nullptr;
+    std::uint64_t count = 0;
+    readStream(counting, [&](AccessUnit&&) { return ++count, true; });
+    const auto end = calendarSeconds(input.convention, input.entryEnd);
+    if (count > 0 && end && *end >= spreadStart) step = (*end + 1 - spreadStart) / static_cast<double>(count);
+  }
+
+  const std::string partial = target + ".part";
+  Mp4Writer writer;
+  bool opened = false;
+  std::string writeError;
+  std::uint64_t failedUnits = 0;
+  std::int64_t firstPts = -1, endPts = 0;
+  Timeline timeline(mode, spreadStart, step, [&](AccessUnit&& unit, std::int64_t pts, std::int64_t duration) {
+    if (!opened) {
+      Mp4Header header;
+      header.codec = unit.codec;
+      header.parameterSets = parameterSets(unit, unit.codec);
+      UnitDecoder decoder;
+      if (decoder.open(unit.codec, header.parameterSets)) {
+        (void)decoder.decodeKey(unit);  // the size is what is wanted here
+        header.width = decoder.width();
+        header.height = decoder.height();
+      }
+      header.creationTime = creationTimeTag(input.convention, input.entryStart);
+      if (auto r = writer.open(partial, header); !r) {
+        writeError = r.error().message;
+        return false;
+      }
+      opened = true;
+    }
+    if (auto r = writer.write(unit, pts, duration); !r) {
+      ++failedUnits;
+      writeError = r.error().message;
+      return true;
+    }
+    if (firstPts < 0) firstPts = pts;
+    endPts = pts + duration;
+    ++out.frames;
+    if (unit.key) ++out.keyFrames;
+    return true;
+  });
+  StreamSummary summary = readStream(input, [&](AccessUnit&& unit) { return timeline.push(std::move(unit)); });
+  if (!summary.stopped || opened) timeline.finish();
+
+  out.codec = summary.codec != VideoCodec::Unknown ? codecName(summary.codec) : unsupportedName(summary.unsupported);
+  out.skippedBytes = summary.skippedBytes;
+  out.lostFrames = summary.lostUnits + summary.leadingUnits + failedUnits;
+  const bool stoppedByUser = summary.stopped && input.stop && input.stop->load() != 0;
+  if (stoppedByUser) {
+    out.error = "stopped";
+    return out;  // the writer removes the unfinished file
+  }
+  if (!summary.unsupported.empty()) {
+    out.error = summary.unsupported;
+    return out;
+  }
+  if (!opened) {
+    out.error = writeError.empty() ? "no decodable key frame in the file" : writeError;
+    return out;
+  }
+  if (auto r = writer.finish(); !r) {
+    out.error = r.error().message;
+    return out;
+  }
+  std::error_code ec;
+  fs::rename(fs::u8path(partial), fs::u8path(target), ec);
+  if (ec) {
+    fs::remove(fs::u8path(partial), ec);
+    out.error = "cannot rename " + partial + ": " + ec.message();
+    return out;
+  }
+  out.written = true;
+  out.duration = out.frames ? static_cast<double>(endPts - firstPts) / kTimeBase : 0;
+  out.sha256 = sha256OfFile(target);
+  out.complete = out.lostFrames == 0 && out.skippedBytes == 0;
+  if (!out.complete) out.error = lossText(out);
+  return out;
+}
+
+namespace {
+
+StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& source) {
+  StreamInput input;
+  input.bytes = &source;
+  input.brand = task.brand;
+  input.parseMode = task.parseMode;
+  input.convention = timeConventionFor(task.brand, task.parseMode);
+  input.entryStart = entry.startTime;
+  input.entryEnd = entry.endTime;
+  input.stop = &task.stopFlag;
+  // Brands 18-48 keep one record per packet: the record times time the raw stream.
+  if (task.brand >= 18 && task.brand <= 48)
+    for (const auto& piece : source.pieces()) input.pieceTimes.emplace_back(piece.offset, piece.time);
+  return input;
+}
+
+}  // namespace
+
+Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
+                                                const ConvertOptions& options) {
+  if (!task.store || !task.store->isOpen() || !task.deviceHandle.isOpen())
+    return fail(ErrorCode::InvalidArgument, "no task is open");
+  const auto entries = fileMapEntries(task);
+  const auto paths = convertRelativePaths(task);
+  for (auto p : positions)
+    if (p >= entries.size()) return fail(ErrorCode::InvalidArgument, "no file " + std::to_string(p + 1) + " in the task");
+
+  task.exportRecord.folder = options.folder;
+  task.exportRecord.totalBytes = 0;
+  task.exportRecord.totalItems = positions.size();
+  for (auto p : positions) task.exportRecord.totalBytes += entries[p].second.size;
+  task.status.code = StatusCode::ExportStart;
+  task.status.value = static_cast<std::int64_t>(task.exportRecord.totalBytes / 1048576);
+  task.status.foundBytes = 0;
+  task.status.foundCount = 0;
+  task.notify();
+
+  std::vector<ConvertedFile> results;
+  std::uint64_t doneBytes = 0;
+  for (auto p : positions) {
+    if (task.stopRequested()) break;
+    const FileEntry& entry = entries[p].second;
+    const fs::path target = fs::u8path(options.folder) / fs::u8path(paths[p]);
+    ConvertedFile out;
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) return fail(ErrorCode::WriteFailed, "cannot create " + target.parent_path().string() + ": " + ec.message());
+    auto finishOne = [&](ConvertedFile&& file) {
+      file.index = p + 1;
+      doneBytes += entry.size;
+      task.status.code = StatusCode::ExportProgress;
+      task.status.foundBytes = doneBytes;
+      task.status.foundCount += 1;
+      task.notify();
+      results.push_back(std::move(file));
+    };
+    if (!options.overwrite && fs::exists(target)) {
+      out.path = target.string();
+      out.skipped = true;
+      out.sha256 = sha256OfFile(out.path);
+      out.complete = true;
+      finishOne(std::move(out));
+      continue;
+    }
+    if (!hasStreamReader(task.brand)) {
+      out.path = target.string();
+      out.error = "unsupported payload: no stream reader for brand " + std::to_string(task.brand);
+      out.codec = "";
+      finishOne(std::move(out));
+      continue;
+    }
+    auto source = EntrySource::open(task, entry);
+    if (!source) {
+      out.path = target.string();
+      out.error = source.error().message;
+      finishOne(std::move(out));
+      continue;
+    }
+    StreamInput input = inputFor(task, entry, **source);
+    input.walk = options.walk;
+    const std::uint64_t before = doneBytes;
+    std::int64_t lastNotice = -1;
+    input.progress = [&](std::uint64_t walked) {
+      const std::int64_t mib = static_cast<std::int64_t>(walked >> 20);
+      if (mib == lastNotice) return;  // one notification per MiB is plenty
+      lastNotice = mib;
+      task.status.code = StatusCode::ExportProgress;
+      task.status.foundBytes = before + std::min<std::uint64_t>(walked, entry.size);
+      task.notify();
+    };
+    out = convertStream(input, target.string());
+    if (out.error == "stopped") break;
+    const std::uint64_t unreadable = (*source)->unreadableBytes();
+    if (unreadable && out.written) {
+      out.complete = false;
+      out.error = "读取源设备失败,可能存在坏道: " + std::to_string(unreadable) + " bytes unreadable" +
+                  (out.error.empty() ? "" : "; " + out.error);
+    }
+    finishOne(std::move(out));
+  }
+  std::vector<ManifestLine> lines;
+  for (const ConvertedFile& f : results)
+    if (f.written || f.skipped) lines.push_back({f.skipped ? std::string() : f.sha256, manifestPath(options.folder, f.path)});
+  if (auto written = updateManifest(options.folder, lines); !written) return std::unexpected(written.error());
+  return results;
+}
+
+FileSummary summariseStream(const StreamInput& input, bool countAll) {
+  FileSummary out;
+  UnitDecoder decoder;
+  bool decoderOpen = false;
+  StreamSummary summary = readStream(input, [&](AccessUnit&& unit) {
+    ++out.frames;
+    if (unit.key) ++out.keyFrames;
+    if (!out.picture && unit.key) {
+      if (!decoderOpen) {
+        auto opened = decoder.open(unit.codec, parameterSets(unit, unit.codec));
+        if (!opened) {
+          out.pictureError = opened.error().message;
+          return countAll;
+        }
+        decoderOpen = true;
+      }
+      auto picture = decoder.decodeKey(unit);
+      if (picture) out.picture = std::move(*picture);
+      else out.pictureError = picture.error().message;
+    }
+    return countAll || !out.picture;
+  });
+  out.codec = summary.codec != VideoCodec::Unknown ? codecName(summary.codec) : unsupportedName(summary.unsupported);
+  out.unsupported = summary.unsupported;
+  if (!out.picture && out.pictureError.empty())
+    out.pictureError = !summary.unsupported.empty() ? summary.unsupported : "no decodable key frame in the file";
+  return out;
+}
+
+Result<FileSummary> summariseFile(TaskContext& task, std::uint64_t position, bool countAll) {
+  const auto entries = fileMapEntries(task);
+  if (position >= entries.size()) return fail(ErrorCode::InvalidArgument, "no file " + std::to_string(position + 1) + " in the task");
+  if (!hasStreamReader(task.brand)) {
+    FileSummary out;
+    out.unsupported = "unsupported payload: no stream reader for brand " + std::to_string(task.brand);
+    out.pictureError = out.unsupported;
+    return out;
+  }
+  auto source = EntrySource::open(task, entries[position].second);
+  if (!source) return std::unexpected(source.error());
+  StreamInput input = inputFor(task, entries[position].second, **source);
+  return summariseStream(input, countAll);
+}
+
+}  // namespace norvale::convert

@@ -1,0 +1,70 @@
+#pragma once
+// Playable copies of recovered files: one MP4 per file entry, by stream copy of the video the
+// entry's bytes carry, with the recorder's times; and the first picture of a file. The bytes
+// are those export writes, read from the source device; the source is never written.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "convert/decoder.h"
+#include "convert/stream_reader.h"
+#include "storage/error.h"
+#include "task/task_context.h"
+
+namespace norvale::convert {
+
+struct ConvertOptions {
+  std::string folder;
+  bool overwrite = false;  // else an existing file is skipped
+  WalkKind walk = WalkKind::Own;
+};
+
+struct ConvertedFile {
+  std::uint64_t index = 0;        // position in the file map, from 1
+  std::string path;               // the MP4 (or where it would have been)
+  std::string codec;              // "h264", "hevc", or what was found instead
+  std::uint64_t frames = 0;       // written
+  std::uint64_t keyFrames = 0;
+  double duration = 0;            // seconds, from the written times
+  std::uint64_t skippedBytes = 0; // no packet, damaged units, unreadable source bytes
+  std::uint64_t lostFrames = 0;   // frames found but not written (damage, before the first key frame)
+  bool skipped = false;           // the MP4 existed and was left alone
+  bool written = false;
+  bool complete = false;          // written with nothing lost
+  std::string sha256;             // of the MP4
+  std::string error;              // why frames were lost or nothing was written
+};
+
+// Converts the entries at the given 0-based file-map positions into folder/CHnn/day/<name>.mp4,
+// sending status codes 4 and 5 as export does, and rewrites the folder's SHA256SUMS. Stops
+// between frames when the task's stop flag is raised (the unfinished file is removed).
+Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
+                                                const ConvertOptions& options);
+
+// Converts a stream whose bytes are given (an exported file) into target.
+ConvertedFile convertStream(const StreamInput& input, const std::string& target);
+
+// The MP4 names: the export's names with the extension .mp4.
+std::vector<std::string> convertRelativePaths(const TaskContext& task);
+
+// The creation_time tag of a brand time value: "YYYY-MM-DDTHH:MM:SS.000000Z" from the
+// convention's calendar fields; empty when it has no date.
+std::string creationTimeTag(const TimeConvention& convention, std::uint32_t time);
+
+struct FileSummary {
+  std::string codec;
+  std::string unsupported;
+  std::uint64_t frames = 0;
+  std::uint64_t keyFrames = 0;
+  std::optional<RgbPicture> picture;  // the first key frame that decodes
+  std::string pictureError;
+};
+
+// The first decodable key frame of a file entry, and with countAll its frame counts (a full
+// read of the file).
+Result<FileSummary> summariseFile(TaskContext& task, std::uint64_t position, bool countAll);
+// The same for a stream whose bytes are given.
+FileSummary summariseStream(const StreamInput& input, bool countAll);
+
+}  // namespace norvale::convert

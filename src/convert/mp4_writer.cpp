@@ -1,0 +1,96 @@
+#include "convert/mp4_writer.h"
+
+#include <filesystem>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "convert/ffmpeg_support.h"
+
+namespace norvale::convert {
+
+struct Mp4Writer::State {
+  AVFormatContext* fmt = nullptr;
+  AVStream* stream = nullptr;
+  AVPacket* packet = av_packet_alloc();
+  std::string path;
+  bool headerWritten = false;
+  bool finished = false;
+
+  ~State() {
+    if (fmt) {
+      if (fmt->pb) avio_closep(&fmt->pb);
+      avformat_free_context(fmt);
+    }
+    av_packet_free(&packet);
+    if (!finished && !path.empty()) {
+      std::error_code ec;
+      std::filesystem::remove(std::filesystem::u8path(path), ec);
+    }
+  }
+};
+
+Mp4Writer::Mp4Writer() : m_state(std::make_unique<State>()) {}
+Mp4Writer::~Mp4Writer() = default;
+
+Result<void> Mp4Writer::open(const std::string& path, const Mp4Header& header) {
+  quietFfmpeg();
+  State& s = *m_state;
+  // "file:" keeps a colon in the name from being read as a protocol; the faststart pass opens
+  // the file again by this name.
+  const std::string url = "file:" + path;
+  if (int r = avformat_alloc_output_context2(&s.fmt, nullptr, "mp4", url.c_str()); r < 0 || !s.fmt)
+    return fail(ErrorCode::WriteFailed, "no mp4 muxer: " + ffmpegError(r));
+  s.stream = avformat_new_stream(s.fmt, nullptr);
+  AVCodecParameters* par = s.stream->codecpar;
+  par->codec_type = AVMEDIA_TYPE_VIDEO;
+  par->codec_id = header.codec == VideoCodec::Hevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
+  if (header.codec == VideoCodec::Hevc) par->codec_tag = MKTAG('h', 'v', 'c', '1');  // what players expect
+  par->width = header.width;
+  par->height = header.height;
+  par->extradata = static_cast<std::uint8_t*>(av_mallocz(header.parameterSets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+  std::copy(header.parameterSets.begin(), header.parameterSets.end(), par->extradata);
+  par->extradata_size = static_cast<int>(header.parameterSets.size());
+  s.stream->time_base = AVRational{1, kTimeBase};
+  if (!header.creationTime.empty()) av_dict_set(&s.fmt->metadata, "creation_time", header.creationTime.c_str(), 0);
+
+  s.path = path;
+  if (int r = avio_open(&s.fmt->pb, url.c_str(), AVIO_FLAG_WRITE); r < 0)
+    return fail(ErrorCode::WriteFailed, "cannot create " + path + ": " + ffmpegError(r));
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "movflags", "+faststart", 0);
+  const int r = avformat_write_header(s.fmt, &options);
+  av_dict_free(&options);
+  if (r < 0) return fail(ErrorCode::WriteFailed, "cannot start " + path + ": " + ffmpegError(r));
+  s.headerWritten = true;
+  return {};
+}
+
+Result<void> Mp4Writer::write(const AccessUnit& unit, std::int64_t pts, std::int64_t duration) {
+  State& s = *m_state;
+  if (!s.headerWritten) return fail(ErrorCode::InvalidArgument, "the file is not open");
+  if (av_new_packet(s.packet, static_cast<int>(unit.bytes.size())) < 0) return fail(ErrorCode::WriteFailed, "out of memory");
+  std::copy(unit.bytes.begin(), unit.bytes.end(), s.packet->data);
+  s.packet->stream_index = s.stream->index;
+  const AVRational ours{1, kTimeBase};
+  s.packet->pts = s.packet->dts = av_rescale_q(pts, ours, s.stream->time_base);
+  s.packet->duration = av_rescale_q(duration, ours, s.stream->time_base);
+  if (unit.key) s.packet->flags |= AV_PKT_FLAG_KEY;
+  const int r = av_write_frame(s.fmt, s.packet);
+  av_packet_unref(s.packet);
+  if (r < 0) return fail(ErrorCode::WriteFailed, "a frame could not be written: " + ffmpegError(r));
+  return {};
+}
+
+Result<void> Mp4Writer::finish() {
+  State& s = *m_state;
+  if (!s.headerWritten) return fail(ErrorCode::InvalidArgument, "the file is not open");
+  const int r = av_write_trailer(s.fmt);
+  const int c = avio_closep(&s.fmt->pb);
+  if (r < 0 || c < 0) return fail(ErrorCode::WriteFailed, "cannot finish " + s.path + ": " + ffmpegError(r < 0 ? r : c));
+  s.finished = true;
+  return {};
+}
+
+}  // namespace norvale::convert

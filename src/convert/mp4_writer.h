@@ -1,0 +1,42 @@
+#pragma once
+// MP4 files by stream copy with FFmpeg's mp4 muxer: Annex B access units go in as they are
+// (the muxer turns them and the parameter sets into the length-prefixed form MP4 keeps),
+// times in 1/90000 s, the moov box moved to the front so players open and seek at once.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "convert/annexb.h"
+#include "storage/error.h"
+
+namespace norvale::convert {
+
+inline constexpr int kTimeBase = 90000;
+
+struct Mp4Header {
+  VideoCodec codec = VideoCodec::H264;
+  std::vector<std::uint8_t> parameterSets;  // Annex B SPS/PPS (and VPS)
+  int width = 0;
+  int height = 0;
+  std::string creationTime;  // ISO 8601 UTC; empty: no tag
+};
+
+class Mp4Writer {
+ public:
+  Mp4Writer();
+  ~Mp4Writer();  // an unfinished file is closed and removed
+  Mp4Writer(const Mp4Writer&) = delete;
+  Mp4Writer& operator=(const Mp4Writer&) = delete;
+
+  Result<void> open(const std::string& path, const Mp4Header& header);
+  // pts and duration in 1/90000 s; pts must grow.
+  Result<void> write(const AccessUnit& unit, std::int64_t pts, std::int64_t duration);
+  Result<void> finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> m_state;
+};
+
+}  // namespace norvale::convert

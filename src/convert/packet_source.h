@@ -1,0 +1,32 @@
+#pragma once
+// Finds a brand's packets in a file's bytes with the brand's own packet test. This is the one
+// place the conversion reaches into the parsers: everything else sees CarrierPacket only.
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "storage/byte_source.h"
+#include "format/time_convention.h"
+
+namespace norvale::convert {
+
+struct CarrierPacket {
+  std::uint64_t offset = 0;  // in the file
+  std::uint64_t length = 0;  // the whole packet, header and trailer included
+  bool key = false;
+  std::uint32_t time = 0;    // the brand's time value; 0 when the packet carries none
+  std::uint32_t channel = 0;
+};
+
+class PacketSource {
+ public:
+  virtual ~PacketSource() = default;
+  // The first packet at or after the file offset `from`; empty at the end of the bytes.
+  virtual std::optional<CarrierPacket> next(std::uint64_t from) = 0;
+  virtual TimeConvention timeConvention() const = 0;
+};
+
+// Null when the brand has no packet test.
+std::unique_ptr<PacketSource> makePacketSource(std::uint8_t brand, std::uint8_t parseMode, ByteSource& bytes);
+
+}  // namespace norvale::convert

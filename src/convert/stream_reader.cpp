@@ -1,0 +1,234 @@
+#include "convert/stream_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "convert/packet_source.h"
+#include "convert/stream_library.h"
+#include "convert/unit_pipeline.h"
+
+namespace norvale::convert {
+
+namespace {
+
+constexpr std::size_t kPieceBytes = 1 << 20;
+
+std::int64_t daysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// Where a brand's packet keeps its coded video, and what else its packets may carry.
+enum class Carrier { ProgramStream, Dhav, Wfs, Jvs, Boli };
+
+std::optional<Carrier> carrierOf(std::uint8_t brand) {
+  switch (brand) {
+    case 1: return Carrier::ProgramStream;
+    case 2: case 7: case 9: case 10: case 11: return Carrier::Dhav;
+    case 3: return Carrier::Wfs;
+    case 4: return Carrier::Jvs;
+    case 8: return Carrier::Boli;
+    default: return std::nullopt;
+  }
+}
+
+std::optional<std::size_t> findStartCode(const std::uint8_t* p, std::size_t from, std::size_t end) {
+  for (std::size_t i = from; i + 3 <= end; ++i)
+    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) return i;
+  return std::nullopt;
+}
+
+// Brands 18-48: the exported file is the coded stream itself. Record times, when the task
+// gives them, stamp the bytes of each record.
+StreamSummary readRaw(const StreamInput& input, const UnitSink& sink) {
+  StreamSummary out;
+  Pipeline pipe(sink);
+  const std::uint64_t size = input.bytes->size().value_or(0);
+  std::vector<std::uint8_t> piece(kPieceBytes);
+  std::size_t nextPiece = 0;
+  std::optional<double> second;
+  for (std::uint64_t pos = 0; pos < size && !pipe.stopped;) {
+    if (stopRequested(input)) {
+      out.stopped = true;
+      break;
+    }
+    std::uint64_t end = std::min<std::uint64_t>(size, pos + kPieceBytes);
+    while (nextPiece < input.pieceTimes.size() && input.pieceTimes[nextPiece].first <= pos) {
+      second = calendarSeconds(input.convention, input.pieceTimes[nextPiece].second);
+      ++nextPiece;
+    }
+    if (nextPiece < input.pieceTimes.size()) end = std::min(end, input.pieceTimes[nextPiece].first);
+    const std::size_t n = static_cast<std::size_t>(end - pos);
+    auto got = input.bytes->readAt(pos, std::span(piece.data(), n));
+    const std::size_t have = got ? *got : 0;
+    if (have < n) std::fill(piece.begin() + static_cast<std::ptrdiff_t>(have), piece.begin() + static_cast<std::ptrdiff_t>(n), 0);
+    pipe.splitter.feed(std::span<const std::uint8_t>(piece.data(), n), second);
+    pos = end;
+    if (input.progress) input.progress(pos);
+  }
+  pipe.finish();
+  summarise(out, pipe, {}, 0, 0);
+  return out;
+}
+
+// A program stream map: stream id -> stream type.
+void readStreamMap(const std::uint8_t* p, std::size_t n, std::map<int, int>& types) {
+  if (n < 16) return;
+  const std::size_t infoLength = static_cast<std::size_t>(p[8] << 8 | p[9]);
+  std::size_t at = 10 + infoLength;
+  if (at + 2 > n) return;
+  const std::size_t mapLength = static_cast<std::size_t>(p[at] << 8 | p[at + 1]);
+  at += 2;
+  const std::size_t end = std::min(n, at + mapLength);
+  while (at + 4 <= end) {
+    types[p[at + 1]] = p[at];
+    at += 4 + static_cast<std::size_t>(p[at + 2] << 8 | p[at + 3]);
+  }
+}
+
+const char* foreignStreamType(int type) {
+  switch (type) {
+    case 0x01: return "MPEG-1 video";
+    case 0x02: return "MPEG-2 video";
+    case 0x10: return "MPEG-4 Part 2";
+    default: return nullptr;
+  }
+}
+
+// Brands with framed packets: the packet test finds each packet; the carrier says where its
+// coded video lies. Whatever lies between packets is skipped and counted.
+StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitSink& sink) {
+  StreamSummary out;
+  Pipeline pipe(sink);
+  auto packets = makePacketSource(input.brand, input.parseMode, *input.bytes);
+  const TimeConvention packetTimes = packets->timeConvention();
+  const std::uint64_t size = input.bytes->size().value_or(0);
+  std::vector<std::uint8_t> buf;
+  std::uint64_t walked = 0;
+  std::optional<double> second;
+  std::map<int, int> streamTypes;
+  std::string foreign;
+  std::uint64_t audio = 0, video = 0;
+  while (!pipe.stopped) {
+    if (stopRequested(input)) {
+      out.stopped = true;
+      break;
+    }
+    auto packet = packets->next(walked);
+    const std::uint64_t gapEnd = packet ? packet->offset : size;
+    // The packet before a gap passed its length and follower checks: it is whole, and the
+    // recorders end pictures at packet ends (each packet's video starts with a start code).
+    if (gapEnd > walked) {
+      out.skippedBytes += gapEnd - walked;
+      pipe.cut();
+    }
+    if (!packet) break;
+    buf.resize(static_cast<std::size_t>(packet->length));
+    auto got = input.bytes->readAt(packet->offset, buf);
+    walked = packet->offset + packet->length;
+    if (input.progress) input.progress(walked);
+    if (!got || *got < buf.size()) {
+      out.skippedBytes += packet->length;
+      pipe.cut();
+      continue;
+    }
+    if (packet->time != 0) second = calendarSeconds(packetTimes, packet->time);
+    const std::uint8_t* p = buf.data();
+    const std::size_t n = buf.size();
+    std::size_t from = 0, end = n;
+    bool isVideo = true;
+    switch (carrier) {
+      case Carrier::ProgramStream: {
+        isVideo = false;
+        if (n < 9) break;
+        if (p[3] == 0xBC) {
+          readStreamMap(p, n, streamTypes);
+        } else if (p[3] >= 0xC0 && p[3] <= 0xDF) {
+          ++audio;
+        } else if (p[3] >= 0xE0 && p[3] <= 0xEF) {
+          auto type = streamTypes.find(p[3]);
+          if (type != streamTypes.end() && foreignStreamType(type->second)) {
+            if (foreign.empty()) foreign = foreignStreamType(type->second);
+            ++video;
+            break;
+          }
+          if ((p[6] & 0xC0) != 0x80) break;  // only MPEG-2 PES headers carry this video
+          from = 9 + p[8];
+          isVideo = from < n;
+        }
+        break;
+      }
+      case Carrier::Dhav:
+        if (n < 28) isVideo = false;
+        else if (p[4] == 0xF0) {
+          ++audio;
+          isVideo = false;
+        } else if (p[4] == 0xF1) {
+          isVideo = false;
+        } else {
+          from = 20;
+          end = n - 8;
+        }
+        break;
+      case Carrier::Wfs:
+        from = p[3] == 0xFC ? 16 : 8;
+        break;
+      case Carrier::Jvs:
+        isVideo = !(n == 80 && p[4] == 8);  // the channel packet carries no video
+        from = 16;
+        break;
+      case Carrier::Boli:
+        from = 16;
+        break;
+    }
+    if (!isVideo || from >= end) continue;
+    ++video;
+    if (carrier != Carrier::ProgramStream) {
+      const auto code = findStartCode(p, from, end);
+      if (!code) {
+        if (end - from >= 3 && p[from] == 0xFF && p[from + 1] == 0xD8 && foreign.empty()) foreign = "Motion JPEG";
+        continue;
+      }
+      from = *code;
+    }
+    pipe.splitter.feed(std::span<const std::uint8_t>(p + from, end - from), second);
+  }
+  pipe.finish();
+  summarise(out, pipe, foreign, audio, video);
+  return out;
+}
+
+}  // namespace
+
+std::optional<double> calendarSeconds(const TimeConvention& convention, std::uint32_t time) {
+  if (time == 0 || !convention.calendar) return std::nullopt;
+  const auto c = convention.calendar(time);
+  if (!c || c->month < 1 || c->month > 12 || c->day < 1 || c->day > 31) return std::nullopt;
+  return static_cast<double>(daysFromCivil(c->year, c->month, c->day) * 86400 + c->hour * 3600 + c->minute * 60 +
+                             c->second);
+}
+
+bool hasStreamReader(std::uint8_t brand) { return (brand >= 18 && brand <= 48) || carrierOf(brand).has_value(); }
+
+StreamSummary readStream(const StreamInput& input, const UnitSink& sink) {
+  if (!input.bytes) return StreamSummary{VideoCodec::Unknown, "unsupported payload: no bytes"};
+  if (input.brand >= 18 && input.brand <= 48) return readRaw(input, sink);
+  const auto carrier = carrierOf(input.brand);
+  if (!carrier) {
+    StreamSummary out;
+    out.unsupported = "unsupported payload: no stream reader for brand " + std::to_string(input.brand);
+    return out;
+  }
+  if (input.walk == WalkKind::Library) {
+    if (input.brand == 1) return readWithDemuxer(input, "mpeg", sink);
+    if (input.brand == 2 || input.brand == 11) return readWithDemuxer(input, "dhav", sink);
+  }
+  return readPackets(input, *carrier, sink);
+}
+
+}  // namespace norvale::convert

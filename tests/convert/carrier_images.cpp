@@ -1,0 +1,274 @@
+#include "convert/carrier_images.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "sample/sample_image.h"
+#include "storage/byte_reader.h"
+#include "support/index_table_images.h"
+#include "task/task_runner.h"
+
+namespace norvale::test {
+
+namespace {
+constexpr std::uint8_t kStart4[4] = {0, 0, 0, 1};
+
+std::uint32_t frameTime(int k) { return packed(2016, 5, 17, 8, 0, k / kClipRate); }
+
+void putBe32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+void be16(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 8);
+  p[1] = static_cast<std::uint8_t>(v);
+}
+
+std::string capture(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buf[4096];
+  while (std::size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+  pclose(pipe);
+  return out;
+}
+
+// A pack header of 20 bytes (MPEG-2, six stuffing bytes), as the recorders write it.
+void appendPack(std::vector<std::uint8_t>& out) {
+  const std::uint8_t pack[20] = {0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 0, 0, 3, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  out.insert(out.end(), pack, pack + 20);
+}
+
+// A stream map naming one stream, with the recorder's time in its descriptor bytes 16..20.
+void appendStreamMap(std::vector<std::uint8_t>& out, std::uint32_t time, std::uint8_t streamType, std::uint8_t streamId) {
+  std::vector<std::uint8_t> m(36, 0);
+  m[2] = 1, m[3] = 0xBC;
+  be16(&m[4], static_cast<std::uint32_t>(m.size() - 6));
+  m[6] = 0x80, m[7] = 0x01;
+  be16(&m[8], 14);  // descriptors: bytes 10..23 (the time lies in them)
+  putBe32(&m[16], time >> 2);
+  m[20] = static_cast<std::uint8_t>((time & 3) << 6);
+  be16(&m[24], 4);
+  m[26] = streamType, m[27] = streamId;
+  out.insert(out.end(), m.begin(), m.end());
+}
+
+void appendPes(std::vector<std::uint8_t>& out, std::uint8_t id, const std::vector<std::uint8_t>& payload) {
+  for (std::size_t at = 0; at < payload.size();) {
+    const std::size_t n = std::min<std::size_t>(60000, payload.size() - at);
+    std::vector<std::uint8_t> h = {0, 0, 1, id, 0, 0, 0x80, 0x00, 0};
+    be16(&h[4], static_cast<std::uint32_t>(n + 3));
+    out.insert(out.end(), h.begin(), h.end());
+    out.insert(out.end(), payload.begin() + static_cast<std::ptrdiff_t>(at), payload.begin() + static_cast<std::ptrdiff_t>(at + n));
+    at += n;
+  }
+}
+}  // namespace
+
+std::vector<ClipFrame> clipFrames() {
+  std::vector<ClipFrame> frames(1);
+  for (const auto unit : sample::splitNalUnits(sample::clip())) {
+    ClipFrame& f = frames.back();
+    f.bytes.insert(f.bytes.end(), kStart4, kStart4 + 4);
+    f.bytes.insert(f.bytes.end(), unit.begin(), unit.end());
+    const int type = unit.empty() ? 0 : unit[0] & 0x1F;
+    if (type == 5) f.key = true;
+    if (type == 1 || type == 5) frames.emplace_back();
+  }
+  if (frames.back().bytes.empty()) frames.pop_back();
+  return frames;
+}
+
+std::vector<std::uint8_t> programStreamFile(bool audioOnly) {
+  std::vector<std::uint8_t> out;
+  const auto frames = clipFrames();
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    appendPack(out);
+    if (frames[k].key || k % kClipRate == 0) appendStreamMap(out, frameTime(static_cast<int>(k)), audioOnly ? 0x0F : 0x1B, audioOnly ? 0xC0 : 0xE0);
+    if (audioOnly) appendPes(out, 0xC0, std::vector<std::uint8_t>(320, 0x55));
+    else appendPes(out, 0xE0, frames[k].bytes);
+  }
+  appendPack(out);  // the last packet's follower
+  return out;
+}
+
+std::vector<std::uint8_t> dhavFile() {
+  std::vector<std::uint8_t> out;
+  const auto frames = clipFrames();
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    const std::uint32_t length = static_cast<std::uint32_t>(24 + 8 + frames[k].bytes.size() + 8);
+    std::vector<std::uint8_t> f(32, 0);
+    f[0] = 'D', f[1] = 'H', f[2] = 'A', f[3] = 'V';
+    f[4] = frames[k].key ? 0xFD : 0xFC;
+    putLe32(&f[8], static_cast<std::uint32_t>(k));
+    putLe32(&f[12], length);
+    putLe32(&f[16], frameTime(static_cast<int>(k)));
+    putLe16(&f[20], static_cast<std::uint16_t>((k % kClipRate) * 40));
+    f[22] = 8;  // extension: picture size and codec (2: H.264) at 25 frames per second
+    const std::uint8_t ext[8] = {0x80, 0, kClipWidth / 8, kClipHeight / 8, 0x81, 0, 2, kClipRate};
+    std::copy(ext, ext + 8, f.begin() + 24);
+    f.insert(f.end(), frames[k].bytes.begin(), frames[k].bytes.end());
+    f.insert(f.end(), {'d', 'h', 'a', 'v', 0, 0, 0, 0});
+    putLe32(&f[f.size() - 4], length);
+    out.insert(out.end(), f.begin(), f.end());
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> wfsFile() {
+  std::vector<std::uint8_t> out;
+  const auto frames = clipFrames();
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    const auto& b = frames[k].bytes;
+    std::vector<std::uint8_t> h;
+    if (frames[k].key || k % kClipRate == 0) {
+      h.assign(16, 0);
+      h[2] = 1, h[3] = 0xFC;
+      putLe32(&h[8], frameTime(static_cast<int>(k)));
+      putLe32(&h[12], static_cast<std::uint32_t>(b.size()));
+    } else {
+      h.assign(8, 0);
+      h[2] = 1, h[3] = 0xFD;
+      putLe32(&h[4], static_cast<std::uint32_t>(b.size()));
+    }
+    out.insert(out.end(), h.begin(), h.end());
+    out.insert(out.end(), b.begin(), b.end());
+  }
+  const std::uint8_t follower[8] = {0, 0, 1, 0xFA, 0, 0, 0, 0};
+  out.insert(out.end(), follower, follower + 8);
+  return out;
+}
+
+std::vector<std::uint8_t> jvsFile() {
+  auto packet = [](std::vector<std::uint8_t>& out, std::uint8_t type, const std::vector<std::uint8_t>& payload) {
+    std::vector<std::uint8_t> h(16, 0);
+    h[0] = 'J', h[1] = 'V', h[2] = 'S', h[3] = ' ', h[4] = type;
+    const auto p = static_cast<std::uint32_t>(payload.size());
+    h[5] = static_cast<std::uint8_t>(p), h[6] = static_cast<std::uint8_t>(p >> 8), h[7] = static_cast<std::uint8_t>(p >> 16);
+    out.insert(out.end(), h.begin(), h.end());
+    out.insert(out.end(), payload.begin(), payload.end());
+  };
+  std::vector<std::uint8_t> out;
+  packet(out, 8, std::vector<std::uint8_t>(64, 0));  // the channel packet: channel 1
+  for (const auto& f : clipFrames()) packet(out, 1, f.bytes);
+  packet(out, 1, std::vector<std::uint8_t>(16, 0));  // the last frame's follower
+  return out;
+}
+
+std::vector<std::uint8_t> boliFile() {
+  std::vector<std::uint8_t> out;
+  const auto frames = clipFrames();
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    // The recorder's own bit order: year - 2000, month, day, hour, minute, second from bit 0.
+    const std::uint32_t second = static_cast<std::uint32_t>(k / kClipRate);
+    const std::uint32_t time = 16u | (5u << 6) | (17u << 10) | (8u << 15) | (0u << 20) | (second << 26);
+    std::vector<std::uint8_t> h(16, 0);
+    h[2] = 0;  // channel 1
+    putLe32(&h[4], static_cast<std::uint32_t>(frames[k].bytes.size()));
+    putLe32(&h[12], time);
+    out.insert(out.end(), h.begin(), h.end());
+    out.insert(out.end(), frames[k].bytes.begin(), frames[k].bytes.end());
+  }
+  std::vector<std::uint8_t> follower(16 + 8, 0);
+  follower[4] = 8;
+  follower[19] = 1;
+  out.insert(out.end(), follower.begin(), follower.end());
+  return out;
+}
+
+std::vector<std::uint8_t> hevcStream(int seconds) {
+  TempDir dir;
+  const std::string path = dir.file("clip.h265");
+  const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -t " +
+                              std::to_string(seconds) +
+                              " -c:v libx265 -x265-params keyint=25:bframes=0:log-level=0 -f hevc '" + path +
+                              "' >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return {};
+  return readFile(path);
+}
+
+std::vector<std::uint8_t> mpeg4Stream() {
+  std::vector<std::uint8_t> out;
+  const std::vector<std::uint8_t> sequence = {0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0x00, 0, 0, 1, 0x20, 0x08, 0xC8};
+  for (int k = 0; k < 50; ++k) {
+    if (k % 25 == 0) out.insert(out.end(), sequence.begin(), sequence.end());
+    out.insert(out.end(), {0, 0, 1, 0xB6, static_cast<std::uint8_t>(k % 25 ? 0x50 : 0x10)});
+    out.resize(out.size() + 300, static_cast<std::uint8_t>(0x21 + k));
+  }
+  return out;
+}
+
+std::vector<std::uint64_t> OpenTask::all() const {
+  std::vector<std::uint64_t> p(scanned.files.size());
+  for (std::size_t i = 0; i < p.size(); ++i) p[i] = i;
+  return p;
+}
+
+std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint8_t brand,
+                                      const std::vector<std::uint64_t>& badSectors) {
+  auto open = std::make_unique<OpenTask>();
+  open->image = std::move(image);
+  ScanRequest request;
+  request.brand = brand;
+  request.mode = kParseDeep;
+  open->scanned = scanImage(open->dir, open->image, request);
+  if (!open->scanned.ok) return open;
+  open->task = std::make_unique<TaskContext>();
+  open->task->notifyTarget = &open->observer;
+  auto head = readTaskHeader(*open->task, open->dir.file("task"));
+  if (!head) return open;
+  head->taskFolder = open->dir.file("task");
+  head->notify = &open->observer;
+  open->task->copyHead(*head);
+  if (!loadTask(*open->task)) return open;
+  auto source = std::make_unique<ScriptedSource>(open->image);
+  for (auto s : badSectors) source->markBad(s);
+  open->task->deviceHandle.open(std::move(source));
+  return open;
+}
+
+void reopen(OpenTask& open, const std::vector<std::uint8_t>& image) {
+  open.task->deviceHandle.close();
+  open.task->deviceHandle.open(std::make_unique<ScriptedSource>(image));
+}
+
+bool haveTool(const char* name) {
+  return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::optional<Probe> probe(const std::string& path) {
+  const std::string text = capture(
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=codec_name,width,height,nb_read_frames:format=duration:format_tags=creation_time -of default=nw=1 '" +
+      path + "' 2>/dev/null");
+  if (text.empty()) return std::nullopt;
+  Probe p;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = text.find('\n', at);
+    const std::string line = text.substr(at, end - at);
+    at = end == std::string::npos ? text.size() : end + 1;
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "codec_name") p.codec = value;
+    else if (key == "width") p.width = std::atoi(value.c_str());
+    else if (key == "height") p.height = std::atoi(value.c_str());
+    else if (key == "nb_read_frames") p.frames = std::atoi(value.c_str());
+    else if (key == "duration") p.duration = std::atof(value.c_str());
+    else if (key == "TAG:creation_time") p.creationTime = value;
+  }
+  return p;
+}
+
+std::string decodeErrors(const std::string& path) {
+  return capture("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1");
+}
+
+int runIn(const std::string& folder, const std::string& command) {
+  const int status = std::system(("cd '" + folder + "' && " + command + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace norvale::test

@@ -1,0 +1,71 @@
+#pragma once
+// Recorder images and exported files that carry the sample clip's H.264 in each brand's own
+// carrier, for the conversion suites; and the checks that read the MP4s back with ffprobe.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/scan_harness.h"
+#include "support/test_support.h"
+#include "task/task_context.h"
+
+namespace norvale::test {
+
+// The clip's access units (each frame's NAL units behind 4-byte start codes), in order.
+struct ClipFrame {
+  std::vector<std::uint8_t> bytes;
+  bool key = false;
+};
+std::vector<ClipFrame> clipFrames();
+inline constexpr int kClipFrames = 200;
+inline constexpr int kClipKeyFrames = 8;
+inline constexpr int kClipRate = 25;
+inline constexpr int kClipWidth = 352;
+inline constexpr int kClipHeight = 288;
+
+// The clip in each carrier, frame k recorded at second k / 25 after the start.
+std::vector<std::uint8_t> programStreamFile(bool audioOnly = false);  // brand 1
+std::vector<std::uint8_t> dhavFile();                                 // brand 2
+std::vector<std::uint8_t> wfsFile();                                  // brand 3
+std::vector<std::uint8_t> jvsFile();                                  // brand 4
+std::vector<std::uint8_t> boliFile();                                 // brand 8
+// An MPEG-4 Part 2 elementary stream (visual object sequence and VOPs), as a brand 18-48
+// export of such a recorder would hold.
+std::vector<std::uint8_t> mpeg4Stream();
+
+// A task scanned from an image (deep mode), opened again with the image as its source.
+struct OpenTask {
+  TempDir dir;
+  std::vector<std::uint8_t> image;
+  ScanOutcome scanned;
+  RecordingObserver observer;
+  std::unique_ptr<TaskContext> task;
+  std::vector<std::uint64_t> all() const;
+};
+// The image is scanned as a task in a temp folder; the source may have bad sectors.
+std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint8_t brand,
+                                      const std::vector<std::uint64_t>& badSectors = {});
+// Reopens the task against another image (the same one damaged after the scan).
+void reopen(OpenTask& open, const std::vector<std::uint8_t>& image);
+
+// What ffprobe reads from a file, counting the frames by decoding their headers.
+struct Probe {
+  std::string codec;
+  int width = 0, height = 0;
+  int frames = 0;
+  double duration = 0;
+  std::string creationTime;
+};
+bool haveTool(const char* name);
+std::optional<Probe> probe(const std::string& path);
+// What `ffmpeg -v error -i F -f null -` prints (empty for a clean file).
+std::string decodeErrors(const std::string& path);
+// A raw H.265 stream of `seconds` s at 25 frames per second without B frames, made by ffmpeg's
+// libx265 encoder; empty when that is not installed.
+std::vector<std::uint8_t> hevcStream(int seconds);
+// Runs a shell command in a folder; its exit code.
+int runIn(const std::string& folder, const std::string& command);
+
+}  // namespace norvale::test
