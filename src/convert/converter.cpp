@@ -110,7 +110,9 @@ TimeMode timeModeFor(const StreamInput& input) {
   if (input.walk == WalkKind::Library && (input.brand == 1 || input.brand == 2 || input.brand == 11))
     return TimeMode::Exact;
   if (input.brand >= 18 && input.brand <= 48) return input.pieceTimes.empty() ? TimeMode::Spread : TimeMode::Seconds;
-  if (input.brand == 4) return TimeMode::Spread;  // its packets carry no time
+  // Their packets carry no time: the frames spread over the entry's span, or run at the
+  // default rate where the entry has no dates either.
+  if (input.brand == 4 || input.brand == 5 || (input.brand >= 13 && input.brand <= 15)) return TimeMode::Spread;
   return TimeMode::Seconds;
 }
 

@@ -7,6 +7,7 @@
 #include "convert/packet_source.h"
 #include "convert/stream_library.h"
 #include "convert/unit_pipeline.h"
+#include "storage/byte_reader.h"
 
 namespace norvale::convert {
 
@@ -24,7 +25,8 @@ std::int64_t daysFromCivil(int y, int m, int d) {
 }
 
 // Where a brand's packet keeps its coded video, and what else its packets may carry.
-enum class Carrier { ProgramStream, Dhav, Wfs, Jvs, Boli };
+// Headered: a fixed header (its length per brand below), then the coded video to the packet's end.
+enum class Carrier { ProgramStream, Dhav, Wfs, Jvs, Boli, Headered };
 
 std::optional<Carrier> carrierOf(std::uint8_t brand) {
   switch (brand) {
@@ -33,7 +35,32 @@ std::optional<Carrier> carrierOf(std::uint8_t brand) {
     case 3: return Carrier::Wfs;
     case 4: return Carrier::Jvs;
     case 8: return Carrier::Boli;
+    case 5: case 6: case 12: case 13: case 14: case 15: case 16: case 17: return Carrier::Headered;
     default: return std::nullopt;
+  }
+}
+
+// Bytes of a Headered brand's packet before its coded video (the search for the start code
+// begins there), and where the video ends.
+struct HeaderedLayout {
+  std::size_t from = 0;
+  std::size_t end = 0;
+};
+HeaderedLayout headeredLayout(std::uint8_t brand, const std::uint8_t* p, std::size_t n) {
+  switch (brand) {
+    case 5: return {28, n};
+    case 6: return {n > 4 ? p[4] : n, n};  // the header states its own length
+    case 12: {
+      // Payload after a 32-byte header; the packet is padded to 8 bytes.
+      const std::size_t payload = n >= 12 ? le32(p + 8) : 0;
+      return {32, std::min(n, 32 + payload)};
+    }
+    case 13: return {72, n};
+    case 14: return {64, n};
+    case 15: return {32, n};
+    case 16: return {48, n};
+    case 17: return {128, n};
+    default: return {n, n};
   }
 }
 
@@ -185,6 +212,12 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
       case Carrier::Boli:
         from = 16;
         break;
+      case Carrier::Headered: {
+        const HeaderedLayout layout = headeredLayout(input.brand, p, n);
+        from = layout.from;
+        end = layout.end;
+        break;
+      }
     }
     if (!isVideo || from >= end) continue;
     ++video;

@@ -5,6 +5,7 @@
 
 #include "sample/sample_image.h"
 #include "storage/byte_reader.h"
+#include "support/frame_parser_support.h"
 #include "support/index_table_images.h"
 #include "task/task_runner.h"
 
@@ -174,6 +175,55 @@ std::vector<std::uint8_t> boliFile() {
   follower[4] = 8;
   follower[19] = 1;
   out.insert(out.end(), follower.begin(), follower.end());
+  return out;
+}
+
+std::vector<std::uint8_t> headeredFile(std::uint8_t brand) {
+  const std::uint32_t start = localEpoch(2016, 5, 17, 8, 0, 0);
+  std::vector<std::uint8_t> out;
+  auto frame = [&](const std::vector<std::uint8_t>& video, std::uint32_t time) {
+    const auto p = static_cast<std::uint32_t>(video.size());
+    std::vector<std::uint8_t> f;
+    switch (brand) {
+      case 6:  // "HBMS", header length, twice the payload length, capture time
+        f.assign(28, 0x11);
+        f[0] = 'H', f[1] = 'B', f[2] = 'M', f[3] = 'S', f[4] = 28;
+        putLe16(&f[5], static_cast<std::uint16_t>(p * 2));
+        putLe32(&f[12], time);
+        break;
+      case 12:  // microsecond time, payload length; padded to 8 bytes
+        f.assign(32, 0x11);
+        putLe64(&f[0], static_cast<std::uint64_t>(time) * 1'000'000u);
+        putLe32(&f[8], p);
+        break;
+      case 13:
+      case 14:  // "NVR1" and the payload length in a header of 72 or 64 bytes
+        f.assign(brand == 13 ? 72 : 64, 0x22);
+        f[0] = 'N', f[1] = 'V', f[2] = 'R', f[3] = '1';
+        putLe32(&f[12], p);
+        break;
+      case 15:  // frame length and payload length
+        f.assign(32, 0x22);
+        putLe32(&f[4], p + 32);
+        putLe32(&f[20], p);
+        break;
+      case 16:  // a PES packet: stream 0xE0, length, big-endian time at 27, video at 48
+        f.assign(48, 0x11);
+        f[0] = 0, f[1] = 0, f[2] = 1, f[3] = 0xE0;
+        f[4] = static_cast<std::uint8_t>((p + 42) >> 8), f[5] = static_cast<std::uint8_t>(p + 42);
+        f[27] = static_cast<std::uint8_t>(time >> 24), f[28] = static_cast<std::uint8_t>(time >> 16);
+        f[29] = static_cast<std::uint8_t>(time >> 8), f[30] = static_cast<std::uint8_t>(time);
+        break;
+    }
+    f.insert(f.end(), video.begin(), video.end());
+    if (brand == 12) f.resize((f.size() + 7) / 8 * 8, 0);
+    out.insert(out.end(), f.begin(), f.end());
+  };
+  const auto frames = clipFrames();
+  for (std::size_t k = 0; k < frames.size(); ++k)
+    frame(frames[k].bytes, start + static_cast<std::uint32_t>(k / kClipRate));
+  // The last frame's follower.
+  frame({0, 0, 0, 1, 0x41, 0x9A, 0x00, 0x00, 0x00}, start + static_cast<std::uint32_t>(frames.size() / kClipRate));
   return out;
 }
 

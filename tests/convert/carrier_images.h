@@ -31,6 +31,8 @@ std::vector<std::uint8_t> dhavFile();                                 // brand 2
 std::vector<std::uint8_t> wfsFile();                                  // brand 3
 std::vector<std::uint8_t> jvsFile();                                  // brand 4
 std::vector<std::uint8_t> boliFile();                                 // brand 8
+// Brands whose packets are a fixed header and the coded video: 6, 12, 13, 14, 15, 16.
+std::vector<std::uint8_t> headeredFile(std::uint8_t brand);
 // An MPEG-4 Part 2 elementary stream (visual object sequence and VOPs), as a brand 18-48
 // export of such a recorder would hold.
 std::vector<std::uint8_t> mpeg4Stream();

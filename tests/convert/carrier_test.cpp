@@ -56,7 +56,13 @@ TEST_P(CarrierTest, AScannedFileConvertsToTheWholeClip) {
 
 INSTANTIATE_TEST_SUITE_P(Brands, CarrierTest,
                          ::testing::Values(Case{1, [] { return test::programStreamFile(); }}, Case{2, &test::dhavFile},
-                                           Case{3, &test::wfsFile}, Case{4, &test::jvsFile}, Case{8, &test::boliFile}),
+                                           Case{3, &test::wfsFile}, Case{4, &test::jvsFile}, Case{8, &test::boliFile},
+                                           Case{6, [] { return test::headeredFile(6); }},
+                                           Case{12, [] { return test::headeredFile(12); }},
+                                           Case{13, [] { return test::headeredFile(13); }},
+                                           Case{14, [] { return test::headeredFile(14); }},
+                                           Case{15, [] { return test::headeredFile(15); }},
+                                           Case{16, [] { return test::headeredFile(16); }}),
                          [](const auto& info) { return "brand" + std::to_string(info.param.brand); });
 
 StreamInput fileInput(ByteSource& bytes, std::uint8_t brand, WalkKind walk) {
@@ -211,10 +217,12 @@ TEST(CarrierWalks, AnHevcStreamIsCopiedIntoAnMp4ThatDecodes) {
 }
 
 TEST(CarrierWalks, ABrandWithoutAReaderIsReportedPerFile) {
-  EXPECT_FALSE(hasStreamReader(5));
+  // Every brand of the list has a reader; only an id outside it has none.
+  for (int brand = 1; brand <= 48; ++brand) EXPECT_TRUE(hasStreamReader(static_cast<std::uint8_t>(brand))) << brand;
+  EXPECT_FALSE(hasStreamReader(0));
   StreamSummary s;
-  EXPECT_EQ(unitsRead(test::dhavFile(), 5, WalkKind::Own, &s), 0u);
-  EXPECT_EQ(s.unsupported, "unsupported payload: no stream reader for brand 5");
+  EXPECT_EQ(unitsRead(test::dhavFile(), 0, WalkKind::Own, &s), 0u);
+  EXPECT_EQ(s.unsupported, "unsupported payload: no stream reader for brand 0");
 }
 
 }  // namespace
