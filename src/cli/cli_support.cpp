@@ -209,4 +209,31 @@ void stopOnInterrupt(TaskContext& task) {
   std::signal(SIGTERM, onInterrupt);
 }
 
+std::vector<std::uint64_t> FileChoice::positions(const FileMap& map) const {
+  std::vector<std::uint64_t> out;
+  std::uint64_t position = 0;
+  for (const auto& [key, entry] : map) {
+    const bool channelOk = !channel || entry.channel == *channel;
+    const bool dayOk = !day || static_cast<std::uint32_t>(key) == *day;
+    if (channelOk && dayOk) out.push_back(position);
+    ++position;
+  }
+  return out;
+}
+
+std::optional<std::string> readFileChoice(const Options& options, FileChoice& choice) {
+  if (auto c = options.value("--channel")) {
+    choice.channel = parseUnsigned(*c);
+    if (!choice.channel || *choice.channel > 255) return "--channel takes a channel number";
+  }
+  if (auto d = options.value("--day")) {
+    int y = 0, m = 0, dd = 0;
+    char tail = 0;
+    if (std::sscanf(d->c_str(), "%4d-%2d-%2d%c", &y, &m, &dd, &tail) != 3 || m < 1 || m > 12 || dd < 1 || dd > 31)
+      return "--day takes a date as YYYY-MM-DD";
+    choice.day = calendarCode(y, m, dd);
+  }
+  return std::nullopt;
+}
+
 }  // namespace norvale::cli

@@ -35,6 +35,16 @@ class Options {
 };
 
 std::optional<std::uint64_t> parseUnsigned(const std::string& text);
+
+// The --channel C and --day YYYY-MM-DD choice of the files export and convert write.
+struct FileChoice {
+  std::optional<std::uint64_t> channel;
+  std::optional<std::uint32_t> day;  // day code
+  // The chosen files' positions in the file map.
+  std::vector<std::uint64_t> positions(const FileMap& map) const;
+};
+// Reads the choice from the options; an error text when a value is not understood.
+std::optional<std::string> readFileChoice(const Options& options, FileChoice& choice);
 std::string jsonString(const std::string& text);
 
 int usageError(const std::string& message);

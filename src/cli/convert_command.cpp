@@ -44,19 +44,8 @@ int runConvertCommand(int argc, char** argv) {
   const auto sourcePath = options.value("--source");
   const auto outFolder = options.value("--out");
   if (!folder || !sourcePath || !outFolder) return usageError("convert needs --task DIR --source PATH --out DIR");
-  std::optional<std::uint64_t> channel;
-  if (auto c = options.value("--channel")) {
-    channel = parseUnsigned(*c);
-    if (!channel || *channel > 255) return usageError("--channel takes a channel number");
-  }
-  std::optional<std::uint32_t> day;
-  if (auto d = options.value("--day")) {
-    int y = 0, m = 0, dd = 0;
-    char tail = 0;
-    if (std::sscanf(d->c_str(), "%4d-%2d-%2d%c", &y, &m, &dd, &tail) != 3 || m < 1 || m > 12 || dd < 1 || dd > 31)
-      return usageError("--day takes a date as YYYY-MM-DD");
-    day = calendarCode(y, m, dd);
-  }
+  FileChoice choice;
+  if (auto error = readFileChoice(options, choice)) return usageError(*error);
   convert::ConvertOptions convertOptions{*outFolder, options.flag("--overwrite")};
   if (auto walk = options.value("--walk")) {
     if (*walk != "own" && *walk != "library") return usageError("--walk takes own or library");
@@ -68,14 +57,7 @@ int runConvertCommand(int argc, char** argv) {
   TaskContext task;
   ProgressPrinter printer(&task, options.flag("--quiet"));
   if (auto code = openQuietly(task, printer, *folder, *source)) return *code;
-  std::vector<std::uint64_t> positions;
-  std::uint64_t position = 0;
-  for (const auto& [key, entry] : task.fileMap) {
-    const bool channelOk = !channel || entry.channel == *channel;
-    const bool dayOk = !day || static_cast<std::uint32_t>(key) == *day;
-    if (channelOk && dayOk) positions.push_back(position);
-    ++position;
-  }
+  const std::vector<std::uint64_t> positions = choice.positions(task.fileMap);
   std::error_code ec;
   fs::create_directories(*outFolder, ec);
   if (ec) return failure("cannot create the output folder " + *outFolder + ": " + ec.message());

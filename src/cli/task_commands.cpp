@@ -138,19 +138,8 @@ int runExportCommand(int argc, char** argv) {
   const auto sourcePath = options.value("--source");
   const auto outFolder = options.value("--out");
   if (!folder || !sourcePath || !outFolder) return usageError("export needs --task DIR --source PATH --out DIR");
-  std::optional<std::uint64_t> channel;
-  if (auto c = options.value("--channel")) {
-    channel = parseUnsigned(*c);
-    if (!channel || *channel > 255) return usageError("--channel takes a channel number");
-  }
-  std::optional<std::uint32_t> day;
-  if (auto d = options.value("--day")) {
-    int y = 0, m = 0, dd = 0;
-    char tail = 0;
-    if (std::sscanf(d->c_str(), "%4d-%2d-%2d%c", &y, &m, &dd, &tail) != 3 || m < 1 || m > 12 || dd < 1 || dd > 31)
-      return usageError("--day takes a date as YYYY-MM-DD");
-    day = calendarCode(y, m, dd);
-  }
+  FileChoice choice;
+  if (auto error = readFileChoice(options, choice)) return usageError(*error);
   auto source = sourceRecord(*sourcePath);
   if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
 
@@ -163,14 +152,7 @@ int runExportCommand(int argc, char** argv) {
     if (auto opened = openTask(task, *folder, &*source); !opened) return failure(opened.error().message);
     task.notifyTarget = &printer;
   }
-  std::vector<std::uint64_t> positions;
-  std::uint64_t position = 0;
-  for (const auto& [key, entry] : task.fileMap) {
-    const bool channelOk = !channel || entry.channel == *channel;
-    const bool dayOk = !day || static_cast<std::uint32_t>(key) == *day;
-    if (channelOk && dayOk) positions.push_back(position);
-    ++position;
-  }
+  const std::vector<std::uint64_t> positions = choice.positions(task.fileMap);
   std::uint64_t totalBytes = 0;
   for (const auto& [key, entry] : task.fileMap) totalBytes += entry.size;
   printer.presenter().setExportTotals(0, 0);

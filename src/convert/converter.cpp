@@ -260,22 +260,10 @@ StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& sou
 
 Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
                                                 const ConvertOptions& options) {
-  if (!task.store || !task.store->isOpen() || !task.deviceHandle.isOpen())
-    return fail(ErrorCode::InvalidArgument, "no task is open");
-  const auto entries = fileMapEntries(task);
+  auto begun = beginFileRun(task, positions, options.folder);
+  if (!begun) return std::unexpected(begun.error());
+  const auto& entries = *begun;
   const auto paths = convertRelativePaths(task);
-  for (auto p : positions)
-    if (p >= entries.size()) return fail(ErrorCode::InvalidArgument, "no file " + std::to_string(p + 1) + " in the task");
-
-  task.exportRecord.folder = options.folder;
-  task.exportRecord.totalBytes = 0;
-  task.exportRecord.totalItems = positions.size();
-  for (auto p : positions) task.exportRecord.totalBytes += entries[p].second.size;
-  task.status.code = StatusCode::ExportStart;
-  task.status.value = static_cast<std::int64_t>(task.exportRecord.totalBytes / 1048576);
-  task.status.foundBytes = 0;
-  task.status.foundCount = 0;
-  task.notify();
 
   std::vector<ConvertedFile> results;
   std::uint64_t doneBytes = 0;

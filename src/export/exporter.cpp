@@ -131,16 +131,16 @@ std::vector<std::string> exportRelativePaths(const TaskContext& task) {
   return paths;
 }
 
-Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
-                                              const ExportOptions& options) {
+Result<std::vector<std::pair<std::uint64_t, FileEntry>>> beginFileRun(TaskContext& task,
+                                                                      const std::vector<std::uint64_t>& positions,
+                                                                      const std::string& folder) {
   if (!task.store || !task.store->isOpen() || !task.deviceHandle.isOpen())
     return fail(ErrorCode::InvalidArgument, "no task is open");
-  const auto entries = fileMapEntries(task);
-  const auto paths = exportRelativePaths(task);
+  auto entries = fileMapEntries(task);
   for (auto p : positions)
     if (p >= entries.size()) return fail(ErrorCode::InvalidArgument, "no file " + std::to_string(p + 1) + " in the task");
 
-  task.exportRecord.folder = options.folder;
+  task.exportRecord.folder = folder;
   task.exportRecord.totalBytes = 0;
   task.exportRecord.totalItems = positions.size();
   for (auto p : positions) task.exportRecord.totalBytes += entries[p].second.size;
@@ -149,6 +149,15 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
   task.status.foundBytes = 0;
   task.status.foundCount = 0;
   task.notify();
+  return entries;
+}
+
+Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
+                                              const ExportOptions& options) {
+  auto begun = beginFileRun(task, positions, options.folder);
+  if (!begun) return std::unexpected(begun.error());
+  const auto& entries = *begun;
+  const auto paths = exportRelativePaths(task);
 
   auto progress = [&](std::uint64_t bytes) {
     task.status.code = StatusCode::ExportProgress;

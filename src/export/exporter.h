@@ -34,6 +34,13 @@ std::vector<std::pair<std::uint64_t, FileEntry>> fileMapEntries(const TaskContex
 // CH<nn>/<YYYY-MM-DD or all-dates>/CH<nn>_<start>_<end>.<ext>, with "_2", "_3"... where names repeat.
 std::vector<std::string> exportRelativePaths(const TaskContext& task);
 
+// The start of a run that writes chosen files (export, conversion): checks that the task is
+// open and the positions exist, records the run's folder and totals, and sends status code 4.
+// Returns the file map entries in map order.
+Result<std::vector<std::pair<std::uint64_t, FileEntry>>> beginFileRun(TaskContext& task,
+                                                                      const std::vector<std::uint64_t>& positions,
+                                                                      const std::string& folder);
+
 // Exports the entries at the given 0-based file-map positions, sending status codes 4 and 5,
 // and rewrites the folder's SHA256SUMS to cover every file written there.
 // Stops between pieces when the task's stop flag is raised (the unfinished file is removed).
