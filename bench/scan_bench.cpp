@@ -250,7 +250,6 @@ class ScanClock final : public norvale::TaskObserver {
 
 // The task process: scans, rebuilds and loads, then prints its own figures.
 int runTask(const std::string& image, std::uint8_t brand, int threads, const std::string& folder) {
-  (void)threads;  // this build scans with one thread
   fs::create_directories(folder);
   norvale::DeviceRecord device = norvale::makeImageRecord(image, 0);
   norvale::TaskContext task;
@@ -262,6 +261,7 @@ int runTask(const std::string& image, std::uint8_t brand, int threads, const std
   head.length = (device.size + 511) / 512 * 512;
   head.taskFolder = folder;
   head.device = &device;
+  (void)threads;  // this build scans with one thread
   task.copyHead(head);
   const auto t0 = Clock::now();
   auto ran = norvale::runNewTask(task);
