@@ -31,8 +31,10 @@ std::string dayIso(std::uint32_t day) {
 
 int runScanCommand(int argc, char** argv) {
   Options options;
-  if (auto error = options.parse(argc, argv, {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector", "--partition"},
-                                 {"--quiet"}))
+  if (auto error = options.parse(argc, argv,
+                                 {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector",
+                                  "--partition"},
+                                 {"--quiet", "--direct"}))
     return usageError(*error);
   const auto sourcePath = options.value("--source");
   const auto folder = options.value("--task");
@@ -68,6 +70,7 @@ int runScanCommand(int argc, char** argv) {
   head.length = (endSector - startSector) * 512;
   head.taskFolder = *folder;
   head.device = &*source;
+  head.scan.directReads = options.flag("--direct");
   task.copyHead(head);
   stopOnInterrupt(task);
 

@@ -7,10 +7,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "format/time_convention.h"
 #include "parsers/packet_decoder.h"
 #include "parsers/run_accumulator.h"
+#include "parsers/scan_options.h"
 #include "parsers/scan_sink.h"
 #include "storage/device_handle.h"
 
@@ -30,7 +32,9 @@ struct ScanJob {
   std::uint64_t startOffset = 0;  // bytes, a multiple of 512
   std::uint64_t length = 0;       // bytes
   std::uint64_t endSector = 0;    // in: as the task holds it; out: the sector the scan reached
+  ScanOptions options;
 };
+
 
 class BrandParser {
  public:
@@ -79,6 +83,20 @@ class BrandParser {
   std::uint64_t rangeEnd() const { return m_job->startOffset + m_job->length; }
 
  private:
+  struct WalkStop {
+    std::size_t next = 0;  // where the window walk stopped
+    bool joined = false;   // another walk took over
+  };
+  // The walk over one read window (block + look-ahead) from its first position; Events says
+  // what becomes of each step.
+  template <typename Events>
+  WalkStop walkWindow(const std::uint8_t* buffer, std::size_t n, std::uint64_t pos, DeviceHandle& source,
+                      Events& events);
+  void sequentialWalk(std::uint64_t start, std::uint64_t end);
+  void rejectRun() {
+    if (m_run) m_run->reject();
+  }
+
   const PacketDecoder& m_decoder;
   ScanJob* m_job = nullptr;
   ScanSink* m_sink = nullptr;

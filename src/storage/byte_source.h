@@ -20,6 +20,8 @@ class ByteSource {
   virtual Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) = 0;
   // Size in bytes of the open object (file size, or block device size).
   virtual Result<std::uint64_t> size() = 0;
+  // May several threads read at once? Sources that cannot say no, and their reads take turns.
+  virtual bool concurrentReads() const { return false; }
   // What the source is; a plain file or device unless a source says otherwise.
   virtual EvidenceInfo evidenceInfo() {
     EvidenceInfo info;
@@ -30,10 +32,16 @@ class ByteSource {
 
 // Opens a file or block device by path, read-only: evidence is never opened for writing.
 Result<std::unique_ptr<ByteSource>> openFileSource(const std::string& path);
+// The same, reading past the page cache when directReads (O_DIRECT), so that scanning a large
+// disk does not evict what the machine keeps cached; where the platform or the file system
+// cannot, the source reads as usual.
+Result<std::unique_ptr<ByteSource>> openFileSource(const std::string& path, bool directReads);
 // Opens an image by path as the evidence it is: an EWF set when the file carries the EWF
 // signature, a split raw set when it is the first of numbered segments and the next one exists,
 // else the plain file (see storage/evidence_source.h).
 Result<std::unique_ptr<ByteSource>> openEvidenceSource(const std::string& path);
+// The same; a plain file is read past the page cache when directReads (see openFileSource).
+Result<std::unique_ptr<ByteSource>> openEvidenceSource(const std::string& path, bool directReads);
 
 // An in-memory source, for tests and for sampling buffers already read.
 class MemorySource final : public ByteSource {
@@ -41,6 +49,7 @@ class MemorySource final : public ByteSource {
   explicit MemorySource(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
   Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) override;
   Result<std::uint64_t> size() override { return m_bytes.size(); }
+  bool concurrentReads() const override { return true; }
   const std::vector<std::uint8_t>& bytes() const { return m_bytes; }
 
  private:

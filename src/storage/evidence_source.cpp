@@ -20,10 +20,12 @@ bool hasEwfSignature(std::span<const std::uint8_t> firstBytes) {
          std::equal(kEwfSignature.begin(), kEwfSignature.end(), firstBytes.begin());
 }
 
-Result<std::unique_ptr<ByteSource>> openEvidenceSource(const std::string& path) {
+Result<std::unique_ptr<ByteSource>> openEvidenceSource(const std::string& path) { return openEvidenceSource(path, false); }
+
+Result<std::unique_ptr<ByteSource>> openEvidenceSource(const std::string& path, bool directReads) {
   // The plain open comes first: it gives the clear error for a missing file, a folder or a
   // refused permission, and the first bytes tell an EWF segment from anything else.
-  auto plain = openFileSource(path);
+  auto plain = openFileSource(path, directReads);
   if (!plain) return plain;
   std::array<std::uint8_t, kEwfSignature.size()> head{};
   auto got = (*plain)->readAt(0, head);

@@ -56,4 +56,10 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const std::string& path) {
   return std::unique_ptr<ByteSource>(new Win32FileSource(h));
 }
 
+// Unbuffered reads need sector-aligned buffers here; the source reads as usual.
+Result<std::unique_ptr<ByteSource>> openFileSource(const std::string& path, bool directReads) {
+  (void)directReads;
+  return openFileSource(path);
+}
+
 }  // namespace norvale

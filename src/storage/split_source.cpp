@@ -120,6 +120,8 @@ class SplitSource final : public ByteSource {
   }
 
   Result<std::uint64_t> size() override { return m_total; }
+  // The segments read with pread; the list of open segments is guarded.
+  bool concurrentReads() const override { return true; }
 
   EvidenceInfo evidenceInfo() override {
     EvidenceInfo info;

@@ -64,7 +64,12 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
   sink.check(store.writeHeader(task.header()));
   task.postMessage((quick ? "正在快速解析**" : "正在深度解析**") + brand + "**视频流信息...");
   if (!sink.failed()) {
-    ScanJob job{task.deviceHandle, task.brand, task.parseMode, task.startOffset, task.length, task.endSector};
+    // Reads past the page cache go through a handle of their own; the task's handle stays as
+    // it is for the rebuild and the export.
+    DeviceHandle direct;
+    if (task.scan.directReads && task.device) direct.open(*task.device, true);
+    DeviceHandle& source = direct.isOpen() && direct.ok() ? direct : task.deviceHandle;
+    ScanJob job{source, task.brand, task.parseMode, task.startOffset, task.length, task.endSector, task.scan};
     parser.scan(job, sink);
     task.endSector = job.endSector;
   }

@@ -36,11 +36,17 @@ bool ResultStore::isOpen() const {
 }
 
 void ResultStore::reset() {
-  m_pending.clear();
-  m_pending.shrink_to_fit();
+  for (auto* bytes : {&m_pendingRecords, &m_arrivals, &m_staging, &m_group, &m_blocks}) {
+    bytes->clear();
+    bytes->shrink_to_fit();
+  }
+  m_pendingKeys.clear();
+  m_pendingKeys.shrink_to_fit();
+  m_order.clear();
+  m_order.shrink_to_fit();
+  m_orderScratch.clear();
+  m_orderScratch.shrink_to_fit();
   m_index.clear();
-  m_sortMap.clear();
-  m_arrivals.clear();
   m_rawWriteOffset = kTaskHeaderSize;
   m_sortedWriteOffset = 0;
   close();
@@ -50,13 +56,6 @@ Result<std::uint64_t> ResultStore::fileSize(TaskFileId id) const { return file(i
 
 Result<void> ResultStore::writeHeader(const TaskHeader& header) {
   return file(TaskFileId::RawSegments).writeAt(0, header.encode());
-}
-
-Result<void> ResultStore::appendSorted(std::vector<std::uint8_t>& plain) {
-  const std::uint64_t length = plain.size();
-  if (auto r = appendRecords(TaskFileId::SortedSegments, plain, kSegmentRecordSize); !r) return r;
-  m_sortedWriteOffset += length;
-  return {};
 }
 
 Result<void> ResultStore::rebuild(const RebuildPlan& plan, const TimeConvention& convention) {
@@ -75,9 +74,70 @@ Result<void> ResultStore::rebuild(const RebuildPlan& plan, const TimeConvention&
   return {};
 }
 
-void ResultStore::addSegment(const SegmentRecord& record, std::uint64_t key) { m_pending.emplace_back(key, record); }
+namespace {
+// Records staged before a write: large sequential writes, a buffer that fits the cache.
+constexpr std::size_t kStagedRecords = 1 << 17;
+constexpr std::size_t kStagingBytes = kStagedRecords * kSegmentRecordSize;
+// The grouping pass reads the sorted file in pieces of whole records; the entries it makes do
+// not depend on the piece size, since the open entry carries over.
+constexpr std::size_t kGroupingReadBytes = kStagingBytes;
+constexpr std::size_t kStartTimeAt = 5;  // of a serialised segment record
 
-void ResultStore::appendSegment(const SegmentRecord& record) { m_arrivals.push_back(record); }
+// Keys of one flush and the slot of each: open addressing, grown at half load.
+class KeySlots {
+ public:
+  std::uint32_t slot(std::uint64_t key) {
+    if (m_lastValid && key == m_lastKey) return m_lastSlot;
+    if ((m_keys.size() + 1) * 2 > m_table.size()) grow();
+    std::size_t at = hash(key) & (m_table.size() - 1);
+    while (m_table[at] != kEmpty && m_keys[m_table[at]] != key) at = (at + 1) & (m_table.size() - 1);
+    if (m_table[at] == kEmpty) {
+      m_table[at] = static_cast<std::uint32_t>(m_keys.size());
+      m_keys.push_back(key);
+    }
+    m_lastKey = key;
+    m_lastSlot = m_table[at];
+    m_lastValid = true;
+    return m_lastSlot;
+  }
+  const std::vector<std::uint64_t>& keys() const { return m_keys; }
+
+ private:
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+  static std::size_t hash(std::uint64_t key) { return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20); }
+  void grow() {
+    m_table.assign(std::max<std::size_t>(m_table.size() * 2, 256), kEmpty);
+    for (std::uint32_t k = 0; k < m_keys.size(); ++k) {
+      std::size_t at = hash(m_keys[k]) & (m_table.size() - 1);
+      while (m_table[at] != kEmpty) at = (at + 1) & (m_table.size() - 1);
+      m_table[at] = k;
+    }
+  }
+  std::vector<std::uint32_t> m_table;
+  std::vector<std::uint64_t> m_keys;
+  std::uint64_t m_lastKey = 0;
+  std::uint32_t m_lastSlot = 0;
+  bool m_lastValid = false;
+};
+}  // namespace
+
+void ResultStore::addSegment(const SegmentRecord& record, std::uint64_t key) {
+  // Room for a whole flush from the start: growing by doubling would copy it several times.
+  if (m_pendingKeys.capacity() == 0) {
+    m_pendingKeys.reserve(kFlushThreshold + 1);
+    m_pendingRecords.reserve((kFlushThreshold + 1) * kSegmentRecordSize);
+  }
+  m_pendingKeys.push_back(key);
+  const std::size_t at = m_pendingRecords.size();
+  m_pendingRecords.resize(at + kSegmentRecordSize);
+  record.write(&m_pendingRecords[at]);
+}
+
+void ResultStore::appendSegment(const SegmentRecord& record) {
+  const std::size_t at = m_arrivals.size();
+  m_arrivals.resize(at + kSegmentRecordSize);
+  record.write(&m_arrivals[at]);
+}
 
 Result<void> ResultStore::appendRecords(TaskFileId id, std::vector<std::uint8_t>& plain, std::size_t recordSize) {
   if (plain.empty()) return {};
@@ -94,29 +154,91 @@ Result<void> ResultStore::readRecords(TaskFileId id, std::uint64_t offset, std::
   return {};
 }
 
-Result<void> ResultStore::flushPending() {
-  if (m_pending.empty()) return {};
-  std::stable_sort(m_pending.begin(), m_pending.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<std::uint8_t> buffer(m_pending.size() * kSegmentRecordSize);
-  std::vector<std::uint8_t> index;
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < m_pending.size(); ++i) {
-    m_pending[i].second.write(&buffer[i * kSegmentRecordSize]);
-    const bool runEnds = i + 1 == m_pending.size() || m_pending[i + 1].first != m_pending[i].first;
-    if (runEnds) {
-      IndexRecord record{m_pending[i].first, m_rawWriteOffset + runStart * kSegmentRecordSize,
-                         (i + 1 - runStart) * kSegmentRecordSize};
-      index.resize(index.size() + kIndexRecordSize);
-      record.write(&index[index.size() - kIndexRecordSize]);
-      runStart = i + 1;
-    }
+Result<std::size_t> ResultStore::readWholeRecords(TaskFileId id, std::uint64_t offset, std::uint64_t length,
+                                                  std::vector<std::uint8_t>& out) {
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(length));
+  auto got = file(id).readAt(offset, std::span(out.data() + at, static_cast<std::size_t>(length)));
+  if (!got) {
+    out.resize(at);
+    return std::unexpected(got.error());
   }
+  const std::size_t whole = *got / kSegmentRecordSize * kSegmentRecordSize;
+  out.resize(at + whole);
+  return whole;
+}
+
+Result<void> ResultStore::appendSorted(std::span<const std::uint8_t> enciphered) {
+  if (m_staging.size() + enciphered.size() > kStagingBytes)
+    if (auto r = flushSorted(); !r) return r;
+  if (enciphered.size() >= kStagingBytes) {
+    if (auto r = file(TaskFileId::SortedSegments).writeAt(m_sortedAt, enciphered); !r) return r;
+    m_sortedAt += enciphered.size();
+  } else {
+    m_staging.insert(m_staging.end(), enciphered.begin(), enciphered.end());
+  }
+  m_sortedWriteOffset += enciphered.size();
+  return {};
+}
+
+Result<void> ResultStore::flushSorted() {
+  if (m_staging.empty()) return {};
+  auto written = file(TaskFileId::SortedSegments).writeAt(m_sortedAt, m_staging);
+  m_sortedAt += m_staging.size();
+  m_staging.clear();
+  return written;
+}
+
+// A counting pass by key gives the stable order of a comparison sort by key in linear time:
+// each key's records keep their arrival order. The records are then gathered in that order a
+// piece at a time, enciphered and written in large sequential writes.
+Result<void> ResultStore::flushPending() {
+  const std::size_t n = m_pendingKeys.size();
+  if (n == 0) return {};
+  KeySlots slots;
+  std::vector<std::uint32_t> count;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t slot = slots.slot(m_pendingKeys[i]);
+    if (slot == count.size()) count.push_back(0);
+    ++count[slot];
+  }
+  const std::vector<std::uint64_t>& keys = slots.keys();
+  std::vector<std::uint32_t> byKey(keys.size());
+  for (std::uint32_t k = 0; k < byKey.size(); ++k) byKey[k] = k;
+  std::sort(byKey.begin(), byKey.end(), [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+  std::vector<std::uint32_t> next(keys.size());
+  std::vector<std::uint8_t> index(keys.size() * kIndexRecordSize);
+  std::uint32_t first = 0;
+  for (std::size_t r = 0; r < byKey.size(); ++r) {
+    const std::uint32_t slot = byKey[r];
+    next[slot] = first;
+    const IndexRecord record{keys[slot], m_rawWriteOffset + std::uint64_t{first} * kSegmentRecordSize,
+                             std::uint64_t{count[slot]} * kSegmentRecordSize};
+    record.write(&index[r * kIndexRecordSize]);
+    first += count[slot];
+  }
+  m_order.resize(n);
+  for (std::size_t i = 0; i < n; ++i) m_order[next[slots.slot(m_pendingKeys[i])]++] = static_cast<std::uint32_t>(i);
+
   if (auto r = appendRecords(TaskFileId::Index, index, kIndexRecordSize); !r) return r;
-  m_cipher.encipher(buffer, kSegmentRecordSize);
-  if (auto r = file(TaskFileId::RawSegments).writeAt(m_rawWriteOffset, buffer); !r) return r;
-  m_rawWriteOffset += buffer.size();
-  m_pending.clear();
+  TaskFile& raw = file(TaskFileId::RawSegments);
+  for (std::size_t done = 0; done < n;) {
+    const std::size_t piece = std::min(kStagedRecords, n - done);
+    m_staging.resize(piece * kSegmentRecordSize);
+    for (std::size_t j = 0; j < piece; ++j)
+      std::memcpy(&m_staging[j * kSegmentRecordSize], &m_pendingRecords[std::size_t{m_order[done + j]} * kSegmentRecordSize],
+                  kSegmentRecordSize);
+    m_cipher.encipher(m_staging, kSegmentRecordSize);
+    if (auto r = raw.writeAt(m_rawWriteOffset + done * kSegmentRecordSize, m_staging); !r) {
+      m_staging.clear();
+      return r;
+    }
+    done += piece;
+  }
+  m_staging.clear();
+  m_rawWriteOffset += n * kSegmentRecordSize;
+  m_pendingKeys.clear();
+  m_pendingRecords.clear();
   return {};
 }
 
@@ -134,41 +256,82 @@ Result<void> ResultStore::readIndex() {
   return {};
 }
 
-Result<void> ResultStore::writeOutSortMap() {
-  std::stable_sort(m_sortMap.begin(), m_sortMap.end(),
-                   [](const SegmentRecord& a, const SegmentRecord& b) { return a.startTime < b.startTime; });
-  std::vector<std::uint8_t> buffer(m_sortMap.size() * kSegmentRecordSize);
-  for (std::size_t i = 0; i < m_sortMap.size(); ++i) m_sortMap[i].write(&buffer[i * kSegmentRecordSize]);
-  m_sortMap.clear();
-  return appendSorted(buffer);
+void ResultStore::orderByStartTime(const std::vector<std::uint8_t>& plain) {
+  // Radix passes by byte, least significant first: each pass is stable, so records of equal
+  // times keep their order of arrival, as in the sort map.
+  const std::size_t n = plain.size() / kSegmentRecordSize;
+  m_order.resize(n);
+  m_orderScratch.resize(n);
+  for (std::size_t i = 0; i < n; ++i) m_order[i] = static_cast<std::uint32_t>(i);
+  auto timeOf = [&](std::uint32_t i) { return le32(&plain[std::size_t{i} * kSegmentRecordSize + kStartTimeAt]); };
+  for (int shift = 0; shift < 32; shift += 8) {
+    std::size_t counts[257] = {};
+    for (std::size_t i = 0; i < n; ++i) ++counts[((timeOf(m_order[i]) >> shift) & 0xFF) + 1];
+    if (counts[((timeOf(m_order[0]) >> shift) & 0xFF) + 1] == n) continue;  // one value: order kept
+    for (int b = 0; b < 256; ++b) counts[b + 1] += counts[b];
+    for (std::size_t i = 0; i < n; ++i) m_orderScratch[counts[(timeOf(m_order[i]) >> shift) & 0xFF]++] = m_order[i];
+    m_order.swap(m_orderScratch);
+  }
 }
 
 Result<void> ResultStore::sortPass() {
   if (m_index.empty()) return {};
-  std::vector<std::uint8_t> run;
-  for (std::size_t i = 0; i < m_index.size(); ++i) {
-    if (i > 0 && m_index[i].key != m_index[i - 1].key)
-      if (auto r = writeOutSortMap(); !r) return r;
-    run.resize(static_cast<std::size_t>(m_index[i].length));
-    if (auto r = readRecords(TaskFileId::RawSegments, m_index[i].offset, run, kSegmentRecordSize); !r) return r;
-    for (std::size_t at = 0; at < run.size(); at += kSegmentRecordSize)
-      m_sortMap.push_back(SegmentRecord::read(&run[at]));
+  auto sortedSize = file(TaskFileId::SortedSegments).size();
+  if (!sortedSize) return std::unexpected(sortedSize.error());
+  m_sortedAt = *sortedSize;
+  for (std::size_t i = 0; i < m_index.size();) {
+    // One key's runs, read whole and in index order.
+    m_group.clear();
+    std::size_t j = i;
+    for (; j < m_index.size() && m_index[j].key == m_index[i].key; ++j)
+      if (auto r = readWholeRecords(TaskFileId::RawSegments, m_index[j].offset, m_index[j].length, m_group); !r)
+        return std::unexpected(r.error());
+    i = j;
+    const std::size_t n = m_group.size() / kSegmentRecordSize;
+    if (n == 0) continue;
+    // The start times lie in each record's first cipher block: when they are in order already,
+    // the records go out as read, unchanged (deciphered and enciphered again they would be).
+    m_cipher.decipherFirstBlocks(m_group, kSegmentRecordSize, m_blocks);
+    bool inOrder = true;
+    for (std::size_t k = 1; k < n && inOrder; ++k)
+      inOrder = le32(&m_blocks[k * 16 + kStartTimeAt]) >= le32(&m_blocks[(k - 1) * 16 + kStartTimeAt]);
+    if (inOrder) {
+      if (auto r = appendSorted(m_group); !r) return r;
+      continue;
+    }
+    m_cipher.decipher(m_group, kSegmentRecordSize);
+    orderByStartTime(m_group);
+    for (std::size_t done = 0; done < n;) {
+      const std::size_t piece = std::min(kStagedRecords, n - done);
+      m_blocks.resize(piece * kSegmentRecordSize);
+      for (std::size_t k = 0; k < piece; ++k)
+        std::memcpy(&m_blocks[k * kSegmentRecordSize], &m_group[std::size_t{m_order[done + k]} * kSegmentRecordSize],
+                    kSegmentRecordSize);
+      m_cipher.encipher(m_blocks, kSegmentRecordSize);
+      if (auto r = appendSorted(m_blocks); !r) return r;
+      done += piece;
+    }
   }
-  auto written = writeOutSortMap();
+  auto written = flushSorted();
   m_index.clear();
   return written;
 }
 
 Result<void> ResultStore::unsortedPass() {
-  std::vector<std::uint8_t> run;
+  if (m_index.empty()) return {};
+  auto sortedSize = file(TaskFileId::SortedSegments).size();
+  if (!sortedSize) return std::unexpected(sortedSize.error());
+  m_sortedAt = *sortedSize;
   for (const auto& entry : m_index) {
-    run.resize(static_cast<std::size_t>(entry.length));
-    if (auto r = readRecords(TaskFileId::RawSegments, entry.offset, run, kSegmentRecordSize); !r) return r;
-    // Deciphered and enciphered again as a whole: the raw and sorted files share the cipher.
-    if (auto r = appendSorted(run); !r) return r;
+    // Copied as the raw file holds them: the raw and sorted files share the cipher.
+    m_group.clear();
+    if (auto r = readWholeRecords(TaskFileId::RawSegments, entry.offset, entry.length, m_group); !r)
+      return std::unexpected(r.error());
+    if (auto r = appendSorted(m_group); !r) return r;
   }
+  auto written = flushSorted();
   m_index.clear();
-  return {};
+  return written;
 }
 
 Result<void> ResultStore::groupingPass(GroupingVariant variant, const TimeConvention& convention) {
@@ -194,8 +357,8 @@ Result<void> ResultStore::groupingPass(GroupingVariant variant, const TimeConven
   };
 
   std::vector<std::uint8_t> chunk;
-  for (std::uint64_t chunkAt = 0; chunkAt < *sortedSize; chunkAt += kGroupingChunkBytes) {
-    chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kGroupingChunkBytes, *sortedSize - chunkAt)));
+  for (std::uint64_t chunkAt = 0; chunkAt < *sortedSize; chunkAt += kGroupingReadBytes) {
+    chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kGroupingReadBytes, *sortedSize - chunkAt)));
     if (auto r = readRecords(TaskFileId::SortedSegments, chunkAt, chunk, kSegmentRecordSize); !r) return r;
     for (std::size_t at = 0; at < chunk.size(); at += kSegmentRecordSize) {
       const SegmentRecord r = SegmentRecord::read(&chunk[at]);
@@ -228,19 +391,23 @@ Result<void> ResultStore::groupingPass(GroupingVariant variant, const TimeConven
 }
 
 Result<void> ResultStore::listPass() {
-  std::vector<std::uint8_t> buffer(m_arrivals.size() * kSegmentRecordSize);
-  for (std::size_t i = 0; i < m_arrivals.size(); ++i) m_arrivals[i].write(&buffer[i * kSegmentRecordSize]);
+  if (m_arrivals.empty()) return {};
+  auto sortedSize = file(TaskFileId::SortedSegments).size();
+  if (!sortedSize) return std::unexpected(sortedSize.error());
+  m_sortedAt = *sortedSize;
+  m_cipher.encipher(m_arrivals, kSegmentRecordSize);
+  auto staged = appendSorted(m_arrivals);
   m_arrivals.clear();
-  return appendSorted(buffer);
+  if (!staged) return staged;
+  return flushSorted();
 }
 
 Result<void> ResultStore::listAndGroupPass() {
   FileEntry entry{};
   bool opened = false;
-  std::vector<std::uint8_t> buffer(m_arrivals.size() * kSegmentRecordSize);
-  for (std::size_t i = 0; i < m_arrivals.size(); ++i) {
-    const SegmentRecord& r = m_arrivals[i];
-    r.write(&buffer[i * kSegmentRecordSize]);
+  const std::size_t n = m_arrivals.size() / kSegmentRecordSize;
+  for (std::size_t i = 0; i < n; ++i) {
+    const SegmentRecord r = SegmentRecord::read(&m_arrivals[i * kSegmentRecordSize]);
     if (!opened && r.kind == SegmentKind::Key) {
       opened = true;
       entry.channel = static_cast<std::uint8_t>(r.channel);
@@ -253,8 +420,7 @@ Result<void> ResultStore::listAndGroupPass() {
       entry.endTime = r.endTime;
     }
   }
-  m_arrivals.clear();
-  if (auto r = appendSorted(buffer); !r) return r;
+  if (auto r = listPass(); !r) return r;
   if (entry.recordBytes == 0) return {};
   std::vector<std::uint8_t> bytes(kFileEntrySize);
   entry.write(bytes.data());

@@ -3,12 +3,12 @@
 // channel, hour and time, joined into file entries, and loaded into the task's file map.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <functional>
 
 #include "format/rebuild_plan.h"
 #include "format/records.h"
@@ -55,8 +55,8 @@ class ResultStore {
 
   void addSegment(const SegmentRecord& record, std::uint64_t key);
   void appendSegment(const SegmentRecord& record);
-  std::size_t pendingCount() const { return m_pending.size(); }
-  std::size_t arrivalCount() const { return m_arrivals.size(); }
+  std::size_t pendingCount() const { return m_pendingKeys.size(); }
+  std::size_t arrivalCount() const { return m_arrivals.size() / kSegmentRecordSize; }
 
   Result<void> flushPending();
   Result<void> readIndex();
@@ -82,19 +82,36 @@ class ResultStore {
   Result<void> appendRecords(TaskFileId id, std::vector<std::uint8_t>& plain, std::size_t recordSize);
   Result<void> readRecords(TaskFileId id, std::uint64_t offset, std::vector<std::uint8_t>& out,
                            std::size_t recordSize);
-  Result<void> writeOutSortMap();
+  // Reads whole enciphered records (as the file holds them) to the end of out; returns the
+  // bytes added (a run cut short by the file's end keeps its whole records).
+  Result<std::size_t> readWholeRecords(TaskFileId id, std::uint64_t offset, std::uint64_t length,
+                                       std::vector<std::uint8_t>& out);
   // Every write to the sorted segment file goes through here, so the write offset is its size.
-  Result<void> appendSorted(std::vector<std::uint8_t>& plain);
+  // Enciphered records are staged and written in large pieces; flushSorted writes the rest.
+  Result<void> appendSorted(std::span<const std::uint8_t> enciphered);
+  Result<void> flushSorted();
+  // Stable order of records by start time (the sort map's order), for a group that is not in
+  // order already; `plain` holds the deciphered records.
+  void orderByStartTime(const std::vector<std::uint8_t>& plain);
 
   std::array<TaskFile, 4> m_files;
   TaskCipher m_cipher;
   std::uint64_t m_rawWriteOffset = kTaskHeaderSize;
   std::uint64_t m_sortedWriteOffset = 0;  // bytes appended to the sorted segment file
-  // Pending segments in arrival order; ordered by key (stably) when flushed.
-  std::vector<std::pair<std::uint64_t, SegmentRecord>> m_pending;
+  // Pending segments in arrival order, serialised as the raw file holds them, with their keys;
+  // ordered by key (stably) when flushed.
+  std::vector<std::uint8_t> m_pendingRecords;
+  std::vector<std::uint64_t> m_pendingKeys;
   std::vector<IndexRecord> m_index;
-  std::vector<SegmentRecord> m_sortMap;
-  std::vector<SegmentRecord> m_arrivals;
+  std::vector<std::uint8_t> m_arrivals;  // serialised, in arrival order
+  // Scratch of the flush and the sort pass, kept from one use to the next: memory the kernel
+  // does not have to clear again.
+  std::vector<std::uint32_t> m_order;
+  std::vector<std::uint32_t> m_orderScratch;
+  std::vector<std::uint8_t> m_staging;
+  std::vector<std::uint8_t> m_group;
+  std::vector<std::uint8_t> m_blocks;
+  std::uint64_t m_sortedAt = 0;  // where the staged sorted records go in the file
 };
 
 }  // namespace norvale

@@ -31,10 +31,11 @@ void TaskContext::copyHead(const TaskHead& head) {
   endSector = head.endSector;
   taskFolder = head.taskFolder;
   device = head.device;
+  scan = head.scan;
 }
 
 TaskHead TaskContext::head() const {
-  return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand, startOffset, length, endSector, taskFolder, device};
+  return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand, startOffset, length, endSector, taskFolder, device, scan};
 }
 
 void TaskContext::reset() {

@@ -9,6 +9,7 @@
 
 #include "format/records.h"
 #include "format/task_header.h"
+#include "parsers/scan_options.h"
 #include "storage/device_handle.h"
 #include "storage/device_record.h"
 #include "task/task_status.h"
@@ -31,6 +32,7 @@ struct TaskHead {
   std::uint64_t endSector = 0;    // set when a scan ran to its end
   std::string taskFolder;
   const DeviceRecord* device = nullptr;  // not owned
+  ScanOptions scan;                      // threads and reads of the scan
 };
 
 struct TaskSettings {
@@ -59,6 +61,7 @@ struct TaskContext {
   std::uint64_t endSector = 0;
   std::string taskFolder;
   const DeviceRecord* device = nullptr;
+  ScanOptions scan;
 
   TaskStatus status;
   std::unique_ptr<ResultStore> store;

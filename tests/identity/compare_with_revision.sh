@@ -41,13 +41,19 @@ build_tree "$root" "$work/head-build"
 trace_tree "$work/base-build" "$work/base"
 trace_tree "$work/head-build" "$work/head"
 
+# Tasks of tests the base does not have are new, not different: they are counted, not compared.
+awk 'NR == FNR { seen[$1] = 1; next } ($1 in seen)' "$work/base.trace" "$work/head.trace" >"$work/head.common.trace"
+awk 'NR == FNR { seen[$1] = 1; next } !($1 in seen)' "$work/base.trace" "$work/head.trace" >"$work/head.new.trace"
+cp "$work/head.trace" "$work/head.all.trace"
+mv "$work/head.common.trace" "$work/head.trace"
+
 status=0
 for part in trace files.json export.json taskfiles; do
   if ! diff -q "$work/base.$part" "$work/head.$part" >/dev/null; then
     echo "differs: $part"; diff "$work/base.$part" "$work/head.$part" | head -20; status=1
   fi
 done
-echo "traced tasks: $(wc -l <"$work/head.trace") (base $(wc -l <"$work/base.trace"))"
+echo "traced tasks: $(wc -l <"$work/head.trace") (base $(wc -l <"$work/base.trace")), new: $(wc -l <"$work/head.new.trace")"
 [ $status -eq 0 ] && echo "identical to $base"
 git -C "$root" worktree remove --force "$work/base-src" >/dev/null 2>&1 || true
 exit $status

@@ -44,6 +44,7 @@ struct ScanRequest {
   std::optional<std::uint64_t> endSector;  // default: whole image, last partial sector included
   int stopAfterProgress = -1;            // raise the stop flag after N progress notifications
   std::function<void(TaskContext&)> afterScan;  // runs on the task right after a successful scan
+  ScanOptions scan;                      // threads and chunks of the scan (one thread by default)
 };
 
 // The head of a scan of an image of imageSize bytes as the request asks (whole image by default,
