@@ -63,12 +63,12 @@ std::vector<CorpusEntry> defaultCorpus() {
   return corpus;
 }
 
-std::optional<CorpusEntry> corpusEntry(const std::string& spec) {
-  const auto colon = spec.find(':');
-  const std::string name = spec.substr(0, colon);
+std::optional<CorpusEntry> corpusEntry(const std::string& request) {
+  const auto colon = request.find(':');
+  const std::string name = request.substr(0, colon);
   for (CorpusEntry e : defaultCorpus()) {
     if (e.name != name) continue;
-    if (colon != std::string::npos) e.mib = std::stoull(spec.substr(colon + 1));
+    if (colon != std::string::npos) e.mib = std::stoull(request.substr(colon + 1));
     return e;
   }
   // Brands that share another's layout can be asked for by name too.
@@ -76,7 +76,7 @@ std::optional<CorpusEntry> corpusEntry(const std::string& spec) {
     const int brand = std::atoi(name.c_str() + 5);
     if (brand >= 1 && brand <= 48 && norvale::corpus::hasRecorderLayout(static_cast<std::uint8_t>(brand))) {
       CorpusEntry e{name, ImageKind::Recorder, static_cast<std::uint8_t>(brand), 1024, {}};
-      if (colon != std::string::npos) e.mib = std::stoull(spec.substr(colon + 1));
+      if (colon != std::string::npos) e.mib = std::stoull(request.substr(colon + 1));
       return e;
     }
   }
