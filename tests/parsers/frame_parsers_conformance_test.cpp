@@ -1,33 +1,68 @@
-// Every parser of brands 1, 4, 5, 6, 8, 12-16 against hostile input: short windows, random and
-// magic-laden bytes, empty and truncated images.
+// Every row of the brand table against hostile input (short windows, random and magic-laden
+// bytes, empty and truncated images, a stop), its candidate search against its packet test, and
+// the conformance image its suite registers. A new brand is covered by adding its row and
+// registering its image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
+#include <set>
+#include <string>
 
 #include "parsers/brand_parser.h"
 #include "parsers/brand_table.h"
 #include "parsers/pattern_search.h"
+#include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"
 
 namespace norvale::test {
 namespace {
 
-constexpr std::uint8_t kBrands[] = {1, 4, 5, 6, 8, 12, 13, 14, 15, 16};
+// The ids the table-driven checks scan: each row's first id, and its last when it serves several.
+std::vector<std::uint8_t> tableIds() {
+  std::vector<std::uint8_t> ids;
+  for (const BrandRow& row : brandTable()) {
+    ids.push_back(row.first);
+    if (row.last != row.first) ids.push_back(row.last);
+  }
+  return ids;
+}
 
-// Bytes full of the brands' magics and start codes, so that the tests get past their first checks.
-std::vector<std::uint8_t> magicLaden(std::size_t n, std::uint32_t seed) {
-  static const std::vector<std::vector<std::uint8_t>> kPieces = {
-      {'H', 'B', 'M', 'S'}, {'N', 'V', 'R', '1'}, {'J', 'V', 'S', ' '}, {0, 0, 1, 0xBC}, {0, 0, 1, 0xBA},
-      {0, 0, 1, 0xE3},      {0, 0, 0, 1, 0x65},   {0x58, 0x13, 0, 0},   {0x57, 0x13, 0, 0}, {0x06, 0x20, 0, 0},
-      {0xFF, 0xFF, 0xFF, 0xFF}, {0x30, 0x16, 0x2B, 0x57}};
+std::string rowName(const BrandRow& row) {
+  std::string name = "row " + std::to_string(row.first);
+  if (row.last != row.first) name += "-" + std::to_string(row.last);
+  return name;
+}
+
+using Pieces = std::vector<std::vector<std::uint8_t>>;
+
+// Magics and start codes of the frame-chain, block-index and multi-brand designs.
+const Pieces kFramePieces = {
+    {'H', 'B', 'M', 'S'}, {'N', 'V', 'R', '1'}, {'J', 'V', 'S', ' '}, {0, 0, 1, 0xBC}, {0, 0, 1, 0xBA},
+    {0, 0, 1, 0xE3},      {0, 0, 0, 1, 0x65},   {0x58, 0x13, 0, 0},   {0x57, 0x13, 0, 0}, {0x06, 0x20, 0, 0},
+    {0xFF, 0xFF, 0xFF, 0xFF}, {0x30, 0x16, 0x2B, 0x57}};
+
+// Those and the magics of the index-table designs (brands 2, 3, 7, 9-11 and 17).
+Pieces everyRowsPieces() {
+  Pieces pieces = kFramePieces;
+  const Pieces more = {{'D', 'H', 'A', 'V'}, {'d', 'h', 'a', 'v'}, {'H', 'Y', 'A', 'V'}, {'h', 'y', 'a', 'v'},
+                       {'Z', 'L', 'A', 'V'}, {'z', 'l', 'a', 'v'}, {0, 0, 1, 0xFC},      {0, 0, 1, 0xFD},
+                       {0, 0, 1, 0xFA},      {'l', 'i', 'u', ' '}, {' ', 'u', 'i', 'l'}};
+  pieces.insert(pieces.end(), more.begin(), more.end());
+  return pieces;
+}
+const Pieces kEveryRowsPieces = everyRowsPieces();
+
+// Bytes full of magics and start codes, so that the tests get past their first checks.
+std::vector<std::uint8_t> magicLaden(std::size_t n, std::uint32_t seed, const Pieces& pieces = kFramePieces) {
   std::mt19937 rng(seed);
   std::vector<std::uint8_t> out;
   while (out.size() < n) {
     if (rng() % 3 == 0) {
-      append(out, kPieces[rng() % kPieces.size()]);
+      append(out, pieces[rng() % pieces.size()]);
     } else {
       out.push_back(static_cast<std::uint8_t>(rng()));
     }
@@ -59,10 +94,10 @@ TEST(FrameParsersConformance, PacketTestsReadNothingOutsideTheirWindow) {
   TaskContext task;  // the identification's context: brand 0
   DeviceHandle device;
   device.open(std::make_unique<MemorySource>(magicLaden(8192, 7)));
-  for (std::uint8_t brand : kBrands) {
+  for (std::uint8_t brand : tableIds()) {
     auto parser = findBrand(brand)->create();
-    for (std::uint32_t seed = 0; seed < 40; ++seed) {
-      const auto bytes = magicLaden(160, seed);
+    for (std::uint32_t seed = 0; seed < 80; ++seed) {
+      const auto bytes = seed < 40 ? magicLaden(160, seed) : magicLaden(160, seed, kEveryRowsPieces);
       for (std::size_t start = 0; start < 40; ++start) {
         for (std::size_t available = 0; available <= bytes.size() - start; available += 7) {
           // A buffer of exactly the window's size: any read past it is caught by the sanitizer.
@@ -89,8 +124,8 @@ TEST(FrameParsersConformance, EmptyTruncatedAndRandomImagesYieldNothing) {
   // Magic-laden bytes may hold a chance packet; only the others must yield nothing.
   const std::vector<std::pair<std::vector<std::uint8_t>, bool>> images = {
       {{}, true}, {{0}, true}, {junkBytes(511), true}, {random, true}, {magicLaden(513, 3), false},
-      {magicLaden(3 << 20, 5), false}};
-  for (std::uint8_t brand : kBrands) {
+      {magicLaden(3 << 20, 5), false}, {magicLaden(3 << 20, 5, kEveryRowsPieces), false}};
+  for (std::uint8_t brand : tableIds()) {
     for (std::uint8_t mode : {kParseQuick, kParseDeep}) {
       for (const auto& [image, nothing] : images) {
         auto out = scanImage(dir, image, scanRequest(brand, mode));
@@ -106,7 +141,7 @@ TEST(FrameParsersConformance, EmptyTruncatedAndRandomImagesYieldNothing) {
 }
 
 TEST(FrameParsersConformance, EveryBrandHasItsRowAndSlot) {
-  for (std::uint8_t brand : kBrands) {
+  for (std::uint8_t brand : {1, 4, 5, 6, 8, 12, 13, 14, 15, 16}) {
     const BrandRow* row = findBrand(brand);
     ASSERT_NE(row, nullptr) << int(brand);
     EXPECT_EQ(row->first, brand);
@@ -115,14 +150,157 @@ TEST(FrameParsersConformance, EveryBrandHasItsRowAndSlot) {
   }
 }
 
+// The task context keeps one parser per slot, and the identification asks the table's decoder
+// while the scan asks the created parser's: rows may neither overlap nor share a slot, and both
+// decoders must be the same object.
+TEST(FrameParsersConformance, TableServesEveryIdOnceWithASlotAndDecoderOfItsRow) {
+  EXPECT_EQ(findBrand(0), nullptr);
+  EXPECT_EQ(findBrand(49), nullptr);
+  for (int brand = 1; brand <= 48; ++brand) {
+    int serving = 0;
+    for (const BrandRow& row : brandTable()) serving += brand >= row.first && brand <= row.last;
+    EXPECT_EQ(serving, 1) << brand;
+    const BrandRow* row = findBrand(static_cast<std::uint8_t>(brand));
+    ASSERT_NE(row, nullptr) << brand;
+    EXPECT_TRUE(brand >= row->first && brand <= row->last) << brand;
+  }
+  std::set<int> slots;
+  for (const BrandRow& row : brandTable()) {
+    EXPECT_LE(row.first, row.last) << rowName(row);
+    EXPECT_TRUE(slots.insert(row.slot).second) << rowName(row) << " shares slot " << row.slot;
+    EXPECT_GE(row.slot, 0) << rowName(row);
+    EXPECT_LT(row.slot, static_cast<int>(kParserSlots)) << rowName(row);
+    ASSERT_NE(row.decoder, nullptr) << rowName(row);
+    ASSERT_NE(row.create, nullptr) << rowName(row);
+    EXPECT_EQ(&row.create()->decoder(), row.decoder) << rowName(row);
+  }
+}
+
+// A stop after the first progress notification ends the scan there: the end sector stays unset
+// and the closing text still follows. Designs that read nothing of these bytes in a mode send no
+// progress to stop after; every row sends some in deep mode.
 TEST(FrameParsersConformance, CancelKeepsTheEndSectorUnset) {
   TempDir dir;
-  auto image = magicLaden(4 << 20, 9);
-  for (std::uint8_t brand : {1, 6, 8, 12, 13, 16}) {
-    auto out = scanImage(dir, image, scanRequest(brand, kParseDeep, 1));
-    ASSERT_TRUE(out.ok) << out.error;
-    EXPECT_LT(out.endSector, image.size() / 512) << int(brand);
-    EXPECT_NE(out.messages.back().find("视频流信息完成"), std::string::npos);
+  const auto image = magicLaden(4 << 20, 9);
+  for (std::uint8_t brand : tableIds()) {
+    for (std::uint8_t mode : {kParseQuick, kParseDeep}) {
+      auto out = scanImage(dir, image, scanRequest(brand, mode, 1));
+      ASSERT_TRUE(out.ok) << out.error;
+      const auto progress = std::count_if(out.statuses.begin(), out.statuses.end(),
+                                          [](const TaskStatus& s) { return s.code == StatusCode::ScanProgress; });
+      if (mode == kParseDeep) {
+        EXPECT_GE(progress, 1) << int(brand);
+      }
+      if (progress == 0) continue;
+      EXPECT_EQ(progress, 1) << int(brand) << " mode " << int(mode) << ": the scan went on after the stop";
+      EXPECT_LT(out.endSector, image.size() / 512) << int(brand) << " mode " << int(mode);
+      ASSERT_FALSE(out.messages.empty());
+      EXPECT_NE(out.messages.back().find("视频流信息完成"), std::string::npos) << int(brand);
+    }
+  }
+}
+
+// The scan jumps to the decoder's next candidate and rejects every position it skips, so a
+// candidate search that passes over a packet loses it. The buffers are magic-laden bytes around
+// a piece of the row's conformance image, so that there are packets to pass over.
+TEST(FrameParsersConformance, CandidateSearchSkipsNoPositionThePacketTestAccepts) {
+  ZoneGuard zone{"Asia/Shanghai"};
+  for (const BrandRow& row : brandTable()) {
+    const auto images = conformanceImagesFor(row);
+    if (images.empty()) continue;  // reported by EveryRowHasOneConformanceImage
+    const PacketDecoder& decoder = *row.decoder;
+    const auto image = images.front()->build();
+    DeviceHandle imageDevice;
+    imageDevice.open(std::make_unique<MemorySource>(image));
+    std::size_t firstPacket = 0;
+    while (firstPacket < image.size() &&
+           !decoder.decode(PacketWindow{image.data() + firstPacket, image.size() - firstPacket,
+                                        static_cast<std::int64_t>(image.size() - firstPacket), firstPacket},
+                           imageDevice))
+      ++firstPacket;
+    if (firstPacket == image.size()) {
+      ADD_FAILURE() << rowName(row) << ": the conformance image holds no packet";
+      continue;
+    }
+    const std::size_t from = firstPacket > 0x1000 ? firstPacket - 0x1000 : 0;
+    const std::size_t to = std::min<std::size_t>(image.size(), firstPacket + 0x20000);
+
+    for (std::uint32_t seed : {1u, 2u}) {
+      std::vector<std::uint8_t> buffer = magicLaden(0x4000 + seed * 13, row.first * 7 + seed, kEveryRowsPieces);
+      buffer.insert(buffer.end(), image.begin() + static_cast<std::ptrdiff_t>(from),
+                    image.begin() + static_cast<std::ptrdiff_t>(to));
+      append(buffer, magicLaden(0x4000, seed, kEveryRowsPieces));
+      const std::size_t last = buffer.size() - 1 - kLookAhead;
+      DeviceHandle device;
+      device.open(std::make_unique<MemorySource>(buffer));
+      // nextAccepted[p]: the first accepted position >= p (last + 1 when none).
+      std::vector<std::size_t> nextAccepted(last + 2, last + 1);
+      std::size_t accepted = 0;
+      for (std::size_t p = last + 1; p-- > 0;) {
+        const PacketWindow w{buffer.data() + p, buffer.size() - p, static_cast<std::int64_t>(buffer.size() - p), p};
+        const bool ok = decoder.decode(w, device).has_value();
+        accepted += ok;
+        nextAccepted[p] = ok ? p : nextAccepted[p + 1];
+      }
+      EXPECT_GT(accepted, 0u) << rowName(row);
+      auto check = [&](std::size_t at) {
+        const std::size_t candidate = decoder.nextCandidate(buffer.data(), at, last);
+        EXPECT_GE(candidate, at) << rowName(row);
+        EXPECT_LE(candidate, nextAccepted[at]) << rowName(row) << " skips the packet at " << nextAccepted[at]
+                                               << " searching from " << at;
+        return candidate;
+      };
+      // As the scan asks: from each rejected position's successor, from every accepted position
+      // (where the packet before it in a chain ends), and from sampled positions.
+      for (std::size_t at = 0; at <= last;) at = check(at) + 1;
+      for (std::size_t at = 0; at <= last; ++at)
+        if (nextAccepted[at] == at) check(at);
+      for (std::size_t at = 0; at <= last; at += 97) check(at);
+    }
+  }
+}
+
+TEST(FrameParsersConformance, EveryRowHasOneConformanceImage) {
+  for (const BrandRow& row : brandTable()) {
+    const auto images = conformanceImagesFor(row);
+    EXPECT_EQ(images.size(), 1u) << rowName(row) << " needs one registered conformance image";
+  }
+  for (const ConformanceImage& image : conformanceImages()) {
+    EXPECT_NE(findBrand(image.brand), nullptr) << "an image of brand " << int(image.brand) << " has no row";
+    EXPECT_NE(image.build, nullptr) << int(image.brand);
+    if (image.shift == 0) {
+      EXPECT_STRNE(image.reason, "") << int(image.brand) << ": an image without a shift says why";
+    }
+  }
+}
+
+// The same image behind foreign bytes gives the same files at offsets moved by the shift. Where
+// the design ties what it finds to device offsets, the image must give files, and the same
+// ones when scanned again.
+TEST(FrameParsersConformance, ConformanceImagesScanAlikeBehindForeignBytes) {
+  ZoneGuard zone{"Asia/Shanghai"};
+  for (const BrandRow& row : brandTable()) {
+    for (const ConformanceImage* image : conformanceImagesFor(row)) {
+      SCOPED_TRACE(rowName(row) + ", brand " + std::to_string(image->brand));
+      TempDir dir;
+      const auto bytes = image->build();
+      const ScanRequest request = scanRequest(image->brand, image->mode);
+      if (image->shift > 0) {
+        expectShiftedOffsets(dir, bytes, request, image->shift);
+        continue;
+      }
+      const ScanOutcome first = scanImage(dir, bytes, request);
+      const ScanOutcome again = scanImage(dir, bytes, request);
+      if (!first.ok || !again.ok) {
+        ADD_FAILURE() << first.error << again.error;
+        continue;
+      }
+      EXPECT_FALSE(first.files.empty());
+      EXPECT_EQ(again.files, first.files);
+      EXPECT_EQ(again.keys, first.keys);
+      EXPECT_EQ(again.records, first.records);
+      EXPECT_EQ(again.bytes, first.bytes);
+    }
   }
 }
 

@@ -9,6 +9,8 @@
 #include "parsers/brand_parser.h"
 #include "parsers/brand_table.h"
 #include "parsers/volume_table_parser.h"
+#include "support/conformance_images.h"
+#include "support/frame_parser_support.h"
 #include "support/index_table_images.h"
 #include "task/task_context.h"
 
@@ -86,43 +88,53 @@ TEST(IndexTableRegistry, TimeConventionsReachListingAndExportNames) {
 namespace norvale::test {
 namespace {
 
+// Deep-mode chains of 40 packets over two channels with a key every ten; the last packet needs
+// no follower of its own kind.
+std::vector<std::uint8_t> padded(std::vector<std::uint8_t> chain) {
+  chain.resize(chain.size() + 2000, 0xEE);
+  return chain;
+}
+
+std::vector<std::uint8_t> volumeChain(std::uint8_t brand) {
+  std::vector<std::uint8_t> chain;
+  for (int i = 0; i < 40; ++i) {
+    const FrameSpec fields{std::uint16_t(i % 10 ? 1 : 0xFC), std::uint8_t(i / 20), plusSeconds(kT0, i), 3000};
+    append(chain, volumeFrame(*findVolumeTableBrand(brand), fields));
+  }
+  return padded(chain);
+}
+
+std::vector<std::uint8_t> wfsChain() {
+  std::vector<std::uint8_t> wfs;
+  for (int i = 0; i < 40; ++i) append(wfs, i % 10 ? wfsLongPacket(3000) : wfsKeyPacket(plusSeconds(kT0, i), 3000));
+  return padded(wfs);
+}
+
+std::vector<std::uint8_t> markerChain() {
+  std::vector<std::uint8_t> marker;
+  for (int i = 0; i < 40; ++i) append(marker, markerPacket(std::uint8_t(i / 20), 1463473800 + i, 3000, i % 10 == 0));
+  return padded(marker);
+}
+
+const ConformanceImageRegistrar kChains[] = {
+    ConformanceImageRegistrar({.brand = 2, .mode = kParseDeep, .shift = 65, .build = [] { return volumeChain(2); }}),
+    ConformanceImageRegistrar({.brand = 7, .mode = kParseDeep, .shift = 65, .build = [] { return volumeChain(7); }}),
+    ConformanceImageRegistrar({.brand = 9, .mode = kParseDeep, .shift = 65, .build = [] { return volumeChain(9); }}),
+    ConformanceImageRegistrar({.brand = 10, .mode = kParseDeep, .shift = 65, .build = [] { return volumeChain(10); }}),
+    ConformanceImageRegistrar({.brand = 11, .mode = kParseDeep, .shift = 65, .build = [] { return volumeChain(11); }}),
+    ConformanceImageRegistrar({.brand = 3, .mode = kParseDeep, .shift = 65, .build = &wfsChain}),
+    ConformanceImageRegistrar({.brand = 17, .mode = kParseDeep, .shift = 65, .build = &markerChain}),
+};
+
 // Deep mode finds the same files in a copy of an image shifted by an odd number of bytes, at
 // offsets shifted by exactly that much.
 TEST(IndexTableRegistry, DeepScanFollowsAnOddShift) {
-  std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> images;
-  for (const std::uint8_t brand : {2, 7, 9, 10, 11}) {
-    std::vector<std::uint8_t> chain;
-    for (int i = 0; i < 40; ++i) {
-      const FrameSpec fields{std::uint16_t(i % 10 ? 1 : 0xFC), std::uint8_t(i / 20), plusSeconds(kT0, i), 3000};
-      append(chain, volumeFrame(*findVolumeTableBrand(brand), fields));
-    }
-    images.emplace_back(brand, chain);
-  }
-  std::vector<std::uint8_t> wfs;
-  for (int i = 0; i < 40; ++i) append(wfs, i % 10 ? wfsLongPacket(3000) : wfsKeyPacket(plusSeconds(kT0, i), 3000));
-  images.emplace_back(3, wfs);
-  std::vector<std::uint8_t> marker;
-  for (int i = 0; i < 40; ++i) append(marker, markerPacket(std::uint8_t(i / 20), 1463473800 + i, 3000, i % 10 == 0));
-  images.emplace_back(17, marker);
-
-  for (auto& [brand, chain] : images) {
-    chain.resize(chain.size() + 2000, 0xEE);  // the last packet needs no follower of its own kind
-    std::vector<std::uint8_t> shifted(65, 0xEE);
-    append(shifted, chain);
-    TempDir dir, dirShifted;
-    const auto plain = scanImage(dir, chain, scanRequest(brand, 1));
-    const auto moved = scanImage(dirShifted, shifted, scanRequest(brand, 1));
-    ASSERT_FALSE(plain.files.empty()) << int(brand);
-    ASSERT_EQ(plain.records.size(), moved.records.size()) << int(brand);
-    for (std::size_t f = 0; f < plain.records.size(); ++f) {
-      ASSERT_EQ(plain.records[f].size(), moved.records[f].size());
-      for (std::size_t r = 0; r < plain.records[f].size(); ++r) {
-        SegmentRecord expected = plain.records[f][r];
-        expected.deviceOffset += 65;
-        EXPECT_EQ(moved.records[f][r], expected) << int(brand);
-      }
-      EXPECT_EQ(plain.bytes[f], moved.bytes[f]);
-    }
+  for (const std::uint8_t brand : {2, 7, 9, 10, 11, 3, 17}) {
+    const auto images = conformanceImagesFor(*findBrand(brand));
+    ASSERT_EQ(images.size(), 1u) << int(brand);
+    SCOPED_TRACE(::testing::Message() << "brand " << int(brand));
+    TempDir dir;
+    expectShiftedOffsets(dir, images.front()->build(), scanRequest(brand, kParseDeep), 65);
   }
 }
 

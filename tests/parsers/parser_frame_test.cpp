@@ -3,7 +3,10 @@
 #include <algorithm>
 
 #include "parsers/brand_parser.h"
+#include "parsers/brand_table.h"
 #include "sample/sample_image.h"
+#include "support/conformance_images.h"
+#include "support/frame_parser_support.h"
 #include "support/scan_harness.h"
 #include "task/brand_scan.h"
 #include "task/result_store.h"
@@ -150,21 +153,16 @@ TEST(ParserFrame, StopEndsAtABlockAndKeepsWhatWasFound) {
       << "the rebuild and the closing text follow a stop";
 }
 
+// The sample image is the conformance image of brands 18-48.
+const test::ConformanceImageRegistrar kSample(
+    {.brand = 18, .mode = kParseDeep, .shift = 65, .build = [] { return sample::buildSampleImage().bytes; }});
+
 TEST(ParserFrame, ShiftingTheImageShiftsEveryOffsetByTheSameAmount) {
-  const auto image = sample::buildSampleImage().bytes;
-  std::vector<std::uint8_t> shifted(65, 0x5C);
-  shifted.insert(shifted.end(), image.begin(), image.end());
-  test::TempDir a, b;
-  const auto plain = test::scanImage(a, image, {});
-  const auto moved = test::scanImage(b, shifted, {});
+  const auto images = test::conformanceImagesFor(*findBrand(18));
+  ASSERT_EQ(images.size(), 1u);
+  test::TempDir dir;
+  const auto plain = test::expectShiftedOffsets(dir, images.front()->build(), {}, 65);
   ASSERT_EQ(plain.files.size(), 24u);
-  ASSERT_EQ(moved.files.size(), plain.files.size());
-  for (std::size_t f = 0; f < plain.files.size(); ++f) {
-    ASSERT_EQ(moved.records[f].size(), plain.records[f].size());
-    for (std::size_t r = 0; r < plain.records[f].size(); ++r)
-      EXPECT_EQ(moved.records[f][r].deviceOffset, plain.records[f][r].deviceOffset + 65);
-    EXPECT_EQ(moved.bytes[f], plain.bytes[f]);
-  }
 }
 
 TEST(ParserFrame, GarbageAndTruncatedImagesFindNothingAndEndCleanly) {

@@ -6,6 +6,7 @@
 #include "format/packed_time.h"
 #include "parsers/program_stream_parser.h"
 #include "storage/byte_reader.h"
+#include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"
 #include "format/time_convention.h"
@@ -110,10 +111,14 @@ TEST_F(ProgramStreamTest, PacketTestsAndTheirFollowers) {
   EXPECT_FALSE(test({0, 0, 2, 0xBA, 0, 0}));
 }
 
-TEST_F(ProgramStreamTest, DeepRunsStartAtTheirFirstStreamMap) {
-  TempDir dir;
+// Deep mode: two runs from their stream maps, a rejected map and a run that never meets one.
+struct StreamRuns {
+  std::vector<std::uint8_t> image, run1, run2;
+  std::uint64_t run1At = 0, run2At = 0;
+};
+
+StreamRuns streamRuns(std::uint32_t t) {
   std::vector<std::uint8_t> image = junkBytes(10);
-  const std::uint32_t t = packed(2016, 5, 17, 8, 30, 0);
   std::vector<std::uint8_t> run1;
   append(run1, packHeader());
   append(run1, streamMap(t));
@@ -136,6 +141,16 @@ TEST_F(ProgramStreamTest, DeepRunsStartAtTheirFirstStreamMap) {
   append(image, keyless);
   append(image, {0, 0, 1, 0xE0});
   append(image, junkBytes(30));
+  return {image, run1, run2, run1At, run2At};
+}
+
+std::vector<std::uint8_t> streamRunsImage() { return streamRuns(packed(2016, 5, 17, 8, 30, 0)).image; }
+const ConformanceImageRegistrar kConformance({.brand = 1, .mode = kParseDeep, .shift = 65, .build = &streamRunsImage});
+
+TEST_F(ProgramStreamTest, DeepRunsStartAtTheirFirstStreamMap) {
+  TempDir dir;
+  const std::uint32_t t = packed(2016, 5, 17, 8, 30, 0);
+  const auto [image, run1, run2, run1At, run2At] = streamRuns(t);
 
   auto out = scanImage(dir, image, scanRequest(1, kParseDeep));
   ASSERT_TRUE(out.ok) << out.error;

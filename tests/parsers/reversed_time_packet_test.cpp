@@ -5,6 +5,7 @@
 
 #include "parsers/reversed_time_packet_parser.h"
 #include "storage/byte_reader.h"
+#include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"
 #include "format/time_convention.h"
@@ -102,8 +103,14 @@ TEST_F(ReversedTimePacketTest, ChannelKindAndPlausibility) {
   EXPECT_FALSE(test(noFollower));
 }
 
-TEST_F(ReversedTimePacketTest, RunsJoinPacketsOfOneChannelWithFollowingTimes) {
-  TempDir dir;
+// Channel 3: a run of packets 59 s apart, one 60 s later and one going backwards; channels 1 and
+// 2 interleaved; a last packet without follower.
+struct ChannelPackets {
+  std::vector<std::uint8_t> image, run, later, back;
+  std::uint64_t runAt = 0;
+};
+
+ChannelPackets channelPackets(std::uint32_t t) {
   std::vector<std::uint8_t> image = junkBytes(21);
   std::vector<std::uint8_t> run;  // channel 3, times 59 s apart
   append(run, packet(2, recorderTime(2016, 5, 17, 8, 30, 0), 300, 0x01));
@@ -118,6 +125,16 @@ TEST_F(ReversedTimePacketTest, RunsJoinPacketsOfOneChannelWithFollowingTimes) {
   for (int k = 0; k < 4; ++k) append(image, packet(static_cast<std::uint8_t>(k % 2), t, 100));
   append(image, packet(0, t, 100));  // the last packet: no follower, rejected
   append(image, junkBytes(64));
+  return {image, run, later, back, runAt};
+}
+
+const ConformanceImageRegistrar kConformance({.brand = 8, .mode = kParseDeep, .shift = 65, .build = [] {
+  return channelPackets(recorderTime(2016, 5, 17, 8, 30, 0)).image;
+}});
+
+TEST_F(ReversedTimePacketTest, RunsJoinPacketsOfOneChannelWithFollowingTimes) {
+  TempDir dir;
+  const auto [image, run, later, back, runAt] = channelPackets(t);
 
   for (std::uint8_t mode : {kParseQuick, kParseDeep}) {
     auto out = scanImage(dir, image, scanRequest(8, mode));

@@ -5,6 +5,7 @@
 
 #include "parsers/section_index_parser.h"
 #include "storage/byte_reader.h"
+#include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"
 #include "format/time_convention.h"
@@ -170,17 +171,26 @@ TEST_F(SectionIndexTest, PacketTest) {
   EXPECT_FALSE(test(junkBytes(200)));
 }
 
-TEST_F(SectionIndexTest, DeepModeRunsFollowSectionMarkers) {
-  TempDir dir;
-  SparseImage image(kFirst + kSection + 0x100000);
+// Deep mode in the first section: a marked chain before the scan's start, packets before the
+// section's first marker, then two marked runs at m1 and m2. The bytes from 0 to past m2's chain.
+struct FirstSection {
+  std::vector<std::uint8_t> bytes, run1, run2;
+  std::uint64_t m1 = 0;
+};
+
+FirstSection firstSection(std::uint32_t t) {
+  std::vector<std::uint8_t> bytes(kFirst + 0x4000, 0);
+  auto put = [&](std::uint64_t at, const std::vector<std::uint8_t>& chunk) {
+    std::copy(chunk.begin(), chunk.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+  };
   // A scan from sector 0 begins at 128 KiB: a marked chain before it is not read.
   std::vector<std::uint8_t> early = markerWithPacket(t, 300, true);
   append(early, packet(100, true));
-  image.put(0x10000, early);
+  put(0x10000, early);
   // Packets before the first marker of the section are ignored.
   std::vector<std::uint8_t> before = packet(500, true);
   append(before, packet(500, true));
-  image.put(kFirst, before);
+  put(kFirst, before);
   const std::uint64_t m1 = kFirst + 0x1000;
   std::vector<std::uint8_t> chain = markerWithPacket(t, 300, false);
   append(chain, packet(400, true));
@@ -192,8 +202,25 @@ TEST_F(SectionIndexTest, DeepModeRunsFollowSectionMarkers) {
   append(chain2, packet(100, false));
   std::vector<std::uint8_t> run2(chain2.begin() + 8, chain2.begin() + 8 + 128);
   append(chain2, junkBytes(3));
-  image.put(m1, chain);
-  image.put(m2, chain2);
+  put(m1, chain);
+  put(m2, chain2);
+  return {bytes, run1, run2, m1};
+}
+
+// Sections start at fixed device offsets and markers count only on sector boundaries: foreign
+// bytes before the image would move the chains against both.
+const ConformanceImageRegistrar kConformance(
+    {.brand = 5,
+     .mode = kParseDeep,
+     .shift = 0,
+     .reason = "sections lie at fixed device offsets and markers on sector boundaries",
+     .build = [] { return firstSection(localEpoch(2018, 7, 8, 9, 10, 11)).bytes; }});
+
+TEST_F(SectionIndexTest, DeepModeRunsFollowSectionMarkers) {
+  TempDir dir;
+  SparseImage image(kFirst + kSection + 0x100000);
+  const auto [first, run1, run2, m1] = firstSection(t);
+  image.put(0, first);
   // The second section, with a marker of another day.
   const std::uint64_t s1 = kFirst + kSection;
   const std::uint32_t t2 = localEpoch(2018, 7, 9, 1, 0, 0);

@@ -5,6 +5,7 @@
 
 #include "parsers/timed_frame_chain_parser.h"
 #include "storage/byte_reader.h"
+#include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "task/brand_registry.h"
 #include "task/task_context.h"
@@ -187,8 +188,12 @@ TEST_F(TimedFrameChainTest, EpochGapAllowsUpToFiftyNineSeconds) {
                                                         localEpoch(2016, 1, 31, 23, 59, 59)));
 }
 
-TEST_F(TimedFrameChainTest, ChannelMarkersSplitRunsOfBrand6) {
-  TempDir dir;
+// Brand 6: runs before the first channel marker, then of channels 3 and 8.
+struct MarkedRuns {
+  std::vector<std::uint8_t> image, ch0, ch3, ch8;
+};
+
+MarkedRuns markedRuns(std::uint32_t t0) {
   std::vector<std::uint8_t> image = junkBytes(100);
   std::vector<std::uint8_t> ch0, ch3, ch8;
   append(ch0, markedFrame(t0, 100, true));
@@ -204,6 +209,16 @@ TEST_F(TimedFrameChainTest, ChannelMarkersSplitRunsOfBrand6) {
   append(image, ch8);
   append(image, {'H', 'B', 'M', 'S'});
   append(image, junkBytes(2000));
+  return {image, ch0, ch3, ch8};
+}
+
+const ConformanceImageRegistrar kMarkedRuns({.brand = 6, .mode = kParseDeep, .shift = 65, .build = [] {
+  return markedRuns(localEpoch(2016, 5, 17, 8, 30, 0)).image;
+}});
+
+TEST_F(TimedFrameChainTest, ChannelMarkersSplitRunsOfBrand6) {
+  TempDir dir;
+  const auto [image, ch0, ch3, ch8] = markedRuns(t0);
 
   for (std::uint8_t mode : {kParseQuick, kParseDeep}) {
     auto out = scanImage(dir, image, scanRequest(6, mode));
@@ -225,8 +240,12 @@ TEST_F(TimedFrameChainTest, ChannelMarkersSplitRunsOfBrand6) {
   expectShiftedOffsets(dir, image, scanRequest(6, kParseDeep), 65);
 }
 
-TEST_F(TimedFrameChainTest, PesRunsBreakOnChannelAndDropShortRuns) {
-  TempDir dir;
+// Brand 16: two runs of channel 4 around one of channel 2 too short to keep.
+struct PesRuns {
+  std::vector<std::uint8_t> image, ch4, kept;
+};
+
+PesRuns pesRuns(std::uint32_t t0) {
   std::vector<std::uint8_t> image = junkBytes(64);
   std::vector<std::uint8_t> ch4, ch2;
   append(ch4, pesFrame(0xE3, t0, 594, true));  // 600 bytes each
@@ -240,6 +259,16 @@ TEST_F(TimedFrameChainTest, PesRunsBreakOnChannelAndDropShortRuns) {
   append(image, kept);
   append(image, {0, 0, 1, 0xE0});
   append(image, junkBytes(500));
+  return {image, ch4, kept};
+}
+
+const ConformanceImageRegistrar kPesRuns({.brand = 16, .mode = kParseDeep, .shift = 65, .build = [] {
+  return pesRuns(localEpoch(2016, 5, 17, 8, 30, 0)).image;
+}});
+
+TEST_F(TimedFrameChainTest, PesRunsBreakOnChannelAndDropShortRuns) {
+  TempDir dir;
+  const auto [image, ch4, kept] = pesRuns(t0);
 
   auto out = scanImage(dir, image, scanRequest(16, kParseDeep));
   ASSERT_TRUE(out.ok) << out.error;
@@ -254,9 +283,13 @@ TEST_F(TimedFrameChainTest, PesRunsBreakOnChannelAndDropShortRuns) {
   expectShiftedOffsets(dir, image, scanRequest(16, kParseDeep), 65);
 }
 
-TEST_F(TimedFrameChainTest, MicroTimeRunsStartAtTheirFirstKeyFrame) {
-  TempDir dir;
-  const std::uint32_t ten = localEpoch(2016, 5, 17, 10, 0, 0);
+// Brand 12: a run whose first two frames come before its key frame, and a frame without follower.
+struct MicroRun {
+  std::vector<std::uint8_t> image, run;
+  std::size_t beforeKey = 0;
+};
+
+MicroRun microRun(std::uint32_t ten) {
   std::vector<std::uint8_t> image = junkBytes(40);
   std::vector<std::uint8_t> run;
   append(run, microFrame(ten, 600, false));
@@ -267,6 +300,17 @@ TEST_F(TimedFrameChainTest, MicroTimeRunsStartAtTheirFirstKeyFrame) {
   append(image, run);
   append(image, microFrame(ten + 4, 600, false));  // no follower: not part of the run
   append(image, junkBytes(300));
+  return {image, run, beforeKey};
+}
+
+const ConformanceImageRegistrar kMicroRun({.brand = 12, .mode = kParseDeep, .shift = 65, .build = [] {
+  return microRun(localEpoch(2016, 5, 17, 10, 0, 0)).image;
+}});
+
+TEST_F(TimedFrameChainTest, MicroTimeRunsStartAtTheirFirstKeyFrame) {
+  TempDir dir;
+  const std::uint32_t ten = localEpoch(2016, 5, 17, 10, 0, 0);
+  const auto [image, run, beforeKey] = microRun(ten);
 
   auto out = scanImage(dir, image, scanRequest(12, kParseQuick));
   ASSERT_TRUE(out.ok) << out.error;

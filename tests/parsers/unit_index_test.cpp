@@ -5,6 +5,7 @@
 
 #include "parsers/unit_index_parser.h"
 #include "storage/byte_reader.h"
+#include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"
 #include "format/time_convention.h"
@@ -199,8 +200,13 @@ TEST_F(UnitIndexTest, PacketTestAndChannelPackets) {
   EXPECT_FALSE(test(lonely, 0));
 }
 
-TEST_F(UnitIndexTest, DeepRunsFollowChannelPacketsAndHaveNoDate) {
-  TempDir dir;
+// Deep mode: a run of channel 3 from its channel packet, and a run of channel 5 too short to keep.
+struct ChannelRuns {
+  std::vector<std::uint8_t> image, run3;
+  std::size_t markerAt = 0;  // channel 3's channel packet
+};
+
+ChannelRuns channelRuns() {
   std::vector<std::uint8_t> image = junkBytes(512);
   std::vector<std::uint8_t> run3;  // channel 3 from its channel packet at a sector boundary
   append(run3, jvsPacket(400, 1, false));
@@ -214,7 +220,7 @@ TEST_F(UnitIndexTest, DeepRunsFollowChannelPacketsAndHaveNoDate) {
   append(image, padding);
   append(run3, padding);
   std::vector<std::uint8_t> marker = jvsPacket(64, 8, false, 2);
-  ASSERT_EQ(image.size() % 512, 0u);
+  const std::size_t markerAt = image.size();
   append(image, marker);
   append(run3, marker);
   append(image, jvsPacket(300, 1, false));
@@ -228,6 +234,21 @@ TEST_F(UnitIndexTest, DeepRunsFollowChannelPacketsAndHaveNoDate) {
   append(image, run5);
   append(image, {'J', 'V', 'S', ' '});
   append(image, junkBytes(100));
+  return {image, run3, markerAt};
+}
+
+std::vector<std::uint8_t> channelRunsImage() { return channelRuns().image; }
+// Channel packets stand on sector boundaries: a shift by whole sectors keeps them there.
+const ConformanceImageRegistrar kConformance({.brand = 4,
+                                              .mode = kParseDeep,
+                                              .shift = 1024,
+                                              .reason = "channel packets stand on sector boundaries",
+                                              .build = &channelRunsImage});
+
+TEST_F(UnitIndexTest, DeepRunsFollowChannelPacketsAndHaveNoDate) {
+  TempDir dir;
+  const auto [image, run3, markerAt] = channelRuns();
+  ASSERT_EQ(markerAt % 512, 0u);
 
   for (std::uint8_t mode : {kParseDeep}) {  // quick mode reads the units instead
     auto out = scanImage(dir, image, scanRequest(4, mode));

@@ -5,6 +5,7 @@
 
 #include "parsers/untimed_frame_chain_parser.h"
 #include "storage/byte_reader.h"
+#include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "task/brand_registry.h"
 #include "task/task_context.h"
@@ -87,26 +88,43 @@ TEST_F(UntimedFrameChainTest, LengthPairFramesNeedAgreeingLengthsAndAStartCode) 
   EXPECT_FALSE(test(15, tiny));
 }
 
+// Named-header frames with headers of h bytes: a keyless orphan, a run whose key frame is 3000
+// bytes in, and a single key frame of 100 bytes.
+struct NamedRuns {
+  std::vector<std::uint8_t> image, orphan, first, single;
+};
+
+NamedRuns namedRuns(std::uint32_t h) {
+  std::vector<std::uint8_t> image = junkBytes(33);
+  std::vector<std::uint8_t> orphan = namedFrame(h, 400, false);  // no key frame: in no file
+  append(image, orphan);
+  append(image, {'N', 'V', 'R', '1'});
+  append(image, junkBytes(50));
+  std::vector<std::uint8_t> first;  // ordinary frames first, its key frame 3000 bytes in
+  append(first, namedFrame(h, 1500 - h, false));
+  append(first, namedFrame(h, 1500 - h, false));
+  append(first, namedFrame(h, 600, true));
+  append(first, namedFrame(h, 200, false));
+  append(image, first);
+  append(image, {'N', 'V', 'R', '1'});
+  append(image, junkBytes(70));
+  std::vector<std::uint8_t> single = namedFrame(h, 100 - h, true);  // 100 bytes: kept
+  append(image, single);
+  append(image, {'N', 'V', 'R', '1'});
+  append(image, junkBytes(90));
+  return {image, orphan, first, single};
+}
+
+// Brands 13 and 14 differ only in their header length.
+const ConformanceImageRegistrar kNamedRuns13({.brand = 13, .mode = kParseDeep, .shift = 65,
+                                              .build = [] { return namedRuns(72).image; }});
+const ConformanceImageRegistrar kNamedRuns14({.brand = 14, .mode = kParseDeep, .shift = 65,
+                                              .build = [] { return namedRuns(64).image; }});
+
 TEST_F(UntimedFrameChainTest, RunsGoToTheArrivalListAndGroupWithoutChannelOrDate) {
   TempDir dir;
   for (auto [brand, h] : {std::pair<std::uint8_t, std::uint32_t>{14, 64}, {13, 72}}) {
-    std::vector<std::uint8_t> image = junkBytes(33);
-    std::vector<std::uint8_t> orphan = namedFrame(h, 400, false);  // no key frame: in no file
-    append(image, orphan);
-    append(image, {'N', 'V', 'R', '1'});
-    append(image, junkBytes(50));
-    std::vector<std::uint8_t> first;  // ordinary frames first, its key frame 3000 bytes in
-    append(first, namedFrame(h, 1500 - h, false));
-    append(first, namedFrame(h, 1500 - h, false));
-    append(first, namedFrame(h, 600, true));
-    append(first, namedFrame(h, 200, false));
-    append(image, first);
-    append(image, {'N', 'V', 'R', '1'});
-    append(image, junkBytes(70));
-    std::vector<std::uint8_t> single = namedFrame(h, 100 - h, true);  // 100 bytes: kept
-    append(image, single);
-    append(image, {'N', 'V', 'R', '1'});
-    append(image, junkBytes(90));
+    const auto [image, orphan, first, single] = namedRuns(h);
 
     for (std::uint8_t mode : {kParseQuick, kParseDeep}) {
       auto out = scanImage(dir, image, scanRequest(brand, mode));
@@ -139,14 +157,27 @@ TEST_F(UntimedFrameChainTest, RunsGoToTheArrivalListAndGroupWithoutChannelOrDate
   }
 }
 
-TEST_F(UntimedFrameChainTest, LengthPairDeepScanKeepsRunsAcrossBlocks) {
-  TempDir dir;
+// Brand 15: a run of length-pair frames across the first block boundary, its key frame second.
+struct PairRun {
+  std::vector<std::uint8_t> image, run;
+};
+
+PairRun pairRun() {
   std::vector<std::uint8_t> image = junkBytes(0xFF000);
   std::vector<std::uint8_t> run;
   for (int k = 0; k < 8; ++k) append(run, pairFrame(1000, k == 1));
   append(image, run);
   append(image, pairFrame(10, false));  // last frame: followed by junk, rejected
   append(image, junkBytes(100));
+  return {image, run};
+}
+
+const ConformanceImageRegistrar kPairRun({.brand = 15, .mode = kParseDeep, .shift = 65,
+                                          .build = [] { return pairRun().image; }});
+
+TEST_F(UntimedFrameChainTest, LengthPairDeepScanKeepsRunsAcrossBlocks) {
+  TempDir dir;
+  const auto [image, run] = pairRun();
   auto out = scanImage(dir, image, scanRequest(15, kParseDeep));
   ASSERT_TRUE(out.ok) << out.error;
   ASSERT_EQ(out.files.size(), 1u);

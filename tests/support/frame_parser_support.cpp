@@ -45,6 +45,22 @@ void writeSparseFile(const SparseImage& image, const std::string& path) {
   }
   if (!out) throw std::runtime_error("cannot write " + path);
 }
+
+void expectSameFilesShiftedBy(const ScanOutcome& plain, const ScanOutcome& shifted, std::size_t shift) {
+  ASSERT_TRUE(plain.ok && shifted.ok);
+  ASSERT_FALSE(plain.files.empty());
+  ASSERT_EQ(shifted.files.size(), plain.files.size());
+  EXPECT_EQ(shifted.keys, plain.keys);
+  EXPECT_EQ(shifted.bytes, plain.bytes);
+  for (std::size_t f = 0; f < plain.records.size(); ++f) {
+    ASSERT_EQ(shifted.records[f].size(), plain.records[f].size());
+    for (std::size_t r = 0; r < plain.records[f].size(); ++r) {
+      SegmentRecord expected = plain.records[f][r];
+      expected.deviceOffset += shift;
+      EXPECT_EQ(shifted.records[f][r], expected) << "file " << f << " record " << r;
+    }
+  }
+}
 }  // namespace
 
 std::uint32_t localEpoch(int year, int month, int day, int hour, int minute, int second) {
@@ -68,25 +84,14 @@ std::vector<std::uint8_t> junkBytes(std::size_t n) {
   return bytes;
 }
 
-void expectShiftedOffsets(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request,
-                          std::size_t shift) {
-  const ScanOutcome plain = scanImage(dir, image, request);
+ScanOutcome expectShiftedOffsets(const TempDir& dir, const std::vector<std::uint8_t>& image,
+                                 const ScanRequest& request, std::size_t shift) {
+  ScanOutcome plain = scanImage(dir, image, request);
   std::vector<std::uint8_t> moved = junkBytes(shift);
   append(moved, image);
   const ScanOutcome shifted = scanImage(dir, moved, request);
-  ASSERT_TRUE(plain.ok && shifted.ok);
-  ASSERT_FALSE(plain.files.empty());
-  ASSERT_EQ(shifted.files.size(), plain.files.size());
-  EXPECT_EQ(shifted.keys, plain.keys);
-  EXPECT_EQ(shifted.bytes, plain.bytes);
-  for (std::size_t f = 0; f < plain.records.size(); ++f) {
-    ASSERT_EQ(shifted.records[f].size(), plain.records[f].size());
-    for (std::size_t r = 0; r < plain.records[f].size(); ++r) {
-      SegmentRecord expected = plain.records[f][r];
-      expected.deviceOffset += shift;
-      EXPECT_EQ(shifted.records[f][r], expected) << "file " << f << " record " << r;
-    }
-  }
+  expectSameFilesShiftedBy(plain, shifted, shift);
+  return plain;
 }
 
 ScanOutcome scanSparseFile(const TempDir& dir, const SparseImage& image, const ScanRequest& request) {

@@ -21,9 +21,9 @@ std::uint32_t utcEpoch(int year, int month, int day, int hour, int minute, int s
 std::vector<std::uint8_t> junkBytes(std::size_t n);
 
 // Scans the image, and the image behind `shift` foreign bytes, and expects the same files whose
-// records lie exactly `shift` bytes further on.
-void expectShiftedOffsets(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request,
-                          std::size_t shift);
+// records lie exactly `shift` bytes further on. Returns the scan of the image itself.
+ScanOutcome expectShiftedOffsets(const TempDir& dir, const std::vector<std::uint8_t>& image,
+                                 const ScanRequest& request, std::size_t shift);
 
 // scanImage for a sparse image, written as a sparse file and scanned by the task runner; each
 // file's bytes are read back from the image.
