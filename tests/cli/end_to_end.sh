@@ -40,6 +40,16 @@ check "exported file is an H.264 stream ffprobe decodes (200 frames)" test "$fra
 "$cli" export --task "$work/task" --source "$work/sample.img" --out "$work/out" --json --channel 2 --day 2016-05-18 >"$work/again.json" 2>/dev/null
 check "filtered export skips the existing files" json "assert len(d) == 2 and all(e['skipped'] for e in d) and all('/CH02/2016-05-18/' in e['path'] for e in d)" <"$work/again.json"
 
+# Any number of threads, and reads past the page cache, make the same task files.
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/one" --threads 1 --quiet >/dev/null 2>&1
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/three" --threads 3 --direct --quiet >/dev/null 2>&1
+check "three threads and direct reads make the one-thread task files" \
+  cmp -s <(cd "$work/one" && sha256sum Attr00*.map) <(cd "$work/three" && sha256sum Attr00*.map)
+check "the default scan makes them too" \
+  cmp -s <(cd "$work/one" && sha256sum Attr00*.map) <(cd "$work/task" && sha256sum Attr00*.map)
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/t4" --threads 0 2>/dev/null; code=$?
+check "zero threads is a usage error" test $code -eq 2
+
 # Bad input: clear messages and exit codes, nothing half done.
 "$cli" scan --source "$work/missing.img" --brand 18 --mode deep --task "$work/t2" 2>"$work/err"; code=$?
 check "missing source exits 1" test $code -eq 1
