@@ -9,6 +9,7 @@
 
 #include "format/task_header.h"
 #include "parsers/brand_table.h"
+#include "storage/memory_hint.h"
 #include "storage/read_ahead.h"
 
 namespace norvale {
@@ -39,11 +40,9 @@ void BrandParser::startRun(const RunRules& rules, std::function<void(const Segme
   m_run.emplace(rules, std::move(add));
 }
 
-void BrandParser::onPacket(const Packet& packet) {
-  if (m_run) {
-    m_run->accept(packet);
-    return;
-  }
+namespace {
+// The record of a packet that is a record of its own.
+SegmentRecord packetRecord(const Packet& packet) {
   SegmentRecord record;
   record.kind = packet.kind;
   record.channel = packet.channel;
@@ -52,7 +51,16 @@ void BrandParser::onPacket(const Packet& packet) {
   record.firstKeyOffset = 0;
   record.deviceOffset = packet.dataOffset;
   record.size = packet.dataLength;
-  addRecord(record, storeKey(packet.channel, hourCode(packet.time)));
+  return record;
+}
+}  // namespace
+
+void BrandParser::onPacket(const Packet& packet) {
+  if (m_run) {
+    m_run->accept(packet);
+    return;
+  }
+  addRecord(packetRecord(packet), storeKey(packet.channel, hourCode(packet.time)));
 }
 
 bool followerHasMagic(const PacketWindow& window, DeviceHandle& device, std::uint64_t at,
@@ -162,10 +170,25 @@ struct WalkSearch {
 struct ChunkLog {
   std::vector<WalkEvent> events;
   std::vector<WalkSearch> searches;
+  // Without a run: each accepted packet's record, serialised, its key and where it was found.
+  std::vector<std::uint8_t> records;
+  std::vector<std::uint64_t> keys;
+  std::vector<std::uint64_t> recordAt;
   std::uint64_t openFrom = 0;  // the last search, which found nothing before `stop` (or stop)
   std::uint64_t stop = 0;      // where the next block of the chunk's walk would start
   bool usable = false;
   bool done = false;
+
+  // Empty again, keeping the memory for the next chunk.
+  void clear() {
+    events.clear();
+    searches.clear();
+    records.clear();
+    keys.clear();
+    recordAt.clear();
+    openFrom = stop = 0;
+    usable = done = false;
+  }
 };
 
 namespace {
@@ -173,6 +196,7 @@ namespace {
 struct LoggedEvents {
   static constexpr bool kDirect = false;
   ChunkLog& log;
+  const BrandParser* records = nullptr;  // set when each accepted packet is a record of its own
   bool searching = false;  // a search runs on from the block before
   std::uint64_t from = 0;
   bool rejected = false;   // the last event was a reject
@@ -185,7 +209,7 @@ struct LoggedEvents {
     return false;
   }
   void reject(std::uint64_t at) {
-    if (rejected) return;
+    if (rejected || records) return;  // without a run a reject changes nothing
     log.events.push_back(WalkEvent{at, false, {}});
     rejected = true;
   }
@@ -194,10 +218,18 @@ struct LoggedEvents {
     searching = false;
   }
   void accept(std::uint64_t at, const Packet& packet) {
-    log.events.push_back(WalkEvent{at, true, packet});
     rejected = false;
+    if (!records) {
+      log.events.push_back(WalkEvent{at, true, packet});
+      return;
+    }
+    const std::size_t end = log.records.size();
+    log.records.resize(end + kSegmentRecordSize);
+    packetRecord(packet).write(&log.records[end]);
+    log.keys.push_back(storeKey(packet.channel, records->hourCode(packet.time)));
+    log.recordAt.push_back(at);
   }
-  bool full() const { return log.events.size() + log.searches.size() > kChunkLogLimit; }
+  bool full() const { return log.events.size() + log.keys.size() + log.searches.size() > kChunkLogLimit; }
 };
 }  // namespace
 
@@ -287,11 +319,18 @@ void BrandParser::sequentialWalk(std::uint64_t start, std::uint64_t end) {
 }
 
 void BrandParser::walkChunk(ChunkLog& log, std::uint64_t chunkStart, std::uint64_t chunkEnd, std::uint64_t end,
-                            DeviceHandle& source, std::vector<std::uint8_t>& memory, const std::atomic<bool>& abort) {
+                            DeviceHandle& source, std::vector<std::uint8_t>& memory, const std::atomic<bool>& abort,
+                            bool records) {
   // The chunk's walk never starts a block at or past chunkEnd, so its windows lie in the chunk
   // and the window after it; the margin behind covers the true walk's follower reads beside them.
   const std::size_t span = static_cast<std::size_t>(chunkEnd - chunkStart) + kWindowBytes + kChunkMargin;
-  if (memory.size() < span) memory.resize(span);
+  if (memory.size() < span) {
+    memory.clear();
+    memory.shrink_to_fit();
+    memory.reserve(span);
+    preferLargePages(memory.data(), span);
+    memory.resize(span);
+  }
   const std::uint64_t readable = std::min<std::uint64_t>(span, source.size() - std::min(source.size(), chunkStart));
   std::size_t filled = 0;
   const std::uint64_t failuresBefore = source.failedReads();
@@ -303,6 +342,7 @@ void BrandParser::walkChunk(ChunkLog& log, std::uint64_t chunkStart, std::uint64
     std::memset(memory.data() + (end - chunkStart), 0, static_cast<std::size_t>(chunkStart + span - end));
 
   LoggedEvents events{log};
+  if (records) events.records = this;
   std::uint64_t pos = chunkStart;
   for (;;) {
     if (abort.load(std::memory_order_relaxed)) return;
@@ -341,6 +381,8 @@ void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
   const int threads = options.threads;
   const std::size_t ahead = static_cast<std::size_t>(threads) + 2;
   std::vector<ChunkLog> logs(chunks);
+  std::vector<ChunkLog> spare;  // logs given back, their memory kept for the next chunks
+  const bool records = !m_run && plainOnPacket();
   std::mutex mutex;
   std::condition_variable changed;
   std::size_t claimed = 0, joined = 0;
@@ -358,7 +400,14 @@ void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
           k = claimed++;
         }
         ChunkLog log;
-        walkChunk(log, starts[k], chunkEnd(k), end, *handle, memory, abort);
+        {
+          std::lock_guard lock(mutex);
+          if (!spare.empty()) {
+            log = std::move(spare.back());
+            spare.pop_back();
+          }
+        }
+        walkChunk(log, starts[k], chunkEnd(k), end, *handle, memory, abort, records);
         std::lock_guard lock(mutex);
         logs[k] = std::move(log);
         logs[k].done = true;
@@ -372,6 +421,8 @@ void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
   std::size_t k = 0;  // the first chunk that may still take over
   auto release = [&] {
     std::lock_guard lock(mutex);
+    logs[k].clear();
+    spare.push_back(std::move(logs[k]));
     logs[k] = ChunkLog{};
     joined = ++k;
     changed.notify_all();
@@ -417,6 +468,10 @@ void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
       else
         rejectRun();
     }
+    const std::size_t r = static_cast<std::size_t>(
+        std::lower_bound(log->recordAt.begin(), log->recordAt.end(), from) - log->recordAt.begin());
+    if (r < log->keys.size())
+      m_sink->addRecords(std::span(log->records).subspan(r * kSegmentRecordSize), std::span(log->keys).subspan(r));
     pos = log->stop;
     release();
     m_sink->flushIfFull();

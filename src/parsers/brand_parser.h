@@ -66,6 +66,9 @@ class BrandParser {
   // May the linear block scan walk its range in chunks on several threads? Not for parsers
   // whose beforePacketTest keeps state from the bytes at every tested position.
   virtual bool walksInChunks() const { return true; }
+  // Does onPacket do no more than BrandParser::onPacket? Then, without a run, each accepted
+  // packet is a record of its own, which the parallel scan's workers make themselves.
+  virtual bool plainOnPacket() const { return true; }
 
   // Walks the job's range block by block, asking the decoder at every candidate position. A
   // rejected position ends the open run, and so does a block that cannot be read: a run covers
@@ -102,7 +105,8 @@ class BrandParser {
   void parallelWalk(std::uint64_t start, std::uint64_t end);
   // A worker's walk over one chunk, from the chunk's first byte into the bytes after it.
   void walkChunk(ChunkLog& log, std::uint64_t chunkStart, std::uint64_t chunkEnd, std::uint64_t end,
-                 DeviceHandle& source, std::vector<std::uint8_t>& memory, const std::atomic<bool>& abort);
+                 DeviceHandle& source, std::vector<std::uint8_t>& memory, const std::atomic<bool>& abort,
+                 bool records);
   void rejectRun() {
     if (m_run) m_run->reject();
   }

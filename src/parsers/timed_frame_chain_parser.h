@@ -62,6 +62,7 @@ class TimedFrameChainParser final : public BrandParser {
   void beforePacketTest(const PacketWindow& window) override;
   // Brand 6's channel comes from the last marker the walk passed, seen at every tested position.
   bool walksInChunks() const override { return m_brand.format != TimedFrameFormat::MarkedHeader; }
+  bool plainOnPacket() const override { return false; }
 
  private:
   void scanFrames();
