@@ -261,7 +261,7 @@ int runTask(const std::string& image, std::uint8_t brand, int threads, const std
   head.length = (device.size + 511) / 512 * 512;
   head.taskFolder = folder;
   head.device = &device;
-  (void)threads;  // this build scans with one thread
+  head.scan.threads = threads;
   task.copyHead(head);
   const auto t0 = Clock::now();
   auto ran = norvale::runNewTask(task);

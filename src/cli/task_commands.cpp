@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
@@ -33,7 +34,7 @@ int runScanCommand(int argc, char** argv) {
   Options options;
   if (auto error = options.parse(argc, argv,
                                  {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector",
-                                  "--partition"},
+                                  "--partition", "--threads"},
                                  {"--quiet", "--direct"}))
     return usageError(*error);
   const auto sourcePath = options.value("--source");
@@ -48,6 +49,12 @@ int runScanCommand(int argc, char** argv) {
     return failure("brand " + std::to_string(*brand) + " (" + brandName(static_cast<int>(*brand)) +
                    ") cannot be scanned by this version yet");
   if (*modeText != "quick" && *modeText != "deep") return usageError("--mode takes quick or deep");
+  int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (auto text = options.value("--threads")) {
+    const auto n = parseUnsigned(*text);
+    if (!n || *n < 1 || *n > 256) return usageError("--threads takes a number of threads from 1 to 256");
+    threads = static_cast<int>(*n);
+  }
 
   auto source = sourceRecord(*sourcePath);
   if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
@@ -70,6 +77,7 @@ int runScanCommand(int argc, char** argv) {
   head.length = (endSector - startSector) * 512;
   head.taskFolder = *folder;
   head.device = &*source;
+  head.scan.threads = threads;
   head.scan.directReads = options.flag("--direct");
   task.copyHead(head);
   stopOnInterrupt(task);

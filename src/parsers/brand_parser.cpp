@@ -1,11 +1,15 @@
 #include "parsers/brand_parser.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "format/task_header.h"
 #include "parsers/brand_table.h"
+#include "storage/memory_hint.h"
 #include "storage/read_ahead.h"
 
 namespace norvale {
@@ -36,11 +40,9 @@ void BrandParser::startRun(const RunRules& rules, std::function<void(const Segme
   m_run.emplace(rules, std::move(add));
 }
 
-void BrandParser::onPacket(const Packet& packet) {
-  if (m_run) {
-    m_run->accept(packet);
-    return;
-  }
+namespace {
+// The record of a packet that is a record of its own.
+SegmentRecord packetRecord(const Packet& packet) {
   SegmentRecord record;
   record.kind = packet.kind;
   record.channel = packet.channel;
@@ -49,7 +51,16 @@ void BrandParser::onPacket(const Packet& packet) {
   record.firstKeyOffset = 0;
   record.deviceOffset = packet.dataOffset;
   record.size = packet.dataLength;
-  addRecord(record, storeKey(packet.channel, hourCode(packet.time)));
+  return record;
+}
+}  // namespace
+
+void BrandParser::onPacket(const Packet& packet) {
+  if (m_run) {
+    m_run->accept(packet);
+    return;
+  }
+  addRecord(packetRecord(packet), storeKey(packet.channel, hourCode(packet.time)));
 }
 
 bool followerHasMagic(const PacketWindow& window, DeviceHandle& device, std::uint64_t at,
@@ -90,11 +101,41 @@ void followerBytes(const PacketWindow& window, DeviceHandle& device, std::uint64
 // length. The next block starts where the walk left the last one: after a packet that ran past
 // the block's end, or at the block's end.
 //
+// Why the walk can be cut into chunks. Which position the walk visits next depends on the
+// position and on what the decoder says there, and nothing else: the candidate search finds
+// the first candidate at or after the position whether it searches one block or two, and the
+// decoder's answer is the same whichever block's window shows it the bytes (the window always
+// holds at least the look-ahead after a tested position, far more than any packet test reads;
+// bytes past the range's end read as zeros in every window; a follower outside the window is
+// read from the device, and one inside it holds the device's bytes). So two walks that visit one
+// position in the same way go on alike from there, whatever their blocks. The only effect of
+// the blocks is that a search running over a block's end may reject twice where one search
+// rejects once, and a second reject finds no open run. A walk started at a chunk's first byte
+// is therefore the true walk from the first position both visit on; a worker records what its
+// walk did (the packets, the rejects, where each search began and what it found), and the
+// joiner, which carries the one true walk and the one open run, follows the true walk across
+// each chunk's start until it reaches a search the chunk's walk made too, then takes the
+// chunk's steps from the candidate that search found. The run accumulator and the parser's
+// packet handling run only on the joiner, in walk order, so the records are exactly those of
+// the one-thread walk.
+//
+// What breaks the argument, and is kept out: a read that fails changes where the walk goes
+// (the failed block is skipped whole) and which follower reads fail, so a chunk that met any
+// failed read is not used, and the joiner walks its bytes itself; a worker's chunk is read
+// whole with 4 KiB more after it than its walk looks at, so that any follower the true walk
+// reads from the device beside the chunk's window lies in bytes known to read well; a range
+// that runs past the source's end is walked by one thread; and parsers whose beforePacketTest
+// keeps state from the bytes at every position (brand 6's channel markers) walk on one
+// thread, as do scans that are no linear block scan (brand 5's sections, the quick modes that
+// read index structures).
 
 namespace {
 constexpr std::size_t kWindowBytes = kBlockSize + kLookAhead;
+constexpr std::uint64_t kDefaultChunkBytes = 16 << 20;
+constexpr std::size_t kChunkMargin = 4096;          // read after a chunk's last window
 constexpr std::size_t kReadAheadSlot = 8 << 20;
 constexpr std::uint64_t kReadAheadFrom = 8 * kBlockSize;  // smaller ranges read block by block
+constexpr std::size_t kChunkLogLimit = 1 << 18;     // steps a worker keeps before it hands over
 
 // The walk's steps as the one-thread scan takes them.
 struct DirectEvents {
@@ -107,6 +148,88 @@ struct DirectEvents {
     if (run) run->reject();
   }
   void tested(std::uint64_t, bool) {}
+};
+}  // namespace
+
+// One step of a chunk's walk that the joiner replays: an accepted packet, or a reject (the
+// rejects that follow one another are kept as the first: the others find no open run).
+struct WalkEvent {
+  std::uint64_t at = 0;  // the tested position, or where the search that rejected began
+  bool accepted = false;
+  Packet packet;
+};
+
+// A search of a chunk's walk: it began at `from` and found the candidate `at`, which the
+// decoder accepted or not.
+struct WalkSearch {
+  std::uint64_t from = 0;
+  std::uint64_t at = 0;
+  bool accepted = false;
+};
+
+struct ChunkLog {
+  std::vector<WalkEvent> events;
+  std::vector<WalkSearch> searches;
+  // Without a run: each accepted packet's record, serialised, its key and where it was found.
+  std::vector<std::uint8_t> records;
+  std::vector<std::uint64_t> keys;
+  std::vector<std::uint64_t> recordAt;
+  std::uint64_t openFrom = 0;  // the last search, which found nothing before `stop` (or stop)
+  std::uint64_t stop = 0;      // where the next block of the chunk's walk would start
+  bool usable = false;
+  bool done = false;
+
+  // Empty again, keeping the memory for the next chunk.
+  void clear() {
+    events.clear();
+    searches.clear();
+    records.clear();
+    keys.clear();
+    recordAt.clear();
+    openFrom = stop = 0;
+    usable = done = false;
+  }
+};
+
+namespace {
+// The steps of a worker's walk, into its chunk's log.
+struct LoggedEvents {
+  static constexpr bool kDirect = false;
+  ChunkLog& log;
+  const BrandParser* records = nullptr;  // set when each accepted packet is a record of its own
+  bool searching = false;  // a search runs on from the block before
+  std::uint64_t from = 0;
+  bool rejected = false;   // the last event was a reject
+
+  bool join(std::uint64_t x) {
+    if (!searching) {
+      searching = true;
+      from = x;
+    }
+    return false;
+  }
+  void reject(std::uint64_t at) {
+    if (rejected || records) return;  // without a run a reject changes nothing
+    log.events.push_back(WalkEvent{at, false, {}});
+    rejected = true;
+  }
+  void tested(std::uint64_t at, bool accepted) {
+    log.searches.push_back(WalkSearch{from, at, accepted});
+    searching = false;
+  }
+  void accept(std::uint64_t at, const Packet& packet) {
+    rejected = false;
+    if (!records) {
+      log.events.push_back(WalkEvent{at, true, packet});
+      return;
+    }
+    const std::size_t end = log.records.size();
+    log.records.resize(end + kSegmentRecordSize);
+    packetRecord(packet).write(&log.records[end]);
+    log.keys.push_back(storeKey(packet.channel, records->hourCode(packet.time)));
+    log.recordAt.push_back(at);
+  }
+  bool full() const { return log.events.size() + log.keys.size() + log.searches.size() > kChunkLogLimit; }
 };
 }  // namespace
 
@@ -143,7 +266,13 @@ void BrandParser::linearBlockScan() {
   const std::uint64_t end = rangeEnd();
   if (start < end) {
     m_sink->scanStarted(static_cast<std::int64_t>(end / kBlockSize));
-    sequentialWalk(start, end);
+    const ScanOptions& options = m_job->options;
+    const std::uint64_t chunk = options.chunkBytes ? options.chunkBytes : kDefaultChunkBytes;
+    const bool chunks = !options.chunkStarts.empty() || end - start > chunk;
+    if (options.threads > 1 && chunks && walksInChunks() && end <= device().size())
+      parallelWalk(start, end);
+    else
+      sequentialWalk(start, end);
     if (m_run) m_run->finish();
   }
   if (!m_sink->stopRequested()) m_job->endSector = end / 512;
@@ -187,6 +316,201 @@ void BrandParser::sequentialWalk(std::uint64_t start, std::uint64_t end) {
     }
     if (pos >= end) break;
   }
+}
+
+void BrandParser::walkChunk(ChunkLog& log, std::uint64_t chunkStart, std::uint64_t chunkEnd, std::uint64_t end,
+                            DeviceHandle& source, std::vector<std::uint8_t>& memory, const std::atomic<bool>& abort,
+                            bool records) {
+  // The chunk's walk never starts a block at or past chunkEnd, so its windows lie in the chunk
+  // and the window after it; the margin behind covers the true walk's follower reads beside them.
+  const std::size_t span = static_cast<std::size_t>(chunkEnd - chunkStart) + kWindowBytes + kChunkMargin;
+  if (memory.size() < span) {
+    memory.clear();
+    memory.shrink_to_fit();
+    memory.reserve(span);
+    preferLargePages(memory.data(), span);
+    memory.resize(span);
+  }
+  const std::uint64_t readable = std::min<std::uint64_t>(span, source.size() - std::min(source.size(), chunkStart));
+  std::size_t filled = 0;
+  const std::uint64_t failuresBefore = source.failedReads();
+  if (!source.readAt(chunkStart, std::span(memory.data(), static_cast<std::size_t>(readable)), filled) ||
+      filled != readable)
+    return;  // not usable: the joiner walks it
+  std::memset(memory.data() + filled, 0, span - filled);
+  if (end < chunkStart + span)  // the range's end: what lies after it reads as zeros
+    std::memset(memory.data() + (end - chunkStart), 0, static_cast<std::size_t>(chunkStart + span - end));
+
+  LoggedEvents events{log};
+  if (records) events.records = this;
+  std::uint64_t pos = chunkStart;
+  for (;;) {
+    if (abort.load(std::memory_order_relaxed)) return;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes, end - pos));
+    pos += walkWindow(memory.data() + (pos - chunkStart), n, pos, source, events).next;
+    if (pos >= end || pos >= chunkEnd || events.full()) break;
+  }
+  log.stop = pos;
+  log.openFrom = events.searching ? events.from : pos;
+  log.usable = source.failedReads() == failuresBefore;
+}
+
+namespace {
+// The joiner's steps: straight into the run, and at every search it asks whether a chunk's walk
+// can take over there.
+struct JoinedEvents : DirectEvents {
+  std::function<bool(std::uint64_t)> joinAt;
+  bool join(std::uint64_t x) { return joinAt(x); }
+};
+}  // namespace
+
+void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
+  const ScanOptions& options = m_job->options;
+  std::vector<std::uint64_t> starts{start};
+  if (!options.chunkStarts.empty()) {
+    for (std::uint64_t s : options.chunkStarts)
+      if (s > starts.back() && s < end) starts.push_back(s);
+  } else {
+    const std::uint64_t chunk = options.chunkBytes ? options.chunkBytes : kDefaultChunkBytes;
+    for (std::uint64_t s = start + chunk; s < end; s += chunk) starts.push_back(s);
+  }
+  const std::size_t chunks = starts.size();
+  auto chunkEnd = [&](std::size_t k) { return k + 1 < chunks ? starts[k + 1] : end; };
+
+  // Workers take chunks in order, a few ahead of the joiner at most.
+  const int threads = options.threads;
+  const std::size_t ahead = static_cast<std::size_t>(threads) + 2;
+  std::vector<ChunkLog> logs(chunks);
+  std::vector<ChunkLog> spare;  // logs given back, their memory kept for the next chunks
+  const bool records = !m_run && plainOnPacket();
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::size_t claimed = 0, joined = 0;
+  std::atomic<bool> abort{false};
+  std::vector<std::thread> workers;
+  for (int w = 0; w < threads; ++w) {
+    workers.emplace_back([&, handle = device().share()] {
+      std::vector<std::uint8_t> memory;
+      for (;;) {
+        std::size_t k = 0;
+        {
+          std::unique_lock lock(mutex);
+          changed.wait(lock, [&] { return abort || claimed >= chunks || claimed < joined + ahead; });
+          if (abort || claimed >= chunks) return;
+          k = claimed++;
+        }
+        ChunkLog log;
+        {
+          std::lock_guard lock(mutex);
+          if (!spare.empty()) {
+            log = std::move(spare.back());
+            spare.pop_back();
+          }
+        }
+        walkChunk(log, starts[k], chunkEnd(k), end, *handle, memory, abort, records);
+        std::lock_guard lock(mutex);
+        logs[k] = std::move(log);
+        logs[k].done = true;
+        changed.notify_all();
+      }
+    });
+  }
+
+  DeviceHandle& source = device();
+  std::uint64_t pos = start;
+  std::size_t k = 0;  // the first chunk that may still take over
+  auto release = [&] {
+    std::lock_guard lock(mutex);
+    logs[k].clear();
+    spare.push_back(std::move(logs[k]));
+    logs[k] = ChunkLog{};
+    joined = ++k;
+    changed.notify_all();
+  };
+  // The chunk whose walk may hold the search at x: chunks the true walk has left are done with.
+  auto chunkAt = [&](std::uint64_t x) -> const ChunkLog* {
+    while (k < chunks && x >= starts[k]) {
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return logs[k].done; });
+      }
+      if (logs[k].usable && x <= logs[k].stop) return &logs[k];
+      release();
+    }
+    return nullptr;
+  };
+  // At a search of the true walk from x: when the chunk's walk searched over x too, both find
+  // the same candidate; the true walk rejects as its own search would, and takes the chunk's
+  // steps from that candidate on, up to the chunk's end.
+  auto joinAt = [&](std::uint64_t x) -> bool {
+    const ChunkLog* log = chunkAt(x);
+    if (!log) return false;
+    const auto& searches = log->searches;
+    auto s = std::upper_bound(searches.begin(), searches.end(), x,
+                              [](std::uint64_t v, const WalkSearch& w) { return v < w.from; });
+    std::uint64_t from = 0;
+    if (s != searches.begin() && x <= std::prev(s)->at) {
+      const WalkSearch& found = *std::prev(s);
+      if (x < found.at) rejectRun();
+      if (!found.accepted) rejectRun();
+      from = found.at;
+    } else if (x >= log->openFrom) {
+      if (x < log->stop) rejectRun();  // the search finds nothing before the chunk's end
+      from = x + 1;
+    } else {
+      return false;
+    }
+    auto e = std::lower_bound(log->events.begin(), log->events.end(), from,
+                              [](const WalkEvent& w, std::uint64_t v) { return w.at < v; });
+    for (; e != log->events.end(); ++e) {
+      if (e->accepted)
+        onPacket(e->packet);
+      else
+        rejectRun();
+    }
+    const std::size_t r = static_cast<std::size_t>(
+        std::lower_bound(log->recordAt.begin(), log->recordAt.end(), from) - log->recordAt.begin());
+    if (r < log->keys.size())
+      m_sink->addRecords(std::span(log->records).subspan(r * kSegmentRecordSize), std::span(log->keys).subspan(r));
+    pos = log->stop;
+    release();
+    m_sink->flushIfFull();
+    m_sink->progress(static_cast<std::int64_t>(pos / kBlockSize), pos / 512);
+    afterBlock(pos);
+    return true;
+  };
+
+  std::vector<std::uint8_t> buffer(kWindowBytes);
+  JoinedEvents events;
+  events.run = openRun();
+  events.onAccept = [this](const Packet& p) { onPacket(p); };
+  events.joinAt = joinAt;
+  while (keepScanning() && pos < end) {
+    if (joinAt(pos)) continue;
+    // The true walk's own block: before the first chunk's walk meets it, or over a chunk that
+    // could not be used.
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - pos));
+    std::size_t filled = 0;
+    if (!source.readAt(pos, std::span(buffer.data(), n), filled)) {
+      reportUnreadable();
+      pos += n;
+      rejectRun();
+      continue;
+    }
+    std::memset(buffer.data() + filled, 0, buffer.size() - filled);
+    const WalkStop stop = walkWindow(buffer.data(), n, pos, source, events);
+    if (stop.joined) continue;  // pos is the chunk's end
+    m_sink->flushIfFull();
+    m_sink->progress(static_cast<std::int64_t>((pos + stop.next) / kBlockSize), (pos + stop.next) / 512);
+    pos += stop.next;
+    afterBlock(pos);
+  }
+  {
+    std::lock_guard lock(mutex);
+    abort = true;
+    changed.notify_all();
+  }
+  for (auto& w : workers) w.join();
 }
 
 }  // namespace norvale

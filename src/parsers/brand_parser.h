@@ -3,6 +3,7 @@
 // progress and bad-block message, the open run of packets, and the hand-over of records to the
 // sink. A parser holds the state of one scan only; its packet test is the brand's stateless
 // decoder.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -35,6 +36,7 @@ struct ScanJob {
   ScanOptions options;
 };
 
+struct ChunkLog;
 
 class BrandParser {
  public:
@@ -61,10 +63,17 @@ class BrandParser {
   virtual void beforePacketTest(const PacketWindow& window) { (void)window; }
   // After each scanned block, with the position the next block starts at.
   virtual void afterBlock(std::uint64_t next) { (void)next; }
+  // May the linear block scan walk its range in chunks on several threads? Not for parsers
+  // whose beforePacketTest keeps state from the bytes at every tested position.
+  virtual bool walksInChunks() const { return true; }
+  // Does onPacket do no more than BrandParser::onPacket? Then, without a run, each accepted
+  // packet is a record of its own, which the parallel scan's workers make themselves.
+  virtual bool plainOnPacket() const { return true; }
 
   // Walks the job's range block by block, asking the decoder at every candidate position. A
   // rejected position ends the open run, and so does a block that cannot be read: a run covers
-  // contiguous bytes of the source. Sets the end sector when not stopped.
+  // contiguous bytes of the source. Sets the end sector when not stopped. With several threads
+  // the range is walked in chunks and joined into exactly what the one-thread walk finds.
   void linearBlockScan();
   // The run the next linear scan joins accepted packets into; add receives each finished run.
   void startRun(const RunRules& rules, std::function<void(const SegmentRecord&)> add);
@@ -85,14 +94,19 @@ class BrandParser {
  private:
   struct WalkStop {
     std::size_t next = 0;  // where the window walk stopped
-    bool joined = false;   // another walk took over
+    bool joined = false;   // a chunk took over the walk
   };
   // The walk over one read window (block + look-ahead) from its first position; Events says
-  // what becomes of each step.
+  // what becomes of each step: straight into the run, or into a chunk's log.
   template <typename Events>
   WalkStop walkWindow(const std::uint8_t* buffer, std::size_t n, std::uint64_t pos, DeviceHandle& source,
                       Events& events);
   void sequentialWalk(std::uint64_t start, std::uint64_t end);
+  void parallelWalk(std::uint64_t start, std::uint64_t end);
+  // A worker's walk over one chunk, from the chunk's first byte into the bytes after it.
+  void walkChunk(ChunkLog& log, std::uint64_t chunkStart, std::uint64_t chunkEnd, std::uint64_t end,
+                 DeviceHandle& source, std::vector<std::uint8_t>& memory, const std::atomic<bool>& abort,
+                 bool records);
   void rejectRun() {
     if (m_run) m_run->reject();
   }

@@ -2,6 +2,7 @@
 // What a parser's scan hands on, and the little it asks back. The task layer implements it over
 // the result store and the task notification; tests and tools may implement it over anything.
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "format/records.h"
@@ -14,6 +15,11 @@ class ScanSink {
 
   // A found segment under its store key (channel << 32 | hour code), to be sorted by key.
   virtual void addRecord(const SegmentRecord& record, std::uint64_t key) = 0;
+  // Found segments in a row, serialised as the task files hold them (37 bytes each), each with
+  // its key: the same as addRecord for each in turn.
+  virtual void addRecords(std::span<const std::uint8_t> records, std::span<const std::uint64_t> keys) {
+    for (std::size_t i = 0; i < keys.size(); ++i) addRecord(SegmentRecord::read(&records[i * kSegmentRecordSize]), keys[i]);
+  }
   // A found segment for the arrival list, kept in the order found.
   virtual void appendRecord(const SegmentRecord& record) = 0;
   // Writes the keyed records out when more are pending than the store keeps in memory.

@@ -60,6 +60,9 @@ class TimedFrameChainParser final : public BrandParser {
   void scanDeep() override { scanFrames(); }
   void onPacket(const Packet& packet) override;
   void beforePacketTest(const PacketWindow& window) override;
+  // Brand 6's channel comes from the last marker the walk passed, seen at every tested position.
+  bool walksInChunks() const override { return m_brand.format != TimedFrameFormat::MarkedHeader; }
+  bool plainOnPacket() const override { return false; }
 
  private:
   void scanFrames();

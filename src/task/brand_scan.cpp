@@ -2,6 +2,7 @@
 
 #include "parsers/brand_table.h"
 #include "task/brand_registry.h"
+#include "storage/byte_reader.h"
 #include "task/result_store.h"
 
 namespace norvale {
@@ -12,8 +13,17 @@ void TaskScanSink::found(const SegmentRecord& record) {
 }
 
 void TaskScanSink::addRecord(const SegmentRecord& record, std::uint64_t key) {
+  if (m_task.store->holdsPending()) check(m_task.store->flushPending());  // more after the last flush
   m_task.store->addSegment(record, key);
   found(record);
+}
+
+void TaskScanSink::addRecords(std::span<const std::uint8_t> records, std::span<const std::uint64_t> keys) {
+  if (m_task.store->holdsPending()) check(m_task.store->flushPending());
+  m_task.store->addSerialized(records, keys);
+  constexpr std::size_t kSizeAt = 29;  // of a serialised segment record
+  for (std::size_t i = 0; i < keys.size(); ++i) m_task.status.foundBytes += le64(&records[i * kSegmentRecordSize + kSizeAt]);
+  m_task.status.foundCount += keys.size();
 }
 
 void TaskScanSink::appendRecord(const SegmentRecord& record) {
@@ -25,7 +35,7 @@ void TaskScanSink::flushIfFull() {
   if (m_task.store->pendingCount() > kFlushThreshold) check(m_task.store->flushPending());
 }
 
-void TaskScanSink::flush() { check(m_task.store->flushPending()); }
+void TaskScanSink::flush() { check(m_task.store->holdPending()); }
 
 bool TaskScanSink::arrivalsFull() const { return m_task.store->arrivalCount() > kFlushThreshold; }
 

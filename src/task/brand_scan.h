@@ -16,6 +16,7 @@ class TaskScanSink final : public ScanSink {
   explicit TaskScanSink(TaskContext& task) : m_task(task) {}
 
   void addRecord(const SegmentRecord& record, std::uint64_t key) override;
+  void addRecords(std::span<const std::uint8_t> records, std::span<const std::uint64_t> keys) override;
   void appendRecord(const SegmentRecord& record) override;
   void flushIfFull() override;
   void flush() override;

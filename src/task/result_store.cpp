@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "storage/byte_reader.h"
+#include "storage/memory_hint.h"
 
 namespace norvale {
 
@@ -42,6 +43,10 @@ void ResultStore::reset() {
   }
   m_pendingKeys.clear();
   m_pendingKeys.shrink_to_fit();
+  m_held = false;
+  m_heldRuns.clear();
+  m_heldOrder.clear();
+  m_heldOrder.shrink_to_fit();
   m_order.clear();
   m_order.shrink_to_fit();
   m_orderScratch.clear();
@@ -58,9 +63,81 @@ Result<void> ResultStore::writeHeader(const TaskHeader& header) {
   return file(TaskFileId::RawSegments).writeAt(0, header.encode());
 }
 
+// Joins sorted records into file entries, one record at a time in file order; the open entry
+// carries over from one call to the next.
+namespace {
+// Offsets of held runs in the index: far past any raw file.
+constexpr std::uint64_t kHeldRun = std::uint64_t{1} << 62;
+}  // namespace
+
+class EntryGrouper {
+ public:
+  EntryGrouper(GroupingVariant variant, const TimeConvention& convention) : m_variant(variant), m_convention(convention) {}
+
+  void add(const SegmentRecord& r, std::uint64_t recordOffset) {
+    const bool isOpen = m_open.size != 0;
+    const bool sameChannel = r.channel == m_open.channel;
+    if (r.kind == SegmentKind::Key) {
+      bool joins = isOpen && m_open.size < kFileEntrySizeLimit;
+      if (m_variant != GroupingVariant::WithoutChannel) joins = joins && sameChannel;
+      if (m_variant == GroupingVariant::JoinRule)
+        joins = joins && m_convention.joins && m_convention.joins(m_open.startTime, r.endTime);
+      if (joins) {
+        extend(r);
+      } else {
+        if (isOpen) emit();
+        m_open = FileEntry{static_cast<std::uint8_t>(r.channel), r.startTime, r.endTime, r.size, recordOffset,
+                           kSegmentRecordSize};
+      }
+    } else if (isOpen) {
+      if (sameChannel || m_variant == GroupingVariant::WithoutChannel)
+        extend(r);
+      else
+        emit();
+    }
+  }
+  // The entry still open, after the last record.
+  void finish() {
+    if (m_open.size != 0) emit();
+  }
+  std::vector<std::uint8_t>& entries() { return m_entries; }
+
+ private:
+  void emit() {
+    m_entries.resize(m_entries.size() + kFileEntrySize);
+    m_open.write(&m_entries[m_entries.size() - kFileEntrySize]);
+    m_open = FileEntry{};
+  }
+  void extend(const SegmentRecord& r) {
+    m_open.endTime = std::max(m_open.endTime, r.endTime);
+    m_open.size += r.size;
+    m_open.recordBytes += kSegmentRecordSize;
+  }
+
+  GroupingVariant m_variant;
+  const TimeConvention& m_convention;
+  FileEntry m_open{};
+  std::vector<std::uint8_t> m_entries;
+};
+
 Result<void> ResultStore::rebuild(const RebuildPlan& plan, const TimeConvention& convention) {
-  for (const RebuildStep step : plan) {
+  for (const RebuildStep* at = plan.begin(); at != plan.end(); ++at) {
+    const RebuildStep step = *at;
     Result<void> done;
+    // A sort pass into an empty sorted file followed by a grouping pass: both in one go.
+    if (step == RebuildStep::SortPass && at + 1 != plan.end() && fileSize(TaskFileId::SortedSegments).value_or(1) == 0) {
+      const RebuildStep next = *(at + 1);
+      const auto variant = next == RebuildStep::GroupByJoinRule        ? std::optional(GroupingVariant::JoinRule)
+                           : next == RebuildStep::GroupWithoutJoinRule ? std::optional(GroupingVariant::WithoutJoinRule)
+                           : next == RebuildStep::GroupWithoutChannel  ? std::optional(GroupingVariant::WithoutChannel)
+                                                                       : std::nullopt;
+      if (variant) {
+        EntryGrouper grouper(*variant, convention);
+        if (auto r = sortPass(&grouper); !r) return r;
+        ++at;
+        continue;
+      }
+    }
     switch (step) {
       case RebuildStep::ReadIndex: done = readIndex(); break;
       case RebuildStep::SortPass: done = sortPass(); break;
@@ -121,16 +198,36 @@ class KeySlots {
 };
 }  // namespace
 
+void ResultStore::releaseHeld() {
+  if (!m_held) return;
+  m_held = false;
+  m_pendingKeys.clear();
+  m_pendingRecords.clear();
+  m_heldOrder.clear();
+}
+
+void ResultStore::reservePending() {
+  // Room for a whole flush from the start: growing by doubling would copy it several times. The
+  // store is flushed after a block or a chunk is taken in, so it holds up to that many more.
+  constexpr std::size_t kRoom = kFlushThreshold + 1 + (1 << 18);
+  m_pendingKeys.reserve(kRoom);
+  m_pendingRecords.reserve(kRoom * kSegmentRecordSize);
+  preferLargePages(m_pendingKeys.data(), m_pendingKeys.capacity() * sizeof(std::uint64_t));
+  preferLargePages(m_pendingRecords.data(), m_pendingRecords.capacity());
+}
+
 void ResultStore::addSegment(const SegmentRecord& record, std::uint64_t key) {
-  // Room for a whole flush from the start: growing by doubling would copy it several times.
-  if (m_pendingKeys.capacity() == 0) {
-    m_pendingKeys.reserve(kFlushThreshold + 1);
-    m_pendingRecords.reserve((kFlushThreshold + 1) * kSegmentRecordSize);
-  }
+  if (m_pendingKeys.capacity() == 0) reservePending();
   m_pendingKeys.push_back(key);
   const std::size_t at = m_pendingRecords.size();
   m_pendingRecords.resize(at + kSegmentRecordSize);
   record.write(&m_pendingRecords[at]);
+}
+
+void ResultStore::addSerialized(std::span<const std::uint8_t> records, std::span<const std::uint64_t> keys) {
+  if (m_pendingKeys.capacity() == 0) reservePending();
+  m_pendingKeys.insert(m_pendingKeys.end(), keys.begin(), keys.end());
+  m_pendingRecords.insert(m_pendingRecords.end(), records.begin(), records.begin() + static_cast<std::ptrdiff_t>(keys.size() * kSegmentRecordSize));
 }
 
 void ResultStore::appendSegment(const SegmentRecord& record) {
@@ -157,6 +254,16 @@ Result<void> ResultStore::readRecords(TaskFileId id, std::uint64_t offset, std::
 Result<std::size_t> ResultStore::readWholeRecords(TaskFileId id, std::uint64_t offset, std::uint64_t length,
                                                   std::vector<std::uint8_t>& out) {
   const std::size_t at = out.size();
+  if (id == TaskFileId::RawSegments && offset >= kHeldRun) {  // a held run: from memory, enciphered as the file holds it
+    const std::size_t first = static_cast<std::size_t>((offset - kHeldRun) / kSegmentRecordSize);
+    const std::size_t n = static_cast<std::size_t>(length / kSegmentRecordSize);
+    out.resize(at + n * kSegmentRecordSize);
+    for (std::size_t j = 0; j < n; ++j)
+      std::memcpy(&out[at + j * kSegmentRecordSize], &m_pendingRecords[std::size_t{m_heldOrder[first + j]} * kSegmentRecordSize],
+                  kSegmentRecordSize);
+    m_cipher.encipher(std::span(out.data() + at, n * kSegmentRecordSize), kSegmentRecordSize);
+    return n * kSegmentRecordSize;
+  }
   out.resize(at + static_cast<std::size_t>(length));
   auto got = file(id).readAt(offset, std::span(out.data() + at, static_cast<std::size_t>(length)));
   if (!got) {
@@ -192,9 +299,8 @@ Result<void> ResultStore::flushSorted() {
 // A counting pass by key gives the stable order of a comparison sort by key in linear time:
 // each key's records keep their arrival order. The records are then gathered in that order a
 // piece at a time, enciphered and written in large sequential writes.
-Result<void> ResultStore::flushPending() {
+void ResultStore::orderPending(std::uint64_t base, std::vector<IndexRecord>& runs) {
   const std::size_t n = m_pendingKeys.size();
-  if (n == 0) return {};
   KeySlots slots;
   std::vector<std::uint32_t> count;
   for (std::size_t i = 0; i < n; ++i) {
@@ -207,18 +313,28 @@ Result<void> ResultStore::flushPending() {
   for (std::uint32_t k = 0; k < byKey.size(); ++k) byKey[k] = k;
   std::sort(byKey.begin(), byKey.end(), [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
   std::vector<std::uint32_t> next(keys.size());
-  std::vector<std::uint8_t> index(keys.size() * kIndexRecordSize);
+  runs.clear();
   std::uint32_t first = 0;
-  for (std::size_t r = 0; r < byKey.size(); ++r) {
-    const std::uint32_t slot = byKey[r];
+  for (const std::uint32_t slot : byKey) {
     next[slot] = first;
-    const IndexRecord record{keys[slot], m_rawWriteOffset + std::uint64_t{first} * kSegmentRecordSize,
-                             std::uint64_t{count[slot]} * kSegmentRecordSize};
-    record.write(&index[r * kIndexRecordSize]);
+    runs.push_back(IndexRecord{keys[slot], base + std::uint64_t{first} * kSegmentRecordSize,
+                               std::uint64_t{count[slot]} * kSegmentRecordSize});
     first += count[slot];
   }
   m_order.resize(n);
   for (std::size_t i = 0; i < n; ++i) m_order[next[slots.slot(m_pendingKeys[i])]++] = static_cast<std::uint32_t>(i);
+}
+
+Result<void> ResultStore::flushPending() {
+  const std::size_t n = m_pendingKeys.size();
+  m_held = false;  // held records go out as this flush
+  m_heldRuns.clear();
+  m_heldOrder.clear();
+  if (n == 0) return {};
+  std::vector<IndexRecord> runs;
+  orderPending(m_rawWriteOffset, runs);
+  std::vector<std::uint8_t> index(runs.size() * kIndexRecordSize);
+  for (std::size_t r = 0; r < runs.size(); ++r) runs[r].write(&index[r * kIndexRecordSize]);
 
   if (auto r = appendRecords(TaskFileId::Index, index, kIndexRecordSize); !r) return r;
   TaskFile& raw = file(TaskFileId::RawSegments);
@@ -242,16 +358,37 @@ Result<void> ResultStore::flushPending() {
   return {};
 }
 
+// The scan's last batch of pending records is ordered by key and kept in memory; the sort pass
+// takes it as the last flush's runs, which it is. The raw file (cut back to its header once the
+// files are rebuilt) never holds it.
+Result<void> ResultStore::holdPending() {
+  if (m_held) return {};
+  if (m_pendingKeys.empty()) return {};
+  orderPending(kHeldRun, m_heldRuns);
+  m_heldOrder.swap(m_order);  // the sort pass orders groups in m_order
+  m_held = true;
+  return {};
+}
+
 Result<void> ResultStore::readIndex() {
   auto size = file(TaskFileId::Index).size();
   if (!size) return std::unexpected(size.error());
-  if (*size == 0) return {};
+  if (m_held) {
+    m_index.insert(m_index.end(), m_heldRuns.begin(), m_heldRuns.end());
+    m_heldRuns.clear();
+  }
+  if (*size == 0) {
+    std::stable_sort(m_index.begin(), m_index.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+    return {};
+  }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
   if (auto r = readRecords(TaskFileId::Index, 0, bytes, kIndexRecordSize); !r) return r;
   std::vector<IndexRecord> read;
   for (std::size_t at = 0; at + kIndexRecordSize <= bytes.size(); at += kIndexRecordSize)
     read.push_back(IndexRecord::read(&bytes[at]));
-  m_index.insert(m_index.end(), read.begin(), read.end());
+  // The held runs come last among equal keys, as a last flush's would.
+  auto held = std::find_if(m_index.begin(), m_index.end(), [](const IndexRecord& r) { return r.offset >= kHeldRun; });
+  m_index.insert(held, read.begin(), read.end());
   std::stable_sort(m_index.begin(), m_index.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
   return {};
 }
@@ -274,11 +411,26 @@ void ResultStore::orderByStartTime(const std::vector<std::uint8_t>& plain) {
   }
 }
 
-Result<void> ResultStore::sortPass() {
+Result<void> ResultStore::sortPass() { return sortPass(nullptr); }
+
+// With a grouper, each record is also joined into file entries as it is written, in the order
+// and at the offset the grouping pass would read it: the sorted file is not read back.
+Result<void> ResultStore::sortPass(EntryGrouper* grouper) {
   if (m_index.empty()) return {};
   auto sortedSize = file(TaskFileId::SortedSegments).size();
   if (!sortedSize) return std::unexpected(sortedSize.error());
   m_sortedAt = *sortedSize;
+  std::uint64_t written = 0;  // by this pass: the offset of the next record
+  auto group = [&](const std::uint8_t* plain) -> Result<void> {
+    if (written == 0)  // the grouping pass empties the entry file once there are records
+      if (auto r = file(TaskFileId::FileEntries).truncate(0); !r) return r;
+    grouper->add(SegmentRecord::read(plain), written);
+    written += kSegmentRecordSize;
+    if (grouper->entries().size() < kStagingBytes) return {};
+    auto r = appendRecords(TaskFileId::FileEntries, grouper->entries(), kFileEntrySize);
+    grouper->entries().clear();
+    return r;
+  };
   for (std::size_t i = 0; i < m_index.size();) {
     // One key's runs, read whole and in index order.
     m_group.clear();
@@ -297,10 +449,19 @@ Result<void> ResultStore::sortPass() {
       inOrder = le32(&m_blocks[k * 16 + kStartTimeAt]) >= le32(&m_blocks[(k - 1) * 16 + kStartTimeAt]);
     if (inOrder) {
       if (auto r = appendSorted(m_group); !r) return r;
+      if (grouper) {
+        m_plain.assign(m_group.begin(), m_group.end());
+        m_cipher.decipher(m_plain, kSegmentRecordSize);
+        for (std::size_t k = 0; k < n; ++k)
+          if (auto r = group(&m_plain[k * kSegmentRecordSize]); !r) return r;
+      }
       continue;
     }
     m_cipher.decipher(m_group, kSegmentRecordSize);
     orderByStartTime(m_group);
+    if (grouper)
+      for (std::size_t k = 0; k < n; ++k)
+        if (auto r = group(&m_group[std::size_t{m_order[k]} * kSegmentRecordSize]); !r) return r;
     for (std::size_t done = 0; done < n;) {
       const std::size_t piece = std::min(kStagedRecords, n - done);
       m_blocks.resize(piece * kSegmentRecordSize);
@@ -312,9 +473,12 @@ Result<void> ResultStore::sortPass() {
       done += piece;
     }
   }
-  auto written = flushSorted();
+  auto flushed = flushSorted();
   m_index.clear();
-  return written;
+  releaseHeld();
+  if (!flushed || !grouper || written == 0) return flushed;
+  grouper->finish();
+  return appendRecords(TaskFileId::FileEntries, grouper->entries(), kFileEntrySize);
 }
 
 Result<void> ResultStore::unsortedPass() {
@@ -331,6 +495,7 @@ Result<void> ResultStore::unsortedPass() {
   }
   auto written = flushSorted();
   m_index.clear();
+  releaseHeld();
   return written;
 }
 
@@ -340,54 +505,18 @@ Result<void> ResultStore::groupingPass(GroupingVariant variant, const TimeConven
   if (*sortedSize == 0) return {};
   if (auto r = file(TaskFileId::FileEntries).truncate(0); !r) return r;
 
-  FileEntry open{};
-  std::vector<std::uint8_t> entries;
-  auto emit = [&] {
-    entries.resize(entries.size() + kFileEntrySize);
-    open.write(&entries[entries.size() - kFileEntrySize]);
-    open = FileEntry{};
-  };
-  auto openFrom = [&](const SegmentRecord& r, std::uint64_t at) {
-    open = FileEntry{static_cast<std::uint8_t>(r.channel), r.startTime, r.endTime, r.size, at, kSegmentRecordSize};
-  };
-  auto add = [&](const SegmentRecord& r) {
-    open.endTime = std::max(open.endTime, r.endTime);
-    open.size += r.size;
-    open.recordBytes += kSegmentRecordSize;
-  };
-
+  EntryGrouper grouper(variant, convention);
   std::vector<std::uint8_t> chunk;
   for (std::uint64_t chunkAt = 0; chunkAt < *sortedSize; chunkAt += kGroupingReadBytes) {
     chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kGroupingReadBytes, *sortedSize - chunkAt)));
     if (auto r = readRecords(TaskFileId::SortedSegments, chunkAt, chunk, kSegmentRecordSize); !r) return r;
-    for (std::size_t at = 0; at < chunk.size(); at += kSegmentRecordSize) {
-      const SegmentRecord r = SegmentRecord::read(&chunk[at]);
-      const std::uint64_t recordOffset = chunkAt + at;
-      const bool isOpen = open.size != 0;
-      const bool sameChannel = r.channel == open.channel;
-      if (r.kind == SegmentKind::Key) {
-        bool joins = isOpen && open.size < kFileEntrySizeLimit;
-        if (variant != GroupingVariant::WithoutChannel) joins = joins && sameChannel;
-        if (variant == GroupingVariant::JoinRule)
-          joins = joins && convention.joins && convention.joins(open.startTime, r.endTime);
-        if (joins) {
-          add(r);
-        } else {
-          if (isOpen) emit();
-          openFrom(r, recordOffset);
-        }
-      } else if (isOpen) {
-        if (sameChannel || variant == GroupingVariant::WithoutChannel)
-          add(r);
-        else
-          emit();
-      }
-    }
-    if (auto r = appendRecords(TaskFileId::FileEntries, entries, kFileEntrySize); !r) return r;
-    entries.clear();
+    for (std::size_t at = 0; at < chunk.size(); at += kSegmentRecordSize)
+      grouper.add(SegmentRecord::read(&chunk[at]), chunkAt + at);
+    if (auto r = appendRecords(TaskFileId::FileEntries, grouper.entries(), kFileEntrySize); !r) return r;
+    grouper.entries().clear();
   }
-  if (open.size != 0) emit();
-  return appendRecords(TaskFileId::FileEntries, entries, kFileEntrySize);
+  grouper.finish();
+  return appendRecords(TaskFileId::FileEntries, grouper.entries(), kFileEntrySize);
 }
 
 Result<void> ResultStore::listPass() {

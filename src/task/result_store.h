@@ -41,6 +41,8 @@ struct FileMapLoadProgress {
   std::function<void(std::uint64_t index, const FileEntry& entry)> loaded;
 };
 
+class EntryGrouper;
+
 class ResultStore {
  public:
   // Opens the four task files of the task folder, all or none.
@@ -54,11 +56,18 @@ class ResultStore {
   Result<void> writeHeader(const TaskHeader& header);
 
   void addSegment(const SegmentRecord& record, std::uint64_t key);
+  // Segments serialised as the raw file holds them, with their keys, as addSegment for each.
+  void addSerialized(std::span<const std::uint8_t> records, std::span<const std::uint64_t> keys);
   void appendSegment(const SegmentRecord& record);
   std::size_t pendingCount() const { return m_pendingKeys.size(); }
   std::size_t arrivalCount() const { return m_arrivals.size() / kSegmentRecordSize; }
 
   Result<void> flushPending();
+  // The last flush of a scan: the pending records are ordered and held in memory, and the next
+  // read of the index and sort (or unsorted) pass take them as that flush's runs. Records added
+  // after it need the held ones flushed first (holdsPending says so).
+  Result<void> holdPending();
+  bool holdsPending() const { return m_held; }
   Result<void> readIndex();
   Result<void> sortPass();
   Result<void> unsortedPass();
@@ -93,6 +102,11 @@ class ResultStore {
   // Stable order of records by start time (the sort map's order), for a group that is not in
   // order already; `plain` holds the deciphered records.
   void orderByStartTime(const std::vector<std::uint8_t>& plain);
+  Result<void> sortPass(EntryGrouper* grouper);
+  // Orders the pending records by key into m_order, with one run a key from base on.
+  void orderPending(std::uint64_t base, std::vector<IndexRecord>& runs);
+  void releaseHeld();
+  void reservePending();
 
   std::array<TaskFile, 4> m_files;
   TaskCipher m_cipher;
@@ -103,6 +117,9 @@ class ResultStore {
   std::vector<std::uint8_t> m_pendingRecords;
   std::vector<std::uint64_t> m_pendingKeys;
   std::vector<IndexRecord> m_index;
+  bool m_held = false;                 // the pending records are the scan's held last flush
+  std::vector<IndexRecord> m_heldRuns;
+  std::vector<std::uint32_t> m_heldOrder;
   std::vector<std::uint8_t> m_arrivals;  // serialised, in arrival order
   // Scratch of the flush and the sort pass, kept from one use to the next: memory the kernel
   // does not have to clear again.
@@ -111,6 +128,7 @@ class ResultStore {
   std::vector<std::uint8_t> m_staging;
   std::vector<std::uint8_t> m_group;
   std::vector<std::uint8_t> m_blocks;
+  std::vector<std::uint8_t> m_plain;
   std::uint64_t m_sortedAt = 0;  // where the staged sorted records go in the file
 };
 

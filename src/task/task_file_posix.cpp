@@ -33,7 +33,11 @@ Result<void> TaskFile::open(const std::string& path, TaskFileMode mode) {
     if (err == EWOULDBLOCK) return fail(ErrorCode::InUse, path + ": the task is open in another process");
     return std::unexpected(osError(ErrorCode::AccessDenied, path, err));
   }
-  if (mode == TaskFileMode::Create && ::ftruncate(fd, 0) != 0) {
+  // A new file is empty already. Emptying it anyway would make some file systems (ext4) write
+  // it out at every close, taking the emptied file for one being replaced.
+  struct stat st {};
+  const bool empty = ::fstat(fd, &st) == 0 && st.st_size == 0;
+  if (mode == TaskFileMode::Create && !empty && ::ftruncate(fd, 0) != 0) {
     const int err = errno;
     ::close(fd);
     return std::unexpected(osError(ErrorCode::WriteFailed, path, err));
@@ -84,6 +88,8 @@ Result<void> TaskFile::writeAt(std::uint64_t offset, std::span<const std::uint8_
 }
 
 Result<void> TaskFile::truncate(std::uint64_t length) {
+  struct stat st {};
+  if (::fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) == length) return {};  // see open
   if (::ftruncate(m_fd, static_cast<off_t>(length)) != 0)
     return std::unexpected(osError(ErrorCode::WriteFailed, m_path, errno));
   return {};

@@ -9,7 +9,9 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
+#include <algorithm>
 #include <atomic>
+#include <thread>
 
 #include "convert/converter.h"
 #include "export/exporter.h"
@@ -433,6 +435,7 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan) {
   TaskHead head = chosen;
   head.notify = &m_state->observer;
   head.stopFlag = 0;
+  head.scan.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));  // the scan uses every core
   task().copyHead(head);
   m_presenter.setScanRange(head.startOffset, head.length);
   const bool started = startWorker([scan](CoreState& state) -> Continuation {

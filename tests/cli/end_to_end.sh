@@ -80,6 +80,15 @@ head -c 2535424 /dev/urandom >"$work/noise.img"
 check "preview of a file without a key frame exits 1" test $code -eq 1
 check "preview says there is no picture" grep -q "has no picture" "$work/err"
 check "no picture file is left behind" test ! -e "$work/none.png"
+# Any number of threads, and reads past the page cache, make the same task files.
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/one" --threads 1 --quiet >/dev/null 2>&1
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/three" --threads 3 --direct --quiet >/dev/null 2>&1
+check "three threads and direct reads make the one-thread task files" \
+  cmp -s <(cd "$work/one" && sha256sum Attr00*.map) <(cd "$work/three" && sha256sum Attr00*.map)
+check "the default scan makes them too" \
+  cmp -s <(cd "$work/one" && sha256sum Attr00*.map) <(cd "$work/task" && sha256sum Attr00*.map)
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/t4" --threads 0 2>/dev/null; code=$?
+check "zero threads is a usage error" test $code -eq 2
 
 # Bad input: clear messages and exit codes, nothing half done.
 "$cli" scan --source "$work/missing.img" --brand 18 --mode deep --task "$work/t2" 2>"$work/err"; code=$?

@@ -10,6 +10,7 @@
 
 #include "format/packed_time.h"
 #include "support/test_support.h"
+#include "task/brand_scan.h"
 #include "task/result_store.h"
 #include "task/task_context.h"
 
@@ -165,6 +166,100 @@ TEST_F(StoreOrderTest, ListPassKeepsArrivalOrderAcrossSeveralLists) {
   EXPECT_EQ(sortedFile(), all);
 }
 
+// Two stores fed alike: one flushes its last batch to the raw file, the other holds it.
+struct StorePair {
+  test::TempDir dirA, dirB;
+  TaskContext a, b;
+  StorePair() {
+    for (auto [task, dir] : {std::pair{&a, &dirA}, std::pair{&b, &dirB}}) {
+      task->taskFolder = dir->str();
+      task->reset();
+      EXPECT_TRUE(task->store->openFiles(dir->str(), TaskFileMode::Create));
+      EXPECT_TRUE(task->store->writeHeader(task->header()));
+    }
+  }
+  std::vector<std::uint8_t> file(const test::TempDir& dir, TaskFileId id) { return test::readFile(taskFilePath(dir.str(), id)); }
+};
+
+TEST(StoreHeldFlush, AHeldLastFlushSortsAndGroupsAsAWrittenOne) {
+  for (bool unsorted : {false, true}) {
+    StorePair p;
+    const auto added = addMixed(*p.a.store, 40'000, 17, true);
+    addMixed(*p.b.store, 40'000, 17, true);
+    ASSERT_TRUE(p.a.store->flushPending());
+    ASSERT_TRUE(p.b.store->holdPending());
+    EXPECT_TRUE(p.b.store->holdsPending());
+    EXPECT_LT(p.file(p.dirB, TaskFileId::RawSegments).size(), p.file(p.dirA, TaskFileId::RawSegments).size())
+        << "the held records are not written";
+    const RebuildPlan plan = unsorted ? kUnsortedJoin : kSortAndJoin;
+    ASSERT_TRUE(p.a.store->rebuild(plan, packedTimeConvention()));
+    ASSERT_TRUE(p.b.store->rebuild(plan, packedTimeConvention()));
+    EXPECT_FALSE(p.b.store->holdsPending());
+    EXPECT_EQ(p.b.store->pendingCount(), 0u);
+    EXPECT_EQ(p.file(p.dirB, TaskFileId::SortedSegments), p.file(p.dirA, TaskFileId::SortedSegments)) << unsorted;
+    EXPECT_EQ(p.file(p.dirB, TaskFileId::FileEntries), p.file(p.dirA, TaskFileId::FileEntries)) << unsorted;
+    EXPECT_FALSE(p.file(p.dirA, TaskFileId::FileEntries).empty());
+    if (!unsorted) {
+      TaskContext& t = p.a;
+      auto size = t.store->fileSize(TaskFileId::SortedSegments);
+      FileEntry all{0, 0, 0, 0, 0, *size};
+      EXPECT_EQ(*t.store->readFileRecords(all, 0, all.recordCount()), modelOrder(added));
+    }
+  }
+}
+
+TEST(StoreHeldFlush, RecordsAddedAfterTheHeldFlushFollowIt) {
+  StorePair p;
+  TaskScanSink sinkB(p.b);
+  std::vector<Added> added;
+  for (std::uint32_t i = 0; i < 500; ++i) {
+    const std::uint64_t key = storeKey(1 + i % 3, 33'000'000);
+    const SegmentRecord r{SegmentKind::Key, 1 + i % 3, 5000 - i % 7, 5001, 0, i, 10};
+    added.push_back({key, r});
+    p.a.store->addSegment(r, key);
+    sinkB.addRecord(r, key);
+    if (i == 200) {  // the scan's last flush, and then more (a second scan of the range)
+      ASSERT_TRUE(p.a.store->flushPending());
+      sinkB.flush();
+      EXPECT_TRUE(p.b.store->holdsPending());
+    }
+  }
+  EXPECT_FALSE(p.b.store->holdsPending()) << "the held records were written before the next one was added";
+  ASSERT_TRUE(p.a.store->flushPending());
+  sinkB.flush();
+  ASSERT_TRUE(p.a.store->rebuild(kSortAndJoin, packedTimeConvention()));
+  ASSERT_TRUE(p.b.store->rebuild(kSortAndJoin, packedTimeConvention()));
+  EXPECT_EQ(p.file(p.dirB, TaskFileId::SortedSegments), p.file(p.dirA, TaskFileId::SortedSegments));
+  EXPECT_EQ(p.file(p.dirB, TaskFileId::FileEntries), p.file(p.dirA, TaskFileId::FileEntries));
+}
+
+TEST(StoreHeldFlush, RebuildJoiningInTheSortPassWritesTheEntriesOfSeparatePasses) {
+  // rebuild() groups while it sorts; the passes one by one read the sorted file back.
+  {
+    StorePair p;
+    addMixed(*p.a.store, 150'000, 23, true);  // more entries than one write piece holds
+    addMixed(*p.b.store, 150'000, 23, true);
+    ASSERT_TRUE(p.a.store->flushPending());
+    ASSERT_TRUE(p.b.store->flushPending());
+    ASSERT_TRUE(p.a.store->readIndex());
+    ASSERT_TRUE(p.a.store->sortPass());
+    ASSERT_TRUE(p.a.store->groupingPass(GroupingVariant::JoinRule, packedTimeConvention()));
+    ASSERT_TRUE(p.b.store->rebuild(kSortAndJoin, packedTimeConvention()));
+    EXPECT_EQ(p.file(p.dirB, TaskFileId::SortedSegments), p.file(p.dirA, TaskFileId::SortedSegments));
+    EXPECT_EQ(p.file(p.dirB, TaskFileId::FileEntries), p.file(p.dirA, TaskFileId::FileEntries));
+    EXPECT_GT(p.file(p.dirA, TaskFileId::FileEntries).size(), 1000u * kFileEntrySize);
+  }
+}
+
+TEST(StoreHeldFlush, NothingFoundRebuildsToEmptyFiles) {
+  StorePair p;
+  ASSERT_TRUE(p.b.store->holdPending());
+  EXPECT_FALSE(p.b.store->holdsPending());
+  ASSERT_TRUE(p.b.store->rebuild(kSortAndJoin, packedTimeConvention()));
+  EXPECT_TRUE(p.file(p.dirB, TaskFileId::SortedSegments).empty());
+  EXPECT_TRUE(p.file(p.dirB, TaskFileId::FileEntries).empty());
+}
+
 TEST(TaskCipherPieces, BuffersOfAnyLengthEncipherAsTheirRecordsAlone) {
   std::mt19937 rng(3);
   for (std::size_t recordSize : {kSegmentRecordSize, kFileEntrySize, kIndexRecordSize, std::size_t{32}}) {
@@ -193,6 +288,33 @@ TEST(TaskCipherPieces, BuffersOfAnyLengthEncipherAsTheirRecordsAlone) {
     ASSERT_EQ(blocks.size(), 70'001u * 16);
     EXPECT_TRUE(std::equal(blocks.begin() + 16 * 5, blocks.begin() + 16 * 6, plain.begin() + static_cast<std::ptrdiff_t>(5 * recordSize)));
   }
+}
+
+}  // namespace
+}  // namespace norvale
+
+namespace norvale {
+namespace {
+
+TEST(TaskFileCreate, AnEarlierTasksFileIsEmptiedAndANewOneLeftAsItIs) {
+  test::TempDir dir;
+  const std::string path = dir.file("Attr003.map");
+  test::writeFile(path, std::vector<std::uint8_t>(5000, 7));
+  {
+    TaskFile file;
+    ASSERT_TRUE(file.open(path, TaskFileMode::Create));
+    EXPECT_EQ(*file.size(), 0u) << "what an earlier task left is gone";
+    const std::vector<std::uint8_t> bytes(700, 3);
+    ASSERT_TRUE(file.append(bytes));
+    ASSERT_TRUE(file.truncate(700));  // already that long
+    EXPECT_EQ(*file.size(), 700u);
+    ASSERT_TRUE(file.truncate(256));
+    EXPECT_EQ(*file.size(), 256u);
+  }
+  TaskFile fresh;
+  ASSERT_TRUE(fresh.open(dir.file("new.map"), TaskFileMode::Create));
+  EXPECT_EQ(*fresh.size(), 0u);
+  EXPECT_EQ(test::readFile(path), std::vector<std::uint8_t>(256, 3));
 }
 
 }  // namespace
