@@ -15,6 +15,7 @@ void BrandParser::scan(ScanJob& job, ScanSink& sink) {
   m_job = &job;
   m_sink = &sink;
   m_convention = timeConventionFor(job.brand, job.parseMode);
+  m_convention.zone = job.zone;
   clearLists();
   if (quickMode())
     scanQuick();
@@ -27,7 +28,7 @@ void BrandParser::scan(ScanJob& job, ScanSink& sink) {
 }
 
 std::uint32_t BrandParser::hourCode(std::uint32_t time) const {
-  const auto c = m_convention.calendar ? m_convention.calendar(time) : std::nullopt;
+  const auto c = m_convention.calendar(time);
   return c ? calendarCode(c->year, c->month, c->day, c->hour) : 0;
 }
 
@@ -106,7 +107,7 @@ void BrandParser::linearBlockScan() {
             if (i > kWindowLastStart) break;
           }
           const PacketWindow window{buffer.data() + i, buffer.size() - i,
-                                    static_cast<std::int64_t>(n) - static_cast<std::int64_t>(i), pos + i};
+                                    static_cast<std::int64_t>(n) - static_cast<std::int64_t>(i), pos + i, m_job->zone};
           beforePacketTest(window);
           if (auto packet = m_decoder.decode(window, source)) {
             onPacket(*packet);

@@ -64,19 +64,19 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
   sink.check(store.writeHeader(task.header()));
   task.postMessage((quick ? "正在快速解析**" : "正在深度解析**") + brand + "**视频流信息...");
   if (!sink.failed()) {
-    ScanJob job{task.deviceHandle, task.brand, task.parseMode, task.startOffset, task.length, task.endSector};
+    ScanJob job{task.deviceHandle, task.brand, task.parseMode, task.startOffset, task.length, task.endSector, task.zone};
     parser.scan(job, sink);
     task.endSector = job.endSector;
   }
   task.postMessage("正在构建重组**" + brand + "**视频流信息...");
   if (const BrandRow* row = findBrand(task.brand))
-    sink.check(store.rebuild(row->rebuild(task.parseMode), row->convention(task.parseMode)));
+    sink.check(store.rebuild(row->rebuild(task.parseMode), task.timeConvention()));
   task.postMessage((quick ? "快速解析**" : "深度解析**") + brand + "**视频流信息完成");
   sink.check(store.writeHeader(task.header()));
 }
 
 Result<void> loadBrandFiles(TaskContext& task) {
-  return loadFileMapInto(task, timeConventionFor(task.brand, task.parseMode));
+  return loadFileMapInto(task, task.timeConvention());
 }
 
 Result<void> loadFileMapInto(TaskContext& task, const TimeConvention& convention) {

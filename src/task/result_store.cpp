@@ -206,7 +206,7 @@ Result<void> ResultStore::groupingPass(GroupingVariant variant, const TimeConven
         bool joins = isOpen && open.size < kFileEntrySizeLimit;
         if (variant != GroupingVariant::WithoutChannel) joins = joins && sameChannel;
         if (variant == GroupingVariant::JoinRule)
-          joins = joins && convention.joins && convention.joins(open.startTime, r.endTime);
+          joins = joins && convention.joins(open.startTime, r.endTime);
         if (joins) {
           add(r);
         } else {

@@ -31,10 +31,30 @@ void TaskContext::copyHead(const TaskHead& head) {
   endSector = head.endSector;
   taskFolder = head.taskFolder;
   device = head.device;
+  recorderZone = head.recorderZone;
+  clockCorrection = head.clockCorrection;
+  zone = nullptr;
 }
 
 TaskHead TaskContext::head() const {
-  return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand, startOffset, length, endSector, taskFolder, device};
+  return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand,        startOffset,    length,
+                  endSector,    taskFolder,      device,    recorderZone, clockCorrection};
+}
+
+TimeConvention TaskContext::timeConvention() const {
+  TimeConvention convention = timeConventionFor(brand, parseMode);
+  convention.zone = zone;
+  convention.correction = clockCorrection;
+  return convention;
+}
+
+Result<void> TaskContext::findZone() {
+  zone = nullptr;
+  if (recorderZone.empty()) return {};
+  auto found = TimeZone::named(recorderZone);
+  if (!found) return std::unexpected(found.error());
+  zone = *found;
+  return {};
 }
 
 void TaskContext::reset() {

@@ -178,12 +178,12 @@ TEST_F(TimedFrameChainTest, FollowerPastTheWindowIsReadFromTheDevice) {
 }
 
 TEST_F(TimedFrameChainTest, EpochGapAllowsUpToFiftyNineSeconds) {
-  EXPECT_TRUE(TimedFrameChainParser::epochGapContinues(t0 + 59, t0));
-  EXPECT_TRUE(TimedFrameChainParser::epochGapContinues(t0, t0));
-  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(t0 + 60, t0));
-  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(t0 - 1, t0));
+  EXPECT_TRUE(TimedFrameChainParser::epochGapContinues(TimeZone::workstation(), t0 + 59, t0));
+  EXPECT_TRUE(TimedFrameChainParser::epochGapContinues(TimeZone::workstation(), t0, t0));
+  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(TimeZone::workstation(), t0 + 60, t0));
+  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(TimeZone::workstation(), t0 - 1, t0));
   // The last day of January and the first of February are never continuous.
-  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(localEpoch(2016, 2, 1, 0, 0, 0),
+  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(TimeZone::workstation(), localEpoch(2016, 2, 1, 0, 0, 0),
                                                         localEpoch(2016, 1, 31, 23, 59, 59)));
 }
 
