@@ -35,6 +35,8 @@ class Options {
 };
 
 std::optional<std::uint64_t> parseUnsigned(const std::string& text);
+// A whole number with an optional sign ("-3600", "+120", "0").
+std::optional<std::int64_t> parseSigned(const std::string& text);
 std::string jsonString(const std::string& text);
 
 int usageError(const std::string& message);

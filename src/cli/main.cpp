@@ -19,7 +19,9 @@ constexpr Command kCommands[] = {
      "devices [--image PATH]... [--json]\n      lists the machine's disks and the added images with their partitions"},
     {"scan", norvale::cli::runScanCommand,
      "scan --source PATH --brand N --mode quick|deep --task DIR [--start-sector S --end-sector E | --partition K]\n"
-     "      scans a disk or image and keeps what it finds in the task folder"},
+     "           [--zone ZONE] [--clock-offset SECONDS]\n"
+     "      scans a disk or image and keeps what it finds in the task folder; ZONE is the recorder's\n"
+     "      IANA time zone (default: the workstation's), SECONDS what to add to its clock"},
     {"files", norvale::cli::runFilesCommand,
      "files --task DIR [--source PATH] [--json]\n      lists the recovered files of a task"},
     {"export", norvale::cli::runExportCommand,
