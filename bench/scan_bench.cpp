@@ -1,9 +1,10 @@
 // Deep-scan speed against a plain sequential read of the same image, and peak memory.
-//   norvale-bench [--size-mib N] [--image PATH] [--brand N] [--keep]
+//   norvale-bench [--size-mib N] [--image PATH] [--brand N] [--zone ZONE] [--keep]
 // Without --image it writes an image of N MiB (default 1024) filled with recordings of the
 // built-in sample, so that the scan finds millions of packets and the store flushes and sorts.
 // --brand scans with another brand's parser (default 18); to it the sample is mostly foreign
 // bytes full of start codes, which measures how fast its packet test passes over them.
+// --zone names the recorder's time zone (default none: the process's TZ through the C library).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,7 +74,8 @@ class ScanClock final : public norvale::TaskObserver {
 };
 
 // Runs in a child process so that its peak memory is the scan's alone.
-int runScan(const std::string& image, const std::string& folder, std::uint8_t brand, int reportFd) {
+int runScan(const std::string& image, const std::string& folder, std::uint8_t brand, const std::string& zone,
+            int reportFd) {
   fs::create_directories(folder);
   norvale::DeviceRecord device = norvale::makeImageRecord(image, 0);
   norvale::TaskContext task;
@@ -85,6 +87,7 @@ int runScan(const std::string& image, const std::string& folder, std::uint8_t br
   head.length = (device.size + 511) / 512 * 512;
   head.taskFolder = folder;
   head.device = &device;
+  head.recorderZone = zone;
   task.copyHead(head);
   const auto t0 = Clock::now();
   auto ran = norvale::runNewTask(task);
@@ -103,13 +106,15 @@ int main(int argc, char** argv) {
   std::string image;
   bool keep = false;
   int brand = 18;
+  std::string zone;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--size-mib") && i + 1 < argc) sizeMib = std::stoull(argv[++i]);
     else if (!std::strcmp(argv[i], "--image") && i + 1 < argc) image = argv[++i];
     else if (!std::strcmp(argv[i], "--brand") && i + 1 < argc) brand = std::stoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--zone") && i + 1 < argc) zone = argv[++i];
     else if (!std::strcmp(argv[i], "--keep")) keep = true;
     else {
-      std::fprintf(stderr, "usage: norvale-bench [--size-mib N] [--image PATH] [--brand N] [--keep]\n");
+      std::fprintf(stderr, "usage: norvale-bench [--size-mib N] [--image PATH] [--brand N] [--zone ZONE] [--keep]\n");
       return 2;
     }
   }
@@ -134,7 +139,7 @@ int main(int argc, char** argv) {
   const pid_t child = fork();
   if (child == 0) {
     close(pipeFds[0]);
-    _exit(runScan(image, (work / "task").string(), static_cast<std::uint8_t>(brand), pipeFds[1]));
+    _exit(runScan(image, (work / "task").string(), static_cast<std::uint8_t>(brand), zone, pipeFds[1]));
   }
   close(pipeFds[1]);
   char buf[256] = {};
