@@ -160,9 +160,11 @@ TEST(TaskWorkflow, TaskInformationRows) {
   head.startOffset = 1024;
   head.length = 4096;
   head.taskFolder = "/cases/disk7";
+  head.recorderZone = "Europe/Berlin";
+  head.clockCorrection = -75;
   task.copyHead(head);
   const auto rows = taskInformation(task);
-  ASSERT_EQ(rows.size(), 9u);
+  ASSERT_EQ(rows.size(), 11u);
   EXPECT_EQ(rows[0], (std::pair<std::string, std::string>{"设备名称：", "/evidence/disk7.img"}));
   EXPECT_EQ(rows[1].second, "disk7");
   EXPECT_EQ(rows[2].second, "#30");
@@ -172,6 +174,8 @@ TEST(TaskWorkflow, TaskInformationRows) {
   EXPECT_EQ(rows[6].second, "2");
   EXPECT_EQ(rows[7].second, "10");
   EXPECT_EQ(rows[8], (std::pair<std::string, std::string>{"任务路径：", "/cases/disk7"}));
+  EXPECT_EQ(rows[9], (std::pair<std::string, std::string>{"录像机时区：", "Europe/Berlin"}));
+  EXPECT_EQ(rows[10], (std::pair<std::string, std::string>{"时钟校正：", "-75 秒"}));
 }
 
 }  // namespace
