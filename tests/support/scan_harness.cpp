@@ -47,6 +47,8 @@ TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std
   head.startOffset = start * 512;
   head.length = end > start ? (end - start) * 512 : 0;
   head.taskFolder = folder;
+  head.recorderZone = request.zone;
+  head.clockCorrection = request.clockCorrection;
   return head;
 }
 

@@ -150,6 +150,22 @@ TEST(TaskWorkflow, UnsupportedBrandsAreNamed) {
   EXPECT_EQ(*unsupportedBrandMessage(0), "[0]  未知监控录像系统 暂不支持解析");
 }
 
+TEST(TaskWorkflow, RecorderClockFieldsAreCheckedAndTrimmed) {
+  const auto tokyo = checkRecorderClock(" Asia/Tokyo\t", " +90 ");
+  ASSERT_TRUE(tokyo);
+  EXPECT_EQ(tokyo->zone, "Asia/Tokyo");
+  EXPECT_EQ(tokyo->correction, 90);
+  const auto blank = checkRecorderClock("", "");
+  ASSERT_TRUE(blank);  // the workstation's zone as the C library reads it, no correction
+  EXPECT_EQ(blank->zone, "");
+  EXPECT_EQ(blank->correction, 0);
+  EXPECT_EQ(checkRecorderClock("UTC", "-3162240000")->correction, -kMaxClockCorrection);
+  for (const char* zone : {"Nowhere/City", "/etc/localtime", "localtime", "Asia"})
+    EXPECT_EQ(checkRecorderClock(zone, "0").error(), kRecorderZoneMessage) << zone;
+  for (const char* seconds : {"-", "+", "1e3", "12 34", "+-1", "3162240001", "99999999999999999999"})
+    EXPECT_EQ(checkRecorderClock("UTC", seconds).error(), kClockCorrectionMessage) << seconds;
+}
+
 TEST(TaskWorkflow, TaskInformationRows) {
   const auto record = imageRecord(1572864);
   TaskContext task;
