@@ -33,8 +33,8 @@ std::string dayIso(std::uint32_t day) {
 int runScanCommand(int argc, char** argv) {
   Options options;
   if (auto error = options.parse(argc, argv,
-                                 {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector", "--partition",
-                                  "--zone", "--clock-offset"},
+                                 {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector",
+                                  "--partition", "--zone", "--clock-offset"},
                                  {"--quiet"}))
     return usageError(*error);
   const auto sourcePath = options.value("--source");
@@ -61,7 +61,8 @@ int runScanCommand(int argc, char** argv) {
   if (auto offset = options.value("--clock-offset")) {
     const auto seconds = parseSigned(*offset);
     if (!seconds || *seconds > kMaxClockCorrection || *seconds < -kMaxClockCorrection)
-      return usageError("--clock-offset takes whole seconds to add to the recorder's clock, at most a century either way");
+      return usageError(
+          "--clock-offset takes whole seconds to add to the recorder's clock, at most a century either way");
     correction = *seconds;
   }
 
@@ -137,7 +138,8 @@ int runFilesCommand(int argc, char** argv) {
           << ", \"start\": " << jsonString(timeText(convention, entry.startTime))
           << ", \"end\": " << jsonString(timeText(convention, entry.endTime))
           << ", \"recorder_start\": " << jsonString(timeText(recorded, entry.startTime))
-          << ", \"recorder_end\": " << jsonString(timeText(recorded, entry.endTime)) << ", \"start_time\": " << entry.startTime
+          << ", \"recorder_end\": " << jsonString(timeText(recorded, entry.endTime))
+          << ", \"start_time\": " << entry.startTime
           << ", \"end_time\": " << entry.endTime << ", \"size\": " << entry.size
           << ", \"records\": " << entry.recordCount() << "}";
     } else {

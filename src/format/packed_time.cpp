@@ -23,7 +23,9 @@ bool packedRunContinues(const TimeZone&, std::uint32_t a, std::uint32_t b) {
 
 TimeConvention packedTimeConvention() {
   TimeConvention c;
-  c.calendarIn = [](const TimeZone&, std::uint32_t t) -> std::optional<CalendarTime> { return PackedTime{t}.calendar(); };
+  c.calendarIn = [](const TimeZone&, std::uint32_t t) -> std::optional<CalendarTime> {
+    return PackedTime{t}.calendar();
+  };
   c.joinsIn = [](const TimeZone&, std::uint32_t entryStart, std::uint32_t recordEnd) {
     const std::int64_t d = twelveDayMonthSeconds(PackedTime{recordEnd}.calendar(), PackedTime{entryStart}.calendar());
     return d >= 0 && d <= 3600;

@@ -35,7 +35,8 @@ bool allZero(const std::uint8_t* first, const std::uint8_t* last) {
 
 Result<TaskHeader> TaskHeader::decode(const std::array<std::uint8_t, kTaskHeaderSize>& bytes) {
   const auto refused = [] { return fail(ErrorCode::Corrupt, "the folder holds no task of this program"); };
-  if (bytes[kModeAt] > kParseDeep || bytes[kBrandAt] > kLastBrand || !allZero(&bytes[kReservedAt], bytes.data() + bytes.size()))
+  if (bytes[kModeAt] > kParseDeep || bytes[kBrandAt] > kLastBrand ||
+      !allZero(&bytes[kReservedAt], bytes.data() + bytes.size()))
     return refused();
   TaskHeader header;
   const std::uint16_t tag = le16(&bytes[kClockTagAt]);

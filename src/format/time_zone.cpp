@@ -86,7 +86,8 @@ bool isZoneName(std::string_view name) {
 
 Result<const TimeZone*> TimeZone::named(std::string_view name) {
   if (!isZoneName(name))
-    return fail(ErrorCode::InvalidArgument, "\"" + std::string(name) + "\" is not a time zone name (such as Asia/Shanghai)");
+    return fail(ErrorCode::InvalidArgument,
+                "\"" + std::string(name) + "\" is not a time zone name (such as Asia/Shanghai)");
   // Loaded zones are never freed: tasks, views and worker threads keep plain pointers to them.
   static std::mutex mutex;
   static std::map<std::string, std::unique_ptr<TimeZone>, std::less<>> loaded;
@@ -94,7 +95,8 @@ Result<const TimeZone*> TimeZone::named(std::string_view name) {
   if (auto it = loaded.find(name); it != loaded.end()) return it->second.get();
   absl::TimeZone zone;
   if (!absl::LoadTimeZone(std::string(name), &zone))
-    return fail(ErrorCode::NotFound, "the time zone " + std::string(name) + " is not in this workstation's zone database");
+    return fail(ErrorCode::NotFound,
+                "the time zone " + std::string(name) + " is not in this workstation's zone database");
   auto rules = std::make_unique<const Rules>(Rules{zone});
   auto made = std::unique_ptr<TimeZone>(new TimeZone(std::string(name), std::move(rules)));
   const TimeZone* result = made.get();

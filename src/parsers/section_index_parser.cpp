@@ -42,7 +42,8 @@ std::optional<std::uint32_t> SectionIndexParser::markerTime(const PacketWindow& 
   if (w.deviceOffset % 512 != 0 || w.available < kMarkerBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   const std::uint32_t time = le32(p + kMarkerTimeAt);
-  if (le32(p) != kMarkerMagic || le16(p + kMarkerTailAt) != kMarkerTail || !plausibleLocalEpoch(zoneOrWorkstation(w.zone), time))
+  if (le32(p) != kMarkerMagic || le16(p + kMarkerTailAt) != kMarkerTail ||
+      !plausibleLocalEpoch(zoneOrWorkstation(w.zone), time))
     return std::nullopt;
   return time;
 }
@@ -156,7 +157,8 @@ void SectionIndexParser::takePieces(std::uint64_t section, const std::vector<std
   std::uint32_t channel = 0;
   const std::uint32_t first = le32(&index[kFirstTimeAt]);
   const std::uint32_t last = le32(&index[kLastTimeAt]);
-  if (le16(&index[0]) == kHeaderMagic && plausibleLocalEpoch(zone(), first) && plausibleLocalEpoch(zone(), last) && last >= first)
+  if (le16(&index[0]) == kHeaderMagic && plausibleLocalEpoch(zone(), first) && plausibleLocalEpoch(zone(), last) &&
+      last >= first)
     channel = index[kChannelAt] + 1u;
   std::uint64_t total = 0;
   std::uint8_t sector[512];

@@ -91,7 +91,8 @@ bool TimedFrameChainParser::epochGapContinues(const TimeZone& zone, std::uint32_
 std::optional<std::uint32_t> TimedFrameChainParser::markerChannel(const PacketWindow& w) {
   if (w.available < hbms::kMarkerBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
-  if (std::memcmp(p, kHbms, 4) != 0 || !plausibleLocalEpoch(zoneOrWorkstation(w.zone), le32(p + hbms::kTimeAt))) return std::nullopt;
+  if (std::memcmp(p, kHbms, 4) != 0 || !plausibleLocalEpoch(zoneOrWorkstation(w.zone), le32(p + hbms::kTimeAt)))
+    return std::nullopt;
   if (p[hbms::kMarkerAt] != 'C' || p[hbms::kMarkerAt + 1] != 'H') return std::nullopt;
   // The two characters read as C's atoi reads text: blanks, a sign, then digits.
   const std::uint8_t* c = p + hbms::kMarkerDigitsAt;

@@ -29,7 +29,8 @@ bool plausibleUnitTime(std::uint32_t seconds) { return seconds != 0 && utcCalend
 TimeConvention UnitIndexParser::timeConvention(std::uint8_t) {
   TimeConvention c;
   c.calendarIn = &calendarUnlessZero;
-  c.joinsIn = [](const TimeZone&, std::uint32_t, std::uint32_t) { return true; };  // the grouping of this brand asks none
+  // The grouping of this brand asks none.
+  c.joinsIn = [](const TimeZone&, std::uint32_t, std::uint32_t) { return true; };
   return c;
 }
 

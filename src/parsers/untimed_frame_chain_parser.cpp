@@ -139,7 +139,7 @@ std::size_t UntimedFrameDecoder::nextCandidate(const std::uint8_t* buffer, std::
 void UntimedFrameChainParser::scanFrames() {
   RunRules rules;
   rules.breakRule = RunBreakRule::ChannelAndGap;
-  rules.continues = [](const TimeZone&, std::uint32_t, std::uint32_t) { return true; };  // no time to compare
+  rules.continues = [](const TimeZone&, std::uint32_t, std::uint32_t) { return true; };  // no times to compare
   startRun(rules, [this](const SegmentRecord& run) {
     appendRecord(run);
     // Written out as soon as the list is full, so memory stays bounded within a block too.
@@ -163,7 +163,8 @@ std::optional<SegmentRecord> UntimedFrameChainParser::indexRecord(const std::uin
   const std::uint32_t endTime = le32(record + kEndTimeAt);
   const std::uint32_t start = le32(record + kStartAt);
   const std::uint32_t end = le32(record + kEndAt);
-  if (!(startTime < endTime) || !plausibleLocalEpoch(zone, startTime) || !plausibleLocalEpoch(zone, endTime)) return std::nullopt;
+  if (!(startTime < endTime) || !plausibleLocalEpoch(zone, startTime) || !plausibleLocalEpoch(zone, endTime))
+    return std::nullopt;
   if (start < kMinStart || end >= kEndLimit || start >= end) return std::nullopt;
   SegmentRecord r;
   r.kind = SegmentKind::Key;

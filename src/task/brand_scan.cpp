@@ -64,7 +64,8 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
   sink.check(store.writeHeader(task.header()));
   task.postMessage((quick ? "正在快速解析**" : "正在深度解析**") + brand + "**视频流信息...");
   if (!sink.failed()) {
-    ScanJob job{task.deviceHandle, task.brand, task.parseMode, task.startOffset, task.length, task.endSector, task.zone};
+    ScanJob job{task.deviceHandle, task.brand, task.parseMode, task.startOffset,
+                task.length, task.endSector, task.zone};
     parser.scan(job, sink);
     task.endSector = job.endSector;
   }

@@ -37,13 +37,17 @@ void TaskContext::copyHead(const TaskHead& head) {
 }
 
 TaskHead TaskContext::head() const {
-  return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand,        startOffset,    length,
-                  endSector,    taskFolder,      device,    recorderZone, clockCorrection};
+  return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand, startOffset, length,
+                  endSector, taskFolder, device, recorderZone, clockCorrection};
 }
 
 TimeConvention TaskContext::timeConvention() const {
   TimeConvention convention = timeConventionFor(brand, parseMode);
   convention.zone = zone;
+  // A head copied in but not yet run or loaded still names its zone: never read it as the
+  // workstation's.
+  if (!zone && !recorderZone.empty())
+    if (auto found = TimeZone::named(recorderZone)) convention.zone = *found;
   convention.correction = clockCorrection;
   return convention;
 }

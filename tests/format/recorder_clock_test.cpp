@@ -164,7 +164,8 @@ TEST(TaskHeaderClock, RefusesClockBlocksNoTaskOfThisProgramWrites) {
   refused("a zone without its NUL", [](Bytes& b) { std::fill_n(b.begin() + kZoneAt, kZoneBytes, 'A'); });
   refused("a path for a zone", [](Bytes& b) { std::memcpy(&b[kZoneAt], "../../etc/passwd", 16); });
   refused("a blank in the zone", [](Bytes& b) { b[kZoneAt + 4] = ' '; });
-  refused("a correction past a century", [](Bytes& b) { putLe64(&b[kCorrectionAt], static_cast<std::uint64_t>(kMaxClockCorrection + 1)); });
+  refused("a correction past a century",
+          [](Bytes& b) { putLe64(&b[kCorrectionAt], static_cast<std::uint64_t>(kMaxClockCorrection + 1)); });
   refused("the most negative correction", [](Bytes& b) { putLe64(&b[kCorrectionAt], 0x8000000000000000ULL); });
   refused("reserved bytes after the block", [](Bytes& b) { b[kTaskHeaderSize - 1] = 1; });
   refused("reserved bytes right after the block", [](Bytes& b) { b[kReservedAt] = 1; });

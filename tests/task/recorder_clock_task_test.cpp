@@ -113,6 +113,22 @@ TEST(RecorderZone, CorrectionMovesTheDaysAndNothingTheRecorderWrote) {
   EXPECT_EQ(texts[1], "2010年01月01日 22时00分00秒 - 2010年01月01日 22时00分07秒");
 }
 
+TEST(RecorderZone, AHeadNotYetLoadedReadsInItsZoneAndCorrection) {
+  test::ZoneGuard utc("UTC");
+  TaskContext task;
+  TaskHead head;
+  head.brand = 18;
+  head.parseMode = kParseDeep;
+  head.recorderZone = "Asia/Tokyo";
+  head.clockCorrection = 60;
+  task.copyHead(head);
+  EXPECT_EQ(timeText(task.timeConvention(), 1463443200), "2016年05月17日 09时01分00秒");
+  EXPECT_EQ(task.head().recorderZone, "Asia/Tokyo");
+  EXPECT_EQ(task.head().clockCorrection, 60);
+  EXPECT_EQ(task.header().zone, "Asia/Tokyo");
+  EXPECT_EQ(task.header().clockCorrection, 60);
+}
+
 TEST(RecorderZone, AZoneTheDatabaseLacksIsRefusedBeforeScanningAndLoading) {
   const auto image = newYearInShanghai();
   test::TempDir dir;
