@@ -53,6 +53,16 @@ std::optional<std::uint64_t> parseUnsigned(const std::string& text) {
   return v;
 }
 
+std::optional<std::int64_t> parseSigned(const std::string& text) {
+  const bool plus = !text.empty() && text.front() == '+';
+  const char* first = text.data() + (plus ? 1 : 0);
+  const char* last = text.data() + text.size();
+  std::int64_t v = 0;
+  auto [ptr, ec] = std::from_chars(first, last, v);
+  if (ec != std::errc{} || ptr != last || first == last || (plus && *first == '-')) return std::nullopt;
+  return v;
+}
+
 std::string jsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {

@@ -45,6 +45,8 @@ struct FileChoice {
 };
 // Reads the choice from the options; an error text when a value is not understood.
 std::optional<std::string> readFileChoice(const Options& options, FileChoice& choice);
+// A whole number with an optional sign ("-3600", "+120", "0").
+std::optional<std::int64_t> parseSigned(const std::string& text);
 std::string jsonString(const std::string& text);
 
 int usageError(const std::string& message);

@@ -8,6 +8,7 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "export/exporter.h"
+#include "format/time_zone.h"
 #include "parsers/brand_table.h"
 #include "storage/device_handle.h"
 #include "task/brand_registry.h"
@@ -34,7 +35,7 @@ int runScanCommand(int argc, char** argv) {
   Options options;
   if (auto error = options.parse(argc, argv,
                                  {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector",
-                                  "--partition", "--threads"},
+                                  "--partition", "--threads", "--zone", "--clock-offset"},
                                  {"--quiet", "--direct"}))
     return usageError(*error);
   const auto sourcePath = options.value("--source");
@@ -54,6 +55,22 @@ int runScanCommand(int argc, char** argv) {
     const auto n = parseUnsigned(*text);
     if (!n || *n < 1 || *n > 256) return usageError("--threads takes a number of threads from 1 to 256");
     threads = static_cast<int>(*n);
+  }
+  // The recorder's zone, by default the workstation's; an empty one keeps the C library's
+  // reading of TZ, as tasks without a zone have.
+  std::string zone = workstationZoneName();
+  if (auto named = options.value("--zone")) {
+    if (!named->empty())
+      if (auto found = TimeZone::named(*named); !found) return usageError("--zone: " + found.error().message);
+    zone = *named;
+  }
+  std::int64_t correction = 0;
+  if (auto offset = options.value("--clock-offset")) {
+    const auto seconds = parseSigned(*offset);
+    if (!seconds || *seconds > kMaxClockCorrection || *seconds < -kMaxClockCorrection)
+      return usageError(
+          "--clock-offset takes whole seconds to add to the recorder's clock, at most a century either way");
+    correction = *seconds;
   }
 
   auto source = sourceRecord(*sourcePath);
@@ -79,6 +96,8 @@ int runScanCommand(int argc, char** argv) {
   head.device = &*source;
   head.scan.threads = threads;
   head.scan.directReads = options.flag("--direct");
+  head.recorderZone = zone;
+  head.clockCorrection = correction;
   task.copyHead(head);
   stopOnInterrupt(task);
 
@@ -91,7 +110,9 @@ int runScanCommand(int argc, char** argv) {
   const bool stopped = interrupted();
   std::cerr << (stopped ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
   std::cout << "task: " << *folder << "\n"
-            << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n";
+            << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n"
+            << "zone: " << zoneText(task.recorderZone) << "  clock correction: " << correctionText(task.clockCorrection)
+            << "\n";
   return kExitOk;
 }
 
@@ -112,7 +133,8 @@ int runFilesCommand(int argc, char** argv) {
   if (auto opened = openTask(task, *folder, source ? &*source : nullptr); !opened)
     return failure(opened.error().message);
 
-  const TimeConvention convention = timeConventionFor(task.brand, task.parseMode);
+  const TimeConvention convention = task.timeConvention();
+  const TimeConvention recorded = convention.asRecorded();
   std::ostringstream out;
   std::uint64_t index = 0;
   if (options.flag("--json")) out << "[";
@@ -123,7 +145,10 @@ int runFilesCommand(int argc, char** argv) {
       out << (index > 1 ? ",\n " : "\n ") << "{\"index\": " << index << ", \"channel\": " << unsigned(entry.channel)
           << ", \"day\": " << (day ? jsonString(dayIso(day)) : "null") << ", \"day_text\": " << jsonString(dayText(day))
           << ", \"start\": " << jsonString(timeText(convention, entry.startTime))
-          << ", \"end\": " << jsonString(timeText(convention, entry.endTime)) << ", \"start_time\": " << entry.startTime
+          << ", \"end\": " << jsonString(timeText(convention, entry.endTime))
+          << ", \"recorder_start\": " << jsonString(timeText(recorded, entry.startTime))
+          << ", \"recorder_end\": " << jsonString(timeText(recorded, entry.endTime))
+          << ", \"start_time\": " << entry.startTime
           << ", \"end_time\": " << entry.endTime << ", \"size\": " << entry.size
           << ", \"records\": " << entry.recordCount() << "}";
     } else {
@@ -136,7 +161,8 @@ int runFilesCommand(int argc, char** argv) {
   std::cout << out.str();
   if (!options.flag("--json"))
     std::cerr << brandName(task.brand) << "  " << parseModeText(task.parseMode) << "  文件数量: " << task.fileMap.size()
-              << "  大小: " << sizeTextNarrow(task.status.foundBytes) << "\n";
+              << "  大小: " << sizeTextNarrow(task.status.foundBytes) << "  时区: " << zoneText(task.recorderZone)
+              << "  时钟校正: " << correctionText(task.clockCorrection) << "\n";
   return kExitOk;
 }
 

@@ -17,10 +17,16 @@ bool packedGapContinues(PackedTime a, PackedTime b) {
   return d >= 0 && d <= 59;
 }
 
+bool packedRunContinues(const TimeZone&, std::uint32_t a, std::uint32_t b) {
+  return packedGapContinues(PackedTime{a}, PackedTime{b});
+}
+
 TimeConvention packedTimeConvention() {
   TimeConvention c;
-  c.calendar = [](std::uint32_t t) -> std::optional<CalendarTime> { return PackedTime{t}.calendar(); };
-  c.joins = [](std::uint32_t entryStart, std::uint32_t recordEnd) {
+  c.calendarIn = [](const TimeZone&, std::uint32_t t) -> std::optional<CalendarTime> {
+    return PackedTime{t}.calendar();
+  };
+  c.joinsIn = [](const TimeZone&, std::uint32_t entryStart, std::uint32_t recordEnd) {
     const std::int64_t d = twelveDayMonthSeconds(PackedTime{recordEnd}.calendar(), PackedTime{entryStart}.calendar());
     return d >= 0 && d <= 3600;
   };

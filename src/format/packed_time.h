@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "format/time_convention.h"
+#include "format/time_zone.h"
 
 namespace norvale {
 
@@ -29,6 +30,8 @@ struct PackedTime {
 
 // Packet gap test: does packet time a continue a run ending at b (0..59 s, 12-day months)?
 bool packedGapContinues(PackedTime a, PackedTime b);
+// The same as a run rule: packed times are wall-clock fields, the zone does not apply.
+bool packedRunContinues(const TimeZone& zone, std::uint32_t a, std::uint32_t b);
 
 // Time convention of brands that keep PackedTime: calendar from the fields, join within an hour.
 TimeConvention packedTimeConvention();

@@ -1,7 +1,10 @@
 #include "format/task_header.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "format/time_convention.h"
+#include "format/time_zone.h"
 #include "storage/byte_reader.h"
 
 namespace norvale {
@@ -15,14 +18,42 @@ std::array<std::uint8_t, kTaskHeaderSize> TaskHeader::encode() const {
   putLe64(&header[kStartOffsetAt], startOffset);
   putLe64(&header[kLengthAt], length);
   putLe64(&header[kEndSectorAt], endSector);
+  if (!zone.empty() || clockCorrection != 0) {
+    header[kClockTagAt] = static_cast<std::uint8_t>(kClockTag);
+    header[kClockTagAt + 1] = static_cast<std::uint8_t>(kClockTag >> 8);
+    std::memcpy(&header[kZoneAt], zone.data(), std::min(zone.size(), kZoneBytes - 1));
+    putLe64(&header[kCorrectionAt], static_cast<std::uint64_t>(clockCorrection));
+  }
   return header;
 }
 
+namespace {
+bool allZero(const std::uint8_t* first, const std::uint8_t* last) {
+  return std::all_of(first, last, [](std::uint8_t b) { return b == 0; });
+}
+}  // namespace
+
 Result<TaskHeader> TaskHeader::decode(const std::array<std::uint8_t, kTaskHeaderSize>& bytes) {
-  const bool reservedClear = std::all_of(bytes.begin() + kReservedAt, bytes.end(), [](std::uint8_t b) { return b == 0; });
-  if (bytes[kModeAt] > kParseDeep || bytes[kBrandAt] > kLastBrand || !reservedClear)
-    return fail(ErrorCode::Corrupt, "the folder holds no task of this program");
+  const auto refused = [] { return fail(ErrorCode::Corrupt, "the folder holds no task of this program"); };
+  if (bytes[kModeAt] > kParseDeep || bytes[kBrandAt] > kLastBrand ||
+      !allZero(&bytes[kReservedAt], bytes.data() + bytes.size()))
+    return refused();
   TaskHeader header;
+  const std::uint16_t tag = le16(&bytes[kClockTagAt]);
+  if (tag == 0) {
+    if (!allZero(&bytes[kClockTagAt], &bytes[kReservedAt])) return refused();
+  } else if (tag == kClockTag) {
+    const std::uint8_t* name = &bytes[kZoneAt];
+    const auto length = static_cast<std::size_t>(std::find(name, name + kZoneBytes, 0) - name);
+    // A NUL ends the name within the field, and only NULs follow it.
+    if (length == kZoneBytes || !allZero(&bytes[kZoneAt + length], &bytes[kZoneAt + kZoneBytes])) return refused();
+    header.zone.assign(reinterpret_cast<const char*>(name), length);
+    if (!header.zone.empty() && !isZoneName(header.zone)) return refused();
+    header.clockCorrection = static_cast<std::int64_t>(le64(&bytes[kCorrectionAt]));
+    if (header.clockCorrection > kMaxClockCorrection || header.clockCorrection < -kMaxClockCorrection) return refused();
+  } else {
+    return refused();
+  }
   header.parseMode = bytes[kModeAt];
   header.brand = bytes[kBrandAt];
   header.startOffset = le64(&bytes[kStartOffsetAt]);

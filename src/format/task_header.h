@@ -1,8 +1,10 @@
 #pragma once
 // The 256-byte plain header at the start of a task's raw segment file: parse mode, brand, the
-// scanned byte range and the sector a completed scan reached. One layout for writer and reader.
+// scanned byte range, the sector a completed scan reached, and the recorder's clock (its time
+// zone and correction). One layout for writer and reader.
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "format/records.h"
 #include "storage/error.h"
@@ -19,7 +21,15 @@ inline constexpr std::size_t kBrandAt = 1;
 inline constexpr std::size_t kStartOffsetAt = 2;
 inline constexpr std::size_t kLengthAt = 10;
 inline constexpr std::size_t kEndSectorAt = 18;
-inline constexpr std::size_t kReservedAt = 26;  // zeros up to the header's end
+// The clock block. Tasks written before it have zeros from byte 26 on, which reads as the
+// workstation's zone and no correction.
+inline constexpr std::size_t kClockTagAt = 26;       // 16-bit: 0 no clock block, 1 the block below
+inline constexpr std::size_t kZoneAt = 28;           // IANA name, NUL-padded; empty: the workstation's
+inline constexpr std::size_t kZoneBytes = 64;
+inline constexpr std::size_t kCorrectionAt = 92;     // signed 64-bit seconds
+inline constexpr std::size_t kReservedAt = 100;      // zeros up to the header's end
+inline constexpr std::uint16_t kClockTag = 1;
+static_assert(kZoneAt + kZoneBytes == kCorrectionAt && kCorrectionAt + 8 == kReservedAt);
 }  // namespace task_header
 
 struct TaskHeader {
@@ -28,10 +38,14 @@ struct TaskHeader {
   std::uint64_t startOffset = 0;  // bytes
   std::uint64_t length = 0;       // bytes
   std::uint64_t endSector = 0;    // 0 until a scan ran to its end
+  std::string zone;               // the recorder's IANA zone; empty: the workstation's
+  std::int64_t clockCorrection = 0;  // seconds to add to the recorder's clock
 
+  // The clock block is written only when there is a zone or a correction to keep.
   std::array<std::uint8_t, kTaskHeaderSize> encode() const;
   // Refuses a header that no task of this program writes: a mode above deep, a brand above
-  // the last, or reserved bytes that are not zero.
+  // the last, an unknown clock block tag, a zone that is no zone name or not NUL-padded, a
+  // correction beyond a century, or reserved bytes that are not zero.
   static Result<TaskHeader> decode(const std::array<std::uint8_t, kTaskHeaderSize>& bytes);
 };
 

@@ -3,12 +3,28 @@
 #include <cstdio>
 
 #include "format/records.h"
+#include "format/time_zone.h"
+#include "format/utc_time.h"
 
 namespace norvale {
 
+std::optional<CalendarTime> TimeConvention::calendar(std::uint32_t time) const {
+  return calendarIn ? calendarIn(zoneOrWorkstation(zone), time) : std::nullopt;
+}
+
+std::optional<CalendarTime> TimeConvention::shownCalendar(std::uint32_t time) const {
+  auto recorded = calendar(time);
+  if (!recorded || correction == 0) return recorded;
+  if (zoned) return zoneOrWorkstation(zone).calendar(static_cast<std::int64_t>(time) + correction);
+  return shiftCalendar(*recorded, correction);
+}
+
+bool TimeConvention::joins(std::uint32_t entryStart, std::uint32_t recordEnd) const {
+  return joinsIn && joinsIn(zoneOrWorkstation(zone), entryStart, recordEnd);
+}
+
 std::string timeText(const TimeConvention& convention, std::uint32_t time) {
-  if (convention.text) return convention.text(time);
-  const auto c = convention.calendar ? convention.calendar(time) : std::nullopt;
+  const auto c = convention.shownCalendar(time);
   if (!c) return "未知日期";
   char buf[96];
   std::snprintf(buf, sizeof buf, "%04d年%02d月%02d日 %02d时%02d分%02d秒", c->year, c->month, c->day, c->hour,
@@ -17,7 +33,7 @@ std::string timeText(const TimeConvention& convention, std::uint32_t time) {
 }
 
 std::uint32_t dayCode(const TimeConvention& convention, std::uint32_t start) {
-  const auto c = convention.calendar ? convention.calendar(start) : std::nullopt;
+  const auto c = convention.shownCalendar(start);
   return c ? calendarCode(c->year, c->month, c->day) : 0;
 }
 
@@ -29,7 +45,7 @@ std::string dayText(std::uint32_t code) {
 }
 
 std::string fileNameTime(const TimeConvention& convention, std::uint32_t time) {
-  const auto c = convention.calendar ? convention.calendar(time) : std::nullopt;
+  const auto c = convention.shownCalendar(time);
   if (!c) return "unknown";
   char buf[48];
   std::snprintf(buf, sizeof buf, "%04d%02d%02d-%02d%02d%02d", c->year, c->month, c->day, c->hour, c->minute,
@@ -44,6 +60,14 @@ std::int64_t twelveDayMonthSeconds(const CalendarTime& a, const CalendarTime& b)
   d = d * 60 + (a.minute - b.minute);
   d = d * 60 + (a.second - b.second);
   return d;
+}
+
+CalendarTime shiftCalendar(const CalendarTime& c, std::int64_t seconds) {
+  return civilCalendar(civilSeconds(c) + seconds);
+}
+
+std::string correctionText(std::int64_t seconds) {
+  return (seconds > 0 ? "+" : "") + std::to_string(seconds) + " 秒";
 }
 
 }  // namespace norvale

@@ -13,4 +13,10 @@ CalendarTime utcCalendar(std::uint32_t epochSeconds);
 // Hour code ((year*16+month)*32+day)*32+hour of the UTC calendar time.
 std::uint32_t utcHourCode(std::uint32_t epochSeconds);
 
+// The same calendar for any second count, before 1970 too.
+CalendarTime civilCalendar(std::int64_t seconds);
+// Seconds since 1970 of calendar fields; fields out of their range carry over (day 0 is the
+// last day of the month before, hour 24 the next day's midnight).
+std::int64_t civilSeconds(const CalendarTime& c);
+
 }  // namespace norvale

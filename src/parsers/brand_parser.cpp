@@ -20,6 +20,7 @@ void BrandParser::scan(ScanJob& job, ScanSink& sink) {
   m_job = &job;
   m_sink = &sink;
   m_convention = timeConventionFor(job.brand, job.parseMode);
+  m_convention.zone = job.zone;
   clearLists();
   if (quickMode())
     scanQuick();
@@ -32,7 +33,7 @@ void BrandParser::scan(ScanJob& job, ScanSink& sink) {
 }
 
 std::uint32_t BrandParser::hourCode(std::uint32_t time) const {
-  const auto c = m_convention.calendar ? m_convention.calendar(time) : std::nullopt;
+  const auto c = m_convention.calendar(time);
   return c ? calendarCode(c->year, c->month, c->day, c->hour) : 0;
 }
 
@@ -246,7 +247,7 @@ BrandParser::WalkStop BrandParser::walkWindow(const std::uint8_t* buffer, std::s
       if (i > kWindowLastStart) break;
     }
     const PacketWindow window{buffer + i, kWindowBytes - i, static_cast<std::int64_t>(n) - static_cast<std::int64_t>(i),
-                              pos + i};
+                              pos + i, m_job->zone};
     if constexpr (Events::kDirect) beforePacketTest(window);
     if (auto packet = m_decoder.decode(window, source)) {
       events.tested(pos + i, true);

@@ -34,6 +34,7 @@ struct ScanJob {
   std::uint64_t length = 0;       // bytes
   std::uint64_t endSector = 0;    // in: as the task holds it; out: the sector the scan reached
   ScanOptions options;
+  const TimeZone* zone = nullptr; // the recorder's; null: the workstation's
 };
 
 struct ChunkLog;
@@ -87,6 +88,8 @@ class BrandParser {
   bool quickMode() const;
 
   ScanJob& job() { return *m_job; }
+  // The recorder's zone, in which the decoders and the hour codes read local times.
+  const TimeZone& zone() const { return zoneOrWorkstation(m_job ? m_job->zone : nullptr); }
   ScanSink& sink() { return *m_sink; }
   DeviceHandle& device() { return m_job->device; }
   std::uint64_t rangeEnd() const { return m_job->startOffset + m_job->length; }

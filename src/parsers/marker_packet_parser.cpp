@@ -18,7 +18,8 @@ std::int64_t clockDifference(std::uint32_t later, std::uint32_t earlier) {
   return twelveDayMonthSeconds(recorderCalendar(later), recorderCalendar(earlier));
 }
 
-bool clockGapContinues(std::uint32_t a, std::uint32_t b) {
+// The recorder's own calendar has no zone.
+bool clockGapContinues(const TimeZone&, std::uint32_t a, std::uint32_t b) {
   const std::int64_t d = clockDifference(a, b);
   return d >= 0 && d <= 59;
 }
@@ -45,11 +46,11 @@ CalendarTime recorderCalendar(std::uint32_t seconds) {
 
 TimeConvention recorderClockConvention() {
   TimeConvention c;
-  c.calendar = [](std::uint32_t t) -> std::optional<CalendarTime> {
+  c.calendarIn = [](const TimeZone&, std::uint32_t t) -> std::optional<CalendarTime> {
     if (t == 0) return std::nullopt;
     return recorderCalendar(t);
   };
-  c.joins = [](std::uint32_t entryStart, std::uint32_t recordEnd) {
+  c.joinsIn = [](const TimeZone&, std::uint32_t entryStart, std::uint32_t recordEnd) {
     const std::int64_t d = clockDifference(recordEnd, entryStart);
     return d >= 0 && d <= 3600;
   };

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "format/records.h"
+#include "format/time_zone.h"
 #include "storage/device_handle.h"
 
 namespace norvale {
@@ -18,6 +19,7 @@ struct PacketWindow {
   std::size_t available = 0;    // bytes that may be read from data (the buffer's end)
   std::int64_t valid = 0;       // bytes from data that came from the device (may be <= 0)
   std::uint64_t deviceOffset = 0;
+  const TimeZone* zone = nullptr;  // the recorder's, for times in local time; null: the workstation's
 };
 
 // What a decoder accepted.

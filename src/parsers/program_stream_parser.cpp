@@ -24,9 +24,8 @@ constexpr std::size_t kMapTimeBytes = 24;  // a stream map's time ends in byte 2
 // The maker's signature in the master header.
 constexpr std::uint8_t kSignature[8] = {0x48, 0x49, 0x4B, 0x56, 0x49, 0x53, 0x49, 0x4F};
 
-bool packedContinues(std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); }
-
-std::optional<CalendarTime> quickCalendar(std::uint32_t t) { return utcCalendar(t); }
+// The index keeps universal time: no zone applies.
+std::optional<CalendarTime> quickCalendar(const TimeZone&, std::uint32_t t) { return utcCalendar(t); }
 }  // namespace
 
 std::optional<std::uint32_t> streamMapTime(const std::uint8_t* m) {
@@ -47,8 +46,8 @@ bool plausibleIndexTime(std::uint32_t t) {
 TimeConvention ProgramStreamParser::timeConvention(std::uint8_t parseMode) {
   if (parseMode != kParseQuick) return packedTimeConvention();
   TimeConvention c;
-  c.calendar = &quickCalendar;
-  c.joins = [](std::uint32_t, std::uint32_t) { return false; };
+  c.calendarIn = &quickCalendar;
+  c.joinsIn = [](const TimeZone&, std::uint32_t, std::uint32_t) { return false; };
   return c;
 }
 
@@ -93,7 +92,7 @@ void ProgramStreamParser::scanDeep() {
   rules.onlyKeyPacketsSetEnd = true;
   rules.keyPacketSetsStart = true;
   rules.addOnlyKeyRuns = true;
-  rules.continues = &packedContinues;
+  rules.continues = &packedRunContinues;
   startRun(rules, [this](const SegmentRecord& run) {
     addRecord(run, storeKey(1, PackedTime{run.startTime}.hourCode()));
   });

@@ -10,10 +10,6 @@ namespace norvale {
 
 using namespace reversed_time;
 
-namespace {
-bool packedContinues(std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); }
-}  // namespace
-
 PackedTime packedFromReversed(std::uint32_t t) {
   const std::uint32_t year = t & 0x3F;
   const std::uint32_t month = (t >> 6) & 0xF;
@@ -58,7 +54,7 @@ std::size_t ReversedTimePacketDecoder::nextCandidate(const std::uint8_t* buffer,
 void ReversedTimePacketParser::scanPackets() {
   RunRules rules;
   rules.breakRule = RunBreakRule::ChannelAndGap;
-  rules.continues = &packedContinues;
+  rules.continues = &packedRunContinues;
   startRun(rules, [this](const SegmentRecord& run) {
     addRecord(run, storeKey(run.channel, PackedTime{run.startTime}.hourCode()));
   });

@@ -15,10 +15,11 @@ void RunAccumulator::openFrom(const Packet& packet) {
 bool RunAccumulator::breaks(const Packet& packet) const {
   if (m_rules.breakRule == RunBreakRule::ChannelPackets)
     return packet.channel != 0 && m_run.channel != 0 && packet.channel != m_run.channel;
+  const TimeZone& zone = zoneOrWorkstation(m_rules.zone);
   if (m_rules.breakRule == RunBreakRule::ChannelAndGap)
-    return packet.channel != m_run.channel || !m_rules.continues(packet.time, m_run.endTime);
+    return packet.channel != m_run.channel || !m_rules.continues(zone, packet.time, m_run.endTime);
   if (m_run.endTime == 0 || packet.time == 0) return false;
-  return !m_rules.continues(packet.time, m_run.endTime);
+  return !m_rules.continues(zone, packet.time, m_run.endTime);
 }
 
 void RunAccumulator::addRun() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "format/time_zone.h"
 #include "parsers/packet_decoder.h"
 
 namespace norvale {
@@ -21,8 +22,10 @@ struct RunRules {
   bool keyPacketSetsStart = false;    // a variant takes the start from the first key packet
   bool addOnlyKeyRuns = false;        // add rule: only runs of kind 1
   std::uint64_t minimumLength = 0;    // add rule: data length must be above this
-  // Does packet time a continue a run that ended at b? (Not asked by ChannelPackets.)
-  bool (*continues)(std::uint32_t a, std::uint32_t b) = nullptr;
+  // Does packet time a continue a run that ended at b, read in the zone? (Not asked by
+  // ChannelPackets.)
+  bool (*continues)(const TimeZone& zone, std::uint32_t a, std::uint32_t b) = nullptr;
+  const TimeZone* zone = nullptr;  // the recorder's; null: the workstation's
 };
 
 class RunAccumulator {

@@ -42,7 +42,8 @@ std::optional<std::uint32_t> SectionIndexParser::markerTime(const PacketWindow& 
   if (w.deviceOffset % 512 != 0 || w.available < kMarkerBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   const std::uint32_t time = le32(p + kMarkerTimeAt);
-  if (le32(p) != kMarkerMagic || le16(p + kMarkerTailAt) != kMarkerTail || !plausibleLocalEpoch(time))
+  if (le32(p) != kMarkerMagic || le16(p + kMarkerTailAt) != kMarkerTail ||
+      !plausibleLocalEpoch(zoneOrWorkstation(w.zone), time))
     return std::nullopt;
   return time;
 }
@@ -104,7 +105,7 @@ void SectionIndexParser::scanSection(std::uint64_t start, std::uint64_t end, std
       std::size_t t = 0;
       while (t <= kWindowLastStart) {
         const PacketWindow w{buffer.data() + t, buffer.size() - t,
-                             static_cast<std::int64_t>(n) - static_cast<std::int64_t>(t), pos + t};
+                             static_cast<std::int64_t>(n) - static_cast<std::int64_t>(t), pos + t, &zone()};
         if (const auto time = markerTime(w)) {
           closeRun();
           m_time = *time;
@@ -156,7 +157,8 @@ void SectionIndexParser::takePieces(std::uint64_t section, const std::vector<std
   std::uint32_t channel = 0;
   const std::uint32_t first = le32(&index[kFirstTimeAt]);
   const std::uint32_t last = le32(&index[kLastTimeAt]);
-  if (le16(&index[0]) == kHeaderMagic && plausibleLocalEpoch(first) && plausibleLocalEpoch(last) && last >= first)
+  if (le16(&index[0]) == kHeaderMagic && plausibleLocalEpoch(zone(), first) && plausibleLocalEpoch(zone(), last) &&
+      last >= first)
     channel = index[kChannelAt] + 1u;
   std::uint64_t total = 0;
   std::uint8_t sector[512];
@@ -165,7 +167,7 @@ void SectionIndexParser::takePieces(std::uint64_t section, const std::vector<std
     const std::uint32_t time = le32(e + kEntryTimeAt);
     const std::uint64_t units = le16(e + kEntrySizeAt);
     const std::uint64_t startUnit = le16(e + kEntryStartAt);
-    if (!plausibleLocalEpoch(time) || units == 0 || startUnit < kMinPieceStart) continue;
+    if (!plausibleLocalEpoch(zone(), time) || units == 0 || startUnit < kMinPieceStart) continue;
     const std::uint64_t pieceBytes = units * kUnit;
     if ((startUnit + units) * kUnit > kSectionSize) continue;
     const std::uint64_t pieceAt = section + startUnit * kUnit;

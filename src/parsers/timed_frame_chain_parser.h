@@ -53,7 +53,7 @@ class TimedFrameChainParser final : public BrandParser {
   // decimal), or none.
   static std::optional<std::uint32_t> markerChannel(const PacketWindow& window);
   // Does frame time a continue a run that ended at b (0..59 s in local time, 12-day months)?
-  static bool epochGapContinues(std::uint32_t a, std::uint32_t b);
+  static bool epochGapContinues(const TimeZone& zone, std::uint32_t a, std::uint32_t b);
 
  protected:
   void scanQuick() override { scanFrames(); }

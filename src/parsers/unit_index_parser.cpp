@@ -17,7 +17,8 @@ namespace {
 constexpr std::uint8_t kUnitMagic[4] = {'j', 'v', 'b', 'k'};
 constexpr std::uint8_t kPacketMagic[4] = {'J', 'V', 'S', ' '};
 
-std::optional<CalendarTime> calendarUnlessZero(std::uint32_t t) {
+// Plain calendar with no zone, as the recorder counts its seconds.
+std::optional<CalendarTime> calendarUnlessZero(const TimeZone&, std::uint32_t t) {
   if (t == 0) return std::nullopt;
   return utcCalendar(t);
 }
@@ -27,8 +28,9 @@ bool plausibleUnitTime(std::uint32_t seconds) { return seconds != 0 && utcCalend
 
 TimeConvention UnitIndexParser::timeConvention(std::uint8_t) {
   TimeConvention c;
-  c.calendar = &calendarUnlessZero;
-  c.joins = [](std::uint32_t, std::uint32_t) { return true; };  // the grouping of this brand asks none
+  c.calendarIn = &calendarUnlessZero;
+  // The grouping of this brand asks none.
+  c.joinsIn = [](const TimeZone&, std::uint32_t, std::uint32_t) { return true; };
   return c;
 }
 

@@ -57,8 +57,8 @@ constexpr std::uint32_t kMinStart = 0x200000;  // past the index block itself
 constexpr std::uint32_t kEndLimit = 0x40000000;
 }  // namespace index_record
 
-std::optional<CalendarTime> calendarUnlessZero(std::uint32_t t) {
-  return t == 0 ? std::nullopt : localCalendar(t);
+std::optional<CalendarTime> calendarUnlessZero(const TimeZone& zone, std::uint32_t t) {
+  return t == 0 ? std::nullopt : localCalendar(zone, t);
 }
 }  // namespace
 
@@ -85,7 +85,7 @@ UntimedFrameChainParser::UntimedFrameChainParser(std::uint8_t brand) : BrandPars
 
 TimeConvention UntimedFrameChainParser::timeConvention(std::uint8_t) {
   TimeConvention c = localEpochConvention();
-  c.calendar = &calendarUnlessZero;
+  c.calendarIn = &calendarUnlessZero;
   return c;
 }
 
@@ -139,7 +139,7 @@ std::size_t UntimedFrameDecoder::nextCandidate(const std::uint8_t* buffer, std::
 void UntimedFrameChainParser::scanFrames() {
   RunRules rules;
   rules.breakRule = RunBreakRule::ChannelAndGap;
-  rules.continues = [](std::uint32_t, std::uint32_t) { return true; };  // no time to compare
+  rules.continues = [](const TimeZone&, std::uint32_t, std::uint32_t) { return true; };  // no times to compare
   startRun(rules, [this](const SegmentRecord& run) {
     appendRecord(run);
     // Written out as soon as the list is full, so memory stays bounded within a block too.
@@ -156,13 +156,15 @@ void UntimedFrameChainParser::scanQuick() {
     scanFrames();
 }
 
-std::optional<SegmentRecord> UntimedFrameChainParser::indexRecord(const std::uint8_t* record, std::uint64_t blockOffset) {
+std::optional<SegmentRecord> UntimedFrameChainParser::indexRecord(const std::uint8_t* record, std::uint64_t blockOffset,
+                                                                  const TimeZone& zone) {
   using namespace index_record;
   const std::uint32_t startTime = le32(record + kStartTimeAt);
   const std::uint32_t endTime = le32(record + kEndTimeAt);
   const std::uint32_t start = le32(record + kStartAt);
   const std::uint32_t end = le32(record + kEndAt);
-  if (!(startTime < endTime) || !plausibleLocalEpoch(startTime) || !plausibleLocalEpoch(endTime)) return std::nullopt;
+  if (!(startTime < endTime) || !plausibleLocalEpoch(zone, startTime) || !plausibleLocalEpoch(zone, endTime))
+    return std::nullopt;
   if (start < kMinStart || end >= kEndLimit || start >= end) return std::nullopt;
   SegmentRecord r;
   r.kind = SegmentKind::Key;
@@ -190,7 +192,7 @@ void UntimedFrameChainParser::readIndexBlocks() {
       continue;
     }
     for (std::size_t r = 0; r < kRecordCount; ++r) {
-      auto record = indexRecord(&buffer[kRecordsAt + r * kRecordStride], j);
+      auto record = indexRecord(&buffer[kRecordsAt + r * kRecordStride], j, zone());
       if (!record) continue;
       // A recording that lies past the end of the device (a truncated image) keeps what exists.
       if (record->deviceOffset >= deviceSize) continue;

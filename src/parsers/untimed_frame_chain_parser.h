@@ -60,7 +60,8 @@ class UntimedFrameChainParser final : public BrandParser {
   static constexpr const char* kFileExtension = "h264";
 
   // Brand 15: the segment an index-block record at `record` describes, or none when unusable.
-  static std::optional<SegmentRecord> indexRecord(const std::uint8_t* record, std::uint64_t blockOffset);
+  static std::optional<SegmentRecord> indexRecord(const std::uint8_t* record, std::uint64_t blockOffset,
+                                                  const TimeZone& zone);
 
  protected:
   void scanQuick() override;

@@ -9,11 +9,6 @@ namespace norvale {
 
 using namespace volume_table;
 
-namespace {
-
-bool packedContinues(std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); }
-}  // namespace
-
 const PacketDecoder& volumeTableDecoder(std::uint8_t brand) {
   static const VolumeTableDecoder kDecoders[] = {
       VolumeTableDecoder(kVolumeTableBrands[0]), VolumeTableDecoder(kVolumeTableBrands[1]),
@@ -107,7 +102,7 @@ void VolumeTableParser::scanDeep() {
   RunRules rules;
   rules.breakRule = RunBreakRule::ChannelAndGap;
   rules.minimumLength = kMinRunLength;
-  rules.continues = &packedContinues;
+  rules.continues = &packedRunContinues;
   startRun(rules, [this](const SegmentRecord& run) {
     addRecord(run, storeKey(run.channel, PackedTime{run.startTime}.hourCode()));
   });

@@ -12,8 +12,6 @@ using namespace wfs;
 namespace {
 constexpr const char* kNotWfs = "此设备可能不是WFS监控系统或者请选择深度解析方式";
 constexpr std::uint8_t kStartCode[3] = {0, 0, 1};
-
-bool packedContinues(std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); }
 }  // namespace
 
 const PacketDecoder& wfsDecoder() {
@@ -60,7 +58,7 @@ void WfsParser::scanDeep() {
   rules.onlyKeyPacketsSetEnd = true;
   rules.keyPacketSetsStart = true;
   rules.minimumLength = kMinRunLength;
-  rules.continues = &packedContinues;
+  rules.continues = &packedRunContinues;
   startRun(rules, [this](const SegmentRecord& run) {
     addRecord(run, storeKey(run.channel, PackedTime{run.startTime}.hourCode()));
   });

@@ -8,6 +8,7 @@
 #include "task/status_text.h"
 #include "task/task_context.h"
 #include "format/time_convention.h"
+#include "format/time_zone.h"
 
 namespace norvale {
 namespace {
@@ -32,6 +33,8 @@ void taskTable(HtmlWriter& html, const TaskContext& task) {
   labelRow(html, "解析方式", parseModeText(task.parseMode));
   labelRow(html, "开始位置", std::to_string(task.startOffset / kSectorSize));
   labelRow(html, "结束位置", std::to_string((task.startOffset + task.length) / kSectorSize));
+  labelRow(html, "录像机时区", zoneText(task.recorderZone));
+  labelRow(html, "时钟校正", correctionText(task.clockCorrection));
 }
 
 void resultTable(HtmlWriter& html, const TaskContext& task) {
@@ -65,7 +68,7 @@ void fileTable(HtmlWriter& html, const TaskContext& task) {
   int column = 0;
   for (const char* title : {"索引", "通道", "大小", "开始时间", "结束时间"}) html.addCell(column++, title);
   html.endRow(true);
-  const TimeConvention convention = timeConventionFor(task.brand, task.parseMode);
+  const TimeConvention convention = task.timeConvention();
   std::uint64_t index = 0;
   for (const auto& [key, entry] : task.fileMap) {
     html.addCell(0, std::to_string(++index));

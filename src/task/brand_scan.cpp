@@ -79,19 +79,19 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
     DeviceHandle direct;
     if (task.scan.directReads && task.device) direct.open(*task.device, true);
     DeviceHandle& source = direct.isOpen() && direct.ok() ? direct : task.deviceHandle;
-    ScanJob job{source, task.brand, task.parseMode, task.startOffset, task.length, task.endSector, task.scan};
+    ScanJob job{source, task.brand, task.parseMode, task.startOffset, task.length, task.endSector, task.scan, task.zone};
     parser.scan(job, sink);
     task.endSector = job.endSector;
   }
   task.postMessage("正在构建重组**" + brand + "**视频流信息...");
   if (const BrandRow* row = findBrand(task.brand))
-    sink.check(store.rebuild(row->rebuild(task.parseMode), row->convention(task.parseMode)));
+    sink.check(store.rebuild(row->rebuild(task.parseMode), task.timeConvention()));
   task.postMessage((quick ? "快速解析**" : "深度解析**") + brand + "**视频流信息完成");
   sink.check(store.writeHeader(task.header()));
 }
 
 Result<void> loadBrandFiles(TaskContext& task) {
-  return loadFileMapInto(task, timeConventionFor(task.brand, task.parseMode));
+  return loadFileMapInto(task, task.timeConvention());
 }
 
 Result<void> loadFileMapInto(TaskContext& task, const TimeConvention& convention) {

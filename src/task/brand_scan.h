@@ -43,8 +43,8 @@ class TaskScanSink final : public ScanSink {
 // Scans the task's range with the parser in the task's mode, rebuilds the files as the brand's
 // row names, and writes the task header before and after.
 void runBrandScan(TaskContext& task, BrandParser& parser);
-// Loads the file map of the task's open store in the brand's time convention, with the load
-// notifications.
+// Loads the file map of the task's open store in the task's time convention (the recorder's
+// zone and correction decide the days), with the load notifications.
 Result<void> loadBrandFiles(TaskContext& task);
 // The same in a given time convention: entries are added to the task's file map.
 Result<void> loadFileMapInto(TaskContext& task, const TimeConvention& convention);

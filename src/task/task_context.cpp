@@ -32,10 +32,34 @@ void TaskContext::copyHead(const TaskHead& head) {
   taskFolder = head.taskFolder;
   device = head.device;
   scan = head.scan;
+  recorderZone = head.recorderZone;
+  clockCorrection = head.clockCorrection;
+  zone = nullptr;
 }
 
 TaskHead TaskContext::head() const {
-  return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand, startOffset, length, endSector, taskFolder, device, scan};
+  return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand, startOffset, length,
+                  endSector, taskFolder, device, scan, recorderZone, clockCorrection};
+}
+
+TimeConvention TaskContext::timeConvention() const {
+  TimeConvention convention = timeConventionFor(brand, parseMode);
+  convention.zone = zone;
+  // A head copied in but not yet run or loaded still names its zone: never read it as the
+  // workstation's.
+  if (!zone && !recorderZone.empty())
+    if (auto found = TimeZone::named(recorderZone)) convention.zone = *found;
+  convention.correction = clockCorrection;
+  return convention;
+}
+
+Result<void> TaskContext::findZone() {
+  zone = nullptr;
+  if (recorderZone.empty()) return {};
+  auto found = TimeZone::named(recorderZone);
+  if (!found) return std::unexpected(found.error());
+  zone = *found;
+  return {};
 }
 
 void TaskContext::reset() {

@@ -10,6 +10,8 @@
 #include "format/records.h"
 #include "format/task_header.h"
 #include "parsers/scan_options.h"
+#include "format/time_convention.h"
+#include "format/time_zone.h"
 #include "storage/device_handle.h"
 #include "storage/device_record.h"
 #include "task/task_status.h"
@@ -33,6 +35,11 @@ struct TaskHead {
   std::string taskFolder;
   const DeviceRecord* device = nullptr;  // not owned
   ScanOptions scan;                      // threads and reads of the scan
+  // The recorder's clock. The front ends propose the workstation's zone for a new task
+  // (workstationZoneName()); empty reads as the workstation's zone, as tasks written before the
+  // header kept a zone do.
+  std::string recorderZone;
+  std::int64_t clockCorrection = 0;  // seconds to add to the recorder's clock for the true time
 };
 
 struct TaskSettings {
@@ -62,6 +69,10 @@ struct TaskContext {
   std::string taskFolder;
   const DeviceRecord* device = nullptr;
   ScanOptions scan;
+  std::string recorderZone;
+  std::int64_t clockCorrection = 0;
+  // The recorder's zone once the runner or loader found it; null: the workstation's.
+  const TimeZone* zone = nullptr;
 
   TaskStatus status;
   std::unique_ptr<ResultStore> store;
@@ -76,7 +87,15 @@ struct TaskContext {
   void copyHead(const TaskHead& head);
   TaskHead head() const;
   // What the task header records of this task.
-  TaskHeader header() const { return TaskHeader{parseMode, brand, startOffset, length, endSector}; }
+  TaskHeader header() const {
+    return TaskHeader{parseMode, brand, startOffset, length, endSector, recorderZone, clockCorrection};
+  }
+  // The brand's time convention in the recorder's zone, with the correction: what every view,
+  // listing, report and file name shows.
+  TimeConvention timeConvention() const;
+  // Looks the recorder's zone up (none for an empty name); fails for a zone this workstation's
+  // zone database does not know.
+  Result<void> findZone();
   bool stopRequested() const { return stopFlag.load(std::memory_order_relaxed) != 0; }
   void requestStop() { stopFlag.store(1, std::memory_order_relaxed); }
 

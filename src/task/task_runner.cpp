@@ -13,6 +13,7 @@ constexpr const char* kSourceFailed = "访问源设备失败,请确认源设备�
 constexpr const char* kCreateFailed = "创建任务文件失败,请检查任务路径是否被独占";
 constexpr const char* kLoadFailed = "加载任务文件失败,请检查任务路径是否被独占";
 constexpr const char* kHeaderFailed = "访问任务路径失败,请确认是否是原始任务路径";
+constexpr const char* kZoneFailed = "录像机时区无法识别,请确认时区名称";
 
 // Opens the task's source read-only; evidence is never opened for writing.
 Result<void> openSource(TaskContext& task) {
@@ -33,6 +34,7 @@ std::unexpected<Error> report(TaskContext& task, const char* message, Error erro
 Result<void> runTask(TaskContext& task) {
   task.teardown();
   task.reset();
+  if (auto found = task.findZone(); !found) return report(task, kZoneFailed, found.error());
   if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
   if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Create); !opened)
     return report(task, kCreateFailed, opened.error());
@@ -46,6 +48,7 @@ Result<void> loadTask(TaskContext& task) {
   task.reset();
   task.store->close();
   task.deviceHandle.close();
+  if (auto found = task.findZone(); !found) return report(task, kZoneFailed, found.error());
   // Without a device the task can still be listed; exporting needs the source.
   if (task.device)
     if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
@@ -74,6 +77,8 @@ Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder) {
   head.startOffset = decoded->startOffset;
   head.length = decoded->length;
   head.endSector = decoded->endSector;
+  head.recorderZone = decoded->zone;
+  head.clockCorrection = decoded->clockCorrection;
   return head;
 }
 

@@ -15,7 +15,8 @@ Result<void> runTask(TaskContext& task);
 // files and load the file map in the brand's time convention.
 Result<void> loadTask(TaskContext& task);
 
-// Reads the 256-byte header of a task folder into a head (mode, brand, range, end sector).
+// Reads the 256-byte header of a task folder into a head (mode, brand, range, end sector, the
+// recorder's zone and clock correction).
 // On failure reports "访问任务路径失败,请确认是否是原始任务路径" through task and returns the error.
 Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder);
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "format/time_zone.h"
 #include "parsers/brand_table.h"
 #include "task/brand_registry.h"
 #include "task/status_text.h"
@@ -67,6 +68,30 @@ std::expected<TaskRange, std::string> checkTaskDialog(const std::string& folder,
   return TaskRange{*start * kSectorSize, (*end - *start) * kSectorSize};
 }
 
+namespace {
+std::string trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+}  // namespace
+
+std::expected<RecorderClock, std::string> checkRecorderClock(const std::string& zoneText,
+                                                             const std::string& correctionText) {
+  RecorderClock clock;
+  clock.zone = trimmed(zoneText);
+  if (!clock.zone.empty() && !TimeZone::named(clock.zone)) return std::unexpected(kRecorderZoneMessage);
+  const std::string seconds = trimmed(correctionText);
+  if (seconds.empty()) return clock;
+  const char* first = seconds.data() + (seconds.front() == '+' ? 1 : 0);
+  const char* last = seconds.data() + seconds.size();
+  auto [ptr, ec] = std::from_chars(first, last, clock.correction);
+  if (ec != std::errc{} || ptr != last || first == last || (first != seconds.data() && *first == '-') ||
+      clock.correction > kMaxClockCorrection || clock.correction < -kMaxClockCorrection)
+    return std::unexpected(kClockCorrectionMessage);
+  return clock;
+}
+
 bool makeFolder(const std::string& folder) {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::u8path(folder), ec);
@@ -107,6 +132,8 @@ std::vector<std::pair<std::string, std::string>> taskInformation(const TaskConte
       {"开始位置：", std::to_string(task.startOffset / kSectorSize)},
       {"结束位置：", std::to_string((task.startOffset + task.length) / kSectorSize)},
       {"任务路径：", task.taskFolder},
+      {"录像机时区：", zoneText(task.recorderZone)},
+      {"时钟校正：", correctionText(task.clockCorrection)},
   };
 }
 

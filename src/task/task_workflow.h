@@ -24,6 +24,8 @@ inline constexpr const char* kTaskRootMessage = "请正确设置任务路径";
 inline constexpr const char* kLoadFolderMessage = "请选择正确的任务路径";
 inline constexpr const char* kScanDoneText = "解析完成";
 inline constexpr const char* kLoadDoneText = "加载任务完成";
+inline constexpr const char* kRecorderZoneMessage = "请正确填写录像机时区 【时区名称,例如 Asia/Shanghai】";
+inline constexpr const char* kClockCorrectionMessage = "请正确填写时钟校正 【加到录像机时钟上的秒数,例如 -3600】";
 
 // What the device list has selected: a whole device or one partition of it.
 struct DeviceSelection {
@@ -59,6 +61,18 @@ struct TaskRange {
 // start is not below end or a sector text is not a sector number that fits in a byte offset.
 std::expected<TaskRange, std::string> checkTaskDialog(const std::string& folder, const std::string& startSector,
                                                       const std::string& endSector);
+
+// The recorder's clock the task dialog accepts.
+struct RecorderClock {
+  std::string zone;  // empty: the workstation's zone as the C library reads it
+  std::int64_t correction = 0;
+};
+
+// Checks the task dialog's zone and correction texts (blanks around them ignored). The error is
+// the text the dialog shows: kRecorderZoneMessage for a zone the zone database does not know,
+// kClockCorrectionMessage for a correction that is no whole number of seconds within a century.
+// An empty correction is 0.
+std::expected<RecorderClock, std::string> checkRecorderClock(const std::string& zone, const std::string& correction);
 
 // Creates a folder and its missing parents; an existing folder counts as success.
 bool makeFolder(const std::string& folder);

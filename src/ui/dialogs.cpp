@@ -13,6 +13,7 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "format/time_zone.h"
 #include "task/brand_registry.h"
 #include "task/identification.h"
 #include "task/task_workflow.h"
@@ -91,6 +92,16 @@ CNewTaskDlg::CNewTaskDlg(Prompter& prompter, const TaskHead& head, const QString
   m_end = sectorEdit(this, head.startOffset + head.length);
   form->addRow(QStringLiteral("开始扇区:"), m_start);
   form->addRow(QStringLiteral("结束扇区:"), m_end);
+  // The recorder's clock: its zone (proposed: the workstation's) and the correction to add.
+  m_zone = new QLineEdit(qs(head.recorderZone.empty() ? workstationZoneName() : head.recorderZone), this);
+  m_zone->setObjectName(QStringLiteral("recorderZone"));
+  m_zone->setPlaceholderText(QStringLiteral("Asia/Shanghai"));
+  m_correction = new QLineEdit(QString::number(head.clockCorrection), this);
+  m_correction->setObjectName(QStringLiteral("clockCorrection"));
+  m_correction->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[+-]?[0-9]*")), m_correction));
+  form->addRow(QStringLiteral("录像机时区:"), m_zone);
+  form->addRow(QStringLiteral("时钟校正(秒):"), m_correction);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(okCancel(this));
@@ -104,6 +115,13 @@ void CNewTaskDlg::accept() {
     m_prompter.message(this, qs(range.error()), kErrorCaption);
     return;
   }
+  const auto clock = checkRecorderClock(u8(m_zone->text()), u8(m_correction->text()));
+  if (!clock) {
+    m_prompter.message(this, qs(clock.error()), kErrorCaption);
+    return;
+  }
+  m_head.recorderZone = clock->zone;
+  m_head.clockCorrection = clock->correction;
   m_head.startOffset = range->startOffset;
   m_head.length = range->length;
   m_head.taskFolder = u8(m_folder->text());

@@ -32,6 +32,8 @@ class CNewTaskDlg final : public QDialog {
   QLineEdit* folderEdit() const { return m_folder; }
   QLineEdit* startEdit() const { return m_start; }
   QLineEdit* endEdit() const { return m_end; }
+  QLineEdit* zoneEdit() const { return m_zone; }
+  QLineEdit* correctionEdit() const { return m_correction; }
 
  public slots:
   void accept() override;
@@ -42,6 +44,8 @@ class CNewTaskDlg final : public QDialog {
   QLineEdit* m_folder;
   QLineEdit* m_start;
   QLineEdit* m_end;
+  QLineEdit* m_zone;
+  QLineEdit* m_correction;
 };
 
 // "设置": the task root.

@@ -515,7 +515,7 @@ void CMainFrame::listFiles(std::uint64_t key) {
   files->grid()->grid()->clear();
   startWorker([key](CoreState& state) -> Continuation {
     auto rows = std::make_shared<std::vector<FileRow>>(filesUnderKey(state.task.fileMap, key));
-    const TimeConvention convention = timeConventionFor(state.task.brand, state.task.parseMode);
+    const TimeConvention convention = state.task.timeConvention();
     return [rows, convention](CMainFrame& frame) {
       if (CChildFrame* files = frame.fileChild()) files->grid()->grid()->setRows(std::move(*rows), convention);
     };

@@ -22,7 +22,7 @@ check "scan shows the brand's messages" grep -q "深度解析\*\*\[18\]  中视�
 
 "$cli" files --task "$work/task" --json >"$work/files.json" 2>/dev/null
 check "files lists 24 entries" json "assert len(d) == 24, len(d)" <"$work/files.json"
-check "files carries the contract keys" json "assert all(set(['index','channel','day','start','end','start_time','end_time','size','records']) <= set(e) for e in d)" <"$work/files.json"
+check "files carries the contract keys" json "assert all(set(['index','channel','day','start','end','recorder_start','recorder_end','start_time','end_time','size','records']) <= set(e) for e in d)" <"$work/files.json"
 check "files are in channel then day order" json "k=[(e['channel'], e['day']) for e in d]; assert k == sorted(k) and d[0]['day'] == '2016-05-17' and d[0]['start'] == '2016年05月17日 08时00分00秒', d[0]" <"$work/files.json"
 
 "$cli" export --task "$work/task" --source "$work/sample.img" --out "$work/out" --json >"$work/export.json" 2>/dev/null
@@ -31,6 +31,15 @@ golden="$(dirname "$0")/golden"
 check "files --json of the sample is the golden listing" cmp -s "$work/files.json" "$golden/sample_files.json"
 check "export --json of the sample is the golden listing" \
   cmp -s <(sed "s#$work/out#OUT#g" "$work/export.json") "$golden/sample_export.json"
+# The recorder's zone, not the workstation's: scanned in UTC and listed in New York, the sample
+# (recorded in Shanghai) lists the golden listing; a clock correction moves the shown times only.
+TZ=UTC "$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/zoned" --zone Asia/Shanghai --quiet >/dev/null 2>&1
+check "a task with its zone lists the same on any workstation" \
+  cmp -s <(TZ=America/New_York "$cli" files --task "$work/zoned" --json 2>/dev/null) "$golden/sample_files.json"
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/slow" --clock-offset 90 --quiet >/dev/null 2>&1
+check "a clock correction moves start and end but not the recorder's times" json "e=d[0]; assert (e['start'], e['recorder_start'], e['start_time']) == ('2016年05月17日 08时01分30秒', '2016年05月17日 08时00分00秒', 1463443200), e" < <("$cli" files --task "$work/slow" --json 2>/dev/null)
+"$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/t4" --zone Nowhere/City 2>/dev/null; code=$?
+check "an unknown zone is a usage error" test $code -eq 2
 check "export writes 24 files with hashes" json "assert len(d) == 24 and all(len(e['sha256']) == 64 and not e['skipped'] for e in d)" <"$work/export.json"
 first=$(json "print(d[0]['path'])" <"$work/export.json")
 check "hash matches the file" test "$(sha256sum "$first" | cut -d' ' -f1)" = "$(json "print(d[0]['sha256'])" <"$work/export.json")"

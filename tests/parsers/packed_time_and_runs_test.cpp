@@ -58,7 +58,7 @@ RunRules channelAndGap(std::uint64_t minimum) {
   RunRules r;
   r.breakRule = RunBreakRule::ChannelAndGap;
   r.minimumLength = minimum;
-  r.continues = [](std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); };
+  r.continues = &packedRunContinues;
   return r;
 }
 
@@ -103,7 +103,7 @@ TEST(RunAccumulatorTest, GapOnlyVariantPassesTimeZeroAndAddsOnlyKeyRuns) {
   rules.onlyKeyPacketsSetEnd = true;
   rules.keyPacketSetsStart = true;
   rules.addOnlyKeyRuns = true;
-  rules.continues = [](std::uint32_t a, std::uint32_t b) { return packedGapContinues(PackedTime{a}, PackedTime{b}); };
+  rules.continues = &packedRunContinues;
   RunFixture f(rules);
   f.runs.accept(packet(SegmentKind::Other, 1, PackedTime{0}, 0, 10));
   f.runs.accept(packet(SegmentKind::Key, 2, pt(2016, 5, 17, 8, 0, 5), 10, 10));  // channel does not matter
@@ -143,7 +143,7 @@ TEST(LocalCalendar, MatchesTheLibraryAcrossDaylightSavingChanges) {
         const std::time_t tt = t;
         std::tm tm{};
         localtime_r(&tt, &tm);
-        const auto c = localCalendar(t);
+        const auto c = localCalendar(TimeZone::workstation(), t);
         ASSERT_TRUE(c);
         ASSERT_EQ(c->hour, tm.tm_hour) << zone << " " << t;
         ASSERT_EQ(c->minute, tm.tm_min) << zone << " " << t;

@@ -179,12 +179,12 @@ TEST_F(TimedFrameChainTest, FollowerPastTheWindowIsReadFromTheDevice) {
 }
 
 TEST_F(TimedFrameChainTest, EpochGapAllowsUpToFiftyNineSeconds) {
-  EXPECT_TRUE(TimedFrameChainParser::epochGapContinues(t0 + 59, t0));
-  EXPECT_TRUE(TimedFrameChainParser::epochGapContinues(t0, t0));
-  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(t0 + 60, t0));
-  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(t0 - 1, t0));
+  EXPECT_TRUE(TimedFrameChainParser::epochGapContinues(TimeZone::workstation(), t0 + 59, t0));
+  EXPECT_TRUE(TimedFrameChainParser::epochGapContinues(TimeZone::workstation(), t0, t0));
+  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(TimeZone::workstation(), t0 + 60, t0));
+  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(TimeZone::workstation(), t0 - 1, t0));
   // The last day of January and the first of February are never continuous.
-  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(localEpoch(2016, 2, 1, 0, 0, 0),
+  EXPECT_FALSE(TimedFrameChainParser::epochGapContinues(TimeZone::workstation(), localEpoch(2016, 2, 1, 0, 0, 0),
                                                         localEpoch(2016, 1, 31, 23, 59, 59)));
 }
 
@@ -384,6 +384,44 @@ TEST_F(TimedFrameChainTest, ReloadedTaskListsTheSameFiles) {
   EXPECT_EQ(again.bytes, out.bytes);
   ASSERT_EQ(out.files.size(), 1u);
   EXPECT_EQ(out.files[0].size, 4u * 706u);
+}
+
+// The recorder's zone, not the workstation's, decides which frames are plausible and where runs
+// break: frames at the turn of 2010 and of a month in Shanghai, scanned on a UTC workstation.
+TEST_F(TimedFrameChainTest, TheRecordersZoneDecidesPlausibilityAndRunBreaks) {
+  TempDir dir;
+  const std::uint32_t newYear = localEpoch(2010, 1, 1, 0, 0, 0);
+  const std::uint32_t monthEnd = localEpoch(2016, 1, 31, 23, 59, 50);
+  std::vector<std::uint8_t> image = junkBytes(64);
+  append(image, pesFrame(0xE3, newYear, 1019, true));  // 1025 bytes: above the run minimum
+  append(image, pesFrame(0xE3, newYear + 1, 594, false));
+  append(image, pesFrame(0xE1, monthEnd, 1019, true));
+  append(image, pesFrame(0xE1, monthEnd + 15, 1019, true));  // 00:00:05 on the 1st in Shanghai
+  append(image, {0, 0, 1, 0xE0});
+  append(image, junkBytes(500));
+
+  auto inShanghai = scanRequest(16, kParseDeep);
+  const ScanOutcome here = scanImage(dir, image, inShanghai);  // today's way: the process's zone
+  ScanOutcome named, plain;
+  {
+    ZoneGuard utc("UTC");
+    inShanghai.zone = "Asia/Shanghai";
+    named = scanImage(dir, image, inShanghai);
+    plain = scanImage(dir, image, scanRequest(16, kParseDeep));
+  }
+  ASSERT_TRUE(here.ok && named.ok && plain.ok) << named.error;
+  ASSERT_EQ(named.files.size(), 3u);
+  EXPECT_EQ(named.keys, (std::vector<std::uint64_t>{fileMapKey(2, calendarCode(2016, 1, 31)),
+                                                     fileMapKey(2, calendarCode(2016, 2, 1)),
+                                                     fileMapKey(4, calendarCode(2010, 1, 1))}));
+  EXPECT_EQ(named.files, here.files);
+  EXPECT_EQ(named.records, here.records);
+  EXPECT_EQ(named.bytes, here.bytes);
+  // Read in UTC the year 2010 has not begun, and the two frames lie 15 s apart on one day.
+  ASSERT_EQ(plain.files.size(), 1u);
+  EXPECT_EQ(plain.keys[0], fileMapKey(2, calendarCode(2016, 1, 31)));
+  EXPECT_EQ(plain.records[0].size(), 1u);
+  EXPECT_EQ(plain.files[0].endTime, monthEnd + 15);
 }
 
 TEST_F(TimedFrameChainTest, AnUnreadableBlockEndsTheOpenRun) {

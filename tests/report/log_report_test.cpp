@@ -80,7 +80,7 @@ struct KnownTask {
     task.taskFolder = dir.str();
   }
   void add(std::uint8_t channel, std::uint32_t start, std::uint32_t end, std::uint64_t size) {
-    const auto c = localCalendar(start);
+    const auto c = localCalendar(TimeZone::workstation(), start);
     task.fileMap.emplace(fileMapKey(channel, calendarCode(c->year, c->month, c->day)), entry(channel, start, end, size));
   }
   std::string path() const { return dir.file("日志报表.html"); }
@@ -100,6 +100,8 @@ constexpr std::u16string_view kGolden =
     u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">解析方式<TD BGCOLOR=\"#FFFFFF\">[1] 深度解析(速度慢)\n"
     u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">开始位置<TD BGCOLOR=\"#FFFFFF\">2048\n"
     u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">结束位置<TD BGCOLOR=\"#FFFFFF\">6144\n"
+    u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">录像机时区<TD BGCOLOR=\"#FFFFFF\">本机时区 (Asia/Shanghai)\n"
+    u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">时钟校正<TD BGCOLOR=\"#FFFFFF\">0 秒\n"
     u"</TABLE><br>\n"
     u"<TABLE WIDTH=\"100%\" BORDER=1 CELLSPACING=\"0\" ALIGN=\"LEFT\">\n"
     u"<CAPTION ALIGN=\"TOP\"><FONT size=\"5\">结果信息</FONT></CAPTION>\n"

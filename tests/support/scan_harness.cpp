@@ -48,6 +48,8 @@ TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std
   head.length = end > start ? (end - start) * 512 : 0;
   head.taskFolder = folder;
   head.scan = request.scan;
+  head.recorderZone = request.zone;
+  head.clockCorrection = request.clockCorrection;
   return head;
 }
 

@@ -45,6 +45,8 @@ struct ScanRequest {
   int stopAfterProgress = -1;            // raise the stop flag after N progress notifications
   std::function<void(TaskContext&)> afterScan;  // runs on the task right after a successful scan
   ScanOptions scan;                      // threads and chunks of the scan (one thread by default)
+  std::string zone;                      // the recorder's; empty: the workstation's
+  std::int64_t clockCorrection = 0;
 };
 
 // The head of a scan of an image of imageSize bytes as the request asks (whole image by default,

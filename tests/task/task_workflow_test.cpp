@@ -150,6 +150,22 @@ TEST(TaskWorkflow, UnsupportedBrandsAreNamed) {
   EXPECT_EQ(*unsupportedBrandMessage(0), "[0]  未知监控录像系统 暂不支持解析");
 }
 
+TEST(TaskWorkflow, RecorderClockFieldsAreCheckedAndTrimmed) {
+  const auto tokyo = checkRecorderClock(" Asia/Tokyo\t", " +90 ");
+  ASSERT_TRUE(tokyo);
+  EXPECT_EQ(tokyo->zone, "Asia/Tokyo");
+  EXPECT_EQ(tokyo->correction, 90);
+  const auto blank = checkRecorderClock("", "");
+  ASSERT_TRUE(blank);  // the workstation's zone as the C library reads it, no correction
+  EXPECT_EQ(blank->zone, "");
+  EXPECT_EQ(blank->correction, 0);
+  EXPECT_EQ(checkRecorderClock("UTC", "-3162240000")->correction, -kMaxClockCorrection);
+  for (const char* zone : {"Nowhere/City", "/etc/localtime", "localtime", "Asia"})
+    EXPECT_EQ(checkRecorderClock(zone, "0").error(), kRecorderZoneMessage) << zone;
+  for (const char* seconds : {"-", "+", "1e3", "12 34", "+-1", "3162240001", "99999999999999999999"})
+    EXPECT_EQ(checkRecorderClock("UTC", seconds).error(), kClockCorrectionMessage) << seconds;
+}
+
 TEST(TaskWorkflow, TaskInformationRows) {
   const auto record = imageRecord(1572864);
   TaskContext task;
@@ -160,9 +176,11 @@ TEST(TaskWorkflow, TaskInformationRows) {
   head.startOffset = 1024;
   head.length = 4096;
   head.taskFolder = "/cases/disk7";
+  head.recorderZone = "Europe/Berlin";
+  head.clockCorrection = -75;
   task.copyHead(head);
   const auto rows = taskInformation(task);
-  ASSERT_EQ(rows.size(), 9u);
+  ASSERT_EQ(rows.size(), 11u);
   EXPECT_EQ(rows[0], (std::pair<std::string, std::string>{"设备名称：", "/evidence/disk7.img"}));
   EXPECT_EQ(rows[1].second, "disk7");
   EXPECT_EQ(rows[2].second, "#30");
@@ -172,6 +190,8 @@ TEST(TaskWorkflow, TaskInformationRows) {
   EXPECT_EQ(rows[6].second, "2");
   EXPECT_EQ(rows[7].second, "10");
   EXPECT_EQ(rows[8], (std::pair<std::string, std::string>{"任务路径：", "/cases/disk7"}));
+  EXPECT_EQ(rows[9], (std::pair<std::string, std::string>{"录像机时区：", "Europe/Berlin"}));
+  EXPECT_EQ(rows[10], (std::pair<std::string, std::string>{"时钟校正：", "-75 秒"}));
 }
 
 }  // namespace

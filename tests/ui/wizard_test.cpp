@@ -190,6 +190,48 @@ class WizardTest : public QObject {
     QVERIFY(!f.frame->busy());
   }
 
+  void taskDialogTakesTheRecordersClock() {
+    FrameFixture f;
+    f.addSample();
+    f.frame->selectBrand(norvale::ui::test::kSampleBrand);
+    f.main().modes()->setCurrentRow(1);
+    QString proposedZone, proposedCorrection;
+    QStringList refusals;
+    f.prompter.onDialog = [&](QDialog& dialog) {
+      auto* task = qobject_cast<CNewTaskDlg*>(&dialog);
+      if (!task) return false;
+      proposedZone = task->zoneEdit()->text();
+      proposedCorrection = task->correctionEdit()->text();
+      task->zoneEdit()->setText(QStringLiteral("Nowhere/City"));
+      ScriptedPrompter::pressOk(dialog);
+      task->zoneEdit()->setText(QStringLiteral(" Asia/Tokyo "));
+      task->correctionEdit()->setText(QStringLiteral("-"));
+      ScriptedPrompter::pressOk(dialog);
+      for (const auto& shown : f.prompter.messages) refusals << shown.caption + QLatin1Char('|') + shown.text;
+      task->correctionEdit()->setText(QStringLiteral("-32400"));
+      return ScriptedPrompter::pressOk(dialog);
+    };
+    f.frame->onNewTask();
+    QVERIFY(f.waitIdle());
+    QCOMPARE(proposedZone, QStringLiteral("Asia/Shanghai"));  // the workstation's (TZ of the suite)
+    QCOMPARE(proposedCorrection, QStringLiteral("0"));
+    QCOMPARE(refusals, (QStringList{QStringLiteral("错误|请正确填写录像机时区 【时区名称,例如 Asia/Shanghai】"),
+                                    QStringLiteral("错误|请正确填写时钟校正 【加到录像机时钟上的秒数,例如 -3600】")}));
+    const TaskContext& task = f.frame->task();
+    QCOMPARE(QString::fromStdString(task.recorderZone), QStringLiteral("Asia/Tokyo"));
+    QCOMPARE(task.clockCorrection, std::int64_t{-32400});
+    // The grid shows the corrected times: 09:00 in Tokyo, nine hours slow.
+    CChildFrame* files = f.files();
+    QVERIFY(files);
+    QTreeWidgetItem* firstDay = files->tree()->topLevelItem(0)->child(0)->child(0);
+    files->tree()->setCurrentItem(firstDay);
+    QVERIFY(f.waitIdle());
+    auto* grid = files->grid()->grid();
+    QVERIFY(grid->rowCount() > 0);
+    QCOMPARE(grid->data(grid->index(0, FileGridModel::kStart), Qt::DisplayRole).toString(),
+             QStringLiteral("2016年05月17日 00时00分00秒"));
+  }
+
   void browserDropsOneTrailingSeparator() {
     ScriptedPrompter prompter;
     QLineEdit edit(QStringLiteral("/keep"));
