@@ -17,7 +17,12 @@ fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$clang" \
   -DNORVALE_FUZZ=ON -DNORVALE_BUILD_TESTS=OFF -DNORVALE_BUILD_GUI=OFF >/dev/null
-mapfile -t targets < <(cmake --build "$build" --target norvale-fuzz-seeds >/dev/null && "$build/tests/fuzz/norvale-fuzz-seeds" --list)
+cmake --build "$build" --parallel 2 --target norvale-fuzz-seeds >/dev/null
+mapfile -t targets < <("$build/tests/fuzz/norvale-fuzz-seeds" --list)
+if [ ${#targets[@]} -eq 0 ]; then
+  echo "norvale-fuzz-seeds names no target" >&2
+  exit 1
+fi
 names=()
 for line in "${targets[@]}"; do names+=("norvale-fuzz-${line%% *}"); done
 cmake --build "$build" --parallel 2 --target "${names[@]}"
