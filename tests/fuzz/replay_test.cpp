@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 
 #include "fuzz/fuzz_targets.h"
 #include "parsers/brand_table.h"
@@ -15,6 +16,10 @@
 #include "support/test_support.h"
 
 namespace norvale::fuzz {
+
+// Test listings name the target rather than dumping its bytes (found by argument lookup).
+void PrintTo(const FuzzTarget& target, std::ostream* out) { *out << target.name; }
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
