@@ -58,6 +58,8 @@ class SectionIndexParser final : public BrandParser {
 
   // The time of a section marker at the window, or none (markers stand on sector boundaries).
   static std::optional<std::uint32_t> markerTime(const PacketWindow& window);
+  // Sections of the last quick scan whose piece entries were walked (entries all zero are not).
+  std::uint64_t indexWalks() const { return m_indexWalks; }
 
  protected:
   // Both modes form one file per section while scanning.
@@ -75,6 +77,7 @@ class SectionIndexParser final : public BrandParser {
   SegmentRecord m_run{};
   std::uint32_t m_time = 0;
   bool m_markerSeen = false;
+  std::uint64_t m_indexWalks = 0;
 };
 
 }  // namespace norvale

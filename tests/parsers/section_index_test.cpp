@@ -7,6 +7,8 @@
 #include "storage/byte_reader.h"
 #include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
+#include "task/brand_scan.h"
+#include "task/result_store.h"
 #include "task/task_context.h"
 #include "format/time_convention.h"
 
@@ -266,6 +268,59 @@ TEST_F(SectionIndexTest, AnUnreadableIndexAreaIsReportedAndSkipped) {
   ASSERT_EQ(out.files.size(), 1u);
   EXPECT_EQ(out.records[0][0].deviceOffset, kFirst + kSection + 512 * 4096 + 8);
   EXPECT_EQ(out.messages[1], "读取源设备失败,可能存在坏道");
+}
+
+TEST_F(SectionIndexTest, SectionsWithoutEntriesAreSkippedUnwalked) {
+  TempDir dir;
+  auto image = std::make_shared<SparseImage>(kFirst + 4 * kSection);
+  const std::uint64_t s0 = kFirst, s1 = kFirst + kSection, s2 = kFirst + 2 * kSection, s3 = kFirst + 3 * kSection;
+  std::vector<std::uint8_t> index0 = sectionHeader(1, t, t + 10);
+  index0.resize(4096, 0);
+  append(index0, entry(t, 1, 512));
+  image->put(s0, index0);
+  image->put(s0 + 513 * 4096 - 512, lastSector(100));
+  // s1 was never written; s2 has a header but no entries (its channel names nothing taken).
+  std::vector<std::uint8_t> header2 = sectionHeader(5, t, t + 10);
+  image->put(s2, header2);
+  std::vector<std::uint8_t> index3 = sectionHeader(2, t + 20, t + 30);
+  index3.resize(4096, 0);
+  append(index3, std::vector<std::uint8_t>(16, 0));  // a zero entry before a valid one
+  append(index3, entry(t + 25, 2, 600));
+  image->put(s3, index3);
+  image->put(s3 + 602 * 4096 - 512, lastSector(3000));
+
+  auto out = scanSparse(dir, image, scanRequest(5, kParseQuick)).outcome;
+  ASSERT_TRUE(out.ok) << out.error;
+  ASSERT_EQ(out.files.size(), 2u);
+  ASSERT_EQ(out.records[0].size(), 1u);
+  ASSERT_EQ(out.records[1].size(), 1u);
+  EXPECT_EQ(out.records[0][0].deviceOffset, s0 + 512 * 4096 + 8);
+  EXPECT_EQ(out.records[0][0].size, 100u - 8);
+  EXPECT_EQ(out.files[0].channel, 2);
+  EXPECT_EQ(out.records[1][0].deviceOffset, s3 + 600 * 4096 + 8);
+  EXPECT_EQ(out.records[1][0].size, 3000u - 8);
+  EXPECT_EQ(out.files[1].channel, 3);
+  EXPECT_EQ(out.endSector, image->size() / 512);
+  // Every section still reports its progress, the empty ones included, and nothing is said.
+  std::vector<std::uint64_t> sectors;
+  for (const TaskStatus& status : out.statuses)
+    if (status.code == StatusCode::ScanProgress) sectors.push_back(status.currentSector);
+  EXPECT_EQ(sectors, (std::vector<std::uint64_t>{s0 / 512, s1 / 512, s2 / 512, s3 / 512}));
+  EXPECT_FALSE(hasMessage(out.messages, "读取源设备失败,可能存在坏道"));
+
+  // Only the two sections with entries are walked.
+  RecordingObserver observer;
+  TaskContext task;
+  task.copyHead(scanHead(scanRequest(5, kParseQuick), image->size(), dir.file("task"), &observer));
+  task.teardown();
+  task.reset();
+  task.deviceHandle.open(std::make_unique<SparseSource>(image, std::set<std::uint64_t>{}, nullptr));
+  ASSERT_TRUE(task.store->openFiles(dir.file("task"), TaskFileMode::Create));
+  auto* parser = dynamic_cast<SectionIndexParser*>(task.parserForBrand());
+  ASSERT_NE(parser, nullptr);
+  runBrandScan(task, *parser);
+  EXPECT_EQ(parser->indexWalks(), 2u);
+  EXPECT_EQ(observer.messages(), out.messages);
 }
 
 }  // namespace
