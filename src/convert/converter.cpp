@@ -131,7 +131,8 @@ std::string lossText(const ConvertedFile& f) {
 }  // namespace
 
 std::string creationTimeTag(const TimeConvention& convention, std::uint32_t time) {
-  const auto c = convention.calendar && time ? convention.calendar(time) : std::nullopt;
+  // The true time: the recorder's clock with the task's correction.
+  const auto c = time ? convention.shownCalendar(time) : std::nullopt;
   if (!c) return {};
   char buf[48];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.000000Z", c->year, c->month, c->day, c->hour, c->minute,
@@ -246,7 +247,7 @@ StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& sou
   input.bytes = &source;
   input.brand = task.brand;
   input.parseMode = task.parseMode;
-  input.convention = timeConventionFor(task.brand, task.parseMode);
+  input.convention = task.timeConvention();
   input.entryStart = entry.startTime;
   input.entryEnd = entry.endTime;
   input.stop = &task.stopFlag;

@@ -239,7 +239,7 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
 }  // namespace
 
 std::optional<double> calendarSeconds(const TimeConvention& convention, std::uint32_t time) {
-  if (time == 0 || !convention.calendar) return std::nullopt;
+  if (time == 0) return std::nullopt;
   const auto c = convention.calendar(time);
   if (!c || c->month < 1 || c->month > 12 || c->day < 1 || c->day > 31) return std::nullopt;
   return static_cast<double>(daysFromCivil(c->year, c->month, c->day) * 86400 + c->hour * 3600 + c->minute * 60 +

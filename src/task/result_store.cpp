@@ -81,7 +81,7 @@ class EntryGrouper {
       bool joins = isOpen && m_open.size < kFileEntrySizeLimit;
       if (m_variant != GroupingVariant::WithoutChannel) joins = joins && sameChannel;
       if (m_variant == GroupingVariant::JoinRule)
-        joins = joins && m_convention.joins && m_convention.joins(m_open.startTime, r.endTime);
+        joins = joins && m_convention.joins(m_open.startTime, r.endTime);
       if (joins) {
         extend(r);
       } else {

@@ -576,7 +576,7 @@ void CMainFrame::onPreview() {
     TaskContext& task = state.task;
     auto summary = convert::summariseFile(task, position, true);
     PreviewInfo info;
-    const TimeConvention convention = timeConventionFor(task.brand, task.parseMode);
+    const TimeConvention convention = task.timeConvention();
     const auto entries = fileMapEntries(task);
     if (position < entries.size()) {
       const FileEntry& entry = entries[position].second;

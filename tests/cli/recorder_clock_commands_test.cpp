@@ -153,7 +153,8 @@ TEST(TaskWithZone, ListsExportsAndReportsTheSameOnAnyWorkstation) {
   EXPECT_EQ(reloadedElsewhere.tree, scannedHere.tree);
   EXPECT_EQ(scannedAway.report, scannedHere.report);
   EXPECT_EQ(reloadedElsewhere.report, scannedHere.report);
-  EXPECT_EQ(scannedHere.tree.size(), 24u);
+  EXPECT_EQ(scannedHere.tree.size(), 25u);  // 24 files and their SHA256SUMS
+  EXPECT_TRUE(scannedHere.tree.count("SHA256SUMS"));
   EXPECT_TRUE(scannedHere.tree.count("CH01/2016-05-17/CH01_20160517-080000_20160517-080007.h264"));
 }
 
@@ -175,6 +176,12 @@ TEST(TaskWithZone, ClockOffsetMovesTimesDaysAndNamesButKeepsTheRecordersTimes) {
       << s.files;
   EXPECT_TRUE(s.tree.count("CH01/2016-05-17/CH01_20160517-000000_20160517-000007.h264"));
   EXPECT_TRUE(s.tree.count("CH04/2016-05-19/CH04_20160519-120000_20160519-120007.h264"));
+  // The MP4s take the export's corrected names.
+  const std::string mp4 = dir.file("mp4");
+  const CommandRun converted = run(cli::runConvertCommand, {"convert", "--task", task, "--source", source, "--out", mp4,
+                                                            "--channel", "1", "--day", "2016-05-17", "--json"});
+  EXPECT_EQ(converted.status, 0) << converted.err;
+  EXPECT_TRUE(fs::exists(mp4 + "/CH01/2016-05-17/CH01_20160517-000000_20160517-000007.mp4")) << converted.out;
   // The report is UTF-16: its task table names the zone and the correction.
   const auto utf16 = [](const std::string& ascii) {
     std::string out;

@@ -153,9 +153,15 @@ TEST(ConvertTimes, CreationTimeTagFollowsTheConvention) {
   TimeConvention none;
   EXPECT_EQ(creationTimeTag(none, 123), "");
   TimeConvention packedLike;
-  packedLike.calendar = [](std::uint32_t) -> std::optional<CalendarTime> { return CalendarTime{2016, 5, 17, 8, 9, 10}; };
+  packedLike.calendarIn = [](const TimeZone&, std::uint32_t) -> std::optional<CalendarTime> {
+    return CalendarTime{2016, 5, 17, 8, 9, 10};
+  };
   EXPECT_EQ(creationTimeTag(packedLike, 1), "2016-05-17T08:09:10.000000Z");
   EXPECT_EQ(creationTimeTag(packedLike, 0), "");  // no time at all
+  EXPECT_EQ(calendarSeconds(packedLike, 1), 1463472550.0);
+  // The clock correction moves the file's start; the frames' times stay on the recorder's clock.
+  packedLike.correction = -3600;
+  EXPECT_EQ(creationTimeTag(packedLike, 1), "2016-05-17T07:09:10.000000Z");
   EXPECT_EQ(calendarSeconds(packedLike, 1), 1463472550.0);
 }
 
