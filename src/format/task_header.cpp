@@ -24,6 +24,15 @@ std::array<std::uint8_t, kTaskHeaderSize> TaskHeader::encode() const {
     std::memcpy(&header[kZoneAt], zone.data(), std::min(zone.size(), kZoneBytes - 1));
     putLe64(&header[kCorrectionAt], static_cast<std::uint64_t>(clockCorrection));
   }
+  if (checkpoint) {
+    header[kCheckpointTagAt] = static_cast<std::uint8_t>(kCheckpointTag);
+    header[kCheckpointTagAt + 1] = static_cast<std::uint8_t>(kCheckpointTag >> 8);
+    putLe64(&header[kCheckpointSectorAt], checkpoint->sector);
+    putLe64(&header[kResumeOffsetAt], checkpoint->resumeOffset);
+    putLe64(&header[kRawBytesAt], checkpoint->rawBytes);
+    putLe64(&header[kFoundCountAt], checkpoint->foundCount);
+    putLe64(&header[kFoundBytesAt], checkpoint->foundBytes);
+  }
   return header;
 }
 
@@ -41,7 +50,7 @@ Result<TaskHeader> TaskHeader::decode(const std::array<std::uint8_t, kTaskHeader
   TaskHeader header;
   const std::uint16_t tag = le16(&bytes[kClockTagAt]);
   if (tag == 0) {
-    if (!allZero(&bytes[kClockTagAt], &bytes[kReservedAt])) return refused();
+    if (!allZero(&bytes[kClockTagAt], &bytes[kCheckpointTagAt])) return refused();
   } else if (tag == kClockTag) {
     const std::uint8_t* name = &bytes[kZoneAt];
     const auto length = static_cast<std::size_t>(std::find(name, name + kZoneBytes, 0) - name);
@@ -52,6 +61,21 @@ Result<TaskHeader> TaskHeader::decode(const std::array<std::uint8_t, kTaskHeader
     header.clockCorrection = static_cast<std::int64_t>(le64(&bytes[kCorrectionAt]));
     if (header.clockCorrection > kMaxClockCorrection || header.clockCorrection < -kMaxClockCorrection) return refused();
   } else {
+    return refused();
+  }
+  const std::uint16_t checkpointTag = le16(&bytes[kCheckpointTagAt]);
+  if (checkpointTag == kCheckpointTag) {
+    if (!allZero(&bytes[kCheckpointTagAt + 2], &bytes[kCheckpointSectorAt])) return refused();
+    TaskCheckpoint c;
+    c.sector = le64(&bytes[kCheckpointSectorAt]);
+    c.resumeOffset = le64(&bytes[kResumeOffsetAt]);
+    c.rawBytes = le64(&bytes[kRawBytesAt]);
+    c.foundCount = le64(&bytes[kFoundCountAt]);
+    c.foundBytes = le64(&bytes[kFoundBytesAt]);
+    if (c.sector > (UINT64_MAX >> 9) || c.resumeOffset > c.sector * 512 || c.rawBytes < kTaskHeaderSize)
+      return refused();
+    header.checkpoint = c;
+  } else if (checkpointTag != 0 || !allZero(&bytes[kCheckpointTagAt], &bytes[kReservedAt])) {
     return refused();
   }
   header.parseMode = bytes[kModeAt];

@@ -4,6 +4,7 @@
 // zone and correction). One layout for writer and reader.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "format/records.h"
@@ -27,10 +28,31 @@ inline constexpr std::size_t kClockTagAt = 26;       // 16-bit: 0 no clock block
 inline constexpr std::size_t kZoneAt = 28;           // IANA name, NUL-padded; empty: the workstation's
 inline constexpr std::size_t kZoneBytes = 64;
 inline constexpr std::size_t kCorrectionAt = 92;     // signed 64-bit seconds
-inline constexpr std::size_t kReservedAt = 100;      // zeros up to the header's end
 inline constexpr std::uint16_t kClockTag = 1;
-static_assert(kZoneAt + kZoneBytes == kCorrectionAt && kCorrectionAt + 8 == kReservedAt);
+// The checkpoint block of a scan that has not finished (stopped, or cut off by a crash or a power
+// cut). The scan that completes writes zeros here again, so a finished task's header is the same
+// whether its scan was ever interrupted or not.
+inline constexpr std::size_t kCheckpointTagAt = 100;      // 16-bit: 0 no checkpoint, 1 the block below
+inline constexpr std::size_t kCheckpointSectorAt = 104;   // sector the scan had reached
+inline constexpr std::size_t kResumeOffsetAt = 112;       // byte offset the scan continues from
+inline constexpr std::size_t kRawBytesAt = 120;           // length of the raw segment file it holds
+inline constexpr std::size_t kFoundCountAt = 128;         // records found so far
+inline constexpr std::size_t kFoundBytesAt = 136;         // bytes they cover
+inline constexpr std::size_t kReservedAt = 144;           // zeros up to the header's end
+inline constexpr std::uint16_t kCheckpointTag = 1;
+static_assert(kZoneAt + kZoneBytes == kCorrectionAt && kCorrectionAt + 8 == kCheckpointTagAt);
+static_assert(kFoundBytesAt + 8 == kReservedAt);
 }  // namespace task_header
+
+// Where an unfinished scan stands, durably: what a resumed scan continues from.
+struct TaskCheckpoint {
+  std::uint64_t sector = 0;        // the scan position reached, in sectors of the device
+  std::uint64_t resumeOffset = 0;  // device byte offset the scan continues from (at most sector * 512)
+  std::uint64_t rawBytes = 0;      // the raw segment file's length that holds its records
+  std::uint64_t foundCount = 0;
+  std::uint64_t foundBytes = 0;
+  bool operator==(const TaskCheckpoint&) const = default;
+};
 
 struct TaskHeader {
   std::uint8_t parseMode = 0;
@@ -40,12 +62,14 @@ struct TaskHeader {
   std::uint64_t endSector = 0;    // 0 until a scan ran to its end
   std::string zone;               // the recorder's IANA zone; empty: the workstation's
   std::int64_t clockCorrection = 0;  // seconds to add to the recorder's clock
+  std::optional<TaskCheckpoint> checkpoint;  // present while the scan has not finished
 
   // The clock block is written only when there is a zone or a correction to keep.
   std::array<std::uint8_t, kTaskHeaderSize> encode() const;
   // Refuses a header that no task of this program writes: a mode above deep, a brand above
   // the last, an unknown clock block tag, a zone that is no zone name or not NUL-padded, a
-  // correction beyond a century, or reserved bytes that are not zero.
+  // correction beyond a century, an unknown checkpoint tag, a checkpoint past its own
+  // position, or reserved bytes that are not zero.
   static Result<TaskHeader> decode(const std::array<std::uint8_t, kTaskHeaderSize>& bytes);
 };
 

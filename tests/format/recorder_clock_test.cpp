@@ -171,5 +171,54 @@ TEST(TaskHeaderClock, RefusesClockBlocksNoTaskOfThisProgramWrites) {
   refused("reserved bytes right after the block", [](Bytes& b) { b[kReservedAt] = 1; });
 }
 
+TEST(TaskHeaderCheckpoint, KeepsAnUnfinishedScansPositionBesideTheClock) {
+  TaskHeader h{1, 18, 1024, 1 << 20, 0, "Asia/Shanghai", 30};
+  h.checkpoint = TaskCheckpoint{2000, 1023 * 512 + 7, 256 + 37 * 9, 9, 123456};
+  const auto bytes = h.encode();
+  EXPECT_EQ(le16(&bytes[kCheckpointTagAt]), 1);
+  EXPECT_EQ(le64(&bytes[kCheckpointSectorAt]), 2000u);
+  EXPECT_EQ(le64(&bytes[kResumeOffsetAt]), 1023u * 512 + 7);
+  EXPECT_EQ(le64(&bytes[kRawBytesAt]), 256u + 37 * 9);
+  EXPECT_EQ(le64(&bytes[kFoundBytesAt]), 123456u);
+  for (std::size_t i = kReservedAt; i < kTaskHeaderSize; ++i) ASSERT_EQ(bytes[i], 0) << i;
+  const auto decoded = TaskHeader::decode(bytes);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->checkpoint, h.checkpoint);
+  EXPECT_EQ(decoded->zone, "Asia/Shanghai");
+
+  // A finished scan clears the block: the header is the one of a scan never interrupted.
+  h.checkpoint.reset();
+  h.endSector = 2048;
+  EXPECT_EQ(h.encode(), (TaskHeader{1, 18, 1024, 1 << 20, 2048, "Asia/Shanghai", 30}.encode()));
+  ASSERT_TRUE(TaskHeader::decode(h.encode()));
+  EXPECT_FALSE(TaskHeader::decode(h.encode())->checkpoint);
+
+  // A checkpoint without a clock block: the zero clock tag does not cover the checkpoint.
+  TaskHeader plain{0, 4, 0, 4096, 0};
+  plain.checkpoint = TaskCheckpoint{8, 4096, 256, 0, 0};
+  const auto plainDecoded = TaskHeader::decode(plain.encode());
+  ASSERT_TRUE(plainDecoded);
+  EXPECT_EQ(plainDecoded->checkpoint, plain.checkpoint);
+}
+
+TEST(TaskHeaderCheckpoint, RefusesCheckpointsNoScanWrites) {
+  TaskHeader h{1, 18, 0, 1 << 20, 0};
+  h.checkpoint = TaskCheckpoint{100, 100 * 512, 256, 0, 0};
+  const auto good = h.encode();
+  ASSERT_TRUE(TaskHeader::decode(good));
+  using Bytes = std::array<std::uint8_t, kTaskHeaderSize>;
+  auto refused = [&](const char* why, auto change) {
+    Bytes bytes = good;
+    change(bytes);
+    EXPECT_FALSE(TaskHeader::decode(bytes)) << why;
+  };
+  refused("an unknown tag", [](Bytes& b) { b[kCheckpointTagAt] = 2; });
+  refused("fields behind a zero tag", [](Bytes& b) { b[kCheckpointTagAt] = 0; });
+  refused("bytes between the tag and the fields", [](Bytes& b) { b[kCheckpointTagAt + 2] = 1; });
+  refused("a resume point past the position", [](Bytes& b) { putLe64(&b[kResumeOffsetAt], 100 * 512 + 1); });
+  refused("a raw file shorter than its header", [](Bytes& b) { putLe64(&b[kRawBytesAt], 255); });
+  refused("a position no device has", [](Bytes& b) { putLe64(&b[kCheckpointSectorAt], ~0ULL); });
+}
+
 }  // namespace
 }  // namespace norvale
