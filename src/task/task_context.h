@@ -88,7 +88,7 @@ struct TaskContext {
   TaskHead head() const;
   // What the task header records of this task.
   TaskHeader header() const {
-    return TaskHeader{parseMode, brand, startOffset, length, endSector, recorderZone, clockCorrection};
+    return TaskHeader{parseMode, brand, startOffset, length, endSector, recorderZone, clockCorrection, std::nullopt};
   }
   // The brand's time convention in the recorder's zone, with the correction: what every view,
   // listing, report and file name shows.
