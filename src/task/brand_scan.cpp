@@ -90,6 +90,17 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
   sink.check(store.writeHeader(task.header()));
 }
 
+Result<void> rebuildUnfinished(TaskContext& task) {
+  if (task.complete()) return {};
+  const BrandRow* row = findBrand(task.brand);
+  if (!row) return {};
+  auto entries = task.store->fileSize(TaskFileId::FileEntries);
+  if (!entries) return std::unexpected(entries.error());
+  if (*entries != 0) return {};
+  const std::uint64_t limit = task.checkpoint ? task.checkpoint->rawBytes : UINT64_MAX;
+  return task.store->rebuildFound(row->rebuild(task.parseMode), task.timeConvention(), limit);
+}
+
 Result<void> loadBrandFiles(TaskContext& task) {
   return loadFileMapInto(task, task.timeConvention());
 }
