@@ -9,6 +9,7 @@
 #include "parsers/brand_parser.h"
 #include "sample/sample_image.h"
 #include "support/scan_harness.h"
+#include "task/brand_scan.h"
 #include "task/result_store.h"
 #include "task/task_runner.h"
 
@@ -177,6 +178,45 @@ TEST(UnfinishedTask, ARawFileWithGarbageRunsIsRefusedOrRebuiltWithoutReadingPast
   writeFile(taskFilePath(folder, TaskFileId::Index), plain);
   const ScanOutcome loaded = loadTaskFolder(folder, scan.image());
   if (loaded.ok) EXPECT_LE(recordCount(loaded), 2u) << "nothing past the checkpoint's raw length";
+}
+
+// Deletes the image at the scan's first progress, as a user tidying up mid-scan would.
+class DeletingObserver final : public TaskObserver {
+ public:
+  explicit DeletingObserver(std::string path) : m_path(std::move(path)) {}
+  void onTaskStatus(const TaskStatus& status) override {
+    if (status.code == StatusCode::Message) messages.push_back(status.message);
+    if (status.code == StatusCode::ScanProgress && !deleted) deleted = fs::remove(m_path);
+  }
+  std::vector<std::string> messages;
+  bool deleted = false;
+
+ private:
+  std::string m_path;
+};
+
+TEST(VanishedSource, AnImageDeletedMidScanThatStillReadsIsScannedToItsEnd) {
+  TempDir dir;
+  const auto image = sample::buildSampleImage().bytes;
+  const ScanOutcome reference = scanImage(dir, image, ScanRequest{});
+  ASSERT_TRUE(reference.ok);
+  DeletingObserver observer(dir.file("image.img"));
+  TaskContext task;
+  DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
+  TaskHead head = scanHead(ScanRequest{}, image.size(), dir.file("again"), &observer);
+  head.device = &device;
+  fs::create_directories(dir.file("again"));
+  task.copyHead(head);
+  ASSERT_TRUE(runTask(task));  // loading it again would need the image
+  EXPECT_TRUE(observer.deleted);
+  ASSERT_TRUE(loadBrandFiles(task));
+  // The open descriptor still reads every byte: nothing is lost, nothing is called bad.
+  EXPECT_TRUE(task.complete());
+  EXPECT_EQ(task.fileMap.size(), reference.files.size());
+  for (const auto& m : observer.messages) {
+    EXPECT_FALSE(m.starts_with(kUnreadableBlockText)) << m;
+    EXPECT_NE(m, kSourceGoneText);
+  }
 }
 
 }  // namespace
