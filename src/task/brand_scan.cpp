@@ -81,7 +81,8 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
     DeviceHandle& source = direct.isOpen() && direct.ok() ? direct : task.deviceHandle;
     ScanJob job{source, task.brand, task.parseMode, task.startOffset, task.length, task.endSector, task.scan, task.zone};
     parser.scan(job, sink);
-    task.endSector = job.endSector;
+    // Only a scan that ran to its end names the sector it reached: a stopped one is unfinished.
+    task.endSector = task.stopRequested() || sink.failed() ? 0 : job.endSector;
   }
   task.postMessage("正在构建重组**" + brand + "**视频流信息...");
   if (const BrandRow* row = findBrand(task.brand))

@@ -282,5 +282,19 @@ TEST_F(UnitIndexTest, AnUnreadableUnitIsReportedAndSkipped) {
   EXPECT_EQ(out.endSector, image.size() / 512);
 }
 
+TEST_F(UnitIndexTest, AStoppedQuickScanLeavesTheTaskUnfinished) {
+  // The unit walk notes the unit it reached as it goes; a stop must still leave no end sector,
+  // or the task would pass for a completed one.
+  TempDir dir;
+  SparseImage image(3 * kUnit);
+  image.put(0, unitHeader());
+  image.put(0x20000, indexHeader(2, t, 1500, {{1, 2, 0x1000, 64 + 0x800}}));
+  auto out = scanSparseFile(dir, image, scanRequest(4, kParseQuick, 2));  // past the first unit
+  ASSERT_TRUE(out.ok) << out.error;
+  EXPECT_EQ(out.endSector, 0u);
+  auto whole = scanSparseFile(dir, image, scanRequest(4, kParseQuick));
+  EXPECT_EQ(whole.endSector, image.size() / 512);
+}
+
 }  // namespace
 }  // namespace norvale::test
