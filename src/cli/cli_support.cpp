@@ -98,7 +98,26 @@ Result<DeviceRecord> sourceRecord(const std::string& path) {
   return record;
 }
 
-Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source) {
+std::string checkpointPosition(const TaskContext& task) {
+  if (!task.checkpoint) return "position not recorded";
+  const std::uint64_t reached = task.checkpoint->sector * 512;
+  const std::uint64_t done = reached > task.startOffset ? std::min(reached - task.startOffset, task.length) : 0;
+  const double gib = 1024.0 * 1024.0 * 1024.0;
+  char text[160];
+  std::snprintf(text, sizeof text, "sector %llu, %.1f%% of the range (%.2f of %.2f GiB)",
+                static_cast<unsigned long long>(task.checkpoint->sector),
+                task.length ? 100.0 * static_cast<double>(done) / static_cast<double>(task.length) : 0.0,
+                static_cast<double>(done) / gib, static_cast<double>(task.length) / gib);
+  return text;
+}
+
+std::string unfinishedLine(const TaskContext& task) {
+  return "norvale-cli: 扫描未完成 (the scan did not finish: " + checkpointPosition(task) +
+         "); what it found so far is used";
+}
+
+Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source,
+                      bool quietAboutUnfinished) {
   auto head = readTaskHeader(task, folder);
   if (!head) return std::unexpected(head.error());
   if (static_cast<std::int64_t>(head->length) <= 0)
@@ -107,7 +126,9 @@ Result<void> openTask(TaskContext& task, const std::string& folder, const Device
   head->device = source;
   head->notify = task.notifyTarget;
   task.copyHead(*head);
-  return loadTask(task);
+  auto loaded = loadTask(task);
+  if (loaded && !task.complete() && !quietAboutUnfinished) std::cerr << unfinishedLine(task) << "\n";
+  return loaded;
 }
 
 int usageError(const std::string& message) {

@@ -56,8 +56,15 @@ int failure(const std::string& message);
 // size); opening it once here fails early with a clear message, and warns of an incomplete set.
 Result<DeviceRecord> sourceRecord(const std::string& path);
 
-// Reads the header of a task folder and loads its file map (with the source when given).
-Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source);
+// Reads the header of a task folder and loads its file map (with the source when given). A
+// task whose scan did not finish is said to be one in a line on stderr (unfinishedLine), unless
+// quietAboutUnfinished; what it holds is loaded all the same.
+Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source,
+                      bool quietAboutUnfinished = false);
+// The one line that says a loaded task's scan did not finish and where it stood.
+std::string unfinishedLine(const TaskContext& task);
+// Where an unfinished task's scan stood: "sector S, P% of the range (X of Y GiB)".
+std::string checkpointPosition(const TaskContext& task);
 
 // Prints the task notification on stderr: messages as lines, progress as a status line that
 // redraws itself on a terminal and is printed at most every few seconds otherwise.

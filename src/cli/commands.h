@@ -10,4 +10,5 @@ int runReportCommand(int argc, char** argv);
 int runVerifyCommand(int argc, char** argv);
 int runConvertCommand(int argc, char** argv);
 int runPreviewCommand(int argc, char** argv);
+int runInfoCommand(int argc, char** argv);
 }  // namespace norvale::cli

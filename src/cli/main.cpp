@@ -25,6 +25,8 @@ constexpr Command kCommands[] = {
      "      workstation's), SECONDS what to add to its clock"},
     {"files", norvale::cli::runFilesCommand,
      "files --task DIR [--source PATH] [--json]\n      lists the recovered files of a task"},
+    {"info", norvale::cli::runInfoCommand,
+     "info --task DIR [--json]\n      shows a task's header: brand, mode, range, clock, whether its scan finished and what it found"},
     {"export", norvale::cli::runExportCommand,
      "export --task DIR --source PATH --out DIR [--overwrite] [--channel C] [--day YYYY-MM-DD] [--json]\n"
      "      copies the recovered files from the source into a folder by channel and day"},

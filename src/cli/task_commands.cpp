@@ -107,7 +107,7 @@ int runScanCommand(int argc, char** argv) {
   worker.wait();
   printer.finishLine();
   if (!outcome) return failure(outcome.error().message);
-  const bool stopped = interrupted();
+  const bool stopped = interrupted() || !task.complete();  // by the user, or by a source that went away
   std::cerr << (stopped ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
   std::cout << "task: " << *folder << "\n"
             << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n"

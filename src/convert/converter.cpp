@@ -11,6 +11,7 @@
 #include "export/exporter.h"
 #include "export/manifest.h"
 #include "parsers/brand_table.h"
+#include "task/partial_file.h"
 #include "task/result_store.h"
 
 namespace norvale::convert {
@@ -167,7 +168,7 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
     if (count > 0 && end && *end >= spreadStart) step = (*end + 1 - spreadStart) / static_cast<double>(count);
   }
 
-  const std::string partial = target + ".part";
+  const std::string partial = partialPathFor(fs::u8path(target)).string();
   Mp4Writer writer;
   bool opened = false;
   std::string writeError;
@@ -225,11 +226,10 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
     out.error = r.error().message;
     return out;
   }
-  std::error_code ec;
-  fs::rename(fs::u8path(partial), fs::u8path(target), ec);
-  if (ec) {
+  if (auto committed = commitPartial(fs::u8path(partial), fs::u8path(target)); !committed) {
+    std::error_code ec;
     fs::remove(fs::u8path(partial), ec);
-    out.error = "cannot rename " + partial + ": " + ec.message();
+    out.error = committed.error().message;
     return out;
   }
   out.written = true;
@@ -265,6 +265,7 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
   if (!begun) return std::unexpected(begun.error());
   const auto& entries = *begun;
   const auto paths = convertRelativePaths(task);
+  removeStalePartials(fs::u8path(options.folder));  // what a killed run left
 
   std::vector<ConvertedFile> results;
   std::uint64_t doneBytes = 0;

@@ -3,6 +3,9 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +15,7 @@
 
 #include "export/manifest.h"
 #include "parsers/brand_table.h"
+#include "task/partial_file.h"
 #include "task/result_store.h"
 
 namespace norvale {
@@ -19,6 +23,20 @@ namespace fs = std::filesystem;
 
 namespace {
 constexpr std::size_t kPieceBytes = 1 << 20;
+
+// Test hook: NORVALE_TEST_EXPORT_PAUSE_AFTER=N makes each exported file wait, once N bytes of it
+// are written and flushed, until the process is killed; a test kills the export there to see
+// what a crash mid-file leaves. Unset, it costs one lookup per export.
+std::uint64_t pauseAfterBytes() {
+  const char* text = std::getenv("NORVALE_TEST_EXPORT_PAUSE_AFTER");
+  if (!text || !*text) return UINT64_MAX;
+  return std::strtoull(text, nullptr, 10);
+}
+
+[[noreturn]] void pauseForKill(std::ofstream& file) {
+  file.flush();
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
 constexpr std::uint64_t kRecordsPerRead = 65536;
 
 class Sha256 {
@@ -166,6 +184,9 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
   };
 
   SourceReader source(task.deviceHandle);
+  // What a killed run left is never taken for a file: its partial files go before this run.
+  removeStalePartials(options.folder);
+  const std::uint64_t pauseAfter = pauseAfterBytes();
   std::vector<ExportedFile> results;
   std::vector<std::uint8_t> piece;
   for (auto p : positions) {
@@ -187,7 +208,7 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
       progress(entry.size);
       continue;
     }
-    const fs::path partial = target.string() + ".part";
+    const fs::path partial = partialPathFor(target);
     std::ofstream file(partial, std::ios::binary | std::ios::trunc);
     if (!file) return fail(ErrorCode::WriteFailed, "cannot create " + partial.string());
     Sha256 sha;
@@ -212,6 +233,7 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
           sha.update(piece.data(), n);
           out.size += n;
           done += n;
+          if (out.size >= pauseAfter) pauseForKill(file);
           progress(n);
         }
         if (stopped) break;
@@ -232,8 +254,10 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
     }
     fs::path final = target;
     if (!out.complete) final.replace_extension(".incomplete" + target.extension().string());
-    fs::rename(partial, final, ec);
-    if (ec) return fail(ErrorCode::WriteFailed, "cannot rename " + partial.string() + ": " + ec.message());
+    if (auto committed = commitPartial(partial, final); !committed) {
+      fs::remove(partial, ec);
+      return std::unexpected(committed.error());
+    }
     out.path = final.string();
     out.sha256 = sha.hex();
     task.status.foundCount += 1;

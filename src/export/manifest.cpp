@@ -1,5 +1,7 @@
 #include "export/manifest.h"
 
+#include "task/partial_file.h"
+
 #include <openssl/evp.h>
 
 #include <cstdio>
@@ -74,7 +76,7 @@ Result<void> updateManifest(const std::string& folder, const std::vector<Manifes
   const fs::path target = root / kManifestName;
   std::error_code exists;
   if (lines.empty() && !fs::exists(target, exists)) return {};  // nothing written, nothing to list
-  const fs::path partial = target.string() + ".part";
+  const fs::path partial = partialPathFor(target);
   {
     std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     if (!out) return fail(ErrorCode::WriteFailed, "cannot create " + partial.string());
@@ -82,10 +84,7 @@ Result<void> updateManifest(const std::string& folder, const std::vector<Manifes
     out.close();
     if (!out) return fail(ErrorCode::WriteFailed, "cannot write " + partial.string());
   }
-  std::error_code ec;
-  fs::rename(partial, target, ec);
-  if (ec) return fail(ErrorCode::WriteFailed, "cannot rename " + partial.string() + ": " + ec.message());
-  return {};
+  return commitPartial(partial, target);
 }
 
 }  // namespace norvale

@@ -14,6 +14,39 @@
 
 namespace norvale {
 
+std::string unreadableStretchText(std::uint64_t firstSector, std::uint64_t sectors) {
+  return std::string(kUnreadableBlockText) + ": 扇区 " + std::to_string(firstSector) + " 起 " + std::to_string(sectors) +
+         " 个扇区";
+}
+
+void BrandParser::reportUnreadable(std::uint64_t offset, std::uint64_t bytes) {
+  if (m_sourceGone) return;
+  // A failed read asks once whether the source is still there: a vanished disk fails every
+  // read after, and would otherwise be reported as bad from here to the range's end.
+  if (!device().sourceStillThere()) {
+    endStretch();
+    m_sourceGone = true;
+    m_sink->message(kSourceGoneText);
+    m_sink->requestStop();
+    return;
+  }
+  if (m_stretchBytes == 0) {
+    m_stretchFirst = offset;
+    m_stretchBytes = bytes;
+    return;
+  }
+  // Reads of the stretch follow one another in scan order; it spans from its first to the end
+  // of its last.
+  m_stretchBytes = std::max(m_stretchBytes, offset + bytes - std::min(offset + bytes, m_stretchFirst));
+}
+
+void BrandParser::sayStretch() {
+  const std::uint64_t first = m_stretchFirst / 512;
+  const std::uint64_t last = (m_stretchFirst + m_stretchBytes + 511) / 512;
+  m_stretchBytes = 0;
+  m_sink->message(unreadableStretchText(first, last - first));
+}
+
 bool BrandParser::quickMode() const { return m_job->parseMode == kParseQuick; }
 
 void BrandParser::scan(ScanJob& job, ScanSink& sink) {
@@ -22,10 +55,13 @@ void BrandParser::scan(ScanJob& job, ScanSink& sink) {
   m_convention = timeConventionFor(job.brand, job.parseMode);
   m_convention.zone = job.zone;
   clearLists();
+  m_stretchBytes = 0;
+  m_sourceGone = false;
   if (quickMode())
     scanQuick();
   else
     scanDeep();
+  endStretch();  // a stretch still open when the scan ended or stopped
   clearLists();
   m_run.reset();
   m_job = nullptr;
@@ -276,7 +312,7 @@ void BrandParser::linearBlockScan() {
       sequentialWalk(start, end);
     if (m_run) m_run->finish();
   }
-  if (!m_sink->stopRequested()) m_job->endSector = end / 512;
+  if (!m_sink->stopRequested() && !m_sourceGone) m_job->endSector = end / 512;
   m_sink->flush();
   m_run.reset();
 }
@@ -305,10 +341,11 @@ void BrandParser::sequentialWalk(std::uint64_t start, std::uint64_t end) {
       window = buffer.data();
     }
     if (!read) {
-      reportUnreadable();
+      reportUnreadable(pos, n);
       pos += n;
       rejectRun();
     } else {
+      endStretch();
       const std::size_t i = walkWindow(window, n, pos, source, events).next;
       m_sink->flushIfFull();
       m_sink->progress(static_cast<std::int64_t>((pos + i) / kBlockSize), (pos + i) / 512);
@@ -473,6 +510,7 @@ void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
         std::lower_bound(log->recordAt.begin(), log->recordAt.end(), from) - log->recordAt.begin());
     if (r < log->keys.size())
       m_sink->addRecords(std::span(log->records).subspan(r * kSegmentRecordSize), std::span(log->keys).subspan(r));
+    endStretch();  // the chunk read whole
     pos = log->stop;
     release();
     m_sink->flushIfFull();
@@ -493,11 +531,12 @@ void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - pos));
     std::size_t filled = 0;
     if (!source.readAt(pos, std::span(buffer.data(), n), filled)) {
-      reportUnreadable();
+      reportUnreadable(pos, n);
       pos += n;
       rejectRun();
       continue;
     }
+    endStretch();
     std::memset(buffer.data() + filled, 0, buffer.size() - filled);
     const WalkStop stop = walkWindow(buffer.data(), n, pos, source, events);
     if (stop.joined) continue;  // pos is the chunk's end

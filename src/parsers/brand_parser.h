@@ -24,6 +24,12 @@ inline constexpr std::uint32_t kLookAhead = 512;
 inline constexpr std::size_t kWindowLastStart = kBlockSize - 1;  // start offsets 0..0xFFFFF per block
 
 inline constexpr const char* kUnreadableBlockText = "读取源设备失败,可能存在坏道";
+// The source itself went away during the scan (a file deleted, a disk unplugged).
+inline constexpr const char* kSourceGoneText = "源设备已断开,扫描已停止";
+
+// The line of one stretch of unreadable reads: the bad-block text, its first sector and its
+// length in sectors.
+std::string unreadableStretchText(std::uint64_t firstSector, std::uint64_t sectors);
 
 // What one scan covers: the source, the brand and mode, the byte range, and the end sector.
 struct ScanJob {
@@ -82,9 +88,16 @@ class BrandParser {
 
   void addRecord(const SegmentRecord& record, std::uint64_t key) { m_sink->addRecord(record, key); }
   void appendRecord(const SegmentRecord& record) { m_sink->appendRecord(record); }
-  void reportUnreadable() { m_sink->message(kUnreadableBlockText); }
+  // A read of the scan failed; its bytes are skipped. Failed reads one after another form one
+  // stretch, said in one line when a read succeeds again or the scan ends. When the source
+  // itself is gone, the scan says so once and stops as a user's stop would.
+  void reportUnreadable(std::uint64_t offset, std::uint64_t bytes);
+  // A read of the scan succeeded: an open stretch of failures ends before it.
+  void endStretch() {
+    if (m_stretchBytes) sayStretch();
+  }
   // Neither stopped by the user nor failed in the store.
-  bool keepScanning() const { return !m_sink->stopRequested() && !m_sink->failed(); }
+  bool keepScanning() const { return !m_sourceGone && !m_sink->stopRequested() && !m_sink->failed(); }
   bool quickMode() const;
 
   ScanJob& job() { return *m_job; }
@@ -113,12 +126,16 @@ class BrandParser {
   void rejectRun() {
     if (m_run) m_run->reject();
   }
+  void sayStretch();
 
   const PacketDecoder& m_decoder;
   ScanJob* m_job = nullptr;
   ScanSink* m_sink = nullptr;
   TimeConvention m_convention;
   std::optional<RunAccumulator> m_run;
+  std::uint64_t m_stretchFirst = 0;  // the open stretch of failed reads: its first byte
+  std::uint64_t m_stretchBytes = 0;  //   and the bytes up to the end of its last read
+  bool m_sourceGone = false;
 };
 
 }  // namespace norvale

@@ -56,10 +56,11 @@ void IndexTableParser::walkIndex(const IndexTableLayout& layout) {
     std::memset(buffer.data(), 0, buffer.size());
     if (!source.readAt(pos, std::span(buffer.data(), n))) {
       k += n / kRecordBytes;  // later records keep their data blocks
+      reportUnreadable(pos, n);
       pos += n;
-      reportUnreadable();
       continue;
     }
+    endStretch();
     const std::size_t count = (n - 1) / kRecordBytes + 1;
     for (std::size_t r = 0; r < count; ++r, ++k) {
       const auto entry = decodeIndexRecord(buffer.data() + r * kRecordBytes, layout.recordCount);

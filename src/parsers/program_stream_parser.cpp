@@ -132,7 +132,7 @@ void ProgramStreamParser::scanQuick() {
   DeviceHandle& source = device();
   std::vector<std::uint8_t> header(kHeaderBytes, 0);
   if (!source.readAt(0, header)) {
-    reportUnreadable();
+    reportUnreadable(0, header.size());
     return;
   }
   const std::uint64_t deviceSize = source.size();
@@ -158,13 +158,14 @@ void ProgramStreamParser::scanQuick() {
     std::fill(area.begin(), area.end(), 0);
     if (pos + kIndexAt + kIndexBytes > end) break;
     if (source.readAt(pos + kIndexAt, area)) {
+      endStretch();
       walkIndex(area.data(), pos);
       m_taken.clear();
       job().endSector = pos / 512;
       sink().progress(static_cast<std::int64_t>(pos / blockSize));
       sink().flushIfFull();
     } else {
-      reportUnreadable();
+      reportUnreadable(pos + kIndexAt, area.size());
     }
     // A hostile block size must not wrap the position round to the start.
     if (blockSize >= end - pos) break;

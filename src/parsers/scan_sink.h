@@ -42,6 +42,8 @@ class ScanSink {
 
   // The user asked to stop.
   virtual bool stopRequested() const = 0;
+  // The scan cannot go on (its source is gone): stop it as the user's stop would.
+  virtual void requestStop() {}
   // The task files could not be written: the scan ends, what was stored is kept.
   virtual bool failed() const = 0;
 };

@@ -105,10 +105,11 @@ void SectionIndexParser::scanSection(std::uint64_t start, std::uint64_t end, std
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - pos));
     std::fill(buffer.begin(), buffer.end(), 0);
     if (!source.readAt(pos, std::span(buffer.data(), n))) {
-      reportUnreadable();
+      reportUnreadable(pos, n);
       pos += n;
       closeRun();  // a record covers contiguous bytes only
     } else {
+      endStretch();
       std::size_t t = 0;
       while (t <= kWindowLastStart) {
         const PacketWindow w{buffer.data() + t, buffer.size() - t,
@@ -206,6 +207,7 @@ void SectionIndexParser::scanQuick() {
        s += kSectionSize) {
     std::fill(index.begin(), index.end(), 0);
     if (source.readAt(s, index)) {
+      endStretch();
       // Entries of zeros have no plausible time, so none would be taken: a section never written
       // costs one comparison of its index area instead of a walk of its 131,000 entries.
       if (!entriesAllZero(index)) {
@@ -216,7 +218,7 @@ void SectionIndexParser::scanQuick() {
       job().endSector = s / 512;
       sink().progress(static_cast<std::int64_t>(s / kSectionSize), s / 512);
     } else {
-      reportUnreadable();
+      reportUnreadable(s, index.size());
     }
   }
   if (!sink().stopRequested()) job().endSector = end / 512;

@@ -126,13 +126,14 @@ void UnitIndexParser::scanQuick() {
        u += kUnitSize) {
     std::fill(probe.begin(), probe.end(), 0);
     if (source.readAt(u, probe)) {
+      endStretch();
       if (std::memcmp(&probe[0], kUnitMagic, 4) == 0 && std::memcmp(&probe[kSecondMagicAt], kUnitMagic, 4) == 0 &&
           probe[kUnitVersionAt] == kUnitVersion)
         readUnitIndex(u, index);
       job().endSector = u / 512;
       sink().progress(static_cast<std::int64_t>(u / kUnitSize), u / 512);
     } else {
-      reportUnreadable();
+      reportUnreadable(u, probe.size());
     }
   }
   if (!sink().stopRequested()) job().endSector = end / 512;

@@ -188,9 +188,10 @@ void UntimedFrameChainParser::readIndexBlocks() {
     std::fill(buffer.begin(), buffer.end(), 0);
     if (j + kIndexBytes > end) break;
     if (!source.readAt(j, buffer)) {
-      reportUnreadable();
+      reportUnreadable(j, buffer.size());
       continue;
     }
+    endStretch();
     for (std::size_t r = 0; r < kRecordCount; ++r) {
       auto record = indexRecord(&buffer[kRecordsAt + r * kRecordStride], j, zone());
       if (!record) continue;

@@ -75,7 +75,7 @@ void VolumeTableParser::readVolumeIndex(const RecorderVolume& volume) {
   }
   std::uint8_t sector[index_table::kSuperblockBytes] = {};
   if (!device().readAt(at, sector)) {
-    reportUnreadable();
+    reportUnreadable(at, sizeof sector);
     return;
   }
   const auto layout = readIndexSuperblock(sector, volume.start, kSignature);

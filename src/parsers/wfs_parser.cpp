@@ -30,7 +30,7 @@ void WfsParser::scanQuick() {
   }
   std::uint8_t sector[index_table::kSuperblockBytes] = {};
   if (!device().readAt(kSuperblockOffset, sector)) {
-    reportUnreadable();
+    reportUnreadable(kSuperblockOffset, sizeof sector);
     return;
   }
   const auto layout = readIndexSuperblock(sector, 0, kSuperblockMagic);

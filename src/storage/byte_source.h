@@ -22,6 +22,10 @@ class ByteSource {
   virtual Result<std::uint64_t> size() = 0;
   // May several threads read at once? Sources that cannot say no, and their reads take turns.
   virtual bool concurrentReads() const { return false; }
+  // Is what the source was opened from still there? False once the file was deleted or
+  // replaced, or the disk was unplugged: failed reads are then no bad sectors. Asked after a
+  // failed read, not on every one.
+  virtual bool stillThere() { return true; }
   // What the source is; a plain file or device unless a source says otherwise.
   virtual EvidenceInfo evidenceInfo() {
     EvidenceInfo info;

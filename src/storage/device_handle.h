@@ -49,6 +49,8 @@ class DeviceHandle {
   // open.
   std::unique_ptr<DeviceHandle> share() const;
   void close();
+  // The open source is still attached (see ByteSource::stillThere); false when nothing is open.
+  bool sourceStillThere() const { return m_source && m_source->stillThere(); }
 
   bool isOpen() const { return m_source != nullptr; }
   bool ok() const { return m_status == kDeviceOk; }

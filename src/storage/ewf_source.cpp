@@ -93,8 +93,9 @@ std::optional<std::uint32_t> segmentNumberOf(const std::string& path) {
 class EwfSource final : public ByteSource {
  public:
   EwfSource(HandlePtr handle, EvidenceInfo info, std::uint32_t bytesPerSector, std::uint32_t sectorsPerChunk,
-            std::vector<ByteRange> acquiryGaps)
-      : m_handle(std::move(handle)),
+            std::vector<ByteRange> acquiryGaps, std::vector<std::string> segments)
+      : m_segments(std::move(segments)),
+        m_handle(std::move(handle)),
         m_info(std::move(info)),
         m_bytesPerSector(bytesPerSector),
         m_chunkBytes(static_cast<std::uint64_t>(bytesPerSector) * sectorsPerChunk),
@@ -133,6 +134,13 @@ class EwfSource final : public ByteSource {
 
   Result<std::uint64_t> size() override { return m_info.mediaSize; }
   EvidenceInfo evidenceInfo() override { return m_info; }
+  // Every segment file of the set is still there.
+  bool stillThere() override {
+    std::error_code ec;
+    for (const auto& path : m_segments)
+      if (!std::filesystem::exists(path, ec)) return false;
+    return true;
+  }
 
  private:
   std::string incompleteNote() const {
@@ -189,6 +197,7 @@ class EwfSource final : public ByteSource {
     return {};
   }
 
+  std::vector<std::string> m_segments;
   HandlePtr m_handle;
   EvidenceInfo m_info;
   std::uint32_t m_bytesPerSector;
@@ -302,7 +311,8 @@ Result<std::unique_ptr<ByteSource>> openEwfSource(const std::string& firstSegmen
     }
   }
   return std::unique_ptr<ByteSource>(
-      new EwfSource(std::move(handle), std::move(info), bytesPerSector, sectorsPerChunk, joined(std::move(gaps))));
+      new EwfSource(std::move(handle), std::move(info), bytesPerSector, sectorsPerChunk, joined(std::move(gaps)),
+                    std::vector<std::string>(names.begin(), names.end())));
 }
 
 }  // namespace norvale

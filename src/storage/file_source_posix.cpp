@@ -1,6 +1,7 @@
 // POSIX backend: pread on a read-only descriptor; block devices report their size by ioctl.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <linux/fs.h>
@@ -31,7 +32,10 @@ struct FreeAligned {
 
 class PosixFileSource final : public ByteSource {
  public:
-  PosixFileSource(int fd, bool direct) : m_fd(fd), m_direct(direct) {}
+  PosixFileSource(int fd, bool direct, std::string path) : m_fd(fd), m_direct(direct), m_path(std::move(path)) {
+    struct stat st {};
+    if (::fstat(m_fd, &st) == 0) m_opened = st;
+  }
   ~PosixFileSource() override { ::close(m_fd); }
 
   Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) override {
@@ -54,6 +58,24 @@ class PosixFileSource final : public ByteSource {
 
   // pread keeps no file position; the bounce buffer of direct reads is the thread's own.
   bool concurrentReads() const override { return true; }
+
+  // The path still names the object that was opened: a file deleted or replaced, a disk
+  // unplugged (its node gone, or its block device no longer in sysfs) is not.
+  bool stillThere() override {
+    struct stat now {};
+    if (::stat(m_path.c_str(), &now) != 0) return false;
+    if (S_ISBLK(m_opened.st_mode)) {
+      if (!S_ISBLK(now.st_mode) || now.st_rdev != m_opened.st_rdev) return false;
+#ifdef __linux__
+      const std::string sysfs = "/sys/dev/block/" + std::to_string(major(m_opened.st_rdev)) + ":" +
+                                std::to_string(minor(m_opened.st_rdev));
+      struct stat entry {};
+      if (::stat(sysfs.c_str(), &entry) != 0 && errno == ENOENT) return false;
+#endif
+      return true;
+    }
+    return now.st_dev == m_opened.st_dev && now.st_ino == m_opened.st_ino;
+  }
 
  private:
   static bool aligned(std::uint64_t offset, std::span<std::uint8_t> dst) {
@@ -112,6 +134,8 @@ class PosixFileSource final : public ByteSource {
 
   int m_fd;
   bool m_direct;
+  std::string m_path;
+  struct stat m_opened {};
 };
 
 Result<int> openReadOnly(const std::string& path, int extra) {
@@ -151,7 +175,7 @@ Result<std::unique_ptr<ByteSource>> openFileSource(const std::string& path, bool
 #ifdef POSIX_FADV_SEQUENTIAL
   if (!direct) ::posix_fadvise(*fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-  return std::unique_ptr<ByteSource>(new PosixFileSource(*fd, direct));
+  return std::unique_ptr<ByteSource>(new PosixFileSource(*fd, direct, path));
 }
 
 }  // namespace norvale

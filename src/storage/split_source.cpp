@@ -120,6 +120,13 @@ class SplitSource final : public ByteSource {
   }
 
   Result<std::uint64_t> size() override { return m_total; }
+  // Every segment's file is still there.
+  bool stillThere() override {
+    std::error_code ec;
+    for (const auto& path : m_paths)
+      if (!fs::exists(path, ec)) return false;
+    return true;
+  }
   // The segments read with pread; the list of open segments is guarded.
   bool concurrentReads() const override { return true; }
 

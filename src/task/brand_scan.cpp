@@ -81,13 +81,25 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
     DeviceHandle& source = direct.isOpen() && direct.ok() ? direct : task.deviceHandle;
     ScanJob job{source, task.brand, task.parseMode, task.startOffset, task.length, task.endSector, task.scan, task.zone};
     parser.scan(job, sink);
-    task.endSector = job.endSector;
+    // Only a scan that ran to its end names the sector it reached: a stopped one is unfinished.
+    task.endSector = task.stopRequested() || sink.failed() ? 0 : job.endSector;
   }
   task.postMessage("正在构建重组**" + brand + "**视频流信息...");
   if (const BrandRow* row = findBrand(task.brand))
     sink.check(store.rebuild(row->rebuild(task.parseMode), task.timeConvention()));
   task.postMessage((quick ? "快速解析**" : "深度解析**") + brand + "**视频流信息完成");
   sink.check(store.writeHeader(task.header()));
+}
+
+Result<void> rebuildUnfinished(TaskContext& task) {
+  if (task.complete()) return {};
+  const BrandRow* row = findBrand(task.brand);
+  if (!row) return {};
+  auto entries = task.store->fileSize(TaskFileId::FileEntries);
+  if (!entries) return std::unexpected(entries.error());
+  if (*entries != 0) return {};
+  const std::uint64_t limit = task.checkpoint ? task.checkpoint->rawBytes : UINT64_MAX;
+  return task.store->rebuildFound(row->rebuild(task.parseMode), task.timeConvention(), limit);
 }
 
 Result<void> loadBrandFiles(TaskContext& task) {

@@ -28,6 +28,7 @@ class TaskScanSink final : public ScanSink {
   void progress(std::int64_t value, std::uint64_t currentSector) override;
   void message(const std::string& text) override { m_task.postMessage(text); }
   bool stopRequested() const override { return m_task.stopRequested(); }
+  void requestStop() override { m_task.requestStop(); }
   bool failed() const override { return m_failed; }
 
   // A task-file write failed: said once, and the scan stops; what was stored so far is kept.
@@ -43,6 +44,10 @@ class TaskScanSink final : public ScanSink {
 // Scans the task's range with the parser in the task's mode, rebuilds the files as the brand's
 // row names, and writes the task header before and after.
 void runBrandScan(TaskContext& task, BrandParser& parser);
+// A task whose scan did not finish and left no file entries (it died before its rebuild): its
+// records up to the checkpoint (or the whole raw file without one) are rebuilt into files in
+// the task folder, as the brand's row names. Anything else is left as it is.
+Result<void> rebuildUnfinished(TaskContext& task);
 // Loads the file map of the task's open store in the task's time convention (the recorder's
 // zone and correction decide the days), with the load notifications.
 Result<void> loadBrandFiles(TaskContext& task);

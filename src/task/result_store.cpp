@@ -151,6 +151,22 @@ Result<void> ResultStore::rebuild(const RebuildPlan& plan, const TimeConvention&
   return {};
 }
 
+Result<void> ResultStore::rebuildFound(const RebuildPlan& plan, const TimeConvention& convention,
+                                       std::uint64_t rawLimit) {
+  const bool fromIndex = plan.begin() != plan.end() && *plan.begin() == RebuildStep::ReadIndex;
+  if (fromIndex) {
+    // A rebuild that died half-way may have left sorted records: they are made again.
+    if (auto r = file(TaskFileId::SortedSegments).truncate(0); !r) return r;
+    m_sortedWriteOffset = 0;
+    m_index.clear();
+  }
+  if (auto r = file(TaskFileId::FileEntries).truncate(0); !r) return r;
+  m_rawLimit = rawLimit;
+  auto done = rebuild(plan, convention);
+  m_rawLimit = UINT64_MAX;
+  return done;
+}
+
 namespace {
 // Records staged before a write: large sequential writes, a buffer that fits the cache.
 constexpr std::size_t kStagedRecords = 1 << 17;
@@ -384,8 +400,14 @@ Result<void> ResultStore::readIndex() {
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
   if (auto r = readRecords(TaskFileId::Index, 0, bytes, kIndexRecordSize); !r) return r;
   std::vector<IndexRecord> read;
-  for (std::size_t at = 0; at + kIndexRecordSize <= bytes.size(); at += kIndexRecordSize)
-    read.push_back(IndexRecord::read(&bytes[at]));
+  for (std::size_t at = 0; at + kIndexRecordSize <= bytes.size(); at += kIndexRecordSize) {
+    IndexRecord run = IndexRecord::read(&bytes[at]);
+    // Runs of an unfinished scan past what it made durable are not read; one that crosses the
+    // limit keeps its whole records before it.
+    if (run.offset >= m_rawLimit) continue;
+    run.length = std::min(run.length, (m_rawLimit - run.offset) / kSegmentRecordSize * kSegmentRecordSize);
+    read.push_back(run);
+  }
   // The held runs come last among equal keys, as a last flush's would.
   auto held = std::find_if(m_index.begin(), m_index.end(), [](const IndexRecord& r) { return r.offset >= kHeldRun; });
   m_index.insert(held, read.begin(), read.end());

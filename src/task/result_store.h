@@ -76,6 +76,11 @@ class ResultStore {
   Result<void> listAndGroupPass();
   // Carries out a brand's rebuild: its passes, in order.
   Result<void> rebuild(const RebuildPlan& plan, const TimeConvention& convention);
+  // The same for a task whose scan did not finish and left no file entries: from the records the
+  // raw file holds before rawLimit (bytes from the file's start; what lies past it was never
+  // made durable by the scan), into sorted segments and file entries made anew. Writes only the
+  // task files.
+  Result<void> rebuildFound(const RebuildPlan& plan, const TimeConvention& convention, std::uint64_t rawLimit);
   // Reads the file entries, keyed by channel and day of the start.
   Result<FileMap> loadFileMap(const TimeConvention& convention, const FileMapLoadProgress& progress = {});
   Result<void> truncateIntermediates();
@@ -111,6 +116,7 @@ class ResultStore {
   std::array<TaskFile, 4> m_files;
   TaskCipher m_cipher;
   std::uint64_t m_rawWriteOffset = kTaskHeaderSize;
+  std::uint64_t m_rawLimit = UINT64_MAX;  // raw bytes the index's runs may point into
   std::uint64_t m_sortedWriteOffset = 0;  // bytes appended to the sorted segment file
   // Pending segments in arrival order, serialised as the raw file holds them, with their keys;
   // ordered by key (stably) when flushed.

@@ -40,6 +40,8 @@ struct TaskHead {
   // header kept a zone do.
   std::string recorderZone;
   std::int64_t clockCorrection = 0;  // seconds to add to the recorder's clock for the true time
+  // Where a scan that has not finished stands, as its header keeps it.
+  std::optional<TaskCheckpoint> checkpoint;
 };
 
 struct TaskSettings {
@@ -71,6 +73,7 @@ struct TaskContext {
   ScanOptions scan;
   std::string recorderZone;
   std::int64_t clockCorrection = 0;
+  std::optional<TaskCheckpoint> checkpoint;
   // The recorder's zone once the runner or loader found it; null: the workstation's.
   const TimeZone* zone = nullptr;
 
@@ -88,8 +91,10 @@ struct TaskContext {
   TaskHead head() const;
   // What the task header records of this task.
   TaskHeader header() const {
-    return TaskHeader{parseMode, brand, startOffset, length, endSector, recorderZone, clockCorrection, std::nullopt};
+    return TaskHeader{parseMode, brand, startOffset, length, endSector, recorderZone, clockCorrection, checkpoint};
   }
+  // A scan of this task ran to its end: the header names the sector it reached.
+  bool complete() const { return endSector != 0; }
   // The brand's time convention in the recorder's zone, with the correction: what every view,
   // listing, report and file name shows.
   TimeConvention timeConvention() const;

@@ -55,6 +55,7 @@ Result<void> loadTask(TaskContext& task) {
   if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Existing); !opened)
     return report(task, kLoadFailed, opened.error());
   if (!task.parserForBrand()) return {};
+  if (auto rebuilt = rebuildUnfinished(task); !rebuilt) return report(task, kLoadFailed, rebuilt.error());
   if (auto loaded = loadBrandFiles(task); !loaded) {
     task.fileMap.clear();
     return report(task, kLoadFailed, loaded.error());
@@ -79,6 +80,7 @@ Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder) {
   head.endSector = decoded->endSector;
   head.recorderZone = decoded->zone;
   head.clockCorrection = decoded->clockCorrection;
+  head.checkpoint = decoded->checkpoint;
   return head;
 }
 

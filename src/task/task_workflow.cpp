@@ -120,8 +120,17 @@ std::optional<std::string> unsupportedBrandMessage(std::uint8_t brand) {
   return brandName(brand) + " 暂不支持解析";
 }
 
+FoundTotals foundTotals(const TaskContext& task) {
+  if (!task.complete() && task.checkpoint) return {task.checkpoint->foundCount, task.checkpoint->foundBytes, true};
+  return {task.status.foundCount, task.status.foundBytes, false};
+}
+
 std::vector<std::pair<std::string, std::string>> taskInformation(const TaskContext& task) {
   const DeviceRecord* device = task.device;
+  const FoundTotals found = foundTotals(task);
+  std::string reached = task.complete()   ? std::to_string(task.endSector)
+                        : task.checkpoint ? std::to_string(task.checkpoint->sector)
+                                          : "未记录";
   return {
       {"设备名称：", device ? device->name : ""},
       {"序列号：", device ? device->secondName : ""},
@@ -134,6 +143,10 @@ std::vector<std::pair<std::string, std::string>> taskInformation(const TaskConte
       {"任务路径：", task.taskFolder},
       {"录像机时区：", zoneText(task.recorderZone)},
       {"时钟校正：", correctionText(task.clockCorrection)},
+      {"扫描状态：", task.complete() ? "扫描已完成" : "扫描未完成"},
+      {"扫描位置：", reached},
+      {found.fromCheckpoint ? "已找到片段：" : "已找到文件：", std::to_string(found.count)},
+      {"已找到大小：", sizeTextNarrow(found.bytes)},
   };
 }
 

@@ -87,7 +87,18 @@ std::optional<TaskHead> loadHead(TaskContext& task, const std::string& folder, c
 // A message for a brand that this build has no parser for, or nullopt when it has one.
 std::optional<std::string> unsupportedBrandMessage(std::uint8_t brand);
 
-// The task information dialog: label and value per row, in the dialog's order.
+// What a task has found: from the checkpoint while its scan has not finished (records and the
+// bytes they cover, as the scan counted them), else from the loaded files (file entries and
+// their sizes).
+struct FoundTotals {
+  std::uint64_t count = 0;
+  std::uint64_t bytes = 0;
+  bool fromCheckpoint = false;
+};
+FoundTotals foundTotals(const TaskContext& task);
+
+// The task information dialog: label and value per row, in the dialog's order; the rows after
+// the clock say whether the scan finished, where it stands and what it found.
 std::vector<std::pair<std::string, std::string>> taskInformation(const TaskContext& task);
 
 }  // namespace norvale

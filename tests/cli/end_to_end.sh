@@ -27,6 +27,11 @@ check "files are in channel then day order" json "k=[(e['channel'], e['day']) fo
 
 "$cli" export --task "$work/task" --source "$work/sample.img" --out "$work/out" --json >"$work/export.json" 2>/dev/null
 check "export exits 0" test $? -eq 0
+check "export leaves no partial file" test -z "$(find "$work/out" -name '.*.partial')"
+"$cli" info --task "$work/task" --json >"$work/info.json" 2>"$work/info.err"
+check "info exits 0" test $? -eq 0
+check "info says a completed scan and its files" json "assert d['complete'] is True and d['checkpoint_sector'] is None and d['found_from'] == 'files' and d['found_count'] == 24 and d['brand'] == 18, d" <"$work/info.json"
+check "files of a completed task says nothing of an unfinished scan" bash -c "! \"$cli\" files --task \"$work/task\" 2>&1 >/dev/null | grep -q 扫描未完成"
 golden="$(dirname "$0")/golden"
 check "files --json of the sample is the golden listing" cmp -s "$work/files.json" "$golden/sample_files.json"
 check "export --json of the sample is the golden listing" \

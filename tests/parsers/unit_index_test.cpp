@@ -278,8 +278,22 @@ TEST_F(UnitIndexTest, AnUnreadableUnitIsReportedAndSkipped) {
   auto out = scanSparse(dir, std::make_shared<SparseImage>(image), scanRequest(4, kParseQuick), {kUnit / 512 + 3}).outcome;
   ASSERT_TRUE(out.ok);
   EXPECT_EQ(out.files.size(), 1u);
-  EXPECT_EQ(out.messages[1], "读取源设备失败,可能存在坏道");
+  EXPECT_TRUE(out.messages[1].starts_with("读取源设备失败,可能存在坏道: 扇区 ")) << out.messages[1];
   EXPECT_EQ(out.endSector, image.size() / 512);
+}
+
+TEST_F(UnitIndexTest, AStoppedQuickScanLeavesTheTaskUnfinished) {
+  // The unit walk notes the unit it reached as it goes; a stop must still leave no end sector,
+  // or the task would pass for a completed one.
+  TempDir dir;
+  SparseImage image(3 * kUnit);
+  image.put(0, unitHeader());
+  image.put(0x20000, indexHeader(2, t, 1500, {{1, 2, 0x1000, 64 + 0x800}}));
+  auto out = scanSparseFile(dir, image, scanRequest(4, kParseQuick, 2));  // past the first unit
+  ASSERT_TRUE(out.ok) << out.error;
+  EXPECT_EQ(out.endSector, 0u);
+  auto whole = scanSparseFile(dir, image, scanRequest(4, kParseQuick));
+  EXPECT_EQ(whole.endSector, image.size() / 512);
 }
 
 }  // namespace

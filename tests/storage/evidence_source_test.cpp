@@ -308,5 +308,59 @@ TEST(MediaDigest, UnreadableSectorsAreListedAndHashedAsZeros) {
   EXPECT_EQ(stopped->bytes, 1u << 20);
 }
 
+// Whether the source a scan reads is still there: a deleted or replaced file, or a segment of a
+// set that went away, is gone; the open descriptor reading on is no sign that it is there.
+TEST(SourcePresence, APlainFileIsThereUntilDeletedOrReplaced) {
+  RawImage raw;
+  {
+    DeviceHandle handle;
+    handle.open(makeImageRecord(raw.path, 0));
+    ASSERT_TRUE(handle.ok());
+    EXPECT_TRUE(handle.sourceStillThere());
+    std::filesystem::remove(raw.path);
+    EXPECT_FALSE(handle.sourceStillThere());
+    std::vector<std::uint8_t> buffer(4096);
+    EXPECT_TRUE(handle.readAt(0, buffer)) << "on POSIX the open descriptor still reads";
+  }
+  test::writeFile(raw.path, raw.image);
+  DeviceHandle handle;
+  handle.open(makeImageRecord(raw.path, 0));
+  ASSERT_TRUE(handle.ok());
+  const std::string aside = raw.path + ".new";
+  test::writeFile(aside, raw.image);
+  std::filesystem::rename(aside, raw.path);  // another file of the same name and bytes
+  EXPECT_FALSE(handle.sourceStillThere());
+  DeviceHandle closed;
+  EXPECT_FALSE(closed.sourceStillThere()) << "nothing open is nothing there";
+}
+
+TEST(SourcePresence, ASplitSetIsGoneWhenAnySegmentIs) {
+  RawImage raw;
+  DeviceHandle handle;
+  handle.open(makeImageRecord(test::splitImage(raw.path, raw.dir.file("disk"), 1'000'000), 0));
+  ASSERT_TRUE(handle.ok());
+  EXPECT_TRUE(handle.sourceStillThere());
+  std::filesystem::remove(raw.dir.file("disk.002"));
+  EXPECT_FALSE(handle.sourceStillThere());
+}
+
+TEST(SourcePresence, AnEwfSetIsGoneWhenASegmentIs) {
+  NORVALE_SKIP_WITHOUT_EWF_TOOLS();
+  RawImage raw;
+  const std::string first = test::makeEwfSet(raw.path, raw.dir.file("set"), "none", false);
+  DeviceHandle handle;
+  handle.open(makeImageRecord(first, 0));
+  ASSERT_TRUE(handle.ok());
+  EXPECT_TRUE(handle.sourceStillThere());
+  std::filesystem::remove(raw.dir.file("set.E02"));
+  EXPECT_FALSE(handle.sourceStillThere());
+}
+
+TEST(SourcePresence, MemorySourcesAreAlwaysThere) {
+  DeviceHandle handle;
+  handle.open(std::make_unique<MemorySource>(std::vector<std::uint8_t>(4096)));
+  EXPECT_TRUE(handle.sourceStillThere());
+}
+
 }  // namespace
 }  // namespace norvale

@@ -31,6 +31,10 @@ std::vector<std::uint8_t> SparseImage::read(std::uint64_t offset, std::uint64_t 
 
 Result<std::size_t> SparseSource::readAt(std::uint64_t offset, std::span<std::uint8_t> dst) {
   if (m_log) m_log->emplace_back(offset, dst.size());
+  if (vanishFrom && offset + dst.size() > *vanishFrom) {
+    m_gone = true;
+    return fail(ErrorCode::ReadFailed, "no such device", offset);
+  }
   if (offset >= m_image->size()) return std::size_t{0};
   const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(dst.size(), m_image->size() - offset));
   for (std::uint64_t s = offset / 512; s <= (offset + n - 1) / 512; ++s)
@@ -41,7 +45,7 @@ Result<std::size_t> SparseSource::readAt(std::uint64_t offset, std::span<std::ui
 }
 
 SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> image, const ScanRequest& request,
-                      std::set<std::uint64_t> badSectors) {
+                      std::set<std::uint64_t> badSectors, std::optional<std::uint64_t> vanishFrom) {
   SourceScan scan;
   const std::string folder = dir.file("task");
   std::filesystem::create_directories(folder);
@@ -52,7 +56,9 @@ SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> ima
   task.copyHead(scanHead(request, image->size(), folder, &observer));
   task.teardown();
   task.reset();
-  task.deviceHandle.open(std::make_unique<SparseSource>(image, std::move(badSectors), &scan.reads));
+  auto source = std::make_unique<SparseSource>(image, std::move(badSectors), &scan.reads);
+  source->vanishFrom = vanishFrom;
+  task.deviceHandle.open(std::move(source));
   ScanOutcome& outcome = scan.outcome;
   if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Create); !opened) {
     outcome.ok = false;
@@ -215,7 +221,11 @@ SegmentRecord indexedBlock(std::uint32_t channel, std::uint32_t start, std::uint
 }
 
 bool hasMessage(const std::vector<std::string>& messages, const std::string& text) {
-  return std::find(messages.begin(), messages.end(), text) != messages.end();
+  // A message of that kind: the text, or the text with its particulars after ": " (the
+  // bad-block lines name their stretch).
+  return std::any_of(messages.begin(), messages.end(), [&](const std::string& m) {
+    return m == text || (m.size() > text.size() + 2 && m.starts_with(text) && m.compare(text.size(), 2, ": ") == 0);
+  });
 }
 
 }  // namespace norvale::test

@@ -2,6 +2,7 @@
 // Builders for the recorders with an index table (brands 2, 3, 7, 9, 10, 11) and for the brand 17
 // packet chain: volume tables, superblocks, index records, frames and packets, laid out in sparse
 // images so that volumes of many gigabytes cost only the bytes written.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -39,8 +40,14 @@ class SparseSource final : public ByteSource {
       : m_image(std::move(image)), m_bad(std::move(badSectors)), m_log(log) {}
   Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> dst) override;
   Result<std::uint64_t> size() override { return m_image->size(); }
+  bool stillThere() override { return !m_gone.load(); }
+  // The source vanishes (a disk unplugged) at the first read that reaches this offset: reads
+  // that reach it fail, and stillThere says so from then on. (Reads before it still succeed,
+  // so that every thread count meets the same failures.)
+  std::optional<std::uint64_t> vanishFrom;
 
  private:
+  std::atomic<bool> m_gone{false};
   std::shared_ptr<const SparseImage> m_image;
   std::set<std::uint64_t> m_bad;
   std::vector<std::pair<std::uint64_t, std::size_t>>* m_log;
@@ -64,7 +71,7 @@ inline ScanRequest scanRequest(std::uint8_t brand, std::uint8_t mode, int stopAf
 // Runs a whole task (scan, rebuild, file map) on a sparse image, without a task header reload;
 // each file's bytes are read back from the image.
 SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> image, const ScanRequest& request,
-                      std::set<std::uint64_t> badSectors = {});
+                      std::set<std::uint64_t> badSectors = {}, std::optional<std::uint64_t> vanishFrom = {});
 
 // ---- index-table structures ----
 

@@ -197,7 +197,12 @@ TEST(ParallelScanIdentity, UnreadableSectorsAreSkippedAsOnOneThread) {
   request.scan.readAhead = false;
   const SourceScan reference = scanSparse(dir, image, request, bad);
   ASSERT_TRUE(reference.outcome.ok);
-  EXPECT_GE(std::count(reference.outcome.messages.begin(), reference.outcome.messages.end(), kUnreadableBlockText), 3);
+  // The failed windows follow one another (each block's window holds the next bad sector), so
+  // they are one stretch: one line.
+  EXPECT_EQ(std::count_if(reference.outcome.messages.begin(), reference.outcome.messages.end(),
+                          [](const std::string& m) { return m.starts_with(kUnreadableBlockText); }),
+            1)
+      << ::testing::PrintToString(reference.outcome.messages);
   std::vector<std::vector<std::uint8_t>> files;
   for (int n = 1; n <= 4; ++n) files.push_back(taskFile(dir, n));
   for (std::uint64_t chunk : {std::uint64_t{1} << 20, std::uint64_t{700'001}}) {
@@ -210,6 +215,75 @@ TEST(ParallelScanIdentity, UnreadableSectorsAreSkippedAsOnOneThread) {
       expectSameScan(reference.outcome, scan.outcome, files, dir,
                      "chunk " + std::to_string(chunk) + " threads " + std::to_string(threads));
     }
+  }
+}
+
+std::vector<std::string> badBlockLines(const ScanOutcome& outcome) {
+  std::vector<std::string> lines;
+  for (const auto& m : outcome.messages)
+    if (m.starts_with(kUnreadableBlockText)) lines.push_back(m);
+  return lines;
+}
+
+TEST(ParallelScanIdentity, AStretchOfUnreadableBlocksIsOneLineOnAnyThreads) {
+  auto bytes = recordings(18, 8u << 20, 23);
+  auto image = std::make_shared<SparseImage>(bytes.size());
+  image->put(0, bytes);
+  // Every sector from 2 MiB to past 5 MiB fails: three blocks and the start of a fourth, one
+  // stretch; a lone bad sector later is a stretch of its own.
+  std::set<std::uint64_t> bad;
+  for (std::uint64_t s = (2u << 20) / 512; s < (5u << 20) / 512 + 3; ++s) bad.insert(s);
+  bad.insert((7u << 20) / 512 + 5);
+  TempDir dir;
+  ScanRequest request = scanRequest(18, kParseDeep);
+  request.scan.readAhead = false;
+  const SourceScan reference = scanSparse(dir, image, request, bad);
+  ASSERT_TRUE(reference.outcome.ok);
+  const auto lines = badBlockLines(reference.outcome);
+  ASSERT_EQ(lines.size(), 2u) << ::testing::PrintToString(reference.outcome.messages);
+  // The walk's windows are a block and its look-ahead: the failed ones follow one another from
+  // the first window that touches sector 4096.
+  EXPECT_TRUE(lines[0].starts_with(std::string(kUnreadableBlockText) + ": 扇区 ")) << lines[0];
+  EXPECT_NE(lines[0].find(" 起 "), std::string::npos);
+  EXPECT_NE(lines[1], lines[0]);
+  EXPECT_FALSE(reference.outcome.files.empty()) << "the readable blocks around the stretch are scanned";
+  std::vector<std::vector<std::uint8_t>> files;
+  for (int n = 1; n <= 4; ++n) files.push_back(taskFile(dir, n));
+  for (int threads : {2, 3}) {
+    ScanRequest parallel = request;
+    parallel.scan.threads = threads;
+    parallel.scan.chunkBytes = 1 << 20;
+    const SourceScan scan = scanSparse(dir, image, parallel, bad);
+    expectSameScan(reference.outcome, scan.outcome, files, dir, "stretch threads " + std::to_string(threads));
+  }
+}
+
+TEST(ParallelScanIdentity, AVanishedSourceStopsTheScanWithOneLineOnAnyThreads) {
+  auto bytes = recordings(18, 8u << 20, 24);
+  auto image = std::make_shared<SparseImage>(bytes.size());
+  image->put(0, bytes);
+  const std::uint64_t vanish = (5u << 20) + 4096;
+  TempDir dir;
+  ScanRequest request = scanRequest(18, kParseDeep);
+  request.scan.readAhead = false;
+  const SourceScan reference = scanSparse(dir, image, request, {}, vanish);
+  ASSERT_TRUE(reference.outcome.ok) << reference.outcome.error;
+  const auto& messages = reference.outcome.messages;
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), std::string(kSourceGoneText)), 1);
+  EXPECT_TRUE(badBlockLines(reference.outcome).empty()) << "a vanished source is no bad sectors";
+  EXPECT_EQ(reference.outcome.endSector, 0u) << "stopped as a user's stop: not complete";
+  EXPECT_FALSE(reference.outcome.files.empty()) << "what was found before is kept";
+  // Nothing the scan kept lies past where the source went.
+  for (const auto& file : reference.outcome.records)
+    for (const auto& r : file) EXPECT_LE(r.deviceOffset + r.size, vanish + kBlockSize);
+  std::vector<std::vector<std::uint8_t>> files;
+  for (int n = 1; n <= 4; ++n) files.push_back(taskFile(dir, n));
+  for (int threads : {2, 3}) {
+    ScanRequest parallel = request;
+    parallel.scan.threads = threads;
+    parallel.scan.chunkBytes = 1 << 20;
+    const SourceScan scan = scanSparse(dir, image, parallel, {}, vanish);
+    expectSameScan(reference.outcome, scan.outcome, files, dir, "vanished threads " + std::to_string(threads));
   }
 }
 

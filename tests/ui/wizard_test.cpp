@@ -416,10 +416,12 @@ class WizardTest : public QObject {
     FrameFixture f;
     f.startSampleScan();
     QVERIFY(f.waitIdle());
-    QString device, brand, mode, end;
+    QString device, brand, mode, end, state, reached;
     f.prompter.onDialog = [&](QDialog& dialog) {
       auto* info = qobject_cast<CTaskInfoDlg*>(&dialog);
       if (!info) return false;
+      state = info->field(QStringLiteral("扫描状态："));
+      reached = info->field(QStringLiteral("扫描位置："));
       device = info->field(QStringLiteral("设备名称："));
       brand = info->field(QStringLiteral("监控类型："));
       mode = info->field(QStringLiteral("解析方式："));
@@ -432,6 +434,8 @@ class WizardTest : public QObject {
     QCOMPARE(mode, QStringLiteral("[1] 深度解析(速度慢)"));
     const auto size = std::filesystem::file_size(f.dir.file("sample.img"));
     QCOMPARE(end, QString::number((size + 511) / 512));
+    QCOMPARE(state, QStringLiteral("扫描已完成"));
+    QCOMPARE(reached, QString::number((size + 511) / 512));
   }
 
   void exportWritesTheCheckedFilesAndSkipsThemTheSecondTime() {
