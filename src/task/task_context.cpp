@@ -34,12 +34,13 @@ void TaskContext::copyHead(const TaskHead& head) {
   scan = head.scan;
   recorderZone = head.recorderZone;
   clockCorrection = head.clockCorrection;
+  checkpoint = head.checkpoint;
   zone = nullptr;
 }
 
 TaskHead TaskContext::head() const {
   return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand, startOffset, length,
-                  endSector, taskFolder, device, scan, recorderZone, clockCorrection};
+                  endSector, taskFolder, device, scan, recorderZone, clockCorrection, checkpoint};
 }
 
 TimeConvention TaskContext::timeConvention() const {
