@@ -14,7 +14,8 @@ namespace {
 // Test hooks of the kill tests, read from the environment: NORVALE_TEST_BLOCK_DELAY_MS slows the
 // scan by that many milliseconds a block; NORVALE_TEST_PAUSE_AT=flush|rebuild says "pause: NAME"
 // on stderr at that moment (inside a checkpoint's flush, before its header; after the rebuild,
-// before the last header) and waits there for a minute, to be killed.
+// before the last header) and waits there for a minute, to be killed;
+// NORVALE_TEST_CHECKPOINT_SECONDS sets the seconds between checkpoints.
 int testHookNumber(const char* name) {
   const char* text = std::getenv(name);
   return text ? std::atoi(text) : 0;
@@ -127,6 +128,7 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
   if (!task.checkpoint)
     task.checkpoint = TaskCheckpoint{task.startOffset / 512, task.startOffset, kTaskHeaderSize, 0, 0};
   const std::uint64_t from = task.checkpoint->resumeOffset;
+  if (const char* seconds = std::getenv("NORVALE_TEST_CHECKPOINT_SECONDS")) task.scan.checkpointSeconds = std::atof(seconds);
   sink.check(store.writeHeader(task.header()));
   if (!sink.failed()) sink.check(store.syncFiles());
   bool completed = false;
