@@ -41,6 +41,7 @@ std::span<const FuzzTarget> fuzzTargets() {
       {"scan", &fuzzScan, 1 << 20},
       {"task_files", &fuzzTaskFiles, 1 << 20},
       {"identify", &fuzzIdentify, 1 << 18},
+      {"convert", &fuzzConvert, 1 << 18},
   };
   return kTargets;
 }

@@ -29,6 +29,8 @@ void fuzzScan(const std::uint8_t* data, std::size_t size);
 void fuzzTaskFiles(const std::uint8_t* data, std::size_t size);
 // The brand identification's sampling of an in-memory device with one packet test.
 void fuzzIdentify(const std::uint8_t* data, std::size_t size);
+// The conversion's stream reader: byte 0 picks the brand, the rest is an exported file's bytes.
+void fuzzConvert(const std::uint8_t* data, std::size_t size);
 
 using FuzzEntry = void (*)(const std::uint8_t*, std::size_t);
 

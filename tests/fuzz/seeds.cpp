@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "convert/carrier_images.h"
 #include "format/records.h"
 #include "format/task_header.h"
 #include "fuzz/fuzz_targets.h"
@@ -250,6 +251,27 @@ std::vector<Seed> identifySeeds() {
   }
   return seeds;
 }
+
+// Exported files in each brand's carrier, the clip cut short so that the fuzzer stays fast.
+std::vector<Seed> convertSeeds() {
+  constexpr std::size_t kKeep = 96 << 10;
+  auto seed = [&](const std::string& name, std::uint8_t brand, const Bytes& file) {
+    return Seed{name, cat({{static_cast<std::uint8_t>(brand - 1)}, slice(file, 0, kKeep)})};
+  };
+  std::vector<Seed> seeds = {
+      seed("program-stream-brand1", 1, test::programStreamFile()),
+      seed("dhav-brand2", 2, test::dhavFile()),
+      seed("wfs-brand3", 3, test::wfsFile()),
+      seed("jvs-brand4", 4, test::jvsFile()),
+      seed("boli-brand8", 8, test::boliFile()),
+      seed("mpeg4-brand18", 18, test::mpeg4Stream()),
+      seed("sample-brand18", 18, slice(sampleBytes(), 4096, kKeep)),
+  };
+  for (std::uint8_t brand : {6, 12, 13, 14, 15, 16})
+    seeds.push_back(seed("headered-brand" + std::to_string(brand), brand, test::headeredFile(brand)));
+  return seeds;
+}
+
 }  // namespace
 
 std::vector<Seed> seedsFor(const std::string& target) {
@@ -258,6 +280,7 @@ std::vector<Seed> seedsFor(const std::string& target) {
   if (target == "scan") return scanSeeds();
   if (target == "task_files") return taskFileSeeds();
   if (target == "identify") return identifySeeds();
+  if (target == "convert") return convertSeeds();
   return {};
 }
 
