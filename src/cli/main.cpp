@@ -22,7 +22,9 @@ constexpr Command kCommands[] = {
      "     [--threads N] [--direct] [--zone ZONE] [--clock-offset SECONDS]\n"
      "      scans a disk or image and keeps what it finds in the task folder (on all cores unless --threads;\n"
      "      --direct reads past the page cache); ZONE is the recorder's IANA time zone (default: the\n"
-     "      workstation's), SECONDS what to add to its clock"},
+     "      workstation's), SECONDS what to add to its clock\n"
+     "scan --resume --task DIR [--source PATH] [--threads N] [--direct]\n"
+     "      continues an unfinished scan from its last checkpoint (the source as the task recorded it)"},
     {"files", norvale::cli::runFilesCommand,
      "files --task DIR [--source PATH] [--json]\n      lists the recovered files of a task"},
     {"info", norvale::cli::runInfoCommand,

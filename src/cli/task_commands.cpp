@@ -31,13 +31,65 @@ std::string dayIso(std::uint32_t day) {
 
 }  // namespace
 
+namespace {
+// scan --resume: brand, mode, range and clock from the task header, the source as given or as
+// the task folder records it.
+int resumeScan(const Options& options, int threads) {
+  const auto folder = options.value("--task");
+  if (!folder) return usageError("scan --resume needs --task DIR");
+  for (const char* fixed : {"--brand", "--mode", "--start-sector", "--end-sector", "--partition", "--zone", "--clock-offset"})
+    if (options.value(fixed))
+      return usageError(std::string("scan --resume takes ") + fixed + " from the task header; leave it out");
+  TaskContext task;
+  ProgressPrinter printer(&task, options.flag("--quiet"));
+  auto head = readTaskHeader(task, *folder);
+  if (!head) return failure(head.error().message);
+  if (!head->checkpoint)
+    return failure(head->endSector != 0 ? "任务已完成,无需继续解析 (the task's scan completed; nothing was changed)"
+                                        : "任务没有断点,无法继续解析 (the task has no checkpoint to resume from)");
+  std::optional<std::string> sourcePath = options.value("--source");
+  if (!sourcePath) sourcePath = recordedTaskSource(*folder);
+  if (!sourcePath) return usageError("the task folder does not record its source: give --source PATH");
+  auto source = sourceRecord(*sourcePath);
+  if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
+  head->notify = &printer;
+  head->taskFolder = *folder;
+  head->device = &*source;
+  head->scan.threads = threads;
+  head->scan.directReads = options.flag("--direct");
+  task.copyHead(*head);
+  stopOnInterrupt(task);
+  std::cerr << "resuming at sector " << head->checkpoint->resumeOffset / 512 << " of " << *sourcePath << "\n";
+
+  Result<void> outcome;
+  CommandWorker worker;
+  worker.start([&] { outcome = runResumedTask(task); });
+  worker.wait();
+  printer.finishLine();
+  if (!outcome) return failure(outcome.error().message);
+  std::cerr << (interrupted() ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
+  std::cout << "task: " << *folder << "\n"
+            << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n"
+            << "zone: " << zoneText(task.recorderZone) << "  clock correction: " << correctionText(task.clockCorrection)
+            << "\n";
+  return kExitOk;
+}
+}  // namespace
+
 int runScanCommand(int argc, char** argv) {
   Options options;
   if (auto error = options.parse(argc, argv,
                                  {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector",
                                   "--partition", "--threads", "--zone", "--clock-offset"},
-                                 {"--quiet", "--direct"}))
+                                 {"--quiet", "--direct", "--resume"}))
     return usageError(*error);
+  int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (auto text = options.value("--threads")) {
+    const auto n = parseUnsigned(*text);
+    if (!n || *n < 1 || *n > 256) return usageError("--threads takes a number of threads from 1 to 256");
+    threads = static_cast<int>(*n);
+  }
+  if (options.flag("--resume")) return resumeScan(options, threads);
   const auto sourcePath = options.value("--source");
   const auto folder = options.value("--task");
   const auto brandText = options.value("--brand");
@@ -50,12 +102,6 @@ int runScanCommand(int argc, char** argv) {
     return failure("brand " + std::to_string(*brand) + " (" + brandName(static_cast<int>(*brand)) +
                    ") cannot be scanned by this version yet");
   if (*modeText != "quick" && *modeText != "deep") return usageError("--mode takes quick or deep");
-  int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  if (auto text = options.value("--threads")) {
-    const auto n = parseUnsigned(*text);
-    if (!n || *n < 1 || *n > 256) return usageError("--threads takes a number of threads from 1 to 256");
-    threads = static_cast<int>(*n);
-  }
   // The recorder's zone, by default the workstation's; an empty one keeps the C library's
   // reading of TZ, as tasks without a zone have.
   std::string zone = workstationZoneName();

@@ -178,9 +178,9 @@ constexpr std::size_t kChunkLogLimit = 1 << 18;     // steps a worker keeps befo
 struct DirectEvents {
   static constexpr bool kDirect = true;  // the parser's own hooks run at every tested position
   RunAccumulator* run = nullptr;
-  std::function<void(const Packet&)> onAccept;
+  std::function<void(std::uint64_t, const Packet&)> onAccept;
   bool join(std::uint64_t) { return false; }
-  void accept(std::uint64_t, const Packet& packet) { onAccept(packet); }
+  void accept(std::uint64_t at, const Packet& packet) { onAccept(at, packet); }
   void reject(std::uint64_t) {
     if (run) run->reject();
   }
@@ -306,10 +306,15 @@ void BrandParser::linearBlockScan() {
     const ScanOptions& options = m_job->options;
     const std::uint64_t chunk = options.chunkBytes ? options.chunkBytes : kDefaultChunkBytes;
     const bool chunks = !options.chunkStarts.empty() || end - start > chunk;
+    m_runOpened = m_run ? m_run->opened() : 0;
+    std::uint64_t reached = 0;
     if (options.threads > 1 && chunks && walksInChunks() && end <= device().size())
-      parallelWalk(start, end);
+      reached = parallelWalk(start, end);
     else
-      sequentialWalk(start, end);
+      reached = sequentialWalk(start, end);
+    // A stop leaves a checkpoint where the walk stands, before the open run is added: the
+    // stopped task shows that run, a resumed scan finds it again from its first packet.
+    if (m_sink->stopRequested() && !m_sink->failed() && reached < end) offerCheckpoint(reached, true);
     if (m_run) m_run->finish();
   }
   if (!m_sink->stopRequested() && !m_sourceGone) m_job->endSector = end / 512;
@@ -317,7 +322,51 @@ void BrandParser::linearBlockScan() {
   m_run.reset();
 }
 
-void BrandParser::sequentialWalk(std::uint64_t start, std::uint64_t end) {
+void BrandParser::acceptAt(std::uint64_t at, const Packet& packet) {
+  onPacket(packet);
+  if (m_run && m_run->opened() != m_runOpened) {
+    m_runOpened = m_run->opened();
+    m_runFrom = at;
+  }
+}
+
+// ---- Checkpoints ----
+//
+// A checkpoint says: the records handed to the sink so far are all the scan finds before the
+// resume offset, and a scan continued from there finds exactly the rest. The sink writes the
+// pending records out, makes the task files durable and then the header that names the
+// checkpoint, so that a scan cut off at any moment (a kill, a crash, a power cut) leaves a task
+// that goes on from its last checkpoint.
+//
+// Where a scan can continue: the walk is position-deterministic (see the linear block scan's
+// argument below): a walk started at a position the true walk tested goes on exactly as the
+// true walk does from there. Records of closed runs are in the sink; the open run is not, so the
+// resume offset is the tested position of the open run's first packet, where a new walk opens
+// the same run again, or, with no run open, the position the next block starts at. A block's
+// position is the joiner's in the parallel scan: it carries the one true walk, and the records
+// of the chunks it has taken over are in the sink by then; what workers hold for chunks ahead
+// is not claimed.
+//
+// What keeps a parser out (checkpointsMidScan): state carried from block to block that the
+// walk's position does not give back. Brand 6's channel marker is such state: the channel of
+// every frame is the last marker's, which may lie before the open run. Such a parser keeps the
+// checkpoint the task started with and so resumes from the range's start. Scans other than the
+// linear block scan (index reads of the quick modes, brand 5's sections) make no checkpoints
+// of their own: they are quick, and resume from the start too. So does a scan once it keeps an
+// arrival list (the sink knows), which lives in memory until the end.
+//
+// The one thing a resumed scan may see differently: an unreadable block is skipped whole, and
+// the resumed walk's blocks start elsewhere, so with bad sectors after the resume offset it
+// skips other bytes around them than an uninterrupted scan would.
+void BrandParser::offerCheckpoint(std::uint64_t pos, bool force) {
+  if (!checkpointsMidScan() || (!force && !m_sink->checkpointDue())) return;
+  // A packet may run past the range's end; the walk has nothing left to do there.
+  pos = std::min(pos, rangeEnd());
+  const std::uint64_t from = std::min(m_run && m_run->isOpen() ? m_runFrom : pos, pos);
+  m_sink->checkpoint(pos, from);
+}
+
+std::uint64_t BrandParser::sequentialWalk(std::uint64_t start, std::uint64_t end) {
   DeviceHandle& source = device();
   std::vector<std::uint8_t> buffer(kWindowBytes);
   std::optional<ReadAhead> ahead;
@@ -325,7 +374,7 @@ void BrandParser::sequentialWalk(std::uint64_t start, std::uint64_t end) {
     ahead.emplace(source.share(), start, end, kReadAheadSlot, kWindowBytes);
   DirectEvents events;
   events.run = openRun();
-  events.onAccept = [this](const Packet& p) { onPacket(p); };
+  events.onAccept = [this](std::uint64_t at, const Packet& p) { acceptAt(at, p); };
   std::uint64_t pos = start;
   while (keepScanning()) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - pos));
@@ -351,9 +400,11 @@ void BrandParser::sequentialWalk(std::uint64_t start, std::uint64_t end) {
       m_sink->progress(static_cast<std::int64_t>((pos + i) / kBlockSize), (pos + i) / 512);
       pos += i;
       afterBlock(pos);
+      offerCheckpoint(pos, false);
     }
     if (pos >= end) break;
   }
+  return pos;
 }
 
 void BrandParser::walkChunk(ChunkLog& log, std::uint64_t chunkStart, std::uint64_t chunkEnd, std::uint64_t end,
@@ -402,7 +453,7 @@ struct JoinedEvents : DirectEvents {
 };
 }  // namespace
 
-void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
+std::uint64_t BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
   const ScanOptions& options = m_job->options;
   std::vector<std::uint64_t> starts{start};
   if (!options.chunkStarts.empty()) {
@@ -502,7 +553,7 @@ void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
                               [](const WalkEvent& w, std::uint64_t v) { return w.at < v; });
     for (; e != log->events.end(); ++e) {
       if (e->accepted)
-        onPacket(e->packet);
+        acceptAt(e->at, e->packet);
       else
         rejectRun();
     }
@@ -516,13 +567,14 @@ void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
     m_sink->flushIfFull();
     m_sink->progress(static_cast<std::int64_t>(pos / kBlockSize), pos / 512);
     afterBlock(pos);
+    offerCheckpoint(pos, false);
     return true;
   };
 
   std::vector<std::uint8_t> buffer(kWindowBytes);
   JoinedEvents events;
   events.run = openRun();
-  events.onAccept = [this](const Packet& p) { onPacket(p); };
+  events.onAccept = [this](std::uint64_t at, const Packet& p) { acceptAt(at, p); };
   events.joinAt = joinAt;
   while (keepScanning() && pos < end) {
     if (joinAt(pos)) continue;
@@ -544,6 +596,7 @@ void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
     m_sink->progress(static_cast<std::int64_t>((pos + stop.next) / kBlockSize), (pos + stop.next) / 512);
     pos += stop.next;
     afterBlock(pos);
+    offerCheckpoint(pos, false);
   }
   {
     std::lock_guard lock(mutex);
@@ -551,6 +604,7 @@ void BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
     changed.notify_all();
   }
   for (auto& w : workers) w.join();
+  return pos;
 }
 
 }  // namespace norvale

@@ -76,6 +76,9 @@ class BrandParser {
   // Does onPacket do no more than BrandParser::onPacket? Then, without a run, each accepted
   // packet is a record of its own, which the parallel scan's workers make themselves.
   virtual bool plainOnPacket() const { return true; }
+  // May the linear block scan offer checkpoints as it goes? Not for parsers that carry state
+  // from block to block which a scan continued at the open run's start would not have.
+  virtual bool checkpointsMidScan() const { return true; }
 
   // Walks the job's range block by block, asking the decoder at every candidate position. A
   // rejected position ends the open run, and so does a block that cannot be read: a run covers
@@ -117,8 +120,14 @@ class BrandParser {
   template <typename Events>
   WalkStop walkWindow(const std::uint8_t* buffer, std::size_t n, std::uint64_t pos, DeviceHandle& source,
                       Events& events);
-  void sequentialWalk(std::uint64_t start, std::uint64_t end);
-  void parallelWalk(std::uint64_t start, std::uint64_t end);
+  // Both return the position the walk reached.
+  std::uint64_t sequentialWalk(std::uint64_t start, std::uint64_t end);
+  std::uint64_t parallelWalk(std::uint64_t start, std::uint64_t end);
+  // An accepted packet at position `at`, into onPacket, noting where a run it opens began.
+  void acceptAt(std::uint64_t at, const Packet& packet);
+  // After a block, at the position the next one starts at: a checkpoint when one is due (always
+  // when forced, at a stop).
+  void offerCheckpoint(std::uint64_t pos, bool force);
   // A worker's walk over one chunk, from the chunk's first byte into the bytes after it.
   void walkChunk(ChunkLog& log, std::uint64_t chunkStart, std::uint64_t chunkEnd, std::uint64_t end,
                  DeviceHandle& source, std::vector<std::uint8_t>& memory, const std::atomic<bool>& abort,
@@ -136,6 +145,8 @@ class BrandParser {
   std::uint64_t m_stretchFirst = 0;  // the open stretch of failed reads: its first byte
   std::uint64_t m_stretchBytes = 0;  //   and the bytes up to the end of its last read
   bool m_sourceGone = false;
+  std::uint64_t m_runOpened = 0;  // the run accumulator's count of opened runs, as last seen
+  std::uint64_t m_runFrom = 0;    // the tested position of the open run's first packet
 };
 
 }  // namespace norvale

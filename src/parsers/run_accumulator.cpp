@@ -3,6 +3,7 @@
 namespace norvale {
 
 void RunAccumulator::openFrom(const Packet& packet) {
+  ++m_opened;
   m_run.kind = packet.kind;
   m_run.channel = packet.channel;
   m_run.startTime = packet.time;

@@ -40,6 +40,10 @@ class RunAccumulator {
   // After the last block: add the open run.
   void finish() { addRun(); }
   const SegmentRecord& open() const { return m_run; }
+  // Is a run open that a finish would add or a later packet would extend?
+  bool isOpen() const { return m_run.size != 0; }
+  // How many runs were opened so far: the scan frame tells from it where the open run began.
+  std::uint64_t opened() const { return m_opened; }
 
  private:
   void addRun();
@@ -49,6 +53,7 @@ class RunAccumulator {
   RunRules m_rules;
   std::function<void(const SegmentRecord&)> m_add;
   SegmentRecord m_run = emptyRun();
+  std::uint64_t m_opened = 0;
   static SegmentRecord emptyRun() { return SegmentRecord{SegmentKind::None, 0, 0, 0, -1, 0, 0}; }
 };
 

@@ -12,6 +12,8 @@ struct ScanOptions {
   std::vector<std::uint64_t> chunkStarts;
   bool readAhead = true;         // the one-thread scan reads ahead on a thread of its own
   bool directReads = false;      // read a disk or image past the page cache (O_DIRECT)
+  // Seconds of scanning between checkpoints; 0 makes one after every block (tests).
+  double checkpointSeconds = 5.0;
 };
 
 }  // namespace norvale

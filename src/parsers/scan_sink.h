@@ -40,6 +40,16 @@ class ScanSink {
   virtual void progress(std::int64_t value, std::uint64_t currentSector) = 0;
   virtual void message(const std::string& text) = 0;
 
+  // Is a checkpoint due? Asked after every block, so it is cheap.
+  virtual bool checkpointDue() const { return false; }
+  // The scan has reached `position`; every record handed over so far comes from before
+  // `resumeOffset`, and a scan continued from there finds exactly the rest. The sink makes that
+  // durable as it can.
+  virtual void checkpoint(std::uint64_t position, std::uint64_t resumeOffset) {
+    (void)position;
+    (void)resumeOffset;
+  }
+
   // The user asked to stop.
   virtual bool stopRequested() const = 0;
   // The scan cannot go on (its source is gone): stop it as the user's stop would.

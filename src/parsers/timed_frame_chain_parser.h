@@ -63,6 +63,8 @@ class TimedFrameChainParser final : public BrandParser {
   // Brand 6's channel comes from the last marker the walk passed, seen at every tested position.
   bool walksInChunks() const override { return m_brand.format != TimedFrameFormat::MarkedHeader; }
   bool plainOnPacket() const override { return false; }
+  // Brand 6's frames take the channel of the last marker, which may lie before the open run.
+  bool checkpointsMidScan() const override { return m_brand.format != TimedFrameFormat::MarkedHeader; }
 
  private:
   void scanFrames();

@@ -1,11 +1,34 @@
 #include "task/brand_scan.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
 #include "parsers/brand_table.h"
 #include "task/brand_registry.h"
 #include "storage/byte_reader.h"
 #include "task/result_store.h"
 
 namespace norvale {
+namespace {
+// Test hooks of the kill tests, read from the environment: NORVALE_TEST_BLOCK_DELAY_MS slows the
+// scan by that many milliseconds a block; NORVALE_TEST_PAUSE_AT=flush|rebuild says "pause: NAME"
+// on stderr at that moment (inside a checkpoint's flush, before its header; after the rebuild,
+// before the last header) and waits there for a minute, to be killed;
+// NORVALE_TEST_CHECKPOINT_SECONDS sets the seconds between checkpoints.
+int testHookNumber(const char* name) {
+  const char* text = std::getenv(name);
+  return text ? std::atoi(text) : 0;
+}
+
+void testPause(const char* moment) {
+  const char* at = std::getenv("NORVALE_TEST_PAUSE_AT");
+  if (!at || std::string(at) != moment) return;
+  std::fprintf(stderr, "pause: %s\n", moment);
+  std::fflush(stderr);
+  std::this_thread::sleep_for(std::chrono::seconds(60));
+}
+}  // namespace
 
 void TaskScanSink::found(const SegmentRecord& record) {
   m_task.status.foundBytes += record.size;
@@ -27,6 +50,7 @@ void TaskScanSink::addRecords(std::span<const std::uint8_t> records, std::span<c
 }
 
 void TaskScanSink::appendRecord(const SegmentRecord& record) {
+  m_arrivals = true;
   m_task.store->appendSegment(record);
   found(record);
 }
@@ -53,6 +77,34 @@ void TaskScanSink::progress(std::int64_t value) {
   m_task.status.code = StatusCode::ScanProgress;
   m_task.status.value = value;
   m_task.notify();
+  if (const int delay = testHookNumber("NORVALE_TEST_BLOCK_DELAY_MS"); delay > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+}
+
+bool TaskScanSink::checkpointDue() const {
+  if (m_failed || m_arrivals) return false;
+  const double interval = m_task.scan.checkpointSeconds;
+  return interval <= 0 ||
+         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_lastCheckpoint).count() >= interval;
+}
+
+// The order makes the checkpoint hold whatever moment the process dies at: the records go out
+// and are made durable first, the header that claims them last. Until the header is durable the
+// previous checkpoint stands; records written after its rawBytes are cut away on resume.
+void TaskScanSink::checkpoint(std::uint64_t position, std::uint64_t resumeOffset) {
+  if (m_failed || m_arrivals) return;
+  ResultStore& store = *m_task.store;
+  check(store.flushPending());
+  testPause("flush");
+  if (!m_failed) check(store.syncFiles());
+  if (m_failed) return;
+  // The sector the position lies in, rounded up: the resume offset is never past it.
+  m_task.checkpoint = TaskCheckpoint{(position + 511) / 512, resumeOffset, store.rawLength(), m_task.status.foundCount,
+                                     m_task.status.foundBytes};
+  check(store.writeHeader(m_task.header()));
+  if (!m_failed) check(store.syncFiles());
+  m_lastCheckpoint = std::chrono::steady_clock::now();
+  if (!m_failed && m_task.checkpointMade) m_task.checkpointMade();
 }
 
 void TaskScanSink::progress(std::int64_t value, std::uint64_t currentSector) {
@@ -71,7 +123,15 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
   ResultStore& store = *task.store;
   const bool quick = task.parseMode == kParseQuick;
   const std::string brand = brandName(task.brand);
+  // A new scan starts with the checkpoint of its range's start: killed before its first
+  // checkpoint, it resumes from the beginning.
+  if (!task.checkpoint)
+    task.checkpoint = TaskCheckpoint{task.startOffset / 512, task.startOffset, kTaskHeaderSize, 0, 0};
+  const std::uint64_t from = task.checkpoint->resumeOffset;
+  if (const char* seconds = std::getenv("NORVALE_TEST_CHECKPOINT_SECONDS")) task.scan.checkpointSeconds = std::atof(seconds);
   sink.check(store.writeHeader(task.header()));
+  if (!sink.failed()) sink.check(store.syncFiles());
+  bool completed = false;
   task.postMessage((quick ? "正在快速解析**" : "正在深度解析**") + brand + "**视频流信息...");
   if (!sink.failed()) {
     // Reads past the page cache go through a handle of their own; the task's handle stays as
@@ -79,15 +139,21 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
     DeviceHandle direct;
     if (task.scan.directReads && task.device) direct.open(*task.device, true);
     DeviceHandle& source = direct.isOpen() && direct.ok() ? direct : task.deviceHandle;
-    ScanJob job{source, task.brand, task.parseMode, task.startOffset, task.length, task.endSector, task.scan, task.zone};
+    ScanJob job{source, task.brand, task.parseMode, from, task.startOffset + task.length - from, task.endSector,
+                task.scan, task.zone};
     parser.scan(job, sink);
+    completed = !task.stopRequested() && !sink.failed();
     // Only a scan that ran to its end names the sector it reached: a stopped one is unfinished.
-    task.endSector = task.stopRequested() || sink.failed() ? 0 : job.endSector;
+    task.endSector = completed ? job.endSector : 0;
   }
   task.postMessage("正在构建重组**" + brand + "**视频流信息...");
   if (const BrandRow* row = findBrand(task.brand))
     sink.check(store.rebuild(row->rebuild(task.parseMode), task.timeConvention()));
+  testPause("rebuild");
   task.postMessage((quick ? "快速解析**" : "深度解析**") + brand + "**视频流信息完成");
+  // A completed scan's header has no checkpoint, as if it had never been interrupted; a stopped
+  // or failed one keeps its last, which the files still hold.
+  if (completed) task.checkpoint.reset();
   sink.check(store.writeHeader(task.header()));
 }
 

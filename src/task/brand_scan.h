@@ -2,6 +2,7 @@
 // Runs a brand's parser as a task: the sink that carries the parser's records into the task's
 // result store and its notifications to the observer, the sequence of a scan (header, scan,
 // rebuild, header again, with their messages), and the loading of the file map.
+#include <chrono>
 #include <string>
 
 #include "parsers/brand_parser.h"
@@ -30,6 +31,8 @@ class TaskScanSink final : public ScanSink {
   bool stopRequested() const override { return m_task.stopRequested(); }
   void requestStop() override { m_task.requestStop(); }
   bool failed() const override { return m_failed; }
+  bool checkpointDue() const override;
+  void checkpoint(std::uint64_t position, std::uint64_t resumeOffset) override;
 
   // A task-file write failed: said once, and the scan stops; what was stored so far is kept.
   void check(const Result<void>& written);
@@ -39,10 +42,14 @@ class TaskScanSink final : public ScanSink {
 
   TaskContext& m_task;
   bool m_failed = false;
+  bool m_arrivals = false;  // an arrival list was started: it lives in memory, no checkpoint holds it
+  std::chrono::steady_clock::time_point m_lastCheckpoint = std::chrono::steady_clock::now();
 };
 
 // Scans the task's range with the parser in the task's mode, rebuilds the files as the brand's
-// row names, and writes the task header before and after.
+// row names, and writes the task header before and after. A task with a checkpoint (a resumed
+// one, its files restored to it) is scanned from the checkpoint's resume offset; the header
+// keeps a checkpoint until the scan completes.
 void runBrandScan(TaskContext& task, BrandParser& parser);
 // A task whose scan did not finish and left no file entries (it died before its rebuild): its
 // records up to the checkpoint (or the whole raw file without one) are rebuilt into files in

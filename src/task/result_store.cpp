@@ -609,6 +609,48 @@ Result<void> ResultStore::truncateIntermediates() {
   return {};
 }
 
+Result<void> ResultStore::syncFiles() {
+  for (const TaskFileId id : {TaskFileId::Index, TaskFileId::SortedSegments, TaskFileId::FileEntries, TaskFileId::RawSegments})
+    if (file(id).isOpen())
+      if (auto r = file(id).sync(); !r) return r;
+  return {};
+}
+
+Result<void> ResultStore::restoreCheckpoint(std::uint64_t rawBytes) {
+  auto rawSize = file(TaskFileId::RawSegments).size();
+  if (!rawSize) return std::unexpected(rawSize.error());
+  const std::string at = "the checkpoint's segment file length " + std::to_string(rawBytes);
+  if (rawBytes < kTaskHeaderSize || (rawBytes - kTaskHeaderSize) % kSegmentRecordSize != 0)
+    return fail(ErrorCode::Corrupt, at + " is not on a record boundary");
+  if (rawBytes > *rawSize)
+    return fail(ErrorCode::Corrupt, at + " lies past the file's end (" + std::to_string(*rawSize) + " bytes)");
+  // The index holds each flush's runs before the flush's records are written, so the flushes a
+  // checkpoint holds are the index's first runs, and they cover the raw file up to rawBytes.
+  auto indexSize = file(TaskFileId::Index).size();
+  if (!indexSize) return std::unexpected(indexSize.error());
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*indexSize));
+  if (auto r = readRecords(TaskFileId::Index, 0, bytes, kIndexRecordSize); !r) return r;
+  std::uint64_t covered = kTaskHeaderSize;
+  std::size_t keep = 0;
+  for (std::size_t r = 0; r * kIndexRecordSize < bytes.size(); ++r) {
+    const IndexRecord run = IndexRecord::read(&bytes[r * kIndexRecordSize]);
+    // A flush's runs lie one after the other, and each flush follows the one before.
+    if (run.offset != covered || run.length % kSegmentRecordSize != 0 || run.offset + run.length > rawBytes) break;
+    covered = run.offset + run.length;
+    keep = r + 1;
+  }
+  if (covered != rawBytes) return fail(ErrorCode::Corrupt, at + " does not end a flush of the task's index");
+  for (const auto& [id, length] : {std::pair{TaskFileId::RawSegments, rawBytes},
+                                   std::pair{TaskFileId::Index, std::uint64_t{keep * kIndexRecordSize}},
+                                   std::pair{TaskFileId::SortedSegments, std::uint64_t{0}},
+                                   std::pair{TaskFileId::FileEntries, std::uint64_t{0}}})
+    if (auto r = file(id).truncate(length); !r) return r;
+  m_rawWriteOffset = rawBytes;
+  m_sortedWriteOffset = 0;
+  m_sortedAt = 0;
+  return {};
+}
+
 Result<std::vector<SegmentRecord>> ResultStore::readFileRecords(const FileEntry& entry, std::uint64_t first,
                                                                 std::uint64_t count) {
   const std::uint64_t total = entry.recordCount();

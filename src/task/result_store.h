@@ -84,6 +84,15 @@ class ResultStore {
   // Reads the file entries, keyed by channel and day of the start.
   Result<FileMap> loadFileMap(const TimeConvention& convention, const FileMapLoadProgress& progress = {});
   Result<void> truncateIntermediates();
+  // Makes every task file durable (fsync), the raw segment file last but its header.
+  Result<void> syncFiles();
+  // The raw segment file's length once every flushed record is written.
+  std::uint64_t rawLength() const { return m_rawWriteOffset; }
+  // Takes the files of an unfinished task back to its checkpoint: the raw segment file is cut to
+  // rawBytes, the index to the flushes it holds whole, the sorted segments and file entries
+  // are emptied for the rebuild. Refuses, changing nothing, a length that is no record boundary,
+  // lies past the file's end, or cuts a flush.
+  Result<void> restoreCheckpoint(std::uint64_t rawBytes);
 
   // The sorted segment records of a file entry, in order (export reads them).
   Result<std::vector<SegmentRecord>> readFileRecords(const FileEntry& entry, std::uint64_t first,

@@ -3,6 +3,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <map>
 #include <memory>
 #include <string>
@@ -40,8 +42,7 @@ struct TaskHead {
   // header kept a zone do.
   std::string recorderZone;
   std::int64_t clockCorrection = 0;  // seconds to add to the recorder's clock for the true time
-  // Where a scan that has not finished stands, as its header keeps it.
-  std::optional<TaskCheckpoint> checkpoint;
+  std::optional<TaskCheckpoint> checkpoint;  // the header's: the scan has not finished
 };
 
 struct TaskSettings {
@@ -73,7 +74,10 @@ struct TaskContext {
   ScanOptions scan;
   std::string recorderZone;
   std::int64_t clockCorrection = 0;
+  // Where the unfinished scan stands: the header names it until the scan completes.
   std::optional<TaskCheckpoint> checkpoint;
+  // Test hook: runs right after each checkpoint is durable, on the scanning thread.
+  std::function<void()> checkpointMade;
   // The recorder's zone once the runner or loader found it; null: the workstation's.
   const TimeZone* zone = nullptr;
 

@@ -2,6 +2,7 @@
 // One task file, held exclusively while the task is open: a second process that tries to open
 // the same task is refused rather than allowed to corrupt it.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -32,6 +33,8 @@ class TaskFile {
   Result<void> writeAt(std::uint64_t offset, std::span<const std::uint8_t> src);
   Result<void> append(std::span<const std::uint8_t> src);
   Result<void> truncate(std::uint64_t length);
+  // Makes what was written durable (fsync): a checkpoint claims nothing before this returns.
+  Result<void> sync();
   const std::string& path() const { return m_path; }
 
  private:
@@ -42,6 +45,13 @@ class TaskFile {
   int m_fd = -1;
 #endif
 };
+
+// Test hook: the task files' disk holds `bytes` more bytes (all task files together), then every
+// write that would grow a file fails as on a full disk (ENOSPC); nullopt lifts the limit.
+void limitTaskWritesForTesting(std::optional<std::uint64_t> bytes);
+// How many bytes of a write of `size` the limit lets through (all of them without a limit).
+std::size_t allowedTaskWrite(std::size_t size);
+bool taskWritesLimited();
 
 // Reads a whole small file without locking it (the task header is read while the task may be
 // open elsewhere).

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -76,13 +77,30 @@ Result<std::size_t> TaskFile::readAt(std::uint64_t offset, std::span<std::uint8_
 
 Result<void> TaskFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> src) {
   std::size_t done = 0;
+  // A full disk refuses only the bytes that would grow the file.
+  std::size_t allowed = src.size();
+  if (taskWritesLimited()) {
+    struct stat st {};
+    const std::uint64_t size = ::fstat(m_fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    const std::size_t inside = offset >= size ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, src.size()));
+    allowed = inside + allowedTaskWrite(src.size() - inside);
+  }
   while (done < src.size()) {
-    const ssize_t put = ::pwrite(m_fd, src.data() + done, src.size() - done, static_cast<off_t>(offset + done));
+    if (done == allowed) return std::unexpected(osError(ErrorCode::WriteFailed, m_path, ENOSPC));
+    const ssize_t put = ::pwrite(m_fd, src.data() + done, allowed - done, static_cast<off_t>(offset + done));
     if (put < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(osError(ErrorCode::WriteFailed, m_path, errno));
     }
     done += static_cast<std::size_t>(put);
+  }
+  return {};
+}
+
+Result<void> TaskFile::sync() {
+  while (::fsync(m_fd) != 0) {
+    if (errno == EINTR) continue;
+    return std::unexpected(osError(ErrorCode::WriteFailed, m_path, errno));
   }
   return {};
 }

@@ -56,16 +56,23 @@ Result<std::size_t> TaskFile::readAt(std::uint64_t offset, std::span<std::uint8_
 
 Result<void> TaskFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> src) {
   std::size_t done = 0;
+  const std::size_t allowed = allowedTaskWrite(src.size());
   while (done < src.size()) {
+    if (done == allowed) return fail(ErrorCode::WriteFailed, m_path + ": there is not enough space on the disk");
     OVERLAPPED ov{};
     ov.Offset = static_cast<DWORD>(offset + done);
     ov.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
     DWORD put = 0;
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(src.size() - done, 0x40000000));
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(allowed - done, 0x40000000));
     if (!WriteFile(static_cast<HANDLE>(m_handle), src.data() + done, want, &put, &ov) || put == 0)
       return fail(ErrorCode::WriteFailed, m_path);
     done += put;
   }
+  return {};
+}
+
+Result<void> TaskFile::sync() {
+  if (!FlushFileBuffers(static_cast<HANDLE>(m_handle))) return fail(ErrorCode::WriteFailed, m_path);
   return {};
 }
 

@@ -1,6 +1,8 @@
 #include "task/task_runner.h"
 
 #include <array>
+#include <filesystem>
+#include <fstream>
 
 #include "format/task_header.h"
 #include "parsers/brand_parser.h"
@@ -14,6 +16,9 @@ constexpr const char* kCreateFailed = "创建任务文件失败,请检查任务�
 constexpr const char* kLoadFailed = "加载任务文件失败,请检查任务路径是否被独占";
 constexpr const char* kHeaderFailed = "访问任务路径失败,请确认是否是原始任务路径";
 constexpr const char* kZoneFailed = "录像机时区无法识别,请确认时区名称";
+constexpr const char* kCompleted = "任务已完成,无需继续解析";
+constexpr const char* kNoCheckpoint = "任务没有断点,无法继续解析";
+constexpr const char* kCheckpointFailed = "任务断点无效,无法继续解析";
 
 // Opens the task's source read-only; evidence is never opened for writing.
 Result<void> openSource(TaskContext& task) {
@@ -29,6 +34,15 @@ std::unexpected<Error> report(TaskContext& task, const char* message, Error erro
   error.message = std::string(message) + " (" + error.message + ")";
   return std::unexpected(std::move(error));
 }
+std::string taskSourcePath(const std::string& folder) { return (std::filesystem::path(folder) / "source.txt").string(); }
+
+void recordTaskSource(const std::string& folder, const std::string& source) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(source, ec);
+  std::ofstream out(taskSourcePath(folder), std::ios::binary | std::ios::trunc);
+  out << (ec ? source : absolute.string()) << "\n";
+}
+
 }  // namespace
 
 Result<void> runTask(TaskContext& task) {
@@ -38,8 +52,50 @@ Result<void> runTask(TaskContext& task) {
   if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
   if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Create); !opened)
     return report(task, kCreateFailed, opened.error());
+  // What a resume opens when it is not told the source again.
+  recordTaskSource(task.taskFolder, task.device->openPath());
+  task.checkpoint.reset();
   if (BrandParser* parser = task.parserForBrand()) runBrandScan(task, *parser);
-  if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
+  // An unfinished scan keeps the raw segments and the index its checkpoint holds.
+  if (!task.checkpoint)
+    if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
+  return {};
+}
+
+std::optional<std::string> recordedTaskSource(const std::string& folder) {
+  std::ifstream in(taskSourcePath(folder), std::ios::binary);
+  std::string line;
+  if (!in || !std::getline(in, line) || line.empty()) return std::nullopt;
+  return line;
+}
+
+Result<void> resumeTask(TaskContext& task) {
+  const std::optional<TaskCheckpoint> checkpoint = task.checkpoint;
+  task.teardown();
+  task.reset();
+  if (task.endSector != 0 && !checkpoint)
+    return report(task, kCompleted, {ErrorCode::InvalidArgument, "the task's scan completed", 0});
+  if (!checkpoint)
+    return report(task, kNoCheckpoint, {ErrorCode::InvalidArgument, "the task header holds no checkpoint", 0});
+  const std::uint64_t end = task.startOffset + task.length;
+  if (checkpoint->resumeOffset < task.startOffset || checkpoint->resumeOffset > end)
+    return report(task, kCheckpointFailed,
+                  {ErrorCode::Corrupt, "the checkpoint's resume offset lies outside the task's range", 0});
+  if (auto found = task.findZone(); !found) return report(task, kZoneFailed, found.error());
+  if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
+  if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Existing); !opened)
+    return report(task, kLoadFailed, opened.error());
+  if (auto restored = task.store->restoreCheckpoint(checkpoint->rawBytes); !restored) {
+    task.store->close();
+    return report(task, kCheckpointFailed, restored.error());
+  }
+  task.checkpoint = checkpoint;
+  task.status.foundCount = checkpoint->foundCount;
+  task.status.foundBytes = checkpoint->foundBytes;
+  task.status.currentSector = checkpoint->sector;
+  if (BrandParser* parser = task.parserForBrand()) runBrandScan(task, *parser);
+  if (!task.checkpoint)
+    if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
   return {};
 }
 
@@ -86,6 +142,11 @@ Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder) {
 
 Result<void> runNewTask(TaskContext& task) {
   if (auto ran = runTask(task); !ran) return ran;
+  return loadTask(task);
+}
+
+Result<void> runResumedTask(TaskContext& task) {
+  if (auto ran = resumeTask(task); !ran) return ran;
   return loadTask(task);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // Running and loading tasks on the worker thread.
+#include <optional>
 #include <string>
 
 #include "storage/error.h"
@@ -20,7 +21,20 @@ Result<void> loadTask(TaskContext& task);
 // On failure reports "访问任务路径失败,请确认是否是原始任务路径" through task and returns the error.
 Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder);
 
+// The source a scan of the task folder opened, as "source.txt" in the folder records it (written
+// when a new scan starts; none for tasks written before).
+std::optional<std::string> recordedTaskSource(const std::string& folder);
+
 // The new-task worker's body: runner, then loader.
 Result<void> runNewTask(TaskContext& task);
+
+// Continues an unfinished scan from its checkpoint: the task's head (brand, mode, range, zone,
+// correction, checkpoint) as its header names it, the source set. The task files are taken
+// back to the checkpoint, the scan goes on from its resume offset, and the rebuild makes files
+// byte-identical to those of a scan never interrupted. Refused, changing nothing, for a
+// completed task, one without a checkpoint, or a checkpoint its files do not hold.
+Result<void> resumeTask(TaskContext& task);
+// The resumed-task worker's body: resumeTask, then loader.
+Result<void> runResumedTask(TaskContext& task);
 
 }  // namespace norvale

@@ -22,6 +22,8 @@ inline constexpr const char* kTaskFolderMessage = "【请选择任务路径】";
 inline constexpr const char* kSectorRangeMessage = "请正确填写开始扇区和结束扇区 【开始扇区<结束扇区】";
 inline constexpr const char* kTaskRootMessage = "请正确设置任务路径";
 inline constexpr const char* kLoadFolderMessage = "请选择正确的任务路径";
+// Asked when a loaded task's scan has not finished and its checkpoint lets it go on.
+inline constexpr const char* kResumeQuestion = "该任务尚未解析完成,是否从断点继续解析?";
 inline constexpr const char* kScanDoneText = "解析完成";
 inline constexpr const char* kLoadDoneText = "加载任务完成";
 inline constexpr const char* kRecorderZoneMessage = "请正确填写录像机时区 【时区名称,例如 Asia/Shanghai】";

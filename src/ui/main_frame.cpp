@@ -429,7 +429,7 @@ void CMainFrame::onNewTask() {
   startTask(dialog.head(), true);
 }
 
-void CMainFrame::startTask(const TaskHead& chosen, bool scan) {
+void CMainFrame::startTask(const TaskHead& chosen, bool scan, bool resume) {
   CChildFrame* files = ensureFileWindow();
   if (chosen.device) files->strip()->setField(0, qs(deviceSourceText(*chosen.device)));
   TaskHead head = chosen;
@@ -438,10 +438,12 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan) {
   head.scan.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));  // the scan uses every core
   task().copyHead(head);
   m_presenter.setScanRange(head.startOffset, head.length);
-  const bool started = startWorker([scan](CoreState& state) -> Continuation {
+  const bool started = startWorker([scan, resume](CoreState& state) -> Continuation {
     TaskContext& task = state.task;
     bool ok = false;
-    if (scan) {
+    if (resume) {
+      ok = runResumedTask(task).has_value();
+    } else if (scan) {
       if (auto unsupported = unsupportedBrandMessage(task.brand)) task.postMessage(*unsupported);
       ok = runNewTask(task).has_value();
     } else {
@@ -484,7 +486,9 @@ void CMainFrame::onLoadTask() {
     logLine(kError, qs(kLoadFolderMessage));
     return;
   }
-  startTask(*head, false);
+  // An unfinished scan with a checkpoint may go on where it stopped.
+  const bool resume = head->checkpoint && m_prompter->confirm(this, qs(kResumeQuestion), QString());
+  startTask(*head, resume, resume);
 }
 
 void CMainFrame::onTaskInfo() {

@@ -146,7 +146,8 @@ class CMainFrame final : public QMainWindow {
   bool startWorker(std::function<Continuation(CoreState&)> body);
   void installDevices(std::vector<DeviceRecord> devices, std::vector<QString> brands);
   void refillDeviceList();
-  void startTask(const TaskHead& head, bool scan);
+  // scan: a new scan; resume: the unfinished scan of a loaded task goes on from its checkpoint.
+  void startTask(const TaskHead& head, bool scan, bool resume = false);
   bool runIdentification(const DeviceSelection& selection, int& brand);
   void exportPositions(std::vector<std::uint64_t> positions);
   void shutDown();

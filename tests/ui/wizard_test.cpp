@@ -363,6 +363,45 @@ class WizardTest : public QObject {
     QCOMPARE(f.files()->tree()->topLevelItem(0)->childCount(), 4);
   }
 
+  void loadingAStoppedTaskOffersToContinueIt() {
+    FrameFixture f;
+    constexpr std::size_t kSampleFiles = 24;
+    qputenv("NORVALE_TEST_BLOCK_DELAY_MS", "100");  // the scan's test hook: the stop lands mid-scan
+    f.startSampleScan();
+    f.frame->action(kCmdStop)->trigger();
+    QVERIFY(f.waitIdle());
+    qunsetenv("NORVALE_TEST_BLOCK_DELAY_MS");
+    if (f.frame->task().fileMap.size() == kSampleFiles) QSKIP("the scan finished before the stop");
+    const QString folder = qs(f.frame->task().taskFolder);
+    f.frame->onBack();
+    f.prompter.onDialog = [&](QDialog& dialog) {
+      auto* load = qobject_cast<CLoadDlg*>(&dialog);
+      if (!load) return false;
+      load->folderEdit()->setText(folder);
+      return ScriptedPrompter::pressOk(dialog);
+    };
+    // No: the stopped task is loaded as it is, and is still unfinished.
+    f.prompter.confirmAnswer = false;
+    f.frame->onLoadTask();
+    QVERIFY(f.waitIdle());
+    QCOMPARE(f.prompter.questions.size(), std::size_t{1});
+    QCOMPARE(f.prompter.questions.back().text, QStringLiteral("该任务尚未解析完成,是否从断点继续解析?"));
+    QVERIFY(f.frame->task().fileMap.size() < kSampleFiles);
+    // Yes: the scan goes on from its checkpoint and ends as the whole scan did.
+    f.frame->onBack();
+    f.prompter.confirmAnswer = true;
+    f.frame->onLoadTask();
+    QVERIFY(f.waitIdle());
+    QCOMPARE(f.prompter.questions.size(), std::size_t{2});
+    QCOMPARE(f.frame->task().fileMap.size(), kSampleFiles);
+    QCOMPARE(f.files()->strip()->field(2), QStringLiteral("解析完成"));
+    // Finished now: loading it again asks nothing.
+    f.frame->onBack();
+    f.frame->onLoadTask();
+    QVERIFY(f.waitIdle());
+    QCOMPARE(f.prompter.questions.size(), std::size_t{2});
+  }
+
   void loadTaskNeedsADevice() {
     FrameFixture f;
     f.frame->onLoadTask();
