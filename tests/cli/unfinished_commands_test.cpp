@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -62,7 +63,7 @@ test::ScanOutcome sampleTask(const TempDir& dir, bool stopped) {
   return test::scanImage(dir, sample::buildSampleImage().bytes, request);
 }
 
-void setCheckpoint(const std::string& folder, const TaskCheckpoint& checkpoint) {
+void setCheckpoint(const std::string& folder, const std::optional<TaskCheckpoint>& checkpoint) {
   std::array<std::uint8_t, kTaskHeaderSize> bytes{};
   ASSERT_TRUE(readFileHead(taskFilePath(folder, TaskFileId::RawSegments), bytes));
   auto header = TaskHeader::decode(bytes);
@@ -82,8 +83,15 @@ TEST(UnfinishedCommands, FilesAndExportSayOnceThatTheScanDidNotFinishAndCarryOn)
   const auto files = run(cli::runFilesCommand, {"files", "--task", task});
   EXPECT_EQ(files.status, 0);
   EXPECT_EQ(countOf(files.err, "扫描未完成"), 1u) << files.err;
-  EXPECT_NE(files.err.find("position not recorded"), std::string::npos) << files.err;
+  EXPECT_NE(files.err.find("sector "), std::string::npos) << "a stop leaves its checkpoint: " << files.err;
   EXPECT_EQ(countOf(files.out, "\n"), stopped.files.size()) << "what was found is listed";
+
+  // A task whose header keeps no checkpoint, as one stopped before checkpoints were kept.
+  setCheckpoint(task, std::nullopt);
+  const auto unplaced = run(cli::runFilesCommand, {"files", "--task", task});
+  EXPECT_EQ(countOf(unplaced.err, "扫描未完成"), 1u) << unplaced.err;
+  EXPECT_NE(unplaced.err.find("position not recorded"), std::string::npos) << unplaced.err;
+  EXPECT_EQ(unplaced.out, files.out);
 
   // With a checkpoint, where the scan stood: its sector, the share of the range and the GiB.
   const std::uint64_t size = fs::file_size(dir.file("image.img"));
