@@ -391,6 +391,9 @@ std::uint64_t BrandParser::sequentialWalk(std::uint64_t start, std::uint64_t end
     }
     if (!read) {
       reportUnreadable(pos, n);
+      // A source that went away stops the walk before the block it could not read, the open
+      // run still open: the stop's checkpoint then resumes where the bytes are still unseen.
+      if (m_sourceGone) break;
       pos += n;
       rejectRun();
     } else {
@@ -584,6 +587,7 @@ std::uint64_t BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) 
     std::size_t filled = 0;
     if (!source.readAt(pos, std::span(buffer.data(), n), filled)) {
       reportUnreadable(pos, n);
+      if (m_sourceGone) break;  // as in the one-thread walk: the unread block is left to a resume
       pos += n;
       rejectRun();
       continue;

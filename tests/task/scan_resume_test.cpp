@@ -4,9 +4,11 @@
 // refused and change nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "corpus/recorder_stream.h"
+#include "parsers/brand_parser.h"
 #include "parsers/brand_table.h"
 #include "sample/sample_image.h"
 #include "support/index_table_images.h"
@@ -148,6 +150,37 @@ TEST(ScanResume, StoppedScansResumeToTheUninterruptedFiles) {
   }
   EXPECT_GT(resumes, 40u);
   EXPECT_GT(midScan, 20u) << "most stops resume from inside the range";
+}
+
+TEST(ScanResume, AScanStoppedByAVanishedSourceResumesOnceTheSourceIsBack) {
+  TempDir dir;
+  const auto bytes = recordings(18, 8u << 20);
+  ScanRequest request = scanRequest(18, kParseDeep);
+  request.scan.readAhead = false;
+  const ScanOutcome reference = scanImage(dir, bytes, request);  // also writes dir/image.img
+  ASSERT_TRUE(reference.ok) << reference.error;
+  const TaskFiles files = taskFiles(dir.file("task"));
+
+  // The same bytes from a source that goes away 5 MiB in: one message, a stop, a checkpoint.
+  auto image = std::make_shared<SparseImage>(bytes.size());
+  image->put(0, bytes);
+  const std::uint64_t vanish = (5u << 20) + 4096;
+  ScanRequest gone = request;
+  gone.scan.checkpointSeconds = 0;
+  const SourceScan cut = scanSparse(dir, image, gone, {}, vanish);
+  ASSERT_TRUE(cut.outcome.ok) << cut.outcome.error;
+  EXPECT_EQ(std::count(cut.outcome.messages.begin(), cut.outcome.messages.end(), std::string(kSourceGoneText)), 1);
+  const auto checkpoint = checkpointOf(dir.file("task"));
+  ASSERT_TRUE(checkpoint) << "the stop left a checkpoint";
+  EXPECT_GT(checkpoint->resumeOffset, 0u) << "what was read before the source went is kept";
+  EXPECT_LE(checkpoint->resumeOffset, vanish);
+
+  // The disk is attached again (the image file): the resumed scan is the uninterrupted one.
+  const auto resumed = resume(dir, dir.file("task"), 2);
+  ASSERT_TRUE(resumed) << resumed.error().message;
+  EXPECT_TRUE(taskFiles(dir.file("task")) == files);
+  const ScanOutcome loaded = loadTaskFolder(dir.file("task"), dir.file("image.img"));
+  EXPECT_EQ(loaded.files, reference.files);
 }
 
 TEST(ScanResume, CopiesTakenAtCheckpointsWithCrashLeftoversResumeToTheSameFiles) {
