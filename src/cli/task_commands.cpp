@@ -153,7 +153,9 @@ int runScanCommand(int argc, char** argv) {
   worker.wait();
   printer.finishLine();
   if (!outcome) return failure(outcome.error().message);
-  const bool stopped = interrupted() || !task.complete();  // by the user, or by a source that went away
+  // By the user, or by a source that went away: a stop keeps its checkpoint. A quick scan that
+  // found none of the brand's structures ends without one, and is no stop.
+  const bool stopped = interrupted() || task.checkpoint.has_value();
   std::cerr << (stopped ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
   std::cout << "task: " << *folder << "\n"
             << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n"

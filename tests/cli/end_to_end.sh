@@ -20,6 +20,10 @@ check "scan exits 0" test $? -eq 0
 check "scan reports completion" grep -q "解析完成" "$work/scan.err"
 check "scan shows the brand's messages" grep -q "深度解析\*\*\[18\]  中视安防监控录像系统\*\*视频流信息完成" "$work/scan.err"
 
+# A quick scan that finds none of the brand's index structures ends as a scan, not as a stop.
+"$cli" scan --source "$work/sample.img" --brand 2 --mode quick --task "$work/other" >/dev/null 2>"$work/other.err"
+check "a quick scan of another brand's disk is no stop" grep -q "^解析完成" "$work/other.err"
+
 "$cli" files --task "$work/task" --json >"$work/files.json" 2>/dev/null
 check "files lists 24 entries" json "assert len(d) == 24, len(d)" <"$work/files.json"
 check "files carries the contract keys" json "assert all(set(['index','channel','day','start','end','recorder_start','recorder_end','start_time','end_time','size','records']) <= set(e) for e in d)" <"$work/files.json"
