@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 
+#include "cli/command_run.h"
 #include "cli/commands.h"
 #include "cli/devices_command.h"
 #include "storage/evidence_sets.h"
@@ -18,26 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-struct Run {
-  int status = -1;
-  std::string out, err;
-};
-
-// Calls a command as main() does, with standard output and error captured.
-Run run(int (*command)(int, char**), std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  auto* oldOut = std::cout.rdbuf(out.rdbuf());
-  auto* oldErr = std::cerr.rdbuf(err.rdbuf());
-  Run r;
-  r.status = command(static_cast<int>(argv.size()), argv.data());
-  std::cout.rdbuf(oldOut);
-  std::cerr.rdbuf(oldErr);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
+using Run = test::CommandRun;
+using test::run;
 
 // Every file under a folder: relative path -> bytes.
 std::map<std::string, std::vector<std::uint8_t>> tree(const std::string& folder) {

@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 
+#include "cli/command_run.h"
 #include "cli/commands.h"
 #include "sample/sample_image.h"
 #include "support/test_support.h"
@@ -20,26 +21,8 @@ namespace fs = std::filesystem;
 using test::TempDir;
 using test::ZoneGuard;
 
-struct CommandRun {
-  int status = -1;
-  std::string out, err;
-};
-
-// Calls a command as main() does, with standard output and error captured.
-CommandRun run(int (*command)(int, char**), std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  auto* oldOut = std::cout.rdbuf(out.rdbuf());
-  auto* oldErr = std::cerr.rdbuf(err.rdbuf());
-  CommandRun r;
-  r.status = command(static_cast<int>(argv.size()), argv.data());
-  std::cout.rdbuf(oldOut);
-  std::cerr.rdbuf(oldErr);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
+using test::CommandRun;
+using test::run;
 
 std::string readText(const std::string& path) {
   const auto bytes = test::readFile(path);

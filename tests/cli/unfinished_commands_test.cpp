@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/command_run.h"
 #include "cli/commands.h"
 #include "format/task_header.h"
 #include "sample/sample_image.h"
@@ -30,25 +31,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-struct CommandRun {
-  int status = -1;
-  std::string out, err;
-};
-
-CommandRun run(int (*command)(int, char**), std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  auto* oldOut = std::cout.rdbuf(out.rdbuf());
-  auto* oldErr = std::cerr.rdbuf(err.rdbuf());
-  CommandRun r;
-  r.status = command(static_cast<int>(argv.size()), argv.data());
-  std::cout.rdbuf(oldOut);
-  std::cerr.rdbuf(oldErr);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
+using test::CommandRun;
+using test::run;
 
 std::size_t countOf(const std::string& text, const std::string& part) {
   std::size_t n = 0;

@@ -1,0 +1,30 @@
+#pragma once
+// Runs a command as main() does, with its standard output and error captured.
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace norvale::test {
+
+struct CommandRun {
+  int status = -1;
+  std::string out, err;
+};
+
+inline CommandRun run(int (*command)(int, char**), std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  std::ostringstream out, err;
+  auto* oldOut = std::cout.rdbuf(out.rdbuf());
+  auto* oldErr = std::cerr.rdbuf(err.rdbuf());
+  CommandRun r;
+  r.status = command(static_cast<int>(argv.size()), argv.data());
+  std::cout.rdbuf(oldOut);
+  std::cerr.rdbuf(oldErr);
+  r.out = out.str();
+  r.err = err.str();
+  return r;
+}
+
+}  // namespace norvale::test
