@@ -48,13 +48,7 @@ class Sha256 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(m_ctx, digest, &length);
-    std::string out;
-    char two[3];
-    for (unsigned int i = 0; i < length; ++i) {
-      std::snprintf(two, sizeof two, "%02x", digest[i]);
-      out += two;
-    }
-    return out;
+    return hexDigits(digest, length);
   }
 
  private:

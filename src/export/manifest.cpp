@@ -28,11 +28,16 @@ std::string sha256OfFile(const std::string& path) {
   EVP_DigestFinal_ex(ctx, digest, &length);
   EVP_MD_CTX_free(ctx);
   if (!ok) return {};
+  return hexDigits(digest, length);
+}
+
+std::string hexDigits(const unsigned char* bytes, std::size_t length) {
+  static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
-  char two[3];
-  for (unsigned int i = 0; i < length; ++i) {
-    std::snprintf(two, sizeof two, "%02x", digest[i]);
-    out += two;
+  out.reserve(2 * length);
+  for (std::size_t i = 0; i < length; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 0xF];
   }
   return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // SHA256SUMS at the root of an output folder, in the form `sha256sum -c` checks: one
 // "<hex>  <path relative to the folder>" line per file the program wrote there.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ struct ManifestLine {
 
 // The SHA-256 of a file's bytes as lower-case hex; empty when it cannot be read.
 std::string sha256OfFile(const std::string& path);
+// Bytes as lower-case hex digits, as sha256sum prints a digest.
+std::string hexDigits(const unsigned char* bytes, std::size_t length);
 
 // Rewrites folder/SHA256SUMS from the old manifest and this run's files: a file of this run
 // gets the line given (an empty hash is taken from the old line or computed), a file listed
