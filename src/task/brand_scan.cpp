@@ -8,26 +8,20 @@
 #include "task/brand_registry.h"
 #include "storage/byte_reader.h"
 #include "task/result_store.h"
+#include "task/test_hooks.h"
 
 namespace norvale {
 namespace {
 // Test hooks of the kill tests, read from the environment: NORVALE_TEST_BLOCK_DELAY_MS slows the
-// scan by that many milliseconds a block; NORVALE_TEST_PAUSE_AT=flush|rebuild says "pause: NAME"
-// on stderr at that moment (inside a checkpoint's flush, before its header; after the rebuild,
-// before the last header) and waits there for a minute, to be killed;
+// scan by that many milliseconds a block; NORVALE_TEST_PAUSE_AT=flush|sorted|rebuild says "pause: NAME"
+// on stderr at that moment (inside a checkpoint's flush, before its header; in the rebuild, the
+// sorted segments written and the file entries not; after the rebuild, before the last header) and waits there for a minute, to be killed;
 // NORVALE_TEST_CHECKPOINT_SECONDS sets the seconds between checkpoints.
 int testHookNumber(const char* name) {
   const char* text = std::getenv(name);
   return text ? std::atoi(text) : 0;
 }
 
-void testPause(const char* moment) {
-  const char* at = std::getenv("NORVALE_TEST_PAUSE_AT");
-  if (!at || std::string(at) != moment) return;
-  std::fprintf(stderr, "pause: %s\n", moment);
-  std::fflush(stderr);
-  std::this_thread::sleep_for(std::chrono::seconds(60));
-}
 }  // namespace
 
 void TaskScanSink::found(const SegmentRecord& record) {

@@ -5,6 +5,7 @@
 
 #include "storage/byte_reader.h"
 #include "storage/memory_hint.h"
+#include "task/test_hooks.h"
 
 namespace norvale {
 
@@ -496,6 +497,7 @@ Result<void> ResultStore::sortPass(EntryGrouper* grouper) {
     }
   }
   auto flushed = flushSorted();
+  testPause("sorted");
   m_index.clear();
   releaseHeld();
   if (!flushed || !grouper || written == 0) return flushed;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A scan killed with SIGKILL (early, inside a checkpoint's flush, after the rebuild) and then
+# A scan killed with SIGKILL (early, inside a checkpoint's flush, in and after the rebuild) and then
 # resumed leaves task files byte-identical to a scan never interrupted. Uses the scan's test
 # hooks: NORVALE_TEST_BLOCK_DELAY_MS, NORVALE_TEST_PAUSE_AT, NORVALE_TEST_CHECKPOINT_SECONDS.
 set -uo pipefail
@@ -41,12 +41,16 @@ kill -9 "$pid"; wait "$pid" 2>/dev/null; pid=""
 killed_scan flush NORVALE_TEST_CHECKPOINT_SECONDS=0 NORVALE_TEST_PAUSE_AT=flush
 check "flush: the scan pauses inside a checkpoint" wait_for grep -q "pause: flush" "$work/flush.err"
 kill -9 "$pid"; wait "$pid" 2>/dev/null; pid=""
+# In the rebuild: the sorted segments written, the file entries not yet.
+killed_scan sorted NORVALE_TEST_PAUSE_AT=sorted
+check "sorted: the scan pauses in the rebuild" wait_for grep -q "pause: sorted" "$work/sorted.err"
+kill -9 "$pid"; wait "$pid" 2>/dev/null; pid=""
 # After the rebuild wrote the sorted segments and file entries, before the last header.
 killed_scan rebuild NORVALE_TEST_PAUSE_AT=rebuild
 check "rebuild: the scan pauses after the rebuild" wait_for grep -q "pause: rebuild" "$work/rebuild.err"
 kill -9 "$pid"; wait "$pid" 2>/dev/null; pid=""
 
-for name in early flush rebuild; do
+for name in early flush sorted rebuild; do
   check "$name: the killed scan left a checkpoint" has_checkpoint "$work/$name"
   "$cli" scan --resume --task "$work/$name" >"$work/$name.out" 2>"$work/$name.resume"
   check "$name: the resume exits 0" test $? -eq 0
