@@ -162,7 +162,11 @@ Result<void> ResultStore::rebuildFound(const RebuildPlan& plan, const TimeConven
     m_index.clear();
   }
   if (auto r = file(TaskFileId::FileEntries).truncate(0); !r) return r;
-  m_rawLimit = rawLimit;
+  // The index comes from the folder as a crash left it: no run is read past the raw file's
+  // end, whatever lengths and offsets it names.
+  auto rawSize = file(TaskFileId::RawSegments).size();
+  if (!rawSize) return std::unexpected(rawSize.error());
+  m_rawLimit = std::min(rawLimit, *rawSize);
   auto done = rebuild(plan, convention);
   m_rawLimit = UINT64_MAX;
   return done;
