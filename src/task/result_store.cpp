@@ -361,11 +361,7 @@ Result<void> ResultStore::flushPending() {
   TaskFile& raw = file(TaskFileId::RawSegments);
   for (std::size_t done = 0; done < n;) {
     const std::size_t piece = std::min(kStagedRecords, n - done);
-    m_staging.resize(piece * kSegmentRecordSize);
-    for (std::size_t j = 0; j < piece; ++j)
-      std::memcpy(&m_staging[j * kSegmentRecordSize], &m_pendingRecords[std::size_t{m_order[done + j]} * kSegmentRecordSize],
-                  kSegmentRecordSize);
-    m_cipher.encipher(m_staging, kSegmentRecordSize);
+    stageInOrder(m_pendingRecords, done, piece, m_staging);
     if (auto r = raw.writeAt(m_rawWriteOffset + done * kSegmentRecordSize, m_staging); !r) {
       m_staging.clear();
       return r;
@@ -389,6 +385,15 @@ Result<void> ResultStore::holdPending() {
   m_heldOrder.swap(m_order);  // the sort pass orders groups in m_order
   m_held = true;
   return {};
+}
+
+void ResultStore::stageInOrder(const std::vector<std::uint8_t>& plain, std::size_t from, std::size_t count,
+                               std::vector<std::uint8_t>& out) {
+  out.resize(count * kSegmentRecordSize);
+  for (std::size_t k = 0; k < count; ++k)
+    std::memcpy(&out[k * kSegmentRecordSize], &plain[std::size_t{m_order[from + k]} * kSegmentRecordSize],
+                kSegmentRecordSize);
+  m_cipher.encipher(out, kSegmentRecordSize);
 }
 
 Result<void> ResultStore::readIndex() {
@@ -491,11 +496,7 @@ Result<void> ResultStore::sortPass(EntryGrouper* grouper) {
         if (auto r = group(&m_group[std::size_t{m_order[k]} * kSegmentRecordSize]); !r) return r;
     for (std::size_t done = 0; done < n;) {
       const std::size_t piece = std::min(kStagedRecords, n - done);
-      m_blocks.resize(piece * kSegmentRecordSize);
-      for (std::size_t k = 0; k < piece; ++k)
-        std::memcpy(&m_blocks[k * kSegmentRecordSize], &m_group[std::size_t{m_order[done + k]} * kSegmentRecordSize],
-                    kSegmentRecordSize);
-      m_cipher.encipher(m_blocks, kSegmentRecordSize);
+      stageInOrder(m_group, done, piece, m_blocks);
       if (auto r = appendSorted(m_blocks); !r) return r;
       done += piece;
     }

@@ -117,6 +117,9 @@ class ResultStore {
   // order already; `plain` holds the deciphered records.
   void orderByStartTime(const std::vector<std::uint8_t>& plain);
   Result<void> sortPass(EntryGrouper* grouper);
+  // Records m_order[from, from + count) of plain into out, enciphered as the task files hold them.
+  void stageInOrder(const std::vector<std::uint8_t>& plain, std::size_t from, std::size_t count,
+                    std::vector<std::uint8_t>& out);
   // Orders the pending records by key into m_order, with one run a key from base on.
   void orderPending(std::uint64_t base, std::vector<IndexRecord>& runs);
   void releaseHeld();

@@ -225,6 +225,23 @@ std::vector<std::string> badBlockLines(const ScanOutcome& outcome) {
   return lines;
 }
 
+// The scan of the image on 2 and 3 threads, in 1 MiB chunks, against the one-thread reference
+// whose task files dir holds.
+void expectSameOnTwoAndThreeThreads(const TempDir& dir, std::shared_ptr<const SparseImage> image,
+                                    const ScanRequest& request, const SourceScan& reference,
+                                    const std::set<std::uint64_t>& bad, std::optional<std::uint64_t> vanish,
+                                    const std::string& what) {
+  std::vector<std::vector<std::uint8_t>> files;
+  for (int n = 1; n <= 4; ++n) files.push_back(taskFile(dir, n));
+  for (int threads : {2, 3}) {
+    ScanRequest parallel = request;
+    parallel.scan.threads = threads;
+    parallel.scan.chunkBytes = 1 << 20;
+    const SourceScan scan = scanSparse(dir, image, parallel, bad, vanish);
+    expectSameScan(reference.outcome, scan.outcome, files, dir, what + " threads " + std::to_string(threads));
+  }
+}
+
 TEST(ParallelScanIdentity, AStretchOfUnreadableBlocksIsOneLineOnAnyThreads) {
   auto bytes = recordings(18, 8u << 20, 23);
   auto image = std::make_shared<SparseImage>(bytes.size());
@@ -247,15 +264,7 @@ TEST(ParallelScanIdentity, AStretchOfUnreadableBlocksIsOneLineOnAnyThreads) {
   EXPECT_NE(lines[0].find(" 起 "), std::string::npos);
   EXPECT_NE(lines[1], lines[0]);
   EXPECT_FALSE(reference.outcome.files.empty()) << "the readable blocks around the stretch are scanned";
-  std::vector<std::vector<std::uint8_t>> files;
-  for (int n = 1; n <= 4; ++n) files.push_back(taskFile(dir, n));
-  for (int threads : {2, 3}) {
-    ScanRequest parallel = request;
-    parallel.scan.threads = threads;
-    parallel.scan.chunkBytes = 1 << 20;
-    const SourceScan scan = scanSparse(dir, image, parallel, bad);
-    expectSameScan(reference.outcome, scan.outcome, files, dir, "stretch threads " + std::to_string(threads));
-  }
+  expectSameOnTwoAndThreeThreads(dir, image, request, reference, bad, std::nullopt, "stretch");
 }
 
 TEST(ParallelScanIdentity, AVanishedSourceStopsTheScanWithOneLineOnAnyThreads) {
@@ -276,15 +285,7 @@ TEST(ParallelScanIdentity, AVanishedSourceStopsTheScanWithOneLineOnAnyThreads) {
   // Nothing the scan kept lies past where the source went.
   for (const auto& file : reference.outcome.records)
     for (const auto& r : file) EXPECT_LE(r.deviceOffset + r.size, vanish + kBlockSize);
-  std::vector<std::vector<std::uint8_t>> files;
-  for (int n = 1; n <= 4; ++n) files.push_back(taskFile(dir, n));
-  for (int threads : {2, 3}) {
-    ScanRequest parallel = request;
-    parallel.scan.threads = threads;
-    parallel.scan.chunkBytes = 1 << 20;
-    const SourceScan scan = scanSparse(dir, image, parallel, {}, vanish);
-    expectSameScan(reference.outcome, scan.outcome, files, dir, "vanished threads " + std::to_string(threads));
-  }
+  expectSameOnTwoAndThreeThreads(dir, image, request, reference, {}, vanish, "vanished");
 }
 
 TEST(ParallelScanIdentity, StopKeepsWhatTheJoinedChunksFound) {
