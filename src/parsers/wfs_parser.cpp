@@ -74,7 +74,7 @@ std::size_t WfsDecoder::nextCandidate(const std::uint8_t* buffer, std::size_t fr
     if (!one) break;
     if (one[-1] == 0 && one[-2] == 0) {
       const std::uint8_t type = one[1];
-      if (type == kKeyType || type == kLongType || type == kShortType) return static_cast<std::size_t>(one - buffer) - 2;
+      if (type == kKeyType || type == kLongType || type == kShortType || type == kInfoType) return static_cast<std::size_t>(one - buffer) - 2;
     }
     at = one + 1;
   }
@@ -106,6 +106,7 @@ std::optional<Packet> WfsDecoder::decode(const PacketWindow& w, DeviceHandle& de
       break;
     }
     case kShortType:
+    case kInfoType:
       packet.kind = SegmentKind::Other;
       size = static_cast<std::uint64_t>(le16(p + kShortLengthAt)) + kHeaderBytes;
       break;

@@ -1,6 +1,6 @@
 #pragma once
 // Brand 3: recorders with the WFS file system, a superblock at 0x3000 and an index table of one
-// 32-byte entry per data block. Deep mode carves the packet chain (00 00 01 FC/FD/FA).
+// 32-byte entry per data block. Deep mode carves the packet chain (00 00 01 FC/FD/FA/F9).
 #include <cstdint>
 #include <optional>
 
@@ -22,13 +22,15 @@ inline constexpr std::size_t kEntryChannelAt = 31;  // channel = code / 4 + 1
 // Packets: 00 00 01 and a type byte.
 inline constexpr std::uint8_t kKeyType = 0xFC;
 inline constexpr std::uint8_t kLongType = 0xFD;
-inline constexpr std::uint8_t kShortType = 0xFA;
+inline constexpr std::uint8_t kShortType = 0xFA;  // audio
+// Information packets the recorders write between frames; laid out as FA packets.
+inline constexpr std::uint8_t kInfoType = 0xF9;
 inline constexpr std::size_t kKeyTimeAt = 8;
 inline constexpr std::size_t kKeyLengthAt = 12;
 inline constexpr std::size_t kKeyHeaderBytes = 16;
 inline constexpr std::size_t kLongLengthAt = 4;
 inline constexpr std::size_t kShortLengthAt = 6;
-inline constexpr std::size_t kHeaderBytes = 8;  // of FD and FA packets
+inline constexpr std::size_t kHeaderBytes = 8;  // of FD, FA and F9 packets
 inline constexpr std::uint32_t kMaxPacketLength = 0x200000;
 inline constexpr std::uint64_t kMinRunLength = 1024;
 }  // namespace wfs

@@ -1,5 +1,5 @@
 // Brand 3 (WFS): the packet test, quick mode over the superblock at 0x3000 and its index, and
-// deep mode over the FC/FD/FA packet chain.
+// deep mode over the FC/FD/FA/F9 packet chain.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -63,6 +63,12 @@ TEST(WfsPacket, ThreePacketTypes) {
   ASSERT_TRUE(shortPacket);
   EXPECT_EQ(shortPacket->kind, SegmentKind::Other);
   EXPECT_EQ(shortPacket->dataLength, 58u);
+
+  const auto info = probe.testFollowed(wfsInfoPacket(40));
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->kind, SegmentKind::Other);
+  EXPECT_EQ(info->time, 0u);
+  EXPECT_EQ(info->dataLength, 48u);
 
   auto other = wfsShortPacket(50);
   other[3] = 0xFB;
@@ -273,6 +279,34 @@ TEST(WfsDeepScan, GapOnlyRunsWithKeyTimes) {
   std::vector<std::uint8_t> expected(image.begin() + static_cast<std::ptrdiff_t>(run1),
                                      image.begin() + static_cast<std::ptrdiff_t>(last));
   EXPECT_EQ(out.bytes[0], expected);
+}
+
+// Recorders write information packets (F9) between frames: they continue the chain, so the
+// frames after them stay in the file of the key packet before them.
+TEST(WfsDeepScan, InformationPacketsBetweenFramesKeepTheRecordingWhole) {
+  std::vector<std::uint8_t> image(100, 0xEE);
+  const std::uint64_t first = image.size();
+  for (int second = 0; second < 3; ++second) {
+    append(image, wfsKeyPacket(plusSeconds(kT0, second), 3000));
+    append(image, wfsInfoPacket(24));
+    for (int frame = 0; frame < 4; ++frame) {
+      append(image, wfsLongPacket(700));
+      append(image, wfsShortPacket(160));
+      append(image, wfsInfoPacket(24));
+    }
+  }
+  const std::uint64_t end = image.size();
+  append(image, wfsKeyPacket(plusSeconds(kT0, 3), 16));  // no follower: not part of the recording
+  append(image, std::vector<std::uint8_t>(100, 0xEE));
+
+  TempDir dir;
+  const auto out = scanImage(dir, image, scanRequest(3, 1));
+  ASSERT_TRUE(out.ok) << out.error;
+  ASSERT_EQ(out.files.size(), 1u);
+  EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{
+                                {SegmentKind::Key, 1, kT0, plusSeconds(kT0, 2), 0, first, end - first}}));
+  EXPECT_EQ(out.bytes[0], std::vector<std::uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(first),
+                                                    image.begin() + static_cast<std::ptrdiff_t>(end)));
 }
 
 TEST(WfsDeepScan, UntimedChainIsKeptWithoutTimes) {

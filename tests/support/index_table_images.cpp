@@ -187,6 +187,12 @@ std::vector<std::uint8_t> wfsShortPacket(std::uint16_t length, std::uint8_t fill
   return p;
 }
 
+std::vector<std::uint8_t> wfsInfoPacket(std::uint16_t length, std::uint8_t fill) {
+  auto p = wfsShortPacket(length, fill);
+  p[3] = 0xF9;
+  return p;
+}
+
 std::vector<std::uint8_t> markerPacket(std::uint8_t channelByte, std::uint32_t time, std::uint32_t payload, bool key,
                                        std::uint8_t fill) {
   std::vector<std::uint8_t> p(std::size_t{128} + payload, fill);

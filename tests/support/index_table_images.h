@@ -122,6 +122,8 @@ std::vector<std::uint8_t> volumeFrame(const VolumeTableBrand& brand, const Frame
 std::vector<std::uint8_t> wfsKeyPacket(std::uint32_t time, std::uint32_t length, std::uint8_t fill = 0x22);
 std::vector<std::uint8_t> wfsLongPacket(std::uint32_t length, std::uint8_t fill = 0x33);
 std::vector<std::uint8_t> wfsShortPacket(std::uint16_t length, std::uint8_t fill = 0x44);
+// The information packet recorders write between frames: an FA packet with type F9.
+std::vector<std::uint8_t> wfsInfoPacket(std::uint16_t length, std::uint8_t fill = 0x55);
 
 // A brand 17 packet: 128-byte header with both markers, then the payload (byte 4 marks a key).
 std::vector<std::uint8_t> markerPacket(std::uint8_t channelByte, std::uint32_t time, std::uint32_t payload, bool key,
