@@ -64,11 +64,9 @@ struct Calendar {
   int year, month, day, hour, minute, second;
 };
 
-// The first recording starts 2016-05-17 08:00:00 on the recorder's clock.
-constexpr std::int64_t kClockBase = 1463472000;  // that wall time read as UTC
-
+// Frame times are the recorder's wall time as seconds since 1970 read as UTC.
 Calendar calendarAt(std::int64_t seconds) {
-  const std::time_t t = static_cast<std::time_t>(kClockBase + seconds);
+  const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tm{};
   gmtime_r(&t, &tm);
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
@@ -107,7 +105,7 @@ std::uint32_t reversedAt(std::int64_t seconds) {
 // One camera frame: the coded picture (start code, unit byte, compressed bytes).
 struct Frame {
   int channel = 0;          // from 0
-  std::int64_t second = 0;  // on the recorder's clock, from the first recording
+  std::int64_t second = 0;  // on the recorder's clock (wall time read as UTC)
   int index = 0;            // within its second
   bool key = false;
   std::vector<std::uint8_t> data;
@@ -139,7 +137,7 @@ class FrameSchedule {
       Frame& f = m_burst[static_cast<std::size_t>(i)];
       f.channel = channel;
       f.index = i * m_layout.framesPerSecond / std::max(m_layout.burstFrames, 1);
-      f.second = second;
+      f.second = m_layout.clockStart + second;
       // A recording starts on a key frame; the GOP runs on from there.
       const std::int64_t n = inRecording * m_layout.framesPerSecond + f.index;
       f.key = n % m_layout.gopFrames == 0;
@@ -448,7 +446,7 @@ class PacketWriter {
       std::memcpy(p, "liu ", 4);
       p[44] = static_cast<std::uint8_t>(f.channel);
       le32(p + 60, static_cast<std::uint32_t>(f.data.size()));
-      le32(p + 72, static_cast<std::uint32_t>(kClockBase + f.second));
+      le32(p + 72, static_cast<std::uint32_t>(f.second));
       std::memcpy(p + 124, " uil", 4);
       std::memcpy(p + 128, f.data.data(), f.data.size());
     }

@@ -42,6 +42,9 @@ struct StreamLayout {
   int recordingSeconds = 120;       // then the recorder pauses
   int pauseSeconds = 300;
   std::uint32_t seed = 1;
+  // The recorder's wall time of the first recording, as seconds since 1970 read as UTC
+  // (2016-05-17 08:00:00 by default).
+  std::int64_t clockStart = 1463472000;
 };
 
 // The brands whose packet layout is distinct (2 stands for 7, 9, 10 and 11, which differ only

@@ -183,6 +183,14 @@ void ProgressPrinter::onTaskStatus(const TaskStatus& status) {
   }
 }
 
+std::variant<YearWindow, int> chooseYearWindow(const Options& options) {
+  const auto text = options.value("--years");
+  if (!text) return YearWindow::forNewScan();
+  if (auto window = YearWindow::parse(*text)) return *window;
+  return usageError("--years takes FIRST-LAST, two years from " + std::to_string(YearWindow::kEarliestYear) + " to " +
+                    std::to_string(YearWindow::kLatestYear) + " with FIRST <= LAST, for instance 2000-2030");
+}
+
 std::variant<SectorRange, int> chooseSectorRange(const Options& options, const DeviceRecord& source,
                                                  const char* pastEndNote) {
   const std::uint64_t sourceSectors = (source.size + 511) / 512;

@@ -98,6 +98,10 @@ struct SectorRange {
 std::variant<SectorRange, int> chooseSectorRange(const Options& options, const DeviceRecord& source,
                                                  const char* pastEndNote);
 
+// The years a scan or a sampling reads times in: --years FIRST-LAST, by default 2010 to the
+// year after the current one. An exit code when the option cannot be used.
+std::variant<YearWindow, int> chooseYearWindow(const Options& options);
+
 // Ctrl-C raises the task's stop flag instead of killing the program; a second Ctrl-C kills it.
 void stopOnInterrupt(TaskContext& task);
 // True once Ctrl-C (or a termination signal) asked the work to stop.

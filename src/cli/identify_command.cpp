@@ -26,7 +26,7 @@ int signatureBrandOf(const DeviceRecord& source) {
 
 int runIdentifyCommand(int argc, char** argv) {
   Options options;
-  if (auto error = options.parse(argc, argv, {"--source", "--start-sector", "--end-sector", "--partition"}, {"--json"}))
+  if (auto error = options.parse(argc, argv, {"--source", "--start-sector", "--end-sector", "--partition", "--years"}, {"--json"}))
     return usageError(*error);
   const auto sourcePath = options.value("--source");
   if (!sourcePath) return usageError("identify needs --source PATH");
@@ -35,11 +35,14 @@ int runIdentifyCommand(int argc, char** argv) {
   const auto chosen = chooseSectorRange(options, *source, "samples past its end are empty");
   if (const int* code = std::get_if<int>(&chosen)) return *code;
   const SectorRange range = std::get<SectorRange>(chosen);
+  const auto years = chooseYearWindow(options);
+  if (const int* code = std::get_if<int>(&years)) return *code;
 
   const int signature = signatureBrandOf(*source);
   TaskContext task;
   ProgressPrinter printer(&task, true);
   task.notifyTarget = &printer;
+  task.years = std::get<YearWindow>(years);
   stopOnInterrupt(task);
   auto found = identifyBrands(task, *source, range.start, range.end - range.start);
   if (!found) return failure(found.error().message);

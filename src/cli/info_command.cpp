@@ -35,7 +35,8 @@ int runInfoCommand(int argc, char** argv) {
         << ", \"mode_text\": " << jsonString(parseModeText(task.parseMode)) << ", \"start_sector\": " << startSector
         << ", \"end_sector\": " << endSector << ", \"zone\": " << jsonString(task.recorderZone)
         << ", \"zone_text\": " << jsonString(zoneText(task.recorderZone))
-        << ", \"clock_correction\": " << task.clockCorrection << ", \"complete\": " << (task.complete() ? "true" : "false")
+        << ", \"clock_correction\": " << task.clockCorrection << ", \"years\": {\"first\": " << task.years.first
+        << ", \"last\": " << task.years.last << "}, \"complete\": " << (task.complete() ? "true" : "false")
         << ", \"reached_sector\": " << task.endSector << ", \"checkpoint_sector\": "
         << (task.checkpoint ? std::to_string(task.checkpoint->sector) : "null") << ", \"found_count\": " << found.count
         << ", \"found_bytes\": " << found.bytes

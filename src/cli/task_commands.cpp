@@ -37,7 +37,7 @@ namespace {
 int resumeScan(const Options& options, int threads) {
   const auto folder = options.value("--task");
   if (!folder) return usageError("scan --resume needs --task DIR");
-  for (const char* fixed : {"--brand", "--mode", "--start-sector", "--end-sector", "--partition", "--zone", "--clock-offset"})
+  for (const char* fixed : {"--brand", "--mode", "--start-sector", "--end-sector", "--partition", "--zone", "--clock-offset", "--years"})
     if (options.value(fixed))
       return usageError(std::string("scan --resume takes ") + fixed + " from the task header; leave it out");
   TaskContext task;
@@ -71,7 +71,7 @@ int resumeScan(const Options& options, int threads) {
   std::cout << "task: " << *folder << "\n"
             << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n"
             << "zone: " << zoneText(task.recorderZone) << "  clock correction: " << correctionText(task.clockCorrection)
-            << "\n";
+            << "  years: " << task.years.text() << "\n";
   return kExitOk;
 }
 }  // namespace
@@ -80,7 +80,7 @@ int runScanCommand(int argc, char** argv) {
   Options options;
   if (auto error = options.parse(argc, argv,
                                  {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector",
-                                  "--partition", "--threads", "--zone", "--clock-offset"},
+                                  "--partition", "--threads", "--zone", "--clock-offset", "--years"},
                                  {"--quiet", "--direct", "--resume"}))
     return usageError(*error);
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -118,6 +118,8 @@ int runScanCommand(int argc, char** argv) {
           "--clock-offset takes whole seconds to add to the recorder's clock, at most a century either way");
     correction = *seconds;
   }
+  const auto years = chooseYearWindow(options);
+  if (const int* code = std::get_if<int>(&years)) return *code;
 
   auto source = sourceRecord(*sourcePath);
   if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
@@ -144,6 +146,7 @@ int runScanCommand(int argc, char** argv) {
   head.scan.directReads = options.flag("--direct");
   head.recorderZone = zone;
   head.clockCorrection = correction;
+  head.years = std::get<YearWindow>(years);
   task.copyHead(head);
   stopOnInterrupt(task);
 
@@ -160,7 +163,7 @@ int runScanCommand(int argc, char** argv) {
   std::cout << "task: " << *folder << "\n"
             << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n"
             << "zone: " << zoneText(task.recorderZone) << "  clock correction: " << correctionText(task.clockCorrection)
-            << "\n";
+            << "  years: " << task.years.text() << "\n";
   return kExitOk;
 }
 

@@ -13,17 +13,16 @@ std::uint32_t localHourCode(const TimeZone& zone, std::uint32_t epochSeconds) {
   return c ? calendarCode(c->year, c->month, c->day, c->hour) : 0;
 }
 
-bool plausibleLocalEpoch(const TimeZone& zone, std::uint32_t epochSeconds) {
-  // Every zone's offset in 2010-2020 lies within UTC-12..UTC+14: far from the two bounds no
-  // calendar conversion is needed, either way.
-  constexpr std::uint32_t kFirst = 1262304000u;  // 2010-01-01 UTC
-  constexpr std::uint32_t kEnd = 1609459200u;    // 2021-01-01 UTC
-  constexpr std::uint32_t kSurelyBefore = kFirst - 14 * 3600;
-  constexpr std::uint32_t kSurelyAfter = kEnd + 12 * 3600;
-  if (epochSeconds < kSurelyBefore || epochSeconds >= kSurelyAfter) return false;
-  if (epochSeconds >= kFirst + 12 * 3600 && epochSeconds < kEnd - 14 * 3600) return true;
+bool plausibleLocalEpoch(const TimeZone& zone, const YearWindow& years, std::uint32_t epochSeconds) {
+  // Every zone's offset since 1970 lies within UTC-12..UTC+14: far from the window's two
+  // bounds no calendar conversion is needed, either way.
+  const std::int64_t first = years.firstSecond();
+  const std::int64_t end = years.endSecond();
+  const std::int64_t t = epochSeconds;
+  if (t < first - 14 * 3600 || t >= end + 12 * 3600) return false;
+  if (t >= first + 12 * 3600 && t < end - 14 * 3600) return true;
   const auto c = zone.calendar(epochSeconds);
-  return c && c->year >= 2010 && c->year <= 2020;
+  return c && years.contains(c->year);
 }
 
 TimeConvention localEpochConvention() {

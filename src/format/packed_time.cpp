@@ -8,8 +8,8 @@ PackedTime PackedTime::fromFields(int year, int month, int day, int hour, int mi
                     (static_cast<std::uint32_t>(minute) << 6) | static_cast<std::uint32_t>(second)};
 }
 
-bool PackedTime::plausible() const {
-  return raw != 0 && raw < 0x54000000u && month() < 13 && hour() < 25 && minute() <= 60 && second() <= 60;
+bool PackedTime::plausible(const YearWindow& years) const {
+  return raw != 0 && years.notPast(year()) && month() < 13 && hour() < 25 && minute() <= 60 && second() <= 60;
 }
 
 bool packedGapContinues(PackedTime a, PackedTime b) {

@@ -6,6 +6,7 @@
 
 #include "format/time_convention.h"
 #include "format/time_zone.h"
+#include "format/year_window.h"
 
 namespace norvale {
 
@@ -21,9 +22,9 @@ struct PackedTime {
   int second() const { return static_cast<int>(raw & 0x3F); }
   CalendarTime calendar() const { return {year(), month(), day(), hour(), minute(), second()}; }
 
-  // The recorders' own bounds: non-zero, year at most 2020, month < 13, hour < 25, minute and
-  // second <= 60; the day is not tested.
-  bool plausible() const;
+  // The recorders' own bounds: non-zero, year not past the window's last, month < 13, hour < 25,
+  // minute and second <= 60; the day and a lower year are not tested.
+  bool plausible(const YearWindow& years) const;
   // ((year*16 + month)*32 + day)*32 + hour with the full year.
   std::uint32_t hourCode() const { return (raw >> 12) + 32768000u; }
 };

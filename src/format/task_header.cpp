@@ -33,6 +33,11 @@ std::array<std::uint8_t, kTaskHeaderSize> TaskHeader::encode() const {
     putLe64(&header[kFoundCountAt], checkpoint->foundCount);
     putLe64(&header[kFoundBytesAt], checkpoint->foundBytes);
   }
+  if (years != YearWindow::legacy()) {
+    putLe16(&header[kYearsTagAt], kYearsTag);
+    putLe16(&header[kFirstYearAt], static_cast<std::uint16_t>(years.first));
+    putLe16(&header[kLastYearAt], static_cast<std::uint16_t>(years.last));
+  }
   return header;
 }
 
@@ -75,7 +80,14 @@ Result<TaskHeader> TaskHeader::decode(const std::array<std::uint8_t, kTaskHeader
     if (c.sector > (UINT64_MAX >> 9) || c.resumeOffset > c.sector * 512 || c.rawBytes < kTaskHeaderSize)
       return refused();
     header.checkpoint = c;
-  } else if (checkpointTag != 0 || !allZero(&bytes[kCheckpointTagAt], &bytes[kReservedAt])) {
+  } else if (checkpointTag != 0 || !allZero(&bytes[kCheckpointTagAt], &bytes[kYearsTagAt])) {
+    return refused();
+  }
+  const std::uint16_t yearsTag = le16(&bytes[kYearsTagAt]);
+  if (yearsTag == kYearsTag) {
+    header.years = YearWindow{le16(&bytes[kFirstYearAt]), le16(&bytes[kLastYearAt])};
+    if (!header.years.valid()) return refused();
+  } else if (yearsTag != 0 || !allZero(&bytes[kYearsTagAt], &bytes[kReservedAt])) {
     return refused();
   }
   header.parseMode = bytes[kModeAt];

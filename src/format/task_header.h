@@ -1,13 +1,14 @@
 #pragma once
 // The 256-byte plain header at the start of a task's raw segment file: parse mode, brand, the
-// scanned byte range, the sector a completed scan reached, and the recorder's clock (its time
-// zone and correction). One layout for writer and reader.
+// scanned byte range, the sector a completed scan reached, the recorder's clock (its time zone
+// and correction) and the years its times may show. One layout for writer and reader.
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "format/records.h"
+#include "format/year_window.h"
 #include "storage/error.h"
 
 namespace norvale {
@@ -38,10 +39,16 @@ inline constexpr std::size_t kResumeOffsetAt = 112;       // byte offset the sca
 inline constexpr std::size_t kRawBytesAt = 120;           // length of the raw segment file it holds
 inline constexpr std::size_t kFoundCountAt = 128;         // records found so far
 inline constexpr std::size_t kFoundBytesAt = 136;         // bytes they cover
-inline constexpr std::size_t kReservedAt = 144;           // zeros up to the header's end
 inline constexpr std::uint16_t kCheckpointTag = 1;
+// The plausible-year window. Tasks written before it have zeros here, which reads as 2010-2020,
+// the years those tasks were scanned with; a task of that window is written without the block.
+inline constexpr std::size_t kYearsTagAt = 144;           // 16-bit: 0 no window, 1 the block below
+inline constexpr std::size_t kFirstYearAt = 146;          // 16-bit
+inline constexpr std::size_t kLastYearAt = 148;           // 16-bit
+inline constexpr std::size_t kReservedAt = 150;           // zeros up to the header's end
+inline constexpr std::uint16_t kYearsTag = 1;
 static_assert(kZoneAt + kZoneBytes == kCorrectionAt && kCorrectionAt + 8 == kCheckpointTagAt);
-static_assert(kFoundBytesAt + 8 == kReservedAt);
+static_assert(kFoundBytesAt + 8 == kYearsTagAt && kLastYearAt + 2 == kReservedAt);
 }  // namespace task_header
 
 // Where an unfinished scan stands, durably: what a resumed scan continues from.
@@ -63,13 +70,15 @@ struct TaskHeader {
   std::string zone;               // the recorder's IANA zone; empty: the workstation's
   std::int64_t clockCorrection = 0;  // seconds to add to the recorder's clock
   std::optional<TaskCheckpoint> checkpoint;  // present while the scan has not finished
+  YearWindow years;                          // the years the recorder's times may show
 
   // The clock block is written only when there is a zone or a correction to keep.
   std::array<std::uint8_t, kTaskHeaderSize> encode() const;
   // Refuses a header that no task of this program writes: a mode above deep, a brand above
   // the last, an unknown clock block tag, a zone that is no zone name or not NUL-padded, a
   // correction beyond a century, an unknown checkpoint tag, a checkpoint past its own
-  // position, or reserved bytes that are not zero.
+  // position, an unknown year block tag or a window no scan accepts, or reserved bytes that
+  // are not zero.
   static Result<TaskHeader> decode(const std::array<std::uint8_t, kTaskHeaderSize>& bytes);
 };
 

@@ -283,7 +283,7 @@ BrandParser::WalkStop BrandParser::walkWindow(const std::uint8_t* buffer, std::s
       if (i > kWindowLastStart) break;
     }
     const PacketWindow window{buffer + i, kWindowBytes - i, static_cast<std::int64_t>(n) - static_cast<std::int64_t>(i),
-                              pos + i, m_job->zone};
+                              pos + i, m_job->zone, m_job->years};
     if constexpr (Events::kDirect) beforePacketTest(window);
     if (auto packet = m_decoder.decode(window, source)) {
       events.tested(pos + i, true);

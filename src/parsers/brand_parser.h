@@ -41,6 +41,7 @@ struct ScanJob {
   std::uint64_t endSector = 0;    // in: as the task holds it; out: the sector the scan reached
   ScanOptions options;
   const TimeZone* zone = nullptr; // the recorder's; null: the workstation's
+  YearWindow years;               // the years the recorder's times may show
 };
 
 struct ChunkLog;
@@ -106,6 +107,8 @@ class BrandParser {
   ScanJob& job() { return *m_job; }
   // The recorder's zone, in which the decoders and the hour codes read local times.
   const TimeZone& zone() const { return zoneOrWorkstation(m_job ? m_job->zone : nullptr); }
+  // The years the task's times may show, for the designs' time tests.
+  const YearWindow& years() const { return m_job->years; }
   ScanSink& sink() { return *m_sink; }
   DeviceHandle& device() { return m_job->device; }
   std::uint64_t rangeEnd() const { return m_job->startOffset + m_job->length; }

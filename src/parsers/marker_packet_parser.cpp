@@ -23,8 +23,6 @@ bool clockGapContinues(const TimeZone&, std::uint32_t a, std::uint32_t b) {
   const std::int64_t d = clockDifference(a, b);
   return d >= 0 && d <= 59;
 }
-
-bool plausibleCapture(std::uint32_t t) { return t != 0 && t < kFirstImplausible; }
 }  // namespace
 
 CalendarTime recorderCalendar(std::uint32_t seconds) {
@@ -96,7 +94,8 @@ std::optional<Packet> MarkerPacketDecoder::decode(const PacketWindow& w, DeviceH
   if (std::memcmp(p + kHeadMarkerAt, kHeadMarker, 4) != 0 || std::memcmp(p + kTailMarkerAt, kTailMarker, 4) != 0)
     return std::nullopt;
   const std::uint32_t time = le32(p + kTimeAt);
-  if (!plausibleCapture(time)) return std::nullopt;
+  // The recorder's calendar has no zone; it tests no lower year.
+  if (!w.years.plainSecondsNotPast(time)) return std::nullopt;
   const std::uint32_t payload = le32(p + kLengthAt);
   if (payload < kMinPayload || payload > kMaxPayload) return std::nullopt;
   Packet packet;

@@ -21,7 +21,6 @@ inline constexpr std::size_t kTestedBytes = kKindByteAt + 1;
 inline constexpr std::uint32_t kHeaderBytes = 128;
 inline constexpr std::uint32_t kMinPayload = 5;
 inline constexpr std::uint32_t kMaxPayload = 0x200000;
-inline constexpr std::uint32_t kFirstImplausible = 1609459200;  // 2021-01-01 00:00:00
 inline constexpr std::uint64_t kMinRunLength = 256;
 }  // namespace marker_packet
 

@@ -28,7 +28,7 @@ std::optional<Packet> MultiBrandDecoder::decode(const PacketWindow& w, DeviceHan
   const std::uint8_t* p = w.data;
   if (std::memcmp(p + kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;
   const std::uint32_t time = le32(p + kTimeAt);
-  if (!plausibleLocalEpoch(zoneOrWorkstation(w.zone), time)) return std::nullopt;
+  if (!plausibleLocalEpoch(zoneOrWorkstation(w.zone), w.years, time)) return std::nullopt;
   const std::uint32_t payload = le32(p + kSizeAt);
   if (payload < kMinPayload || payload > kMaxPayload) return std::nullopt;
   Packet packet;

@@ -9,6 +9,7 @@
 
 #include "format/records.h"
 #include "format/time_zone.h"
+#include "format/year_window.h"
 #include "storage/device_handle.h"
 
 namespace norvale {
@@ -20,6 +21,7 @@ struct PacketWindow {
   std::int64_t valid = 0;       // bytes from data that came from the device (may be <= 0)
   std::uint64_t deviceOffset = 0;
   const TimeZone* zone = nullptr;  // the recorder's, for times in local time; null: the workstation's
+  YearWindow years;                // the years the recorder's times may show
 };
 
 // What a decoder accepted.

@@ -28,20 +28,17 @@ constexpr std::uint8_t kSignature[8] = {0x48, 0x49, 0x4B, 0x56, 0x49, 0x53, 0x49
 std::optional<CalendarTime> quickCalendar(const TimeZone&, std::uint32_t t) { return utcCalendar(t); }
 }  // namespace
 
-std::optional<std::uint32_t> streamMapTime(const std::uint8_t* m) {
+std::optional<std::uint32_t> streamMapTime(const std::uint8_t* m, const YearWindow& years) {
   const int yearOffset = m[16] & 0x3F;
   const int month = m[17] >> 4;
   const int hour = (m[18] >> 2) & 0x1F;
   const int minute = (m[18] & 3) * 16 + (m[19] >> 4);
   const int second = (m[19] & 0xF) * 4 + (m[20] >> 6);
-  if (yearOffset < 10 || yearOffset > 20 || month > 12 || hour > 24 || minute > 60 || second > 60) return std::nullopt;
+  if (!years.contains(2000 + yearOffset) || month > 12 || hour > 24 || minute > 60 || second > 60) return std::nullopt;
   return (be32(m + 16) << 2) | (be32(m + 20) >> 30);
 }
 
-bool plausibleIndexTime(std::uint32_t t) {
-  const int year = utcCalendar(t).year;
-  return year >= 2010 && year <= 2020;
-}
+bool plausibleIndexTime(std::uint32_t t, const YearWindow& years) { return years.contains(utcCalendar(t).year); }
 
 TimeConvention ProgramStreamParser::timeConvention(std::uint8_t parseMode) {
   if (parseMode != kParseQuick) return packedTimeConvention();
@@ -68,7 +65,7 @@ std::optional<Packet> ProgramStreamDecoder::decode(const PacketWindow& w, Device
     length = kPackHeaderLength;
   } else if (p[3] == kStreamMap) {
     if (w.available < kMapTimeBytes) return std::nullopt;
-    const auto time = streamMapTime(p);
+    const auto time = streamMapTime(p, w.years);
     if (!time) return std::nullopt;
     packet.kind = SegmentKind::Key;
     packet.time = *time;
@@ -114,7 +111,7 @@ void ProgramStreamParser::walkIndex(const std::uint8_t* area, std::uint64_t bloc
     if (start >= kIndexAt || end <= start || end > kIndexAt || end - start < kMinRecording) continue;
     const std::uint32_t startTime = le32(e + kEntryStartTimeAt);
     const std::uint32_t endTime = le32(e + kEntryEndTimeAt);
-    if (!plausibleIndexTime(startTime) || !plausibleIndexTime(endTime) || collides(start, end)) continue;
+    if (!plausibleIndexTime(startTime, years()) || !plausibleIndexTime(endTime, years()) || collides(start, end)) continue;
     SegmentRecord r;
     r.kind = SegmentKind::Key;
     r.channel = e[kEntryChannelAt];

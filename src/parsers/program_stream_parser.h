@@ -38,10 +38,10 @@ inline constexpr std::uint32_t kMinRecording = 0x80000;
 }  // namespace program_stream
 
 // The packed time embedded big-endian from bit 2 of byte 16 of a stream map, when plausible
-// (year offset 10-20, month <= 12, hour <= 24, minute and second <= 60).
-std::optional<std::uint32_t> streamMapTime(const std::uint8_t* map);
-// Is a UTC time plausible for an index entry (year 2010-2020)?
-bool plausibleIndexTime(std::uint32_t epochSeconds);
+// (year 2000 + offset in the window, month <= 12, hour <= 24, minute and second <= 60).
+std::optional<std::uint32_t> streamMapTime(const std::uint8_t* map, const YearWindow& years);
+// Is a UTC time plausible for an index entry (its year in the window)?
+bool plausibleIndexTime(std::uint32_t epochSeconds, const YearWindow& years);
 
 class ProgramStreamDecoder final : public PacketDecoder {
  public:

@@ -29,7 +29,7 @@ std::optional<Packet> ReversedTimePacketDecoder::decode(const PacketWindow& w, D
   if (w.available < kHeaderBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
   const PackedTime time = packedFromReversed(le32(p + kTimeAt));
-  if (std::memcmp(p + kStartCodeAt, kStartCode, 4) != 0 || !time.plausible()) return std::nullopt;
+  if (std::memcmp(p + kStartCodeAt, kStartCode, 4) != 0 || !time.plausible(w.years)) return std::nullopt;
   const std::uint32_t payload = le32(p + kPayloadAt);
   if (payload < kMinPayload || payload > kMaxPayload) return std::nullopt;
   const std::uint64_t length = static_cast<std::uint64_t>(payload) + kHeaderLength;

@@ -50,7 +50,7 @@ std::optional<std::uint32_t> SectionIndexParser::markerTime(const PacketWindow& 
   const std::uint8_t* p = w.data;
   const std::uint32_t time = le32(p + kMarkerTimeAt);
   if (le32(p) != kMarkerMagic || le16(p + kMarkerTailAt) != kMarkerTail ||
-      !plausibleLocalEpoch(zoneOrWorkstation(w.zone), time))
+      !plausibleLocalEpoch(zoneOrWorkstation(w.zone), w.years, time))
     return std::nullopt;
   return time;
 }
@@ -113,7 +113,7 @@ void SectionIndexParser::scanSection(std::uint64_t start, std::uint64_t end, std
       std::size_t t = 0;
       while (t <= kWindowLastStart) {
         const PacketWindow w{buffer.data() + t, buffer.size() - t,
-                             static_cast<std::int64_t>(n) - static_cast<std::int64_t>(t), pos + t, &zone()};
+                             static_cast<std::int64_t>(n) - static_cast<std::int64_t>(t), pos + t, &zone(), years()};
         if (const auto time = markerTime(w)) {
           closeRun();
           m_time = *time;
@@ -165,7 +165,7 @@ void SectionIndexParser::takePieces(std::uint64_t section, const std::vector<std
   std::uint32_t channel = 0;
   const std::uint32_t first = le32(&index[kFirstTimeAt]);
   const std::uint32_t last = le32(&index[kLastTimeAt]);
-  if (le16(&index[0]) == kHeaderMagic && plausibleLocalEpoch(zone(), first) && plausibleLocalEpoch(zone(), last) &&
+  if (le16(&index[0]) == kHeaderMagic && plausibleLocalEpoch(zone(), years(), first) && plausibleLocalEpoch(zone(), years(), last) &&
       last >= first)
     channel = index[kChannelAt] + 1u;
   std::uint64_t total = 0;
@@ -175,7 +175,7 @@ void SectionIndexParser::takePieces(std::uint64_t section, const std::vector<std
     const std::uint32_t time = le32(e + kEntryTimeAt);
     const std::uint64_t units = le16(e + kEntrySizeAt);
     const std::uint64_t startUnit = le16(e + kEntryStartAt);
-    if (!plausibleLocalEpoch(zone(), time) || units == 0 || startUnit < kMinPieceStart) continue;
+    if (!plausibleLocalEpoch(zone(), years(), time) || units == 0 || startUnit < kMinPieceStart) continue;
     const std::uint64_t pieceBytes = units * kUnit;
     if ((startUnit + units) * kUnit > kSectionSize) continue;
     const std::uint64_t pieceAt = section + startUnit * kUnit;

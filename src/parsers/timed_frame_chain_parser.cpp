@@ -91,7 +91,7 @@ bool TimedFrameChainParser::epochGapContinues(const TimeZone& zone, std::uint32_
 std::optional<std::uint32_t> TimedFrameChainParser::markerChannel(const PacketWindow& w) {
   if (w.available < hbms::kMarkerBytes) return std::nullopt;
   const std::uint8_t* p = w.data;
-  if (std::memcmp(p, kHbms, 4) != 0 || !plausibleLocalEpoch(zoneOrWorkstation(w.zone), le32(p + hbms::kTimeAt)))
+  if (std::memcmp(p, kHbms, 4) != 0 || !plausibleLocalEpoch(zoneOrWorkstation(w.zone), w.years, le32(p + hbms::kTimeAt)))
     return std::nullopt;
   if (p[hbms::kMarkerAt] != 'C' || p[hbms::kMarkerAt + 1] != 'H') return std::nullopt;
   // The two characters read as C's atoi reads text: blanks, a sign, then digits.
@@ -128,7 +128,7 @@ std::optional<Packet> testMarkedHeader(const PacketWindow& w, DeviceHandle& devi
   const std::uint8_t* p = w.data;
   if (std::memcmp(p, kHbms, 4) != 0) return std::nullopt;
   const std::uint32_t time = le32(p + hbms::kTimeAt);
-  if (!plausibleLocalEpoch(zoneOrWorkstation(w.zone), time)) return std::nullopt;
+  if (!plausibleLocalEpoch(zoneOrWorkstation(w.zone), w.years, time)) return std::nullopt;
   const std::uint32_t header = p[hbms::kHeaderLengthAt];
   const std::uint32_t payload = le16(p + hbms::kDoublePayloadAt) / 2u;
   if (header < hbms::kMinHeader || payload <= 4) return std::nullopt;
@@ -151,7 +151,7 @@ std::optional<Packet> testPes(const PacketWindow& w, DeviceHandle& device) {
   const std::uint8_t* p = w.data;
   if (p[0] != 0 || p[1] != 0 || p[2] != 1 || !pes::streamId(p[pes::kStreamIdAt])) return std::nullopt;
   const std::uint32_t time = be32(p + pes::kTimeAt);
-  if (!plausibleLocalEpoch(zoneOrWorkstation(w.zone), time)) return std::nullopt;
+  if (!plausibleLocalEpoch(zoneOrWorkstation(w.zone), w.years, time)) return std::nullopt;
   if (std::memcmp(p + pes::kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;
   const std::uint32_t declared = be16(p + pes::kLengthAt);
   if (declared < pes::kMinLength) return std::nullopt;
@@ -174,14 +174,14 @@ std::optional<Packet> testMicroTime(const PacketWindow& w, DeviceHandle& device)
   const std::uint8_t* p = w.data;
   const TimeZone& zone = zoneOrWorkstation(w.zone);
   const std::uint32_t time = micro::epochOf(p + micro::kTimeAt);
-  if (!plausibleLocalEpoch(zone, time)) return std::nullopt;
+  if (!plausibleLocalEpoch(zone, w.years, time)) return std::nullopt;
   const std::uint32_t payload = le32(p + micro::kPayloadAt);
   if (payload < micro::kMinPayload || payload > kMaxMicroPayload) return std::nullopt;
   if (std::memcmp(p + micro::kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;
   const std::uint64_t length = (payload + micro::kOverhead + 7) / 8 * 8;
   std::uint8_t follower[8];
   followerBytes(w, device, length, follower);
-  if (!plausibleLocalEpoch(zone, micro::epochOf(follower))) return std::nullopt;
+  if (!plausibleLocalEpoch(zone, w.years, micro::epochOf(follower))) return std::nullopt;
   Packet packet;
   packet.kind = (p[micro::kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
   packet.channel = 1;

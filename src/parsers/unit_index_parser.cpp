@@ -24,8 +24,6 @@ std::optional<CalendarTime> calendarUnlessZero(const TimeZone&, std::uint32_t t)
 }
 }  // namespace
 
-bool plausibleUnitTime(std::uint32_t seconds) { return seconds != 0 && utcCalendar(seconds).year <= 2020; }
-
 TimeConvention UnitIndexParser::timeConvention(std::uint8_t) {
   TimeConvention c;
   c.calendarIn = &calendarUnlessZero;
@@ -74,7 +72,7 @@ bool UnitIndexParser::takeIndexHeader(const std::uint8_t* h) {
   if (le32(h) != kIndexMagic) return false;
   const std::uint16_t count = le16(h + kCountAt);
   const std::uint32_t start = le32(h + kStartTimeAt);
-  if (count < 1 || count > kMaxEntries || !plausibleUnitTime(start)) return false;
+  if (count < 1 || count > kMaxEntries || !years().plainSecondsNotPast(start)) return false;
   const std::uint32_t duration = le32(h + kDurationAt);
   const std::uint32_t end = start + duration / 1000 + (duration % 1000 != 0 ? 1 : 0);
   for (std::uint16_t k = 0; k < count; ++k) {

@@ -46,8 +46,6 @@ inline constexpr std::uint8_t kChannelPacketType = 8;
 inline constexpr std::uint64_t kMinimumRun = 1024;
 }  // namespace unit_index
 
-// Plain-calendar plausibility of an index header's start: non-zero, year at most 2020.
-bool plausibleUnitTime(std::uint32_t seconds);
 
 class UnitIndexDecoder final : public PacketDecoder {
  public:

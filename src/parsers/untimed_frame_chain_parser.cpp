@@ -157,13 +157,14 @@ void UntimedFrameChainParser::scanQuick() {
 }
 
 std::optional<SegmentRecord> UntimedFrameChainParser::indexRecord(const std::uint8_t* record, std::uint64_t blockOffset,
-                                                                  const TimeZone& zone) {
+                                                                  const TimeZone& zone, const YearWindow& years) {
   using namespace index_record;
   const std::uint32_t startTime = le32(record + kStartTimeAt);
   const std::uint32_t endTime = le32(record + kEndTimeAt);
   const std::uint32_t start = le32(record + kStartAt);
   const std::uint32_t end = le32(record + kEndAt);
-  if (!(startTime < endTime) || !plausibleLocalEpoch(zone, startTime) || !plausibleLocalEpoch(zone, endTime))
+  if (!(startTime < endTime) || !plausibleLocalEpoch(zone, years, startTime) ||
+      !plausibleLocalEpoch(zone, years, endTime))
     return std::nullopt;
   if (start < kMinStart || end >= kEndLimit || start >= end) return std::nullopt;
   SegmentRecord r;
@@ -193,7 +194,7 @@ void UntimedFrameChainParser::readIndexBlocks() {
     }
     endStretch();
     for (std::size_t r = 0; r < kRecordCount; ++r) {
-      auto record = indexRecord(&buffer[kRecordsAt + r * kRecordStride], j, zone());
+      auto record = indexRecord(&buffer[kRecordsAt + r * kRecordStride], j, zone(), years());
       if (!record) continue;
       // A recording that lies past the end of the device (a truncated image) keeps what exists.
       if (record->deviceOffset >= deviceSize) continue;

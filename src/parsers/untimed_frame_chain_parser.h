@@ -61,7 +61,7 @@ class UntimedFrameChainParser final : public BrandParser {
 
   // Brand 15: the segment an index-block record at `record` describes, or none when unusable.
   static std::optional<SegmentRecord> indexRecord(const std::uint8_t* record, std::uint64_t blockOffset,
-                                                  const TimeZone& zone);
+                                                  const TimeZone& zone, const YearWindow& years);
 
  protected:
   void scanQuick() override;

@@ -90,7 +90,7 @@ std::optional<IndexEntry> VolumeTableParser::decodeIndexRecord(const std::uint8_
                                                                 std::uint32_t recordCount) const {
   const std::uint32_t start = le32(record + kRecordStartAt);
   const std::uint32_t end = le32(record + kRecordEndAt);
-  if (!PackedTime{start}.plausible() || !PackedTime{end}.plausible()) return std::nullopt;
+  if (!PackedTime{start}.plausible(years()) || !PackedTime{end}.plausible(years())) return std::nullopt;
   for (const std::size_t at : kRecordNumbersAt)
     if (le32(record + at) > recordCount) return std::nullopt;
   const std::uint8_t kind = record[kRecordKindAt];
@@ -127,7 +127,7 @@ std::optional<Packet> VolumeTableDecoder::decode(const PacketWindow& w, DeviceHa
   const std::uint8_t* p = w.data;
   if (std::memcmp(p, m_brand.frameMagic.data(), 4) != 0) return std::nullopt;
   const std::uint32_t time = le32(p + kFrameTimeAt);
-  if (!PackedTime{time}.plausible()) return std::nullopt;
+  if (!PackedTime{time}.plausible(w.years)) return std::nullopt;
   const std::uint32_t length = le32(p + kFrameLengthAt);
   if (length <= kFrameHeaderBytes || length > kMaxFrameLength) return std::nullopt;
   const std::uint16_t type = le16(p + kFrameTypeAt);

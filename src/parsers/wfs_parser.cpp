@@ -44,7 +44,7 @@ void WfsParser::scanQuick() {
 std::optional<IndexEntry> WfsParser::decodeIndexRecord(const std::uint8_t* entry, std::uint32_t recordCount) const {
   const std::uint32_t start = le32(entry + kEntryStartAt);
   const std::uint32_t end = le32(entry + kEntryEndAt);
-  if (!PackedTime{start}.plausible() || !PackedTime{end}.plausible()) return std::nullopt;
+  if (!PackedTime{start}.plausible(years()) || !PackedTime{end}.plausible(years())) return std::nullopt;
   for (const std::size_t at : kEntryLinksAt)
     if (le32(entry + at) > recordCount) return std::nullopt;
   return IndexEntry{static_cast<std::uint32_t>(entry[kEntryChannelAt] / 4 + 1), start, end};
@@ -93,7 +93,7 @@ std::optional<Packet> WfsDecoder::decode(const PacketWindow& w, DeviceHandle& de
       const std::uint32_t length = le32(p + kKeyLengthAt);
       if (length > kMaxPacketLength) return std::nullopt;
       packet.time = le32(p + kKeyTimeAt);
-      if (!PackedTime{packet.time}.plausible()) return std::nullopt;
+      if (!PackedTime{packet.time}.plausible(w.years)) return std::nullopt;
       packet.kind = SegmentKind::Key;
       size = static_cast<std::uint64_t>(length) + kKeyHeaderBytes;
       break;

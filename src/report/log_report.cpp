@@ -35,6 +35,7 @@ void taskTable(HtmlWriter& html, const TaskContext& task) {
   labelRow(html, "结束位置", std::to_string((task.startOffset + task.length) / kSectorSize));
   labelRow(html, "录像机时区", zoneText(task.recorderZone));
   labelRow(html, "时钟校正", correctionText(task.clockCorrection));
+  labelRow(html, "年份范围", yearWindowText(task.years));
 }
 
 void resultTable(HtmlWriter& html, const TaskContext& task) {

@@ -134,7 +134,7 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
     if (task.scan.directReads && task.device) direct.open(*task.device, true);
     DeviceHandle& source = direct.isOpen() && direct.ok() ? direct : task.deviceHandle;
     ScanJob job{source, task.brand, task.parseMode, from, task.startOffset + task.length - from, task.endSector,
-                task.scan, task.zone};
+                task.scan, task.zone, task.years};
     parser.scan(job, sink);
     completed = !task.stopRequested() && !sink.failed();
     // Only a scan that ran to its end names the sector it reached: a stopped one is unfinished.

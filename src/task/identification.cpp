@@ -67,7 +67,8 @@ std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std
     if (!source.readAt(position, buffer)) std::memset(buffer.data(), 0, buffer.size());
     for (std::size_t j = 0; j < kSamplePositions; ++j) {
       const PacketWindow window{buffer.data() + j, kSampleBytes - j,
-                                static_cast<std::int64_t>(kSamplePositions - j), position + j};
+                                static_cast<std::int64_t>(kSamplePositions - j), position + j, nullptr,
+                                task.years};
       for (std::size_t t = 0; t < testList.size(); ++t)
         if (testList[t].decoder->decode(window, source)) ++hits[t];
       if (task.stopRequested()) break;

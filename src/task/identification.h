@@ -73,8 +73,9 @@ class PacketTestSet {
 // / 5, unaligned offsets allowed) with every test, sends status 7 with k after each block, and
 // fills the task's identification result (hits -> brand, fewest hits first, equal counts in
 // brand order). Stops after the position at which the stop flag is seen; the brands counted
-// so far are kept. Unreadable blocks are searched as zeros without a message. Ends with status
-// 7, value 0, and returns the result in its order.
+// so far are kept. Unreadable blocks are searched as zeros without a message. Times are judged
+// against the task's year window. Ends with status 7, value 0, and returns the result in its
+// order.
 std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std::uint64_t startSector,
                                     std::uint64_t sectorCount, const PacketTestSet& tests);
 

@@ -35,12 +35,13 @@ void TaskContext::copyHead(const TaskHead& head) {
   recorderZone = head.recorderZone;
   clockCorrection = head.clockCorrection;
   checkpoint = head.checkpoint;
+  years = head.years;
   zone = nullptr;
 }
 
 TaskHead TaskContext::head() const {
   return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand, startOffset, length,
-                  endSector, taskFolder, device, scan, recorderZone, clockCorrection, checkpoint};
+                  endSector, taskFolder, device, scan, recorderZone, clockCorrection, checkpoint, years};
 }
 
 TimeConvention TaskContext::timeConvention() const {

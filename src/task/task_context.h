@@ -43,6 +43,9 @@ struct TaskHead {
   std::string recorderZone;
   std::int64_t clockCorrection = 0;  // seconds to add to the recorder's clock for the true time
   std::optional<TaskCheckpoint> checkpoint;  // the header's: the scan has not finished
+  // The years the recorder's times may show. A head the header names without a window has the
+  // default, 2010-2020; the front ends propose YearWindow::forNewScan() for a new task.
+  YearWindow years;
 };
 
 struct TaskSettings {
@@ -76,6 +79,7 @@ struct TaskContext {
   std::int64_t clockCorrection = 0;
   // Where the unfinished scan stands: the header names it until the scan completes.
   std::optional<TaskCheckpoint> checkpoint;
+  YearWindow years;
   // Test hook: runs right after each checkpoint is durable, on the scanning thread.
   std::function<void()> checkpointMade;
   // The recorder's zone once the runner or loader found it; null: the workstation's.
@@ -95,7 +99,8 @@ struct TaskContext {
   TaskHead head() const;
   // What the task header records of this task.
   TaskHeader header() const {
-    return TaskHeader{parseMode, brand, startOffset, length, endSector, recorderZone, clockCorrection, checkpoint};
+    return TaskHeader{parseMode, brand, startOffset, length, endSector, recorderZone, clockCorrection, checkpoint,
+                      years};
   }
   // A scan of this task ran to its end: the header names the sector it reached.
   bool complete() const { return endSector != 0; }

@@ -137,6 +137,7 @@ Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder) {
   head.recorderZone = decoded->zone;
   head.clockCorrection = decoded->clockCorrection;
   head.checkpoint = decoded->checkpoint;
+  head.years = decoded->years;
   return head;
 }
 

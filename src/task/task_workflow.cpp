@@ -92,6 +92,11 @@ std::expected<RecorderClock, std::string> checkRecorderClock(const std::string& 
   return clock;
 }
 
+std::expected<YearWindow, std::string> checkYearWindow(const std::string& text) {
+  if (auto years = YearWindow::parse(text)) return *years;
+  return std::unexpected(kYearWindowMessage);
+}
+
 bool makeFolder(const std::string& folder) {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::u8path(folder), ec);
@@ -143,6 +148,7 @@ std::vector<std::pair<std::string, std::string>> taskInformation(const TaskConte
       {"任务路径：", task.taskFolder},
       {"录像机时区：", zoneText(task.recorderZone)},
       {"时钟校正：", correctionText(task.clockCorrection)},
+      {"年份范围：", yearWindowText(task.years)},
       {"扫描状态：", task.complete() ? "扫描已完成" : "扫描未完成"},
       {"扫描位置：", reached},
       {found.fromCheckpoint ? "已找到片段：" : "已找到文件：", std::to_string(found.count)},

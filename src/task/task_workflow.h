@@ -28,6 +28,7 @@ inline constexpr const char* kScanDoneText = "解析完成";
 inline constexpr const char* kLoadDoneText = "加载任务完成";
 inline constexpr const char* kRecorderZoneMessage = "请正确填写录像机时区 【时区名称,例如 Asia/Shanghai】";
 inline constexpr const char* kClockCorrectionMessage = "请正确填写时钟校正 【加到录像机时钟上的秒数,例如 -3600】";
+inline constexpr const char* kYearWindowMessage = "请正确填写录像年份范围 【起始年份-结束年份,例如 2010-2027】";
 
 // What the device list has selected: a whole device or one partition of it.
 struct DeviceSelection {
@@ -75,6 +76,9 @@ struct RecorderClock {
 // kClockCorrectionMessage for a correction that is no whole number of seconds within a century.
 // An empty correction is 0.
 std::expected<RecorderClock, std::string> checkRecorderClock(const std::string& zone, const std::string& correction);
+
+// Checks the task dialog's year window text ("FIRST-LAST"); kYearWindowMessage when it is none.
+std::expected<YearWindow, std::string> checkYearWindow(const std::string& text);
 
 // Creates a folder and its missing parents; an existing folder counts as success.
 bool makeFolder(const std::string& folder);

@@ -102,6 +102,12 @@ CNewTaskDlg::CNewTaskDlg(Prompter& prompter, const TaskHead& head, const QString
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[+-]?[0-9]*")), m_correction));
   form->addRow(QStringLiteral("录像机时区:"), m_zone);
   form->addRow(QStringLiteral("时钟校正(秒):"), m_correction);
+  // Times outside these years are taken for noise; a recorder whose clock was reset may need
+  // an earlier first year.
+  m_years = new QLineEdit(qs(head.years.text()), this);
+  m_years->setObjectName(QStringLiteral("yearWindow"));
+  m_years->setPlaceholderText(QStringLiteral("2010-2027"));
+  form->addRow(QStringLiteral("录像年份范围:"), m_years);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(okCancel(this));
@@ -120,6 +126,12 @@ void CNewTaskDlg::accept() {
     m_prompter.message(this, qs(clock.error()), kErrorCaption);
     return;
   }
+  const auto years = checkYearWindow(u8(m_years->text()));
+  if (!years) {
+    m_prompter.message(this, qs(years.error()), kErrorCaption);
+    return;
+  }
+  m_head.years = *years;
   m_head.recorderZone = clock->zone;
   m_head.clockCorrection = clock->correction;
   m_head.startOffset = range->startOffset;

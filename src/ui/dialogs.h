@@ -34,6 +34,7 @@ class CNewTaskDlg final : public QDialog {
   QLineEdit* endEdit() const { return m_end; }
   QLineEdit* zoneEdit() const { return m_zone; }
   QLineEdit* correctionEdit() const { return m_correction; }
+  QLineEdit* yearsEdit() const { return m_years; }
 
  public slots:
   void accept() override;
@@ -46,6 +47,7 @@ class CNewTaskDlg final : public QDialog {
   QLineEdit* m_end;
   QLineEdit* m_zone;
   QLineEdit* m_correction;
+  QLineEdit* m_years;
 };
 
 // "设置": the task root.

@@ -376,6 +376,7 @@ bool CMainFrame::runIdentification(const DeviceSelection& selection, int& brand)
   QPointer<CAutoVideoDlg> shown(&dialog);
   dialog.setRunning(true);
   const bool started = startWorker([selection, shown](CoreState& state) -> Continuation {
+    state.task.years = YearWindow::forNewScan();
     identifyBrands(state.task, *selection.device, selection.startSector, selection.sectorCount);
     std::multimap<int, int> result = state.task.identificationResult;
     return [shown, result](CMainFrame&) {
@@ -424,6 +425,7 @@ void CMainFrame::onNewTask() {
   head.length = selection.sectorCount;
   head.brand = static_cast<std::uint8_t>(brand);
   head.parseMode = static_cast<std::uint8_t>(mode);
+  head.years = YearWindow::forNewScan();
   CNewTaskDlg dialog(*m_prompter, head, qs(proposeTaskFolder(task().settings.taskRoot, *selection.device)), this);
   if (!m_prompter->runDialog(dialog)) return;
   startTask(dialog.head(), true);

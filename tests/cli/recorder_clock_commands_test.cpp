@@ -11,6 +11,7 @@
 
 #include "cli/command_run.h"
 #include "cli/commands.h"
+#include "format/year_window.h"
 #include "sample/sample_image.h"
 #include "support/test_support.h"
 
@@ -65,10 +66,15 @@ TEST(TaskWithoutZone, ListsWhatItListedBeforeTheHeaderKeptAZone) {
     const CommandRun text = run(cli::runFilesCommand, {"files", "--task", task});
     EXPECT_NE(text.err.find(std::string("时区: 本机时区 (") + zone + ")  时钟校正: 0 秒"), std::string::npos) << text.err;
   }
+  // Its times were judged in 2010-2020, and that is the window it keeps.
+  const CommandRun info = run(cli::runInfoCommand, {"info", "--task", task, "--json"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find(R"("years": {"first": 2010, "last": 2020})"), std::string::npos) << info.out;
   for (const char* name : {"Attr001.map", "Attr003.map", "Attr004.map"})
     EXPECT_EQ(test::readFile((fs::path(task) / name).string()), test::readFile((fixture / name).string()))
         << name << " is read, never rewritten";
 }
+
 
 // scan of the sample as brand 18, deep, quietly, with the options given.
 CommandRun scanSample(const std::string& source, const std::string& task, std::vector<std::string> options = {}) {
@@ -202,6 +208,40 @@ TEST(TaskWithZone, BadZonesAndOffsetsAreUsageErrors) {
   EXPECT_FALSE(fs::exists(dir.file("t") + "/Attr001.map")) << "a refused command line scans nothing";
   const CommandRun accepted = scan({"--clock-offset", "+3162240000", "--zone", "UTC"});
   EXPECT_EQ(accepted.status, 0) << accepted.err;
+}
+
+TEST(TaskYears, TheWindowIsChosenKeptAndShown) {
+  TempDir dir;
+  ZoneGuard shanghai("Asia/Shanghai");
+  const std::string source = dir.file("sample.img");
+  ASSERT_TRUE(sample::writeSampleImage(source).has_value());
+  const std::string task = dir.file("task");
+  const CommandRun scan = scanSample(source, task, {"--years", "2000-2030"});
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  EXPECT_NE(scan.out.find("years: 2000-2030"), std::string::npos) << scan.out;
+  const CommandRun info = run(cli::runInfoCommand, {"info", "--task", task});
+  EXPECT_NE(info.out.find("年份范围：2000年至2030年"), std::string::npos) << info.out;
+  const CommandRun report = run(cli::runReportCommand, {"report", "--task", task, "--source", source, "--no-open"});
+  ASSERT_EQ(report.status, 0) << report.err;
+  const auto html = test::readFile(task + "/日志报表.html");
+  const std::u16string window = u"年份范围<TD BGCOLOR=\"#FFFFFF\">2000年至2030年";
+  const std::string windowBytes(reinterpret_cast<const char*>(window.data()), window.size() * 2);
+  EXPECT_NE(std::string(html.begin(), html.end()).find(windowBytes), std::string::npos);
+
+  // By default a scan reads up to the year after this one.
+  const std::string fresh = dir.file("fresh");
+  ASSERT_EQ(scanSample(source, fresh).status, 0);
+  const CommandRun freshInfo = run(cli::runInfoCommand, {"info", "--task", fresh, "--json"});
+  const YearWindow today = YearWindow::forNewScan();
+  EXPECT_NE(freshInfo.out.find("\"years\": {\"first\": 2010, \"last\": " + std::to_string(today.last) + "}"),
+            std::string::npos)
+      << freshInfo.out;
+
+  for (const char* bad : {"2030-2000", "1900-2020", "2020", "soon"}) {
+    EXPECT_EQ(scanSample(source, dir.file(std::string("bad-") + bad), {"--years", bad}).status, 2) << bad;
+    EXPECT_EQ(run(cli::runIdentifyCommand, {"identify", "--source", source, "--years", bad}).status, 2) << bad;
+  }
+  EXPECT_EQ(run(cli::runScanCommand, {"scan", "--resume", "--task", task, "--years", "2000-2030"}).status, 2);
 }
 
 }  // namespace

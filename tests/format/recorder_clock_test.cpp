@@ -220,5 +220,44 @@ TEST(TaskHeaderCheckpoint, RefusesCheckpointsNoScanWrites) {
   refused("a position no device has", [](Bytes& b) { putLe64(&b[kCheckpointSectorAt], ~0ULL); });
 }
 
+TEST(TaskHeaderYears, KeepsTheWindowAndReadsOldHeadersAs2010To2020) {
+  TaskHeader h{1, 3, 0, 1 << 20, 2048, "Asia/Shanghai", 30};
+  h.years = YearWindow{2000, 2030};
+  const auto bytes = h.encode();
+  EXPECT_EQ(le16(&bytes[kYearsTagAt]), 1);
+  EXPECT_EQ(le16(&bytes[kFirstYearAt]), 2000);
+  EXPECT_EQ(le16(&bytes[kLastYearAt]), 2030);
+  for (std::size_t i = kReservedAt; i < kTaskHeaderSize; ++i) ASSERT_EQ(bytes[i], 0) << i;
+  const auto decoded = TaskHeader::decode(bytes);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->years, h.years);
+  EXPECT_EQ(decoded->zone, "Asia/Shanghai");
+
+  // The window every task had before tasks kept one is written as those tasks were: without a
+  // block, so a task of it is byte for byte what an earlier version wrote.
+  h.years = YearWindow::legacy();
+  for (std::size_t i = kYearsTagAt; i < kTaskHeaderSize; ++i) ASSERT_EQ(h.encode()[i], 0) << i;
+  ASSERT_TRUE(TaskHeader::decode(h.encode()));
+  EXPECT_EQ(TaskHeader::decode(h.encode())->years, (YearWindow{2010, 2020}));
+}
+
+TEST(TaskHeaderYears, RefusesWindowsNoScanWrites) {
+  TaskHeader h{1, 18, 0, 1 << 20, 0};
+  h.years = YearWindow{2010, 2027};
+  const auto good = h.encode();
+  ASSERT_TRUE(TaskHeader::decode(good));
+  using Bytes = std::array<std::uint8_t, kTaskHeaderSize>;
+  auto refused = [&](const char* why, auto change) {
+    Bytes bytes = good;
+    change(bytes);
+    EXPECT_FALSE(TaskHeader::decode(bytes)) << why;
+  };
+  refused("an unknown tag", [](Bytes& b) { b[kYearsTagAt] = 2; });
+  refused("years behind a zero tag", [](Bytes& b) { b[kYearsTagAt] = 0; });
+  refused("a first year after the last", [](Bytes& b) { putLe16(&b[kFirstYearAt], 2028); });
+  refused("a year before 1970", [](Bytes& b) { putLe16(&b[kFirstYearAt], 1969); });
+  refused("a year no 32-bit time reaches", [](Bytes& b) { putLe16(&b[kLastYearAt], 2100); });
+}
+
 }  // namespace
 }  // namespace norvale

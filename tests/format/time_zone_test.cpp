@@ -144,18 +144,18 @@ TEST(LocalEpoch, PlausibilityIsJudgedInTheRecordersZone) {
   const TimeZone& honolulu = zone("Pacific/Honolulu");
   const TimeZone& utc = zone("UTC");
   const std::uint32_t shanghaiNewYear2010 = 1262275200;  // 2010-01-01 00:00 in Shanghai
-  EXPECT_TRUE(plausibleLocalEpoch(shanghai, shanghaiNewYear2010));
-  EXPECT_FALSE(plausibleLocalEpoch(shanghai, shanghaiNewYear2010 - 1));
-  EXPECT_FALSE(plausibleLocalEpoch(utc, shanghaiNewYear2010));
-  EXPECT_FALSE(plausibleLocalEpoch(TimeZone::workstation(), shanghaiNewYear2010));
+  EXPECT_TRUE(plausibleLocalEpoch(shanghai, YearWindow::legacy(), shanghaiNewYear2010));
+  EXPECT_FALSE(plausibleLocalEpoch(shanghai, YearWindow::legacy(), shanghaiNewYear2010 - 1));
+  EXPECT_FALSE(plausibleLocalEpoch(utc, YearWindow::legacy(), shanghaiNewYear2010));
+  EXPECT_FALSE(plausibleLocalEpoch(TimeZone::workstation(), YearWindow::legacy(), shanghaiNewYear2010));
   const std::uint32_t honoluluLastSecond = 1609495199;  // 2020-12-31 23:59:59 in Honolulu
-  EXPECT_TRUE(plausibleLocalEpoch(honolulu, honoluluLastSecond));
-  EXPECT_FALSE(plausibleLocalEpoch(honolulu, honoluluLastSecond + 1));
-  EXPECT_FALSE(plausibleLocalEpoch(utc, honoluluLastSecond));
+  EXPECT_TRUE(plausibleLocalEpoch(honolulu, YearWindow::legacy(), honoluluLastSecond));
+  EXPECT_FALSE(plausibleLocalEpoch(honolulu, YearWindow::legacy(), honoluluLastSecond + 1));
+  EXPECT_FALSE(plausibleLocalEpoch(utc, YearWindow::legacy(), honoluluLastSecond));
   for (const TimeZone* z : {&shanghai, &honolulu, &utc}) {
-    EXPECT_TRUE(plausibleLocalEpoch(*z, 1463443200));
-    EXPECT_FALSE(plausibleLocalEpoch(*z, 0));
-    EXPECT_FALSE(plausibleLocalEpoch(*z, 0xFFFFFFFFu));
+    EXPECT_TRUE(plausibleLocalEpoch(*z, YearWindow::legacy(), 1463443200));
+    EXPECT_FALSE(plausibleLocalEpoch(*z, YearWindow::legacy(), 0));
+    EXPECT_FALSE(plausibleLocalEpoch(*z, YearWindow::legacy(), 0xFFFFFFFFu));
   }
   EXPECT_EQ(localHourCode(shanghai, 1463443200), calendarCode(2016, 5, 17, 8));
   EXPECT_EQ(localHourCode(honolulu, 1463443200), calendarCode(2016, 5, 16, 14));

@@ -9,15 +9,15 @@ namespace {
 PackedTime pt(int y, int mo, int d, int h, int mi, int s) { return PackedTime::fromFields(y, mo, d, h, mi, s); }
 
 TEST(PackedTimeTest, PlausibilityUsesTheRecordersOwnBounds) {
-  EXPECT_FALSE(PackedTime{0}.plausible());
-  EXPECT_TRUE(pt(2020, 12, 31, 23, 59, 59).plausible());
-  EXPECT_FALSE(pt(2021, 1, 1, 0, 0, 0).plausible()) << "year offset 21";
-  for (int month = 13; month <= 15; ++month) EXPECT_FALSE(pt(2016, month, 1, 0, 0, 0).plausible());
-  EXPECT_TRUE(pt(2016, 0, 0, 1, 0, 0).plausible()) << "month 0 and day 0 pass";
-  EXPECT_TRUE(pt(2016, 5, 1, 24, 60, 60).plausible()) << "hour 24, minute and second 60 pass";
-  EXPECT_FALSE(pt(2016, 5, 1, 25, 0, 0).plausible());
-  EXPECT_FALSE(pt(2016, 5, 1, 0, 61, 0).plausible());
-  EXPECT_FALSE(pt(2016, 5, 1, 0, 0, 61).plausible());
+  EXPECT_FALSE(PackedTime{0}.plausible(YearWindow::legacy()));
+  EXPECT_TRUE(pt(2020, 12, 31, 23, 59, 59).plausible(YearWindow::legacy()));
+  EXPECT_FALSE(pt(2021, 1, 1, 0, 0, 0).plausible(YearWindow::legacy())) << "year offset 21";
+  for (int month = 13; month <= 15; ++month) EXPECT_FALSE(pt(2016, month, 1, 0, 0, 0).plausible(YearWindow::legacy()));
+  EXPECT_TRUE(pt(2016, 0, 0, 1, 0, 0).plausible(YearWindow::legacy())) << "month 0 and day 0 pass";
+  EXPECT_TRUE(pt(2016, 5, 1, 24, 60, 60).plausible(YearWindow::legacy())) << "hour 24, minute and second 60 pass";
+  EXPECT_FALSE(pt(2016, 5, 1, 25, 0, 0).plausible(YearWindow::legacy()));
+  EXPECT_FALSE(pt(2016, 5, 1, 0, 61, 0).plausible(YearWindow::legacy()));
+  EXPECT_FALSE(pt(2016, 5, 1, 0, 0, 61).plausible(YearWindow::legacy()));
 }
 
 TEST(PackedTimeTest, HourCodeIsTheFullYearCalendarCode) {

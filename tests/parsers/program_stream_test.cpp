@@ -77,12 +77,12 @@ class ProgramStreamTest : public ::testing::Test {
 
 TEST_F(ProgramStreamTest, StreamMapTimeIsPackedFromBitTwoOfByte16) {
   const std::uint32_t t = packed(2016, 5, 17, 8, 30, 59);
-  EXPECT_EQ(streamMapTime(streamMap(t).data()), t);
-  EXPECT_FALSE(streamMapTime(streamMap(packed(2009, 5, 17, 8, 30, 59)).data()));
-  EXPECT_FALSE(streamMapTime(streamMap(packed(2021, 5, 17, 8, 30, 59)).data()));
-  EXPECT_TRUE(streamMapTime(streamMap(packed(2010, 12, 0, 24, 60, 60)).data()));
-  EXPECT_FALSE(streamMapTime(streamMap(packed(2016, 13, 1, 0, 0, 0)).data()));
-  EXPECT_FALSE(streamMapTime(streamMap(packed(2016, 1, 1, 25, 0, 0)).data()));
+  EXPECT_EQ(streamMapTime(streamMap(t).data(), YearWindow::legacy()), t);
+  EXPECT_FALSE(streamMapTime(streamMap(packed(2009, 5, 17, 8, 30, 59)).data(), YearWindow::legacy()));
+  EXPECT_FALSE(streamMapTime(streamMap(packed(2021, 5, 17, 8, 30, 59)).data(), YearWindow::legacy()));
+  EXPECT_TRUE(streamMapTime(streamMap(packed(2010, 12, 0, 24, 60, 60)).data(), YearWindow::legacy()));
+  EXPECT_FALSE(streamMapTime(streamMap(packed(2016, 13, 1, 0, 0, 0)).data(), YearWindow::legacy()));
+  EXPECT_FALSE(streamMapTime(streamMap(packed(2016, 1, 1, 25, 0, 0)).data(), YearWindow::legacy()));
 }
 
 TEST_F(ProgramStreamTest, PacketTestsAndTheirFollowers) {
@@ -227,6 +227,28 @@ TEST_F(ProgramStreamTest, QuickModeReadsTheIndexAreaOfEveryBlock) {
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_EQ(again.keys, out.keys);
   EXPECT_EQ(again.files, out.files);
+}
+
+TEST_F(ProgramStreamTest, QuickModeIndexOfRecentYearsFollowsTheWindow) {
+  const std::uint64_t block = 0x10000000;
+  SparseImage image(0x50000000);
+  image.put(0, masterHeader(0, 8 * block, block));
+  std::vector<std::uint8_t> area(0x100000, 0);
+  const std::uint32_t recent = utcEpoch(2024, 3, 14, 9, 0, 0);
+  const std::uint32_t early = utcEpoch(2005, 3, 14, 9, 0, 0);
+  putEntry(area, 0, 1, recent, recent + 600, 0x100000, 0x180000);
+  putEntry(area, 1, 2, early, early + 600, 0x200000, 0x280000);
+  image.put(kIndexAt, area);
+  const auto filesWith = [&](const YearWindow& years) {
+    TempDir dir;
+    ScanRequest request = scanRequest(1, kParseQuick);
+    request.years = years;
+    return scanSparseFile(dir, image, request).files.size();
+  };
+  EXPECT_EQ(filesWith(YearWindow{2010, 2027}), 1u);
+  EXPECT_EQ(filesWith(YearWindow::legacy()), 0u);
+  EXPECT_EQ(filesWith(YearWindow{2000, 2030}), 2u);  // both bounds move
+  EXPECT_EQ(filesWith(YearWindow{2000, 2023}), 1u);
 }
 
 TEST_F(ProgramStreamTest, QuickModeFallsBackToTheFixedLayout) {

@@ -130,6 +130,27 @@ TEST_F(SectionIndexTest, PieceEntriesOfEachSectionMakeOneFile) {
   EXPECT_EQ(again.keys, out.keys);
 }
 
+// Section headers and entries are seconds in the recorder's zone: both bounds of the window hold.
+TEST_F(SectionIndexTest, SectionsOfRecentYearsFollowTheWindow) {
+  const std::uint32_t recent = localEpoch(2024, 3, 14, 9, 0, 0);
+  SparseImage image(kFirst + kSection);
+  std::vector<std::uint8_t> index = sectionHeader(3, recent, recent + 100);
+  index.resize(4096, 0);
+  append(index, entry(recent, 2, 512));
+  image.put(kFirst, index);
+  image.put(kFirst + 514 * 4096 - 512, lastSector(1000));
+  const auto filesWith = [&](const YearWindow& years) {
+    TempDir dir;
+    ScanRequest request = scanRequest(5, kParseQuick);
+    request.years = years;
+    return scanSparseFile(dir, image, request).files.size();
+  };
+  EXPECT_EQ(filesWith(YearWindow{2010, 2027}), 1u);
+  EXPECT_EQ(filesWith(YearWindow::legacy()), 0u);
+  EXPECT_EQ(filesWith(YearWindow{2025, 2030}), 0u);
+  EXPECT_EQ(filesWith(YearWindow{2024, 2024}), 1u);
+}
+
 TEST_F(SectionIndexTest, QuickModeOnShortImages) {
   TempDir dir;
   // The first section's index area does not fit: nothing is read.

@@ -75,9 +75,9 @@ TEST_F(UnitIndexTest, PlainCalendarWithoutTimeZone) {
   EXPECT_EQ(dayCode(c, 0), 0u);
   EXPECT_EQ(timeText(c, utcEpoch(2016, 2, 29, 23, 59, 59)), "2016年02月29日 23时59分59秒");
   EXPECT_EQ(timeText(c, utcEpoch(2000, 3, 1, 0, 0, 0)), "2000年03月01日 00时00分00秒");
-  EXPECT_TRUE(plausibleUnitTime(utcEpoch(2020, 12, 31, 23, 59, 59)));
-  EXPECT_FALSE(plausibleUnitTime(utcEpoch(2021, 1, 1, 0, 0, 0)));
-  EXPECT_FALSE(plausibleUnitTime(0));
+  EXPECT_TRUE(YearWindow::legacy().plainSecondsNotPast(utcEpoch(2020, 12, 31, 23, 59, 59)));
+  EXPECT_FALSE(YearWindow::legacy().plainSecondsNotPast(utcEpoch(2021, 1, 1, 0, 0, 0)));
+  EXPECT_FALSE(YearWindow::legacy().plainSecondsNotPast(0));
 }
 
 TEST_F(UnitIndexTest, EachIndexHeaderBecomesOneFile) {
@@ -119,6 +119,26 @@ TEST_F(UnitIndexTest, EachIndexHeaderBecomesOneFile) {
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_EQ(again.keys, out.keys);
   EXPECT_EQ(again.files, out.files);
+}
+
+// The index's plain-calendar times test no first year: a recording of 2024 is read with a
+// window reaching it, and a reset clock's 2003 with any window.
+TEST_F(UnitIndexTest, IndexHeadersOfRecentYearsFollowTheWindow) {
+  SparseImage image(kUnit + 0x200000);
+  image.put(0, unitHeader());
+  image.put(0x20000, indexHeader(0, utcEpoch(2024, 3, 14, 9, 0, 0), 1000, {{0, 0, 0x300000, 0x300400}}));
+  image.put(0x40000, indexHeader(1, utcEpoch(2003, 1, 1, 0, 0, 0), 1000, {{0, 0, 0x300000, 0x300400}}));
+  image.put(0x300000, junkBytes(0x400));
+  const auto filesWith = [&](const YearWindow& years) {
+    TempDir dir;
+    ScanRequest request = scanRequest(4, kParseQuick);
+    request.years = years;
+    return scanSparseFile(dir, image, request).files.size();
+  };
+  EXPECT_EQ(filesWith(YearWindow{2010, 2027}), 2u);
+  EXPECT_EQ(filesWith(YearWindow::legacy()), 1u);
+  EXPECT_EQ(filesWith(YearWindow{2010, 2023}), 1u);
+  EXPECT_EQ(filesWith(YearWindow{2025, 2030}), 2u);
 }
 
 TEST_F(UnitIndexTest, UnitsNeedTheirHeaderAndAMegabyteOfRange) {

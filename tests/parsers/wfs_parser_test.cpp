@@ -191,6 +191,29 @@ TEST(WfsQuickScan, IndexEntriesBecomeWholeBlocksJoinedWithinAnHour) {
   EXPECT_EQ(timeText(timeConventionFor(3, 0), loaded.files[0].startTime), "2016年05月17日 08时30分00秒");
 }
 
+// Packed index times test no first year: a 2024 entry needs a window reaching it, a reset
+// clock's 2003 passes any window.
+TEST(WfsQuickScan, IndexEntriesOfRecentYearsFollowTheWindow) {
+  const std::uint32_t recent = packed(2024, 3, 14, 9, 0, 0);
+  const std::uint32_t reset = packed(2003, 1, 1, 0, 0, 0);
+  WfsVolume v;
+  v.entries = {{0, {0, 0, recent, plusSeconds(recent, 30), 1}}, {1, {0, 4, reset, plusSeconds(reset, 30), 1}}};
+  v.filled = {0, 1};
+  SparseImage image(v.dataOffset(4));
+  v.writeTo(image);
+  const auto bytes = image.flat();
+  const auto filesWith = [&](const YearWindow& years) {
+    TempDir dir;
+    ScanRequest request = scanRequest(3, 0);
+    request.years = years;
+    return scanImage(dir, bytes, request).files.size();
+  };
+  EXPECT_EQ(filesWith(YearWindow{2010, 2027}), 2u);
+  EXPECT_EQ(filesWith(YearWindow::legacy()), 1u);
+  EXPECT_EQ(filesWith(YearWindow{2010, 2023}), 1u);
+  EXPECT_EQ(filesWith(YearWindow{2025, 2030}), 2u);
+}
+
 TEST(WfsQuickScan, RefusedSuperblocks) {
   const auto tryScan = [](const SuperblockSpec& fields) {
     WfsVolume v;

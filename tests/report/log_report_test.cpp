@@ -102,6 +102,7 @@ constexpr std::u16string_view kGolden =
     u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">结束位置<TD BGCOLOR=\"#FFFFFF\">6144\n"
     u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">录像机时区<TD BGCOLOR=\"#FFFFFF\">本机时区 (Asia/Shanghai)\n"
     u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">时钟校正<TD BGCOLOR=\"#FFFFFF\">0 秒\n"
+    u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">年份范围<TD BGCOLOR=\"#FFFFFF\">2010年至2020年\n"
     u"</TABLE><br>\n"
     u"<TABLE WIDTH=\"100%\" BORDER=1 CELLSPACING=\"0\" ALIGN=\"LEFT\">\n"
     u"<CAPTION ALIGN=\"TOP\"><FONT size=\"5\">结果信息</FONT></CAPTION>\n"

@@ -50,6 +50,7 @@ TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std
   head.scan = request.scan;
   head.recorderZone = request.zone;
   head.clockCorrection = request.clockCorrection;
+  head.years = request.years;
   return head;
 }
 

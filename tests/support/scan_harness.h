@@ -47,6 +47,7 @@ struct ScanRequest {
   ScanOptions scan;                      // threads and chunks of the scan (one thread by default)
   std::string zone;                      // the recorder's; empty: the workstation's
   std::int64_t clockCorrection = 0;
+  YearWindow years;                      // the task's; by default that of tasks without one
 };
 
 // The head of a scan of an image of imageSize bytes as the request asks (whole image by default,

@@ -180,7 +180,7 @@ TEST(TaskWorkflow, TaskInformationRows) {
   head.clockCorrection = -75;
   task.copyHead(head);
   const auto rows = taskInformation(task);
-  ASSERT_EQ(rows.size(), 15u);
+  ASSERT_EQ(rows.size(), 16u);
   EXPECT_EQ(rows[0], (std::pair<std::string, std::string>{"设备名称：", "/evidence/disk7.img"}));
   EXPECT_EQ(rows[1].second, "disk7");
   EXPECT_EQ(rows[2].second, "#30");
@@ -192,25 +192,27 @@ TEST(TaskWorkflow, TaskInformationRows) {
   EXPECT_EQ(rows[8], (std::pair<std::string, std::string>{"任务路径：", "/cases/disk7"}));
   EXPECT_EQ(rows[9], (std::pair<std::string, std::string>{"录像机时区：", "Europe/Berlin"}));
   EXPECT_EQ(rows[10], (std::pair<std::string, std::string>{"时钟校正：", "-75 秒"}));
+  // A head with no window named: that of the tasks written before tasks kept one.
+  EXPECT_EQ(rows[11], (std::pair<std::string, std::string>{"年份范围：", "2010年至2020年"}));
   // Never scanned to its end and no checkpoint: unfinished, its position unknown.
-  EXPECT_EQ(rows[11], (std::pair<std::string, std::string>{"扫描状态：", "扫描未完成"}));
-  EXPECT_EQ(rows[12], (std::pair<std::string, std::string>{"扫描位置：", "未记录"}));
+  EXPECT_EQ(rows[12], (std::pair<std::string, std::string>{"扫描状态：", "扫描未完成"}));
+  EXPECT_EQ(rows[13], (std::pair<std::string, std::string>{"扫描位置：", "未记录"}));
 
   // A checkpoint: its sector and its counts of found records.
   task.checkpoint = TaskCheckpoint{6, 3072, 256 + 37 * 4, 4, 3 * 1048576};
   auto unfinished = taskInformation(task);
-  EXPECT_EQ(unfinished[12].second, "6");
-  EXPECT_EQ(unfinished[13], (std::pair<std::string, std::string>{"已找到片段：", "4"}));
-  EXPECT_EQ(unfinished[14].second, "3.0 MB");
+  EXPECT_EQ(unfinished[13].second, "6");
+  EXPECT_EQ(unfinished[14], (std::pair<std::string, std::string>{"已找到片段：", "4"}));
+  EXPECT_EQ(unfinished[15].second, "3.0 MB");
 
   // Completed: the end sector, and the loaded files' counts whatever checkpoint is left.
   task.endSector = 10;
   task.status.foundCount = 2;
   task.status.foundBytes = 2048;
   auto complete = taskInformation(task);
-  EXPECT_EQ(complete[11].second, "扫描已完成");
-  EXPECT_EQ(complete[12].second, "10");
-  EXPECT_EQ(complete[13], (std::pair<std::string, std::string>{"已找到文件：", "2"}));
+  EXPECT_EQ(complete[12].second, "扫描已完成");
+  EXPECT_EQ(complete[13].second, "10");
+  EXPECT_EQ(complete[14], (std::pair<std::string, std::string>{"已找到文件：", "2"}));
   EXPECT_EQ(foundTotals(task).fromCheckpoint, false);
 }
 

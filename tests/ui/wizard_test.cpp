@@ -232,6 +232,31 @@ class WizardTest : public QObject {
              QStringLiteral("2016年05月17日 00时00分00秒"));
   }
 
+  void taskDialogTakesTheYearWindow() {
+    FrameFixture f;
+    f.addSample();
+    f.frame->selectBrand(norvale::ui::test::kSampleBrand);
+    f.main().modes()->setCurrentRow(1);
+    QString proposed;
+    QStringList refusals;
+    f.prompter.onDialog = [&](QDialog& dialog) {
+      auto* task = qobject_cast<CNewTaskDlg*>(&dialog);
+      if (!task) return false;
+      proposed = task->yearsEdit()->text();
+      task->yearsEdit()->setText(QStringLiteral("2030-2000"));
+      ScriptedPrompter::pressOk(dialog);
+      for (const auto& shown : f.prompter.messages) refusals << shown.caption + QLatin1Char('|') + shown.text;
+      task->yearsEdit()->setText(QStringLiteral("2000-2030"));
+      return ScriptedPrompter::pressOk(dialog);
+    };
+    f.frame->onNewTask();
+    QVERIFY(f.waitIdle());
+    QCOMPARE(proposed, QString::fromStdString(norvale::YearWindow::forNewScan().text()));
+    QCOMPARE(refusals, (QStringList{QStringLiteral("错误|请正确填写录像年份范围 【起始年份-结束年份,例如 2010-2027】")}));
+    QCOMPARE(f.frame->task().years, (norvale::YearWindow{2000, 2030}));
+    QVERIFY(f.frame->task().fileMap.size() > 0);
+  }
+
   void browserDropsOneTrailingSeparator() {
     ScriptedPrompter prompter;
     QLineEdit edit(QStringLiteral("/keep"));
