@@ -74,24 +74,26 @@ void checkRuns(const TempDir& dir, const Evidence& e) {
 }
 
 TEST(DfxmlCommands, EveryByteRunReadFromTheSourceIsTheExportedFile) {
-  NORVALE_SKIP_WITHOUT_EWF_TOOLS();
   TempDir dir;
   const std::string raw = test::writeSample(dir);
   const auto image = test::readFile(raw);
   checkRuns(dir, {"raw", raw, {}, image});
 
-  // The sample as the first partition of a disk image: the runs' offsets count from the disk's start.
-  const std::string disk = dir.file("disk.img");
-  std::vector<std::uint8_t> diskBytes(1 << 20, 0);
-  diskBytes.insert(diskBytes.end(), image.begin(), image.end());
-  diskBytes.resize(diskBytes.size() + (1 << 20), 0);
-  test::writeFile(disk, diskBytes);
+  // The sample's recordings inside the first partition of a disk image (a FAT16 volume at 1 MiB,
+  // the recordings 4 MiB into it): the runs' offsets count from the disk's start.
+  constexpr std::uint64_t kMiB = 1 << 20;
+  const std::string disk = dir.file("disk.img"), fat = dir.file("fat.img");
+  test::makeSparseFile(disk, 24 * kMiB);
   const auto table = test::runTool({"sfdisk", "-q", "--no-reread", "--no-tell-kernel", disk},
-                                   "label: dos\nstart=2048, size=" + std::to_string(image.size() / 512) + ", type=83\n");
+                                   "label: dos\nstart=2048, size=16MiB, type=6\n");
   ASSERT_TRUE(table.ok()) << table.output;
-  diskBytes = test::readFile(disk);
-  checkRuns(dir, {"partition", disk, {"--partition", "1"}, diskBytes});
+  test::makeSparseFile(fat, 16 * kMiB);
+  ASSERT_TRUE(test::runTool({"mkfs.vfat", "-F", "16", fat}).ok());
+  test::copyInto(fat, disk, kMiB);
+  test::copyInto(raw, disk, 5 * kMiB);
+  checkRuns(dir, {"partition", disk, {"--partition", "0"}, test::readFile(disk)});
 
+  NORVALE_SKIP_WITHOUT_EWF_TOOLS();
   const std::string ewf = test::makeEwfSet(raw, dir.file("set"), "deflate:fast");
   std::size_t segments = 0;
   for (const auto& entry : fs::directory_iterator(dir.path()))

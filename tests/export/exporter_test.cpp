@@ -180,7 +180,7 @@ TEST(ByteRunList, RunsJoinOnlyWhereFileAndSourceBothContinue) {
       {"a gap on the source splits", {{1000, 100, {}}, {1200, 50, {}}}, {{0, 1000, 100}, {100, 1200, 50}}},
       {"an earlier source offset splits", {{1000, 100, {}}, {900, 100, {}}}, {{0, 1000, 100}, {100, 900, 100}}},
       {"an unreadable middle is a fill run", {{1000, 2048, {{512, 512}}}},
-       {{0, 1000, 512}, {512, std::nullopt, 512}, {1024, 1512, 1024}}},
+       {{0, 1000, 512}, {512, std::nullopt, 512}, {1024, 2024, 1024}}},
       {"unreadable pieces in a row are one fill run", {{1000, 100, {{0, 100}}}, {5000, 100, {{0, 100}}}},
        {{0, std::nullopt, 200}}},
       {"an unreadable end", {{0, 1024, {{512, 512}}}, {1024, 10, {}}}, {{0, 0, 512}, {512, std::nullopt, 512}, {1024, 1024, 10}}},
