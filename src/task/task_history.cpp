@@ -1,10 +1,12 @@
 #include "task/task_history.h"
 
-#include <ctime>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+
+#include "format/utc_time.h"
 
 namespace norvale {
 namespace {
@@ -31,11 +33,10 @@ Result<void> append(const std::string& folder, const std::string& lines) {
 }  // namespace
 
 std::string utcDateTime(std::chrono::system_clock::time_point at) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(at);
-  std::tm fields{};
-  gmtime_r(&t, &fields);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch()).count();
+  const CalendarTime c = civilCalendar(seconds);
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &fields);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", c.year, c.month, c.day, c.hour, c.minute, c.second);
   return text;
 }
 
