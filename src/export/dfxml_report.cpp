@@ -20,22 +20,46 @@ namespace fs = std::filesystem;
 namespace {
 constexpr std::uint64_t kRecordsPerRead = 65536;
 
-// Text and attribute values as XML 1.0 takes them: the five entities, and control characters
-// (which XML 1.0 cannot carry at all) left out.
+// Length of the valid UTF-8 sequence at text[i] of a character XML 1.0 allows, or 0.
+std::size_t xmlCharLength(const std::string& text, std::size_t i) {
+  const auto b0 = static_cast<unsigned char>(text[i]);
+  if (b0 < 0x80) return b0 >= 0x20 || b0 == '\t' || b0 == '\n' || b0 == '\r' ? 1 : 0;
+  const std::size_t length = (b0 & 0xE0) == 0xC0 ? 2 : (b0 & 0xF0) == 0xE0 ? 3 : (b0 & 0xF8) == 0xF0 ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  char32_t cp = b0 & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto b = static_cast<unsigned char>(text[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  const char32_t minimum = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  const bool allowed = cp >= minimum && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) && cp != 0xFFFE && cp != 0xFFFF;
+  return allowed ? length : 0;
+}
+
+// Text and attribute values as XML 1.0 takes them: the five entities, and what XML 1.0 cannot
+// carry at all (control characters, bytes that are no UTF-8, such as a path's in another
+// encoding) as U+FFFD, so that the report always parses.
 std::string xmlText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') continue;
-        out += c;
+  for (std::size_t i = 0; i < text.size();) {
+    switch (text[i]) {
+      case '&': out += "&amp;"; ++i; continue;
+      case '<': out += "&lt;"; ++i; continue;
+      case '>': out += "&gt;"; ++i; continue;
+      case '"': out += "&quot;"; ++i; continue;
+      case '\'': out += "&apos;"; ++i; continue;
+      default: break;
     }
+    const std::size_t length = xmlCharLength(text, i);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    out.append(text, i, length);
+    i += length;
   }
   return out;
 }

@@ -193,7 +193,7 @@ TEST(ByteRunList, RunsJoinOnlyWhereFileAndSourceBothContinue) {
 }
 
 TEST_F(ExportTest, ReportDfxmlNamesEveryFileWithItsRunsInTheSchemasOrder) {
-  ExportOptions options{out.str(), false, "norvale-cli export --out '<a & b>'"};
+  ExportOptions options{out.str(), false, "norvale-cli export --out '<a & b>' 通道"};
   auto result = exportFiles(*task, all(), options);
   ASSERT_TRUE(result);
   const auto report = test::readDfxmlFile(out.file("report.dfxml"));
@@ -211,6 +211,12 @@ TEST_F(ExportTest, ReportDfxmlNamesEveryFileWithItsRunsInTheSchemasOrder) {
   EXPECT_EQ(report.program, "norvale");
   EXPECT_EQ(report.programVersion, kProgramVersion);
   EXPECT_EQ(report.commandLine, options.commandLine) << "markup in the command line stays text";
+  // A path in another encoding, or a control character, cannot make the report unreadable.
+  ExportOptions foreign{out.str(), false, std::string("norvale-cli export --out /m\xE9" "dia\x01/\xED\xA0\x80")};
+  ASSERT_TRUE(exportFiles(*task, {0}, foreign));
+  const auto again = test::readDfxmlFile(out.file("report.dfxml"));
+  ASSERT_TRUE(again.parsed) << again.error;
+  EXPECT_EQ(again.commandLine, "norvale-cli export --out /m\uFFFDdia\uFFFD/\uFFFD\uFFFD\uFFFD");
   EXPECT_TRUE(std::regex_match(report.startTime, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)"))) << report.startTime;
 
   const std::vector<std::string> dfxmlOrder{"dfxml:filename", "dfxml:id", "dfxml:name_type", "dfxml:filesize",
