@@ -1,6 +1,6 @@
 // report.dfxml through the commands: every byte run of every fileobject, read from the source,
-// is the exported file, on a raw image, a partition of a disk image and an EWF set; files
-// --dfxml prints the same fileobjects without writing; --version names the build.
+// is the exported file, on a raw image, a partition of a disk image, a split set and an EWF set;
+// files --dfxml prints the same fileobjects without writing; --version names the build.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -92,6 +92,12 @@ TEST(DfxmlCommands, EveryByteRunReadFromTheSourceIsTheExportedFile) {
   test::copyInto(fat, disk, kMiB);
   test::copyInto(raw, disk, 5 * kMiB);
   checkRuns(dir, {"partition", disk, {"--partition", "0"}, test::readFile(disk)});
+
+  // A split set: its image_filename elements are its segments, in order.
+  const std::string split = test::splitImage(raw, dir.file("parts"), 1 << 20);
+  checkRuns(dir, {"split", split, {}, image});
+  EXPECT_EQ(test::readDfxmlFile(dir.file("out-split") + "/report.dfxml").imageFilenames,
+            (std::vector<std::string>{dir.file("parts.001"), dir.file("parts.002"), dir.file("parts.003")}));
 
   NORVALE_SKIP_WITHOUT_EWF_TOOLS();
   const std::string ewf = test::makeEwfSet(raw, dir.file("set"), "deflate:fast");
