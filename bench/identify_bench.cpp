@@ -2,6 +2,7 @@
 // packet test costs per position.
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -12,6 +13,7 @@
 #include "storage/device_handle.h"
 #include "storage/device_record.h"
 #include "task/identification.h"
+#include "task/program_version.h"
 #include "task/task_context.h"
 
 namespace {
@@ -69,7 +71,11 @@ void print(const char* name, const Timing& t, std::size_t tests) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+    std::printf("%s\n", norvale::versionLine("norvale-identify-bench").c_str());
+    return 0;
+  }
   namespace fs = std::filesystem;
   norvale::TaskContext task;
   const norvale::PacketTestSet tests;

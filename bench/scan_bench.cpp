@@ -28,6 +28,7 @@
 
 #include "corpus/recorder_stream.h"
 #include "sample/sample_image.h"
+#include "task/program_version.h"
 #include "task/task_context.h"
 #include "task/task_runner.h"
 
@@ -338,6 +339,10 @@ struct Row {
 int main(int argc, char** argv) {
   // Recorder times are local wall times; the corpus and the scan must read them alike.
   if (!std::getenv("TZ")) setenv("TZ", "Asia/Shanghai", 1);
+  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+    std::printf("%s\n", norvale::versionLine("norvale-bench").c_str());
+    return 0;
+  }
   if (argc == 6 && !std::strcmp(argv[1], "--run-task"))
     return runTask(argv[2], static_cast<std::uint8_t>(std::atoi(argv[3])), std::atoi(argv[4]), argv[5]);
 

@@ -4,9 +4,11 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/screenshot_run.h"
 #include "app/start_up.h"
+#include "task/program_version.h"
 #include "ui/main_frame.h"
 
 using norvale::ui::CMainFrame;
@@ -22,9 +24,15 @@ int splashMilliseconds(const QCommandLineParser& parser) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before the application starts, so that it needs no display.
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+      std::printf("%s\n", norvale::versionLine("norvale").c_str());
+      return 0;
+    }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Norvale"));
-  QApplication::setApplicationVersion(QStringLiteral(NORVALE_VERSION));
+  QApplication::setApplicationVersion(QString::fromUtf8(norvale::kProgramVersion));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Recovers recorded video from surveillance recorder disks."));

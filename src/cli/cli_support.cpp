@@ -131,6 +131,24 @@ Result<void> openTask(TaskContext& task, const std::string& folder, const Device
   return loaded;
 }
 
+std::string commandLineText(int argc, char** argv) {
+  std::string line = "norvale-cli";
+  for (int i = 0; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool plain = !arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                             "0123456789-_./:=+,@%") == std::string::npos;
+    line += " ";
+    if (plain) {
+      line += arg;
+      continue;
+    }
+    line += "'";
+    for (char c : arg) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    line += "'";
+  }
+  return line;
+}
+
 int usageError(const std::string& message) {
   std::cerr << "norvale-cli: " << message << "\n(run norvale-cli --help for the commands)\n";
   return kExitUsage;

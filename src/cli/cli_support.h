@@ -48,6 +48,9 @@ std::optional<std::string> readFileChoice(const Options& options, FileChoice& ch
 // A whole number with an optional sign ("-3600", "+120", "0").
 std::optional<std::int64_t> parseSigned(const std::string& text);
 std::string jsonString(const std::string& text);
+// The command as typed: "norvale-cli" and the command's arguments (argv[0] the command's name),
+// each quoted for a POSIX shell where it needs to be.
+std::string commandLineText(int argc, char** argv);
 
 int usageError(const std::string& message);
 int failure(const std::string& message);

@@ -47,6 +47,7 @@ int runConvertCommand(int argc, char** argv) {
   FileChoice choice;
   if (auto error = readFileChoice(options, choice)) return usageError(*error);
   convert::ConvertOptions convertOptions{*outFolder, options.flag("--overwrite")};
+  convertOptions.commandLine = commandLineText(argc, argv);
   if (auto walk = options.value("--walk")) {
     if (*walk != "own" && *walk != "library") return usageError("--walk takes own or library");
     convertOptions.walk = *walk == "own" ? convert::WalkKind::Own : convert::WalkKind::Library;

@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/devices_command.h"
+#include "task/program_version.h"
 
 namespace {
 
@@ -26,7 +27,9 @@ constexpr Command kCommands[] = {
      "scan --resume --task DIR [--source PATH] [--threads N] [--direct]\n"
      "      continues an unfinished scan from its last checkpoint (the source as the task recorded it)"},
     {"files", norvale::cli::runFilesCommand,
-     "files --task DIR [--source PATH] [--json]\n      lists the recovered files of a task"},
+     "files --task DIR [--source PATH] [--json]\n      lists the recovered files of a task\n"
+     "files --task DIR --source PATH --dfxml\n"
+     "      prints the report.dfxml an export of every file would write (byte runs, SHA-256), writing no file"},
     {"info", norvale::cli::runInfoCommand,
      "info --task DIR [--json]\n      shows a task's header: brand, mode, range, clock, whether its scan finished and what it found"},
     {"export", norvale::cli::runExportCommand,
@@ -52,7 +55,7 @@ constexpr Command kCommands[] = {
 };
 
 void printUsage(std::ostream& out) {
-  out << "usage: norvale-cli COMMAND [OPTIONS]\n\n";
+  out << "usage: norvale-cli COMMAND [OPTIONS] | --version\n\n";
   for (const auto& c : kCommands) out << "  " << c.usage << "\n";
 }
 
@@ -62,6 +65,10 @@ int main(int argc, char** argv) {
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     printUsage(argc < 2 ? std::cerr : std::cout);
     return argc < 2 ? 2 : 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::cout << norvale::versionLine("norvale-cli") << "\n";
+    return 0;
   }
   for (const auto& c : kCommands)
     if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);

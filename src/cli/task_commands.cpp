@@ -1,4 +1,5 @@
 // scan, files and export: the task workflow from the command line.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -7,6 +8,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "export/dfxml_report.h"
 #include "export/exporter.h"
 #include "format/time_zone.h"
 #include "parsers/brand_table.h"
@@ -167,11 +169,38 @@ int runScanCommand(int argc, char** argv) {
   return kExitOk;
 }
 
+namespace {
+// files --dfxml: the report.dfxml an export of every file would write, without writing a file.
+int printDfxml(TaskContext& task, const std::string& commandLine) {
+  DfxmlDocument document = dfxmlDocumentFor(task, commandLine, std::chrono::system_clock::now());
+  const auto paths = exportRelativePaths(task);
+  SourceReader reader(task.deviceHandle);
+  std::uint64_t position = 0;
+  for (const auto& [key, entry] : task.fileMap) {
+    auto bytes = readEntryBytes(task, entry, reader);
+    if (!bytes) return failure(bytes.error().message);
+    DfxmlFileObject object = recordingObject(task, position, entry);
+    // Export names a file with unreadable sectors so; the report names what export would write.
+    std::filesystem::path name = std::filesystem::u8path(paths[position]);
+    if (bytes->unreadableBytes > 0) name.replace_extension(".incomplete" + name.extension().string());
+    object.filename = name.generic_string();
+    object.sha256 = bytes->sha256;
+    object.byteRuns = bytes->runs.runs();
+    document.files.push_back(std::move(object));
+    ++position;
+  }
+  std::cout << dfxmlText(document);
+  return kExitOk;
+}
+}  // namespace
+
 int runFilesCommand(int argc, char** argv) {
   Options options;
-  if (auto error = options.parse(argc, argv, {"--task", "--source"}, {"--json"})) return usageError(*error);
+  if (auto error = options.parse(argc, argv, {"--task", "--source"}, {"--json", "--dfxml"})) return usageError(*error);
   const auto folder = options.value("--task");
   if (!folder) return usageError("files needs --task DIR");
+  if (options.flag("--dfxml") && (options.flag("--json") || !options.value("--source")))
+    return usageError("files --dfxml needs --source PATH (the bytes are read to find their runs and hashes), and no --json");
   std::optional<DeviceRecord> source;
   if (auto path = options.value("--source")) {
     auto record = sourceRecord(*path);
@@ -183,6 +212,8 @@ int runFilesCommand(int argc, char** argv) {
   task.notifyTarget = &printer;
   if (auto opened = openTask(task, *folder, source ? &*source : nullptr); !opened)
     return failure(opened.error().message);
+
+  if (options.flag("--dfxml")) return printDfxml(task, commandLineText(argc, argv));
 
   const TimeConvention convention = task.timeConvention();
   const TimeConvention recorded = convention.asRecorded();
@@ -244,7 +275,7 @@ int runExportCommand(int argc, char** argv) {
   std::uint64_t totalBytes = 0;
   for (const auto& [key, entry] : task.fileMap) totalBytes += entry.size;
   printer.presenter().setExportTotals(0, 0);
-  ExportOptions exportOptions{*outFolder, options.flag("--overwrite")};
+  ExportOptions exportOptions{*outFolder, options.flag("--overwrite"), commandLineText(argc, argv)};
   std::error_code ec;
   fs::create_directories(*outFolder, ec);
   if (ec) return failure("cannot create the export folder " + *outFolder + ": " + ec.message());

@@ -261,6 +261,7 @@ StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& sou
 
 Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
                                                 const ConvertOptions& options) {
+  const auto started = std::chrono::system_clock::now();
   auto begun = beginFileRun(task, positions, options.folder);
   if (!begun) return std::unexpected(begun.error());
   const auto& entries = *begun;
@@ -334,6 +335,7 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
   for (const ConvertedFile& f : results)
     if (f.written || f.skipped) lines.push_back({f.skipped ? std::string() : f.sha256, manifestPath(options.folder, f.path)});
   if (auto written = updateManifest(options.folder, lines); !written) return std::unexpected(written.error());
+  if (auto reported = writeConvertDfxml(task, options, started, results); !reported) return std::unexpected(reported.error());
   return results;
 }
 

@@ -2,6 +2,7 @@
 // Playable copies of recovered files: one MP4 per file entry, by stream copy of the video the
 // entry's bytes carry, with the recorder's times; and the first picture of a file. The bytes
 // are those export writes, read from the source device; the source is never written.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@ struct ConvertOptions {
   std::string folder;
   bool overwrite = false;  // else an existing file is skipped
   WalkKind walk = WalkKind::Own;
+  std::string commandLine;  // what report.dfxml names as the command that made the files
 };
 
 struct ConvertedFile {
@@ -37,10 +39,17 @@ struct ConvertedFile {
 };
 
 // Converts the entries at the given 0-based file-map positions into folder/CHnn/day/<name>.mp4,
-// sending status codes 4 and 5 as export does, and rewrites the folder's SHA256SUMS. Stops
+// sending status codes 4 and 5 as export does, rewrites the folder's SHA256SUMS and writes
+// report.dfxml. Stops
 // between frames when the task's stop flag is raised (the unfinished file is removed).
 Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
                                                 const ConvertOptions& options);
+
+// Writes folder/report.dfxml for a conversion run: for each MP4 written (or kept), its own
+// fileobject, which names in <norvale:derived_from> the fileobject of the recording it was made
+// from; that one stands beside it with the recording's byte runs, read from the source again.
+Result<void> writeConvertDfxml(TaskContext& task, const ConvertOptions& options,
+                               std::chrono::system_clock::time_point started, const std::vector<ConvertedFile>& results);
 
 // Converts a stream whose bytes are given (an exported file) into target.
 ConvertedFile convertStream(const StreamInput& input, const std::string& target);

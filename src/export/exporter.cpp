@@ -1,7 +1,5 @@
 #include "export/exporter.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -13,7 +11,9 @@
 #include <memory>
 #include <set>
 
+#include "export/dfxml_report.h"
 #include "export/manifest.h"
+#include "export/source_reader.h"
 #include "parsers/brand_table.h"
 #include "task/partial_file.h"
 #include "task/result_store.h"
@@ -39,22 +39,6 @@ std::uint64_t pauseAfterBytes() {
 }
 constexpr std::uint64_t kRecordsPerRead = 65536;
 
-class Sha256 {
- public:
-  Sha256() : m_ctx(EVP_MD_CTX_new()) { EVP_DigestInit_ex(m_ctx, EVP_sha256(), nullptr); }
-  ~Sha256() { EVP_MD_CTX_free(m_ctx); }
-  void update(const std::uint8_t* data, std::size_t n) { EVP_DigestUpdate(m_ctx, data, n); }
-  std::string hex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(m_ctx, digest, &length);
-    return hexDigits(digest, length);
-  }
-
- private:
-  EVP_MD_CTX* m_ctx;
-};
-
 std::string hashFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   Sha256 sha;
@@ -66,53 +50,6 @@ std::string hashFile(const fs::path& path) {
   return sha.hex();
 }
 
-// Reads source bytes through aligned 1 MiB blocks, since a file's records are many small pieces
-// that lie close together. A block that cannot be read is retried sector by sector so that
-// only the unreadable sectors are lost; they read as zeros and are counted.
-class SourceReader {
- public:
-  explicit SourceReader(DeviceHandle& device) : m_device(device), m_block(kPieceBytes) {}
-
-  // Appends size bytes from offset to out; returns the count of bytes that could not be read.
-  std::uint64_t read(std::uint64_t offset, std::size_t size, std::uint8_t* out) {
-    std::uint64_t unreadable = 0;
-    while (size > 0) {
-      const std::uint64_t blockStart = offset / kPieceBytes * kPieceBytes;
-      if (blockStart != m_blockStart) load(blockStart);
-      const std::size_t inBlock = static_cast<std::size_t>(offset - blockStart);
-      const std::size_t n = std::min(size, kPieceBytes - inBlock);
-      std::copy_n(m_block.begin() + inBlock, n, out);
-      for (std::size_t s = inBlock / 512; s <= (inBlock + n - 1) / 512; ++s) {
-        if (!m_badSectors.count(s)) continue;
-        const std::size_t from = std::max(inBlock, s * 512), to = std::min(inBlock + n, s * 512 + 512);
-        unreadable += to - from;
-      }
-      out += n;
-      offset += n;
-      size -= n;
-    }
-    return unreadable;
-  }
-
- private:
-  void load(std::uint64_t blockStart) {
-    m_blockStart = blockStart;
-    m_badSectors.clear();
-    std::fill(m_block.begin(), m_block.end(), 0);
-    if (m_device.readAt(blockStart, m_block)) return;
-    for (std::size_t s = 0; s < kPieceBytes / 512; ++s) {
-      if (!m_device.readAt(blockStart + s * 512, std::span(m_block.data() + s * 512, 512))) {
-        std::fill_n(m_block.begin() + static_cast<std::ptrdiff_t>(s * 512), 512, 0);
-        m_badSectors.insert(s);
-      }
-    }
-  }
-
-  DeviceHandle& m_device;
-  std::vector<std::uint8_t> m_block;
-  std::uint64_t m_blockStart = UINT64_MAX;
-  std::set<std::size_t> m_badSectors;
-};
 }  // namespace
 
 std::vector<std::pair<std::uint64_t, FileEntry>> fileMapEntries(const TaskContext& task) {
@@ -177,7 +114,9 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
     task.notify();
   };
 
+  const auto started = std::chrono::system_clock::now();
   SourceReader source(task.deviceHandle);
+  std::vector<UnreadableSpan> unreadable;
   // What a killed run left is never taken for a file: its partial files go before this run.
   removeStalePartials(options.folder);
   const std::uint64_t pauseAfter = pauseAfterBytes();
@@ -222,7 +161,9 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
           }
           const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kPieceBytes, record.size - done));
           piece.resize(n);
-          out.unreadableBytes += source.read(record.deviceOffset + done, n, piece.data());
+          unreadable.clear();
+          out.unreadableBytes += source.read(record.deviceOffset + done, n, piece.data(), &unreadable);
+          out.byteRuns.add(record.deviceOffset + done, n, unreadable);
           file.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(n));
           sha.update(piece.data(), n);
           out.size += n;
@@ -263,6 +204,7 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
   for (const ExportedFile& f : results)
     lines.push_back({f.skipped ? std::string() : f.sha256, manifestPath(options.folder, f.path)});
   if (auto written = updateManifest(options.folder, lines); !written) return std::unexpected(written.error());
+  if (auto reported = writeExportDfxml(task, options, started, results); !reported) return std::unexpected(reported.error());
   return results;
 }
 

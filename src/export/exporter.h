@@ -1,11 +1,13 @@
 #pragma once
 // Writes the video of chosen file entries into a folder tree by channel and day. The bytes come
 // from the source device, located by the entries' segment records; never from the task files.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "export/byte_runs.h"
 #include "storage/error.h"
 #include "task/task_context.h"
 
@@ -14,6 +16,7 @@ namespace norvale {
 struct ExportOptions {
   std::string folder;
   bool overwrite = false;  // else an existing file is skipped
+  std::string commandLine;  // what report.dfxml names as the command that made the files
 };
 
 struct ExportedFile {
@@ -25,6 +28,7 @@ struct ExportedFile {
   bool complete = true;           // false: some source bytes could not be read (zeros stand in)
   std::uint64_t unreadableBytes = 0;
   std::string error;              // why the file is incomplete or missing
+  ByteRunList byteRuns;           // where its bytes lie on the source (empty when skipped)
 };
 
 // The file map entries in map order, each with its position (0-based).
@@ -41,8 +45,13 @@ Result<std::vector<std::pair<std::uint64_t, FileEntry>>> beginFileRun(TaskContex
                                                                       const std::vector<std::uint64_t>& positions,
                                                                       const std::string& folder);
 
+// Writes folder/report.dfxml for an export run: a fileobject per file of results, with its byte
+// runs (a file this run skipped has none: it was not read).
+Result<void> writeExportDfxml(TaskContext& task, const ExportOptions& options,
+                              std::chrono::system_clock::time_point started, const std::vector<ExportedFile>& results);
+
 // Exports the entries at the given 0-based file-map positions, sending status codes 4 and 5,
-// and rewrites the folder's SHA256SUMS to cover every file written there.
+// rewrites the folder's SHA256SUMS to cover every file written there and writes report.dfxml.
 // Stops between pieces when the task's stop flag is raised (the unfinished file is removed).
 Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
                                               const ExportOptions& options);

@@ -4,6 +4,7 @@
 
 #include "parsers/brand_table.h"
 #include "report/html_writer.h"
+#include "report/provenance_section.h"
 #include "task/brand_registry.h"
 #include "task/status_text.h"
 #include "task/task_context.h"
@@ -105,6 +106,7 @@ Result<std::string> writeLogReport(TaskContext& task) {
   taskTable(html, task);
   resultTable(html, task);
   fileTable(html, task);
+  writeProvenanceSection(html, task);
   // A report cut short (disk full) is not announced as complete.
   if (auto closed = html.close(); !closed) {
     task.postMessage(kReportWriteFailed);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "storage/byte_source.h"
 
@@ -49,6 +50,14 @@ Result<std::unique_ptr<ByteSource>> openSplitSource(const std::string& firstSegm
 // decompression fails, data the set lacks, and sectors the acquisition could not read all come
 // back from readAt as errors.
 Result<std::unique_ptr<ByteSource>> openEwfSource(const std::string& firstSegment);
+
+// The paths of an EWF set's segments, count of them, named as the acquisition tools name them
+// after the first: X.E01 ... X.E99, then X.EAA ... X.EZZ, X.FAA ... (the first's letter case).
+std::vector<std::string> ewfSegmentPaths(const std::string& firstSegment, std::uint32_t count);
+
+// The paths of every segment of the evidence its first segment names: the one path of a raw
+// source, the numbered segments of a split set, the segments of an EWF set.
+std::vector<std::string> evidenceSegmentPaths(const std::string& firstSegment, const EvidenceInfo& evidence);
 
 // Opens the evidence at path and says what it is.
 Result<EvidenceInfo> probeEvidence(const std::string& path);

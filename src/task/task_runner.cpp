@@ -8,6 +8,7 @@
 #include "parsers/brand_parser.h"
 #include "task/brand_scan.h"
 #include "task/result_store.h"
+#include "task/task_history.h"
 
 namespace norvale {
 namespace {
@@ -55,7 +56,9 @@ Result<void> runTask(TaskContext& task) {
   // What a resume opens when it is not told the source again.
   recordTaskSource(task.taskFolder, task.device->openPath());
   task.checkpoint.reset();
+  recordScanStart(task.taskFolder, false, std::chrono::system_clock::now());
   if (BrandParser* parser = task.parserForBrand()) runBrandScan(task, *parser);
+  recordScanEnd(task.taskFolder, !task.checkpoint, std::chrono::system_clock::now());
   // An unfinished scan keeps the raw segments and the index its checkpoint holds.
   if (!task.checkpoint)
     if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
@@ -93,7 +96,9 @@ Result<void> resumeTask(TaskContext& task) {
   task.status.foundCount = checkpoint->foundCount;
   task.status.foundBytes = checkpoint->foundBytes;
   task.status.currentSector = checkpoint->sector;
+  recordScanStart(task.taskFolder, true, std::chrono::system_clock::now());
   if (BrandParser* parser = task.parserForBrand()) runBrandScan(task, *parser);
+  recordScanEnd(task.taskFolder, !task.checkpoint, std::chrono::system_clock::now());
   if (!task.checkpoint)
     if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
   return {};

@@ -16,6 +16,7 @@
 #include "format/time_zone.h"
 #include "task/brand_registry.h"
 #include "task/identification.h"
+#include "task/program_version.h"
 #include "task/task_workflow.h"
 #include "ui/prompter.h"
 #include "ui/ui_text.h"
@@ -347,7 +348,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("关于软件"));
   auto* picture = new QLabel(this);
   picture->setPixmap(productPicture({400, 200}));
-  auto* text = new QLabel(QStringLiteral("Norvale %1").arg(QStringLiteral(NORVALE_VERSION)), this);
+  auto* text = new QLabel(QStringLiteral("Norvale %1").arg(QString::fromUtf8(kProgramVersion)), this);
   text->setAlignment(Qt::AlignCenter);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(picture);

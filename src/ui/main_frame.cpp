@@ -1,5 +1,6 @@
 #include "ui/main_frame.h"
 
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMdiArea>
@@ -547,7 +548,7 @@ void CMainFrame::exportPositions(std::vector<std::uint64_t> positions) {
   if (!m_prompter->runDialog(dialog)) return;
   m_exportFolder = dialog.folder();
   m_exportOverwrite = dialog.overwrite();
-  ExportOptions options{u8(dialog.folder()), dialog.overwrite()};
+  ExportOptions options{u8(dialog.folder()), dialog.overwrite(), u8(QCoreApplication::arguments().join(' '))};
   startWorker([positions = std::move(positions), options](CoreState& state) -> Continuation {
     TaskContext& task = state.task;
     auto exported = exportFiles(task, positions, options);
@@ -633,6 +634,7 @@ void CMainFrame::onConvert() {
   m_convertFolder = dialog.folder();
   m_convertOverwrite = dialog.overwrite();
   convert::ConvertOptions options{u8(dialog.folder()), dialog.overwrite()};
+  options.commandLine = u8(QCoreApplication::arguments().join(' '));
   startWorker([positions = std::move(positions), options](CoreState& state) -> Continuation {
     TaskContext& task = state.task;
     auto converted = convert::convertFiles(task, positions, options);

@@ -61,6 +61,9 @@ check "filtered export skips the existing files" json "assert len(d) == 2 and al
 check "export folder has a manifest sha256sum checks" bash -c "cd '$work/out' && sha256sum -c --strict --quiet SHA256SUMS"
 check "the manifest lists every exported file" test "$(wc -l <"$work/out/SHA256SUMS")" -eq 24
 check "the manifest survives the run that skipped" bash -c "cd '$work/out' && sha256sum -c --strict --quiet SHA256SUMS"
+check "--version names the program and the build's version" bash -c "\"$cli\" --version | grep -qE '^norvale-cli [0-9]+\.[0-9]+\.[0-9]+$'"
+check "report.dfxml is well-formed XML" xmllint --noout "$work/out/report.dfxml"
+check "report.dfxml keeps all 24 files after a run that skipped some" test "$(grep -c '<fileobject>' "$work/out/report.dfxml")" -eq 24
 
 # convert: one MP4 per file, the clip's 200 frames in 8 s; preview: the first picture.
 "$cli" convert --task "$work/task" --source "$work/sample.img" --out "$work/mp4" --json >"$work/convert.json" 2>"$work/convert.err"
@@ -77,6 +80,7 @@ check "the MP4 folder has a manifest sha256sum checks" bash -c "cd '$work/mp4' &
 "$cli" convert --task "$work/task" --source "$work/sample.img" --out "$work/mp4" --json --channel 3 >"$work/convert2.json" 2>/dev/null
 check "a second convert skips the existing MP4s" json "assert len(d) == 6 and all(e['skipped'] for e in d)" <"$work/convert2.json"
 check "the MP4 manifest still lists all 24" test "$(wc -l <"$work/mp4/SHA256SUMS")" -eq 24
+check "the MP4 report names each MP4 and the recording it comes from" test "$(grep -c '<norvale:derived_from>' "$work/mp4/report.dfxml")" -eq 24
 cp "$work/sample.img" "$work/damaged.img"
 python3 -c "
 import sys

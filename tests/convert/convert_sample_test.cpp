@@ -9,6 +9,7 @@
 #include "export/exporter.h"
 #include "export/manifest.h"
 #include "sample/sample_image.h"
+#include "support/dfxml_reading.h"
 
 namespace norvale::convert {
 namespace {
@@ -163,6 +164,29 @@ TEST(ConvertTimes, CreationTimeTagFollowsTheConvention) {
   packedLike.correction = -3600;
   EXPECT_EQ(creationTimeTag(packedLike, 1), "2016-05-17T07:09:10.000000Z");
   EXPECT_EQ(calendarSeconds(packedLike, 1), 1463472550.0);
+}
+
+TEST_F(ConvertSampleTest, ReportDfxmlNamesEachMp4AsDerivedFromItsRecordingsRuns) {
+  auto result = convertFiles(*open->task, {0, 5}, {out.str(), false});
+  ASSERT_TRUE(result);
+  const auto report = test::readDfxmlFile(out.file("report.dfxml"));
+  ASSERT_TRUE(report.parsed) << report.error;
+  ASSERT_EQ(report.files.size(), 4u);  // a recording and its MP4, twice
+  const auto& image = open->image;
+  const auto recordings = exportRelativePaths(*open->task);
+  for (std::size_t k = 0; k < 2; ++k) {
+    const auto& recording = report.files[2 * k];
+    const auto& mp4 = report.files[2 * k + 1];
+    const std::size_t position = k == 0 ? 0 : 5;
+    EXPECT_EQ(recording.filename, recordings[position]);
+    EXPECT_EQ(test::bytesOfRuns(recording, image), open->scanned.bytes[position]) << "the recording's runs are its bytes";
+    EXPECT_FALSE(mp4.hasByteRuns) << "an MP4's bytes lie nowhere on the source";
+    EXPECT_EQ(mp4.derivedFrom, recording.id);
+    EXPECT_FALSE(recording.id.empty());
+    EXPECT_EQ(out.file(mp4.filename), (*result)[k].path);
+    EXPECT_EQ(mp4.sha256, (*result)[k].sha256);
+    EXPECT_EQ(mp4.filesize, fs::file_size((*result)[k].path));
+  }
 }
 
 }  // namespace

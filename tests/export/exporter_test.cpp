@@ -4,7 +4,14 @@
 
 #include <openssl/sha.h>
 
+#include <regex>
+#include <set>
+#include <tuple>
+
+#include "export/dfxml_report.h"
 #include "sample/sample_image.h"
+#include "support/dfxml_reading.h"
+#include "task/program_version.h"
 #include "support/scan_harness.h"
 #include "task/task_runner.h"
 
@@ -156,6 +163,119 @@ TEST(ExportNames, RepeatedNamesGetANumber) {
   EXPECT_EQ(paths[0], "CH01/2016-05-17/CH01_20160517-080000_20160517-080005.h264");
   EXPECT_EQ(paths[1], "CH01/2016-05-17/CH01_20160517-080000_20160517-080005_2.h264");
   EXPECT_EQ(paths[2].rfind("CH02/all-dates/CH02_", 0), 0u);
+}
+
+
+// report.dfxml: where every exported byte lies on the source.
+
+struct RunCase {
+  const char* name;
+  std::vector<std::tuple<std::uint64_t, std::uint64_t, std::vector<UnreadableSpan>>> pieces;  // image offset, length, unreadable
+  std::vector<ByteRun> runs;
+};
+
+TEST(ByteRunList, RunsJoinOnlyWhereFileAndSourceBothContinue) {
+  const RunCase cases[] = {
+      {"contiguous pieces join", {{1000, 100, {}}, {1100, 50, {}}}, {{0, 1000, 150}}},
+      {"a gap on the source splits", {{1000, 100, {}}, {1200, 50, {}}}, {{0, 1000, 100}, {100, 1200, 50}}},
+      {"an earlier source offset splits", {{1000, 100, {}}, {900, 100, {}}}, {{0, 1000, 100}, {100, 900, 100}}},
+      {"an unreadable middle is a fill run", {{1000, 2048, {{512, 512}}}},
+       {{0, 1000, 512}, {512, std::nullopt, 512}, {1024, 2024, 1024}}},
+      {"unreadable pieces in a row are one fill run", {{1000, 100, {{0, 100}}}, {5000, 100, {{0, 100}}}},
+       {{0, std::nullopt, 200}}},
+      {"an unreadable end", {{0, 1024, {{512, 512}}}, {1024, 10, {}}}, {{0, 0, 512}, {512, std::nullopt, 512}, {1024, 1024, 10}}},
+  };
+  for (const RunCase& c : cases) {
+    ByteRunList list;
+    for (const auto& [offset, length, unreadable] : c.pieces) list.add(offset, length, unreadable);
+    EXPECT_EQ(list.runs(), c.runs) << c.name;
+  }
+}
+
+TEST_F(ExportTest, ReportDfxmlNamesEveryFileWithItsRunsInTheSchemasOrder) {
+  ExportOptions options{out.str(), false, "norvale-cli export --out '<a & b>' 通道"};
+  auto result = exportFiles(*task, all(), options);
+  ASSERT_TRUE(result);
+  const auto report = test::readDfxmlFile(out.file("report.dfxml"));
+  ASSERT_TRUE(report.parsed) << report.error;
+  EXPECT_EQ(report.rootName, "dfxml");
+  EXPECT_EQ(report.rootNamespace, "http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML");
+  EXPECT_EQ(report.version, "2.0.0-beta.0");
+  std::vector<std::string> rootOrder{"dfxml:metadata", "dfxml:creator", "dfxml:source"};
+  rootOrder.insert(rootOrder.end(), result->size(), "dfxml:fileobject");
+  rootOrder.push_back("norvale:evidence");
+  EXPECT_EQ(report.rootChildren, rootOrder);
+  EXPECT_EQ(report.dcType, "Carve Report");
+  EXPECT_EQ(report.creatorChildren,
+            (std::vector<std::string>{"dfxml:program", "dfxml:version", "dfxml:execution_environment"}));
+  EXPECT_EQ(report.program, "norvale");
+  EXPECT_EQ(report.programVersion, kProgramVersion);
+  EXPECT_EQ(report.commandLine, options.commandLine) << "markup in the command line stays text";
+  // A path in another encoding, or a control character, cannot make the report unreadable.
+  ExportOptions foreign{out.str(), false, std::string("norvale-cli export --out /m\xE9" "dia\x01/\xED\xA0\x80")};
+  ASSERT_TRUE(exportFiles(*task, {0}, foreign));
+  const auto again = test::readDfxmlFile(out.file("report.dfxml"));
+  ASSERT_TRUE(again.parsed) << again.error;
+  EXPECT_EQ(again.commandLine, "norvale-cli export --out /m\uFFFDdia\uFFFD/\uFFFD\uFFFD\uFFFD");
+  EXPECT_TRUE(std::regex_match(report.startTime, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)"))) << report.startTime;
+
+  const std::vector<std::string> dfxmlOrder{"dfxml:filename", "dfxml:id", "dfxml:name_type", "dfxml:filesize",
+                                            "dfxml:byte_runs", "dfxml:hashdigest"};
+  ASSERT_EQ(report.files.size(), result->size());
+  for (std::size_t i = 0; i < result->size(); ++i) {
+    const auto& file = report.files[i];
+    const auto& exported = (*result)[i];
+    ASSERT_GE(file.children.size(), dfxmlOrder.size());
+    EXPECT_EQ(std::vector<std::string>(file.children.begin(), file.children.begin() + 6), dfxmlOrder);
+    for (std::size_t k = dfxmlOrder.size(); k < file.children.size(); ++k)
+      EXPECT_EQ(file.children[k].rfind("norvale:", 0), 0u) << "Norvale's fields follow the DFXML elements: " << file.children[k];
+    EXPECT_EQ(out.file(file.filename), exported.path);
+    EXPECT_EQ(file.filesize, exported.size);
+    EXPECT_EQ(file.sha256, exported.sha256);
+    const auto bytes = test::bytesOfRuns(file, image);
+    ASSERT_TRUE(bytes) << file.filename;
+    EXPECT_EQ(*bytes, scanned.bytes[i]) << "the runs read from the image are the file";
+  }
+}
+
+TEST_F(ExportTest, UnreadableSectorInTheMiddleOfAFileIsAFillRun) {
+  const auto& record = scanned.records[0][10];
+  const std::uint64_t bad = (record.deviceOffset + record.size / 2) / 512;
+  openTask({bad});
+  auto result = exportFiles(*task, {0}, {out.str(), false});
+  ASSERT_TRUE(result);
+  const auto report = test::readDfxmlFile(out.file("report.dfxml"));
+  ASSERT_EQ(report.files.size(), 1u);
+  const auto& runs = report.files[0].runs;
+  std::size_t fills = 0;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (runs[i].imageOffset) continue;
+    ++fills;
+    EXPECT_EQ(runs[i].fill, "0");
+    EXPECT_EQ(runs[i].length, (*result)[0].unreadableBytes);
+    EXPECT_GT(i, 0u);
+    EXPECT_LT(i + 1, runs.size());
+  }
+  EXPECT_EQ(fills, 1u);
+  EXPECT_EQ(test::bytesOfRuns(report.files[0], image), test::readFile((*result)[0].path))
+      << "runs and zeros together are the incomplete file";
+  EXPECT_EQ(report.files[0].filename.find(".incomplete."), report.files[0].filename.size() - 16);
+}
+
+TEST_F(ExportTest, ReportKeepsTheFilesOfEarlierRunsThatAreStillThere) {
+  ASSERT_TRUE(exportFiles(*task, {0}, {out.str(), false}));
+  auto second = exportFiles(*task, {1}, {out.str(), false});
+  ASSERT_TRUE(second);
+  auto names = [&] {
+    std::set<std::string> n;
+    for (const auto& f : test::readDfxmlFile(out.file("report.dfxml")).files) n.insert(f.filename);
+    return n;
+  };
+  const auto paths = exportRelativePaths(*task);
+  EXPECT_EQ(names(), (std::set<std::string>{paths[0], paths[1]}));
+  fs::remove(out.file(paths[0]));
+  ASSERT_TRUE(exportFiles(*task, {1}, {out.str(), true}));
+  EXPECT_EQ(names(), (std::set<std::string>{paths[1]})) << "a file that is gone leaves the report";
 }
 
 }  // namespace

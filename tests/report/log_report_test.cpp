@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <chrono>
 #include <filesystem>
 
 #include "format/local_time.h"
@@ -13,7 +14,11 @@
 #include "support/scan_harness.h"
 #include "support/test_support.h"
 #include "format/records.h"
+#include "report/provenance_section.h"
+#include "storage/byte_source.h"
+#include "task/program_version.h"
 #include "task/task_context.h"
+#include "task/task_history.h"
 #include "task/task_file.h"
 #include "format/time_convention.h"
 
@@ -122,8 +127,13 @@ constexpr std::u16string_view kGolden =
     u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">2<TD BGCOLOR=\"#FFFFFF\">1<TD BGCOLOR=\"#FFFFFF\">1.5 MB"
     u"<TD BGCOLOR=\"#FFFFFF\">2016年05月18日 20时00分00秒<TD BGCOLOR=\"#FFFFFF\">2016年05月18日 20时10分05秒\n"
     u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">3<TD BGCOLOR=\"#FFFFFF\">3<TD BGCOLOR=\"#FFFFFF\">100.0 Bytes"
-    u"<TD BGCOLOR=\"#FFFFFF\">2016年05月17日 09时00分00秒<TD BGCOLOR=\"#FFFFFF\">2016年05月17日 09时00分01秒\n"
-    u"</TABLE>\n</BODY>\n</HTML>";
+    u"<TD BGCOLOR=\"#FFFFFF\">2016年05月17日 09时00分00秒<TD BGCOLOR=\"#FFFFFF\">2016年05月17日 09时00分01秒\n";
+
+// What follows the three tables: the section on how the result was made, then the document end.
+constexpr std::u16string_view kSectionStart =
+    u"</TABLE><br>\n<TABLE WIDTH=\"100%\" BORDER=1 CELLSPACING=\"0\" ALIGN=\"LEFT\">\n"
+    u"<CAPTION ALIGN=\"TOP\"><FONT size=\"5\">生成过程</FONT></CAPTION>\n";
+constexpr std::u16string_view kDocumentEnd = u"</TABLE>\n</BODY>\n</HTML>";
 
 TEST(LogReport, SmallTaskGivesTheExactBytes) {
   KnownTask k;
@@ -135,11 +145,18 @@ TEST(LogReport, SmallTaskGivesTheExactBytes) {
   auto written = writeLogReport(k.task);
   ASSERT_TRUE(written.has_value()) << written.error().message;
   EXPECT_EQ(*written, k.path());
-  EXPECT_EQ(test::readFile(k.path()), utf16leWithMark(kGolden));
+  // The three tables are byte for byte what they always were; the new section follows them.
+  const auto bytes = test::readFile(k.path());
+  const auto golden = utf16leWithMark(kGolden);
+  ASSERT_GE(bytes.size(), golden.size());
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(golden.size())), golden);
+  const std::u16string text = readReport(k.path());
+  EXPECT_EQ(text.substr(kGolden.size(), kSectionStart.size()), kSectionStart);
+  EXPECT_TRUE(text.ends_with(kDocumentEnd));
   EXPECT_EQ(k.observer.messages(), (std::vector<std::string>{"正在生成日志报表...", "生成日志报表完成"}));
 }
 
-TEST(LogReport, EmptyTaskHasThreeTablesAndNoFileRows) {
+TEST(LogReport, EmptyTaskHasItsTablesAndNoFileRows) {
   KnownTask k;
   ASSERT_TRUE(writeLogReport(k.task).has_value());
   const std::u16string text = readReport(k.path());
@@ -148,11 +165,11 @@ TEST(LogReport, EmptyTaskHasThreeTablesAndNoFileRows) {
   EXPECT_TRUE(contains(text, u"<TD BGCOLOR=\"#FFFFFF\">文件数目<TD BGCOLOR=\"#FFFFFF\">0\n"));
   EXPECT_TRUE(contains(text, u"<TD BGCOLOR=\"#FFFFFF\">文件大小<TD BGCOLOR=\"#FFFFFF\">0.0 Bytes\n"));
   // The file table ends right after its header row.
-  EXPECT_TRUE(contains(text, u"<FONT COLOR=\"#FFFFFF\">结束时间\n</TABLE>\n</BODY>\n</HTML>"));
+  EXPECT_TRUE(contains(text, u"<FONT COLOR=\"#FFFFFF\">结束时间\n" + std::u16string(kSectionStart)));
   EXPECT_TRUE(text.ends_with(u"</HTML>"));
   std::size_t tables = 0;
   for (std::size_t at = text.find(u"<TABLE "); at != std::u16string::npos; at = text.find(u"<TABLE ", at + 1)) ++tables;
-  EXPECT_EQ(tables, 3u);
+  EXPECT_EQ(tables, 5u);  // the three of the result, then how it was made and the files written
 }
 
 TEST(LogReport, ChannelInformationBracketsEveryChannelWithATrailingBlank) {
@@ -176,7 +193,7 @@ TEST(LogReport, SecondReportReplacesTheFirst) {
   ASSERT_TRUE(writeLogReport(k.task).has_value());
   const auto second = test::readFile(k.path());
   EXPECT_LT(second.size(), first.size());
-  EXPECT_TRUE(readReport(k.path()).ends_with(u"结束时间\n</TABLE>\n</BODY>\n</HTML>"));
+  EXPECT_TRUE(contains(readReport(k.path()), u"结束时间\n" + std::u16string(kSectionStart)));
 }
 
 TEST(LogReport, TimesUseTheBrandsOwnTimeText) {
@@ -313,6 +330,58 @@ TEST(LogReportScan, LoadedTaskGivesTheSameBytesAsRightAfterItsScan) {
   EXPECT_TRUE(contains(text, u"<TR ALIGN=\"LEFT\"><TD BGCOLOR=\"#FFFFFF\">" + std::u16string(last.begin(), last.end()) +
                                  u"<TD BGCOLOR=\"#FFFFFF\">4<TD"));
   EXPECT_TRUE(contains(text, u"通道信息<TD BGCOLOR=\"#FFFFFF\">[1] [2] [3] [4] \n"));
+}
+
+// How the result was made.
+
+std::string rowValue(const ReportRows& rows, const std::string& label) {
+  for (const auto& [l, v] : rows)
+    if (l == label) return v;
+  return "(none)";
+}
+
+TEST(ReportProvenance, RowsNameVersionSourceSettingsAndScanWithAndWithoutACorrection) {
+  for (const std::int64_t correction : {0, -3600}) {
+    KnownTask k;
+    k.task.clockCorrection = correction;
+    k.task.recorderZone = "America/New_York";
+    k.task.endSector = 6144;
+    k.task.deviceHandle.open(std::make_unique<MemorySource>(std::vector<std::uint8_t>(4096, 0)));
+    TaskHistory history;
+    history.scans.push_back({"2026-01-02T03:04:05Z", "2026-01-02T03:05:00Z", false, true});
+    const ReportRows rows = provenanceRows(k.task, history);
+    std::vector<std::string> labels;
+    for (const auto& row : rows) labels.push_back(row.first);
+    EXPECT_EQ(labels, (std::vector<std::string>{"程序版本", "源类型", "源文件", "源大小", "监控类型", "解析方式",
+                                                "扫描范围", "录像机时区", "时钟校正", "扫描时间", "扫描完成"}));
+    EXPECT_EQ(rowValue(rows, "程序版本"), versionLine("norvale"));
+    EXPECT_EQ(rowValue(rows, "源类型"), "raw");
+    EXPECT_EQ(rowValue(rows, "源大小"), "4.0 KB (4096 bytes)");
+    EXPECT_EQ(rowValue(rows, "扫描范围"), "2048 - 6144 扇区");
+    EXPECT_EQ(rowValue(rows, "时钟校正"), correctionText(correction));
+    EXPECT_EQ(rowValue(rows, "录像机时区"), zoneText("America/New_York"));
+    EXPECT_EQ(rowValue(rows, "扫描时间"), "开始 2026-01-02T03:04:05Z, 完成 2026-01-02T03:05:00Z");
+    EXPECT_EQ(rowValue(rows, "扫描完成"), "是");
+  }
+  EXPECT_NE(correctionText(0), correctionText(-3600)) << "the two rows differ, or the case proves nothing";
+}
+
+TEST(ReportProvenance, ReportListsTheRecordedScansAndTheFilesWrittenWithTheirHashes) {
+  KnownTask k;
+  recordScanStart(k.dir.str(), false, std::chrono::system_clock::from_time_t(0));
+  recordScanEnd(k.dir.str(), false, std::chrono::system_clock::from_time_t(60));
+  recordScanStart(k.dir.str(), true, std::chrono::system_clock::from_time_t(120));  // cut off: no end
+  ASSERT_TRUE(recordOutputs(k.dir.str(), {{"export", "aa11", "/out/CH01/a.h264"}, {"convert", "bb22", "/out/<b>.mp4"}}));
+  ASSERT_TRUE(recordOutputs(k.dir.str(), {{"export", "cc33", "/out/CH01/a.h264"}}));  // written again: the last hash
+  ASSERT_TRUE(writeLogReport(k.task).has_value());
+  const std::u16string text = readReport(k.path());
+  EXPECT_TRUE(contains(text, u"扫描时间<TD BGCOLOR=\"#FFFFFF\">开始 1970-01-01T00:00:00Z, 停止 1970-01-01T00:01:00Z\n"));
+  EXPECT_TRUE(contains(text, u"扫描时间<TD BGCOLOR=\"#FFFFFF\">继续 1970-01-01T00:02:00Z, 未记录结束"));
+  EXPECT_TRUE(contains(text, u"扫描完成<TD BGCOLOR=\"#FFFFFF\">否\n"));
+  EXPECT_TRUE(contains(text, u"<TD BGCOLOR=\"#FFFFFF\">export<TD BGCOLOR=\"#FFFFFF\">cc33<TD BGCOLOR=\"#FFFFFF\">/out/CH01/a.h264\n"));
+  EXPECT_FALSE(contains(text, u"aa11"));
+  EXPECT_TRUE(contains(text, u"convert<TD BGCOLOR=\"#FFFFFF\">bb22<TD BGCOLOR=\"#FFFFFF\">/out/&lt;b&gt;.mp4\n"));
+  EXPECT_TRUE(text.ends_with(kDocumentEnd));
 }
 
 }  // namespace
