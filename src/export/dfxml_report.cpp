@@ -109,6 +109,8 @@ DfxmlDocument dfxmlDocumentFor(TaskContext& task, const std::string& commandLine
   if (!evidence.sha1.empty()) document.evidence.emplace_back("stored_sha1", evidence.sha1);
   document.evidence.emplace_back("scanned_offset", std::to_string(task.startOffset));
   document.evidence.emplace_back("scanned_length", std::to_string(task.length));
+  document.evidence.emplace_back("first_year", std::to_string(task.years.first));
+  document.evidence.emplace_back("last_year", std::to_string(task.years.last));
   return document;
 }
 

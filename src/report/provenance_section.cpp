@@ -48,6 +48,7 @@ ReportRows provenanceRows(TaskContext& task, const TaskHistory& history) {
                                     std::to_string((task.startOffset + task.length) / kSectorSize) + " 扇区");
   rows.emplace_back("录像机时区", zoneText(task.recorderZone));
   rows.emplace_back("时钟校正", correctionText(task.clockCorrection));
+  rows.emplace_back("年份范围", yearWindowText(task.years));
   for (const ScanEvent& scan : history.scans) rows.emplace_back("扫描时间", scanText(scan));
   if (history.scans.empty()) rows.emplace_back("扫描时间", "未记录 (the task predates its history)");
   rows.emplace_back("扫描完成", task.complete() ? "是" : "否");

@@ -353,13 +353,15 @@ TEST(ReportProvenance, RowsNameVersionSourceSettingsAndScanWithAndWithoutACorrec
     std::vector<std::string> labels;
     for (const auto& row : rows) labels.push_back(row.first);
     EXPECT_EQ(labels, (std::vector<std::string>{"程序版本", "源类型", "源文件", "源大小", "监控类型", "解析方式",
-                                                "扫描范围", "录像机时区", "时钟校正", "扫描时间", "扫描完成"}));
+                                                "扫描范围", "录像机时区", "时钟校正", "年份范围", "扫描时间",
+                                                "扫描完成"}));
     EXPECT_EQ(rowValue(rows, "程序版本"), versionLine("norvale"));
     EXPECT_EQ(rowValue(rows, "源类型"), "raw");
     EXPECT_EQ(rowValue(rows, "源大小"), "4.0 KB (4096 bytes)");
     EXPECT_EQ(rowValue(rows, "扫描范围"), "2048 - 6144 扇区");
     EXPECT_EQ(rowValue(rows, "时钟校正"), correctionText(correction));
     EXPECT_EQ(rowValue(rows, "录像机时区"), zoneText("America/New_York"));
+    EXPECT_EQ(rowValue(rows, "年份范围"), "2010年至2020年");
     EXPECT_EQ(rowValue(rows, "扫描时间"), "开始 2026-01-02T03:04:05Z, 完成 2026-01-02T03:05:00Z");
     EXPECT_EQ(rowValue(rows, "扫描完成"), "是");
   }
