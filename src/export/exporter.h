@@ -14,6 +14,7 @@ namespace norvale {
 struct ExportOptions {
   std::string folder;
   bool overwrite = false;  // else an existing file is skipped
+  FileFaults* faults = nullptr;  // a test's, on the files written (not owned)
 };
 
 struct ExportedFile {
@@ -44,6 +45,8 @@ Result<std::vector<std::pair<std::uint64_t, FileEntry>>> beginFileRun(TaskContex
 // Exports the entries at the given 0-based file-map positions, sending status codes 4 and 5,
 // and rewrites the folder's SHA256SUMS to cover every file written there.
 // Stops between pieces when the task's stop flag is raised (the unfinished file is removed).
+// A write that fails ends the run with its error: the files written before stay whole, with
+// their manifest lines, and the unfinished one is removed.
 Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
                                               const ExportOptions& options);
 

@@ -120,6 +120,8 @@ void CNewTaskDlg::accept() {
     m_prompter.message(this, qs(clock.error()), kErrorCaption);
     return;
   }
+  // A task in the folder is replaced only when the user says so; else the dialog stays open.
+  if (heldTaskFile(u8(m_folder->text())) && !m_prompter.confirm(this, qs(kOverwriteQuestion), QString())) return;
   m_head.recorderZone = clock->zone;
   m_head.clockCorrection = clock->correction;
   m_head.startOffset = range->startOffset;

@@ -35,6 +35,7 @@ struct ScanOutcome {
   std::uint64_t endSector = 0;
   bool ok = true;
   std::string error;
+  std::optional<ScanEnd> end;  // how the scan ended, when it did not fail
 };
 
 struct ScanRequest {
@@ -47,6 +48,7 @@ struct ScanRequest {
   ScanOptions scan;                      // threads and chunks of the scan (one thread by default)
   std::string zone;                      // the recorder's; empty: the workstation's
   std::int64_t clockCorrection = 0;
+  TaskProbe* probe = nullptr;            // a test's probe of the scan and the task files
 };
 
 // The head of a scan of an image of imageSize bytes as the request asks (whole image by default,

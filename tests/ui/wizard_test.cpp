@@ -4,7 +4,10 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "export/exporter.h"
 #include "parsers/brand_table.h"
@@ -366,11 +369,21 @@ class WizardTest : public QObject {
   void loadingAStoppedTaskOffersToContinueIt() {
     FrameFixture f;
     constexpr std::size_t kSampleFiles = 24;
-    qputenv("NORVALE_TEST_BLOCK_DELAY_MS", "100");  // the scan's test hook: the stop lands mid-scan
+    // A scan slowed at each step, stopped once it walks: the stop lands mid-scan.
+    struct SlowSteps final : TaskProbe {
+      std::atomic<bool> walking{false};
+      void reached(ScanMoment moment) override {
+        if (moment != ScanMoment::Progress) return;
+        walking = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    } slow;
+    f.frame->task().probe = &slow;
     f.startSampleScan();
+    QTRY_VERIFY_WITH_TIMEOUT(slow.walking.load(), 20000);
     f.frame->action(kCmdStop)->trigger();
     QVERIFY(f.waitIdle());
-    qunsetenv("NORVALE_TEST_BLOCK_DELAY_MS");
+    f.frame->task().probe = nullptr;
     if (f.frame->task().fileMap.size() == kSampleFiles) QSKIP("the scan finished before the stop");
     const QString folder = qs(f.frame->task().taskFolder);
     f.frame->onBack();
