@@ -25,7 +25,6 @@ inline constexpr const char* kLoadFolderMessage = "请选择正确的任务路�
 // Asked when a loaded task's scan has not finished and its checkpoint lets it go on.
 inline constexpr const char* kResumeQuestion = "该任务尚未解析完成,是否从断点继续解析?";
 inline constexpr const char* kScanDoneText = "解析完成";
-inline constexpr const char* kScanStoppedText = "任务已停止";
 // Asked before a new task replaces the task a chosen folder holds.
 inline constexpr const char* kOverwriteQuestion = "该目录已存在任务,是否覆盖?";
 inline constexpr const char* kLoadDoneText = "加载任务完成";

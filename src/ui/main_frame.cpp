@@ -440,14 +440,14 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan, bool resume) {
   m_presenter.setScanRange(head.startOffset, head.length);
   const bool started = startWorker([scan, resume](CoreState& state) -> Continuation {
     TaskContext& task = state.task;
-    // What the status strip says: nothing for a failure (the log names it), else how the scan
-    // ended or that the task was loaded.
+    // What the status strip says: nothing for a failed scan or load (the log names it); a scan
+    // that completed or was stopped (the log says so) has ended its work.
     const char* done = nullptr;
     if (scan) {
       if (!resume)
         if (auto unsupported = unsupportedBrandMessage(task.brand)) task.postMessage(*unsupported);
       const Result<ScanEnd> ended = resume ? runResumedTask(task) : runNewTask(task);
-      if (ended) done = *ended == ScanEnd::Completed ? kScanDoneText : kScanStoppedText;
+      if (ended) done = kScanDoneText;
     } else if (loadTask(task)) {
       done = kLoadDoneText;
     }

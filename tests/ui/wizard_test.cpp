@@ -193,6 +193,39 @@ class WizardTest : public QObject {
     QVERIFY(!f.frame->busy());
   }
 
+  void taskDialogAsksBeforeItReplacesATask() {
+    FrameFixture f;
+    const std::string folder = f.dir.file("tasks/sample");
+    std::filesystem::create_directories(folder);
+    norvale::test::writeFile(folder + "/source.txt", {'x', '\n'});  // one file of a task is a task
+    f.addSample();
+    f.frame->selectBrand(norvale::ui::test::kSampleBrand);
+    f.main().modes()->setCurrentRow(1);
+    bool accepted = true;
+    f.prompter.onDialog = [&](QDialog& dialog) {
+      if (!qobject_cast<CNewTaskDlg*>(&dialog)) return false;
+      accepted = ScriptedPrompter::pressOk(dialog);
+      return accepted;
+    };
+    // No: the dialog stays, and nothing of the folder changes.
+    f.prompter.confirmAnswer = false;
+    f.frame->onNewTask();
+    QVERIFY(f.waitIdle());
+    QVERIFY(!accepted);
+    QCOMPARE(f.prompter.questions.size(), std::size_t{1});
+    QCOMPARE(f.prompter.questions.back().text, QStringLiteral("该目录已存在任务,是否覆盖?"));
+    QVERIFY(!std::filesystem::exists(folder + "/Attr001.map"));
+    QCOMPARE(norvale::test::readFile(folder + "/source.txt"), (std::vector<std::uint8_t>{'x', '\n'}));
+    // Yes: the task is replaced by the new scan.
+    f.prompter.confirmAnswer = true;
+    f.frame->onNewTask();
+    QVERIFY(f.waitIdle());
+    QVERIFY(accepted);
+    QCOMPARE(f.prompter.questions.size(), std::size_t{2});
+    QCOMPARE(f.files()->strip()->field(2), QStringLiteral("解析完成"));
+    QCOMPARE(f.frame->task().fileMap.size(), std::size_t{24});
+  }
+
   void taskDialogTakesTheRecordersClock() {
     FrameFixture f;
     f.addSample();
