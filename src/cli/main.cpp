@@ -20,10 +20,10 @@ constexpr Command kCommands[] = {
      "devices [--image PATH]... [--json]\n      lists the machine's disks and the added images with their partitions"},
     {"scan", norvale::cli::runScanCommand,
      "scan --source PATH --brand N --mode quick|deep --task DIR [--start-sector S --end-sector E | --partition K]\n"
-     "     [--threads N] [--direct] [--zone ZONE] [--clock-offset SECONDS]\n"
+     "     [--threads N] [--direct] [--zone ZONE] [--clock-offset SECONDS] [--overwrite]\n"
      "      scans a disk or image and keeps what it finds in the task folder (on all cores unless --threads;\n"
      "      --direct reads past the page cache); ZONE is the recorder's IANA time zone (default: the\n"
-     "      workstation's), SECONDS what to add to its clock\n"
+     "      workstation's), SECONDS what to add to its clock; a folder holding a task needs --overwrite\n"
      "scan --resume --task DIR [--source PATH] [--threads N] [--direct]\n"
      "      continues an unfinished scan from its last checkpoint (the source as the task recorded it)"},
     {"files", norvale::cli::runFilesCommand,

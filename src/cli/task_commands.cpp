@@ -9,6 +9,7 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "export/dfxml_report.h"
+#include "cli/test_points.h"
 #include "export/exporter.h"
 #include "format/time_zone.h"
 #include "parsers/brand_table.h"
@@ -18,6 +19,7 @@
 #include "task/result_store.h"
 #include "task/status_text.h"
 #include "task/task_runner.h"
+#include "task/task_workflow.h"
 
 namespace norvale::cli {
 namespace fs = std::filesystem;
@@ -34,9 +36,21 @@ std::string dayIso(std::uint32_t day) {
 }  // namespace
 
 namespace {
+// The end of a scan as the command says it: a failure is named and exits 1; a stop (by the
+// user, or by a source that went away) keeps what was found and its checkpoint.
+int scanEnded(const Result<ScanEnd>& outcome, const TaskContext& task, const std::string& folder) {
+  if (!outcome) return failure(outcome.error().message);
+  std::cerr << (*outcome == ScanEnd::Stopped ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
+  std::cout << "task: " << folder << "\n"
+            << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n"
+            << "zone: " << zoneText(task.recorderZone) << "  clock correction: " << correctionText(task.clockCorrection)
+            << "  years: " << task.years.text() << "\n";
+  return kExitOk;
+}
+
 // scan --resume: brand, mode, range and clock from the task header, the source as given or as
 // the task folder records it.
-int resumeScan(const Options& options, int threads) {
+int resumeScan(const Options& options, int threads, TaskProbe* probe) {
   const auto folder = options.value("--task");
   if (!folder) return usageError("scan --resume needs --task DIR");
   for (const char* fixed : {"--brand", "--mode", "--start-sector", "--end-sector", "--partition", "--zone", "--clock-offset", "--years"})
@@ -60,38 +74,49 @@ int resumeScan(const Options& options, int threads) {
   head->scan.threads = threads;
   head->scan.directReads = options.flag("--direct");
   task.copyHead(*head);
+  task.probe = probe;
   stopOnInterrupt(task);
   std::cerr << "resuming at sector " << head->checkpoint->resumeOffset / 512 << " of " << *sourcePath << "\n";
 
-  Result<void> outcome;
+  Result<ScanEnd> outcome;
   CommandWorker worker;
   worker.start([&] { outcome = runResumedTask(task); });
   worker.wait();
   printer.finishLine();
-  if (!outcome) return failure(outcome.error().message);
-  std::cerr << (interrupted() ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
-  std::cout << "task: " << *folder << "\n"
-            << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n"
-            << "zone: " << zoneText(task.recorderZone) << "  clock correction: " << correctionText(task.clockCorrection)
-            << "  years: " << task.years.text() << "\n";
-  return kExitOk;
+  return scanEnded(outcome, task, *folder);
 }
 }  // namespace
 
-int runScanCommand(int argc, char** argv) {
+int runScanCommand(int argc, char** argv) { return runScanCommand(argc, argv, nullptr); }
+
+int runScanCommand(int argc, char** argv, TaskProbe* probe) {
   Options options;
   if (auto error = options.parse(argc, argv,
                                  {"--source", "--brand", "--mode", "--task", "--start-sector", "--end-sector",
-                                  "--partition", "--threads", "--zone", "--clock-offset", "--years"},
-                                 {"--quiet", "--direct", "--resume"}))
+                                  "--partition", "--threads", "--zone", "--clock-offset", "--years", "--test-kill-at",
+                                  "--checkpoint-seconds"},
+                                 {"--quiet", "--direct", "--resume", "--overwrite"}))
     return usageError(*error);
+  // The kill tests' hidden options (cli/test_points.h).
+  std::optional<KillAtMoment> killer;
+  if (auto text = options.value("--test-kill-at")) {
+    auto named = killAtMoment(*text, killer);
+    if (auto* error = std::get_if<std::string>(&named)) return usageError(*error);
+    probe = std::get<KillAtMoment*>(named);
+  }
+  std::optional<double> checkpointSeconds;
+  if (auto text = options.value("--checkpoint-seconds")) {
+    const auto seconds = parseUnsigned(*text);
+    if (!seconds) return usageError("--checkpoint-seconds takes whole seconds");
+    checkpointSeconds = static_cast<double>(*seconds);
+  }
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   if (auto text = options.value("--threads")) {
     const auto n = parseUnsigned(*text);
     if (!n || *n < 1 || *n > 256) return usageError("--threads takes a number of threads from 1 to 256");
     threads = static_cast<int>(*n);
   }
-  if (options.flag("--resume")) return resumeScan(options, threads);
+  if (options.flag("--resume")) return resumeScan(options, threads, probe);
   const auto sourcePath = options.value("--source");
   const auto folder = options.value("--task");
   const auto brandText = options.value("--brand");
@@ -130,6 +155,10 @@ int runScanCommand(int argc, char** argv) {
   const std::uint64_t startSector = std::get<SectorRange>(chosen).start;
   const std::uint64_t endSector = std::get<SectorRange>(chosen).end;
 
+  // A folder that holds a task is never emptied without being told to.
+  if (auto held = heldTaskFile(*folder); held && !options.flag("--overwrite"))
+    return failure("该目录已存在任务: " + *folder + " (it holds " + *held +
+                   "; give --overwrite to replace that task, or choose another folder)");
   std::error_code ec;
   fs::create_directories(*folder, ec);
   if (ec || !fs::is_directory(*folder)) return failure("cannot create the task folder " + *folder + ": " + ec.message());
@@ -149,24 +178,17 @@ int runScanCommand(int argc, char** argv) {
   head.recorderZone = zone;
   head.clockCorrection = correction;
   head.years = std::get<YearWindow>(years);
+  if (checkpointSeconds) head.scan.checkpointSeconds = *checkpointSeconds;
   task.copyHead(head);
+  task.probe = probe;
   stopOnInterrupt(task);
 
-  Result<void> outcome;
+  Result<ScanEnd> outcome;
   CommandWorker worker;
   worker.start([&] { outcome = runNewTask(task); });
   worker.wait();
   printer.finishLine();
-  if (!outcome) return failure(outcome.error().message);
-  // By the user, or by a source that went away: a stop keeps its checkpoint. A quick scan that
-  // found none of the brand's structures ends without one, and is no stop.
-  const bool stopped = interrupted() || task.checkpoint.has_value();
-  std::cerr << (stopped ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
-  std::cout << "task: " << *folder << "\n"
-            << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n"
-            << "zone: " << zoneText(task.recorderZone) << "  clock correction: " << correctionText(task.clockCorrection)
-            << "  years: " << task.years.text() << "\n";
-  return kExitOk;
+  return scanEnded(outcome, task, *folder);
 }
 
 namespace {
@@ -248,11 +270,20 @@ int runFilesCommand(int argc, char** argv) {
   return kExitOk;
 }
 
-int runExportCommand(int argc, char** argv) {
+int runExportCommand(int argc, char** argv) { return runExportCommand(argc, argv, nullptr); }
+
+int runExportCommand(int argc, char** argv, FileFaults* faults) {
   Options options;
-  if (auto error = options.parse(argc, argv, {"--task", "--source", "--out", "--channel", "--day"},
+  if (auto error = options.parse(argc, argv, {"--task", "--source", "--out", "--channel", "--day", "--test-kill-after"},
                                  {"--overwrite", "--json", "--quiet"}))
     return usageError(*error);
+  // The kill test's hidden option (cli/test_points.h).
+  std::optional<KillAfterBytes> killer;
+  if (auto text = options.value("--test-kill-after")) {
+    const auto bytes = parseUnsigned(*text);
+    if (!bytes) return usageError("--test-kill-after takes a number of bytes");
+    faults = &killer.emplace(*bytes);
+  }
   const auto folder = options.value("--task");
   const auto sourcePath = options.value("--source");
   const auto outFolder = options.value("--out");
@@ -275,7 +306,7 @@ int runExportCommand(int argc, char** argv) {
   std::uint64_t totalBytes = 0;
   for (const auto& [key, entry] : task.fileMap) totalBytes += entry.size;
   printer.presenter().setExportTotals(0, 0);
-  ExportOptions exportOptions{*outFolder, options.flag("--overwrite"), commandLineText(argc, argv)};
+  ExportOptions exportOptions{*outFolder, options.flag("--overwrite"), commandLineText(argc, argv), faults};
   std::error_code ec;
   fs::create_directories(*outFolder, ec);
   if (ec) return failure("cannot create the export folder " + *outFolder + ": " + ec.message());

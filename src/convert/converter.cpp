@@ -188,13 +188,18 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
       header.creationTime = creationTimeTag(input.convention, input.entryStart);
       if (auto r = writer.open(partial, header); !r) {
         writeError = r.error().message;
+        out.writeFailed = true;
         return false;
       }
       opened = true;
     }
     if (auto r = writer.write(unit, pts, duration); !r) {
-      ++failedUnits;
       writeError = r.error().message;
+      if (r.error().code == ErrorCode::WriteFailed) {
+        out.writeFailed = true;
+        return false;
+      }
+      ++failedUnits;
       return true;
     }
     if (firstPts < 0) firstPts = pts;
@@ -214,6 +219,10 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
     out.error = "stopped";
     return out;  // the writer removes the unfinished file
   }
+  if (out.writeFailed) {
+    out.error = writeError;
+    return out;  // as is the one the disk refused
+  }
   if (!summary.unsupported.empty()) {
     out.error = summary.unsupported;
     return out;
@@ -224,12 +233,14 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
   }
   if (auto r = writer.finish(); !r) {
     out.error = r.error().message;
+    out.writeFailed = true;
     return out;
   }
   if (auto committed = commitPartial(fs::u8path(partial), fs::u8path(target)); !committed) {
     std::error_code ec;
     fs::remove(fs::u8path(partial), ec);
     out.error = committed.error().message;
+    out.writeFailed = true;
     return out;
   }
   out.written = true;
@@ -270,6 +281,8 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
 
   std::vector<ConvertedFile> results;
   std::uint64_t doneBytes = 0;
+  // A file the disk refuses ends the run; the files before it are whole and listed.
+  std::optional<Error> writeFailure;
   for (auto p : positions) {
     if (task.stopRequested()) break;
     const FileEntry& entry = entries[p].second;
@@ -277,7 +290,10 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
     ConvertedFile out;
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
-    if (ec) return fail(ErrorCode::WriteFailed, "cannot create " + target.parent_path().string() + ": " + ec.message());
+    if (ec) {
+      writeFailure = Error{ErrorCode::WriteFailed, "cannot create " + target.parent_path().string() + ": " + ec.message(), 0};
+      break;
+    }
     auto finishOne = [&](ConvertedFile&& file) {
       file.index = p + 1;
       doneBytes += entry.size;
@@ -323,6 +339,10 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
     };
     out = convertStream(input, target.string());
     if (out.error == "stopped") break;
+    if (out.writeFailed) {
+      writeFailure = Error{ErrorCode::WriteFailed, out.error, 0};
+      break;
+    }
     const std::uint64_t unreadable = (*source)->unreadableBytes();
     if (unreadable && out.written) {
       out.complete = false;
@@ -334,7 +354,9 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
   std::vector<ManifestLine> lines;
   for (const ConvertedFile& f : results)
     if (f.written || f.skipped) lines.push_back({f.skipped ? std::string() : f.sha256, manifestPath(options.folder, f.path)});
-  if (auto written = updateManifest(options.folder, lines); !written) return std::unexpected(written.error());
+  auto manifest = updateManifest(options.folder, lines);
+  if (writeFailure) return std::unexpected(*writeFailure);
+  if (!manifest) return std::unexpected(manifest.error());
   if (auto reported = writeConvertDfxml(task, options, started, results); !reported) return std::unexpected(reported.error());
   return results;
 }

@@ -36,12 +36,14 @@ struct ConvertedFile {
   bool complete = false;          // written with nothing lost
   std::string sha256;             // of the MP4
   std::string error;              // why frames were lost or nothing was written
+  bool writeFailed = false;       // the output could not be written (full disk, permission)
 };
 
 // Converts the entries at the given 0-based file-map positions into folder/CHnn/day/<name>.mp4,
 // sending status codes 4 and 5 as export does, rewrites the folder's SHA256SUMS and writes
 // report.dfxml. Stops
-// between frames when the task's stop flag is raised (the unfinished file is removed).
+// between frames when the task's stop flag is raised (the unfinished file is removed). A file
+// that cannot be written ends the run with its error, the files before it kept and listed.
 Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
                                                 const ConvertOptions& options);
 

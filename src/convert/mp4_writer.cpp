@@ -79,7 +79,10 @@ Result<void> Mp4Writer::write(const AccessUnit& unit, std::int64_t pts, std::int
   if (unit.key) s.packet->flags |= AV_PKT_FLAG_KEY;
   const int r = av_write_frame(s.fmt, s.packet);
   av_packet_unref(s.packet);
-  if (r < 0) return fail(ErrorCode::WriteFailed, "a frame could not be written: " + ffmpegError(r));
+  // The disk's refusal ends the file; a frame the muxer refuses is only that frame lost.
+  if (r < 0 && s.fmt->pb && s.fmt->pb->error < 0)
+    return fail(ErrorCode::WriteFailed, "cannot write " + s.path + ": " + ffmpegError(s.fmt->pb->error));
+  if (r < 0) return fail(ErrorCode::Corrupt, "a frame could not be written: " + ffmpegError(r));
   return {};
 }
 

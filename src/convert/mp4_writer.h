@@ -30,7 +30,8 @@ class Mp4Writer {
   Mp4Writer& operator=(const Mp4Writer&) = delete;
 
   Result<void> open(const std::string& path, const Mp4Header& header);
-  // pts and duration in 1/90000 s; pts must grow.
+  // pts and duration in 1/90000 s; pts must grow. WriteFailed when the file could not take it
+  // (the file is lost), Corrupt when only the frame was refused.
   Result<void> write(const AccessUnit& unit, std::int64_t pts, std::int64_t duration);
   Result<void> finish();
 

@@ -1,12 +1,8 @@
 #include "export/exporter.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <thread>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -24,31 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 constexpr std::size_t kPieceBytes = 1 << 20;
 
-// Test hook: NORVALE_TEST_EXPORT_PAUSE_AFTER=N makes each exported file wait, once N bytes of it
-// are written and flushed, until the process is killed; a test kills the export there to see
-// what a crash mid-file leaves. Unset, it costs one lookup per export.
-std::uint64_t pauseAfterBytes() {
-  const char* text = std::getenv("NORVALE_TEST_EXPORT_PAUSE_AFTER");
-  if (!text || !*text) return UINT64_MAX;
-  return std::strtoull(text, nullptr, 10);
-}
-
-[[noreturn]] void pauseForKill(std::ofstream& file) {
-  file.flush();
-  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
-}
 constexpr std::uint64_t kRecordsPerRead = 65536;
-
-std::string hashFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  Sha256 sha;
-  std::vector<char> buf(kPieceBytes);
-  while (in) {
-    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-    sha.update(reinterpret_cast<const std::uint8_t*>(buf.data()), static_cast<std::size_t>(in.gcount()));
-  }
-  return sha.hex();
-}
 
 }  // namespace
 
@@ -119,9 +91,11 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
   std::vector<UnreadableSpan> unreadable;
   // What a killed run left is never taken for a file: its partial files go before this run.
   removeStalePartials(options.folder);
-  const std::uint64_t pauseAfter = pauseAfterBytes();
   std::vector<ExportedFile> results;
   std::vector<std::uint8_t> piece;
+  // A file that cannot be written ends the run: the files before it are whole and listed in the
+  // manifest, the unfinished one is removed, and the error is the run's.
+  std::optional<Error> writeFailure;
   for (auto p : positions) {
     if (task.stopRequested()) break;
     const FileEntry& entry = entries[p].second;
@@ -131,19 +105,24 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
     out.path = target.string();
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
-    if (ec) return fail(ErrorCode::WriteFailed, "cannot create " + target.parent_path().string() + ": " + ec.message());
+    if (ec) {
+      writeFailure = Error{ErrorCode::WriteFailed, "cannot create " + target.parent_path().string() + ": " + ec.message(), 0};
+      break;
+    }
     if (!options.overwrite && fs::exists(target)) {
       out.skipped = true;
       out.size = fs::file_size(target, ec);
-      out.sha256 = hashFile(target);
+      out.sha256 = sha256OfFile(target.string());
       results.push_back(out);
       task.status.foundCount += 1;
       progress(entry.size);
       continue;
     }
-    const fs::path partial = partialPathFor(target);
-    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    if (!file) return fail(ErrorCode::WriteFailed, "cannot create " + partial.string());
+    PartialFile file(options.faults);
+    if (auto created = file.create(target); !created) {
+      writeFailure = created.error();
+      break;
+    }
     Sha256 sha;
     bool stopped = false;
     for (std::uint64_t first = 0; first < entry.recordCount() && !stopped; first += kRecordsPerRead) {
@@ -164,34 +143,29 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
           unreadable.clear();
           out.unreadableBytes += source.read(record.deviceOffset + done, n, piece.data(), &unreadable);
           out.byteRuns.add(record.deviceOffset + done, n, unreadable);
-          file.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(n));
+          if (auto written = file.write(piece); !written) {
+            writeFailure = written.error();
+            break;
+          }
           sha.update(piece.data(), n);
           out.size += n;
           done += n;
-          if (out.size >= pauseAfter) pauseForKill(file);
           progress(n);
         }
-        if (stopped) break;
+        if (stopped || writeFailure) break;
       }
+      if (writeFailure) break;
     }
-    file.close();
-    if (!file) {
-      fs::remove(partial, ec);
-      return fail(ErrorCode::WriteFailed, "cannot write " + partial.string());
-    }
-    if (stopped) {
-      fs::remove(partial, ec);
-      break;
-    }
+    if (stopped || writeFailure) break;  // the partial file goes with `file`
     if (out.unreadableBytes > 0) {
       out.complete = false;
       out.error = "读取源设备失败,可能存在坏道: " + std::to_string(out.unreadableBytes) + " bytes unreadable, written as zeros";
     }
     fs::path final = target;
     if (!out.complete) final.replace_extension(".incomplete" + target.extension().string());
-    if (auto committed = commitPartial(partial, final); !committed) {
-      fs::remove(partial, ec);
-      return std::unexpected(committed.error());
+    if (auto committed = file.commit(final); !committed) {
+      writeFailure = committed.error();
+      break;
     }
     out.path = final.string();
     out.sha256 = sha.hex();
@@ -203,7 +177,9 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
   std::vector<ManifestLine> lines;
   for (const ExportedFile& f : results)
     lines.push_back({f.skipped ? std::string() : f.sha256, manifestPath(options.folder, f.path)});
-  if (auto written = updateManifest(options.folder, lines); !written) return std::unexpected(written.error());
+  auto manifest = updateManifest(options.folder, lines, options.faults);
+  if (writeFailure) return std::unexpected(*writeFailure);
+  if (!manifest) return std::unexpected(manifest.error());
   if (auto reported = writeExportDfxml(task, options, started, results); !reported) return std::unexpected(reported.error());
   return results;
 }

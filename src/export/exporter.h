@@ -17,6 +17,7 @@ struct ExportOptions {
   std::string folder;
   bool overwrite = false;  // else an existing file is skipped
   std::string commandLine;  // what report.dfxml names as the command that made the files
+  FileFaults* faults = nullptr;  // a test's, on the files written (not owned)
 };
 
 struct ExportedFile {
@@ -53,6 +54,8 @@ Result<void> writeExportDfxml(TaskContext& task, const ExportOptions& options,
 // Exports the entries at the given 0-based file-map positions, sending status codes 4 and 5,
 // rewrites the folder's SHA256SUMS to cover every file written there and writes report.dfxml.
 // Stops between pieces when the task's stop flag is raised (the unfinished file is removed).
+// A write that fails ends the run with its error: the files written before stay whole, with
+// their manifest lines, and the unfinished one is removed.
 Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
                                               const ExportOptions& options);
 

@@ -62,7 +62,7 @@ std::vector<ManifestLine> readManifest(const std::string& folder) {
   return lines;
 }
 
-Result<void> updateManifest(const std::string& folder, const std::vector<ManifestLine>& thisRun) {
+Result<void> updateManifest(const std::string& folder, const std::vector<ManifestLine>& thisRun, FileFaults* faults) {
   const fs::path root = fs::u8path(folder);
   std::map<std::string, std::string> lines;
   for (const auto& old : readManifest(folder)) {
@@ -81,15 +81,13 @@ Result<void> updateManifest(const std::string& folder, const std::vector<Manifes
   const fs::path target = root / kManifestName;
   std::error_code exists;
   if (lines.empty() && !fs::exists(target, exists)) return {};  // nothing written, nothing to list
-  const fs::path partial = partialPathFor(target);
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    if (!out) return fail(ErrorCode::WriteFailed, "cannot create " + partial.string());
-    for (const auto& [path, sha] : lines) out << sha << "  " << path << "\n";
-    out.close();
-    if (!out) return fail(ErrorCode::WriteFailed, "cannot write " + partial.string());
-  }
-  return commitPartial(partial, target);
+  std::string text;
+  for (const auto& [path, sha] : lines) text += sha + "  " + path + "\n";
+  PartialFile out(faults);
+  if (auto created = out.create(target); !created) return created;
+  if (auto written = out.write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())); !written)
+    return written;
+  return out.commit(target);
 }
 
 }  // namespace norvale

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "storage/error.h"
+#include "task/task_probe.h"
 
 namespace norvale {
 
@@ -25,8 +26,9 @@ std::string hexDigits(const unsigned char* bytes, std::size_t length);
 // gets the line given (an empty hash is taken from the old line or computed), a file listed
 // before keeps its line while it is still present, a file that is gone loses it. Lines are
 // sorted by path; the manifest is written under a temporary name and renamed. A folder with
-// nothing to list and no manifest gets none.
-Result<void> updateManifest(const std::string& folder, const std::vector<ManifestLine>& thisRun);
+// nothing to list and no manifest gets none. faults: a test's (not owned).
+Result<void> updateManifest(const std::string& folder, const std::vector<ManifestLine>& thisRun,
+                            FileFaults* faults = nullptr);
 
 // The lines of folder/SHA256SUMS (none when there is no manifest).
 std::vector<ManifestLine> readManifest(const std::string& folder);

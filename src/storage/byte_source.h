@@ -22,6 +22,8 @@ class ByteSource {
   virtual Result<std::uint64_t> size() = 0;
   // May several threads read at once? Sources that cannot say no, and their reads take turns.
   virtual bool concurrentReads() const { return false; }
+  // Do reads go past the page cache? Only a direct open that the file system accepted does.
+  virtual bool readsPastCache() const { return false; }
   // Is what the source was opened from still there? False once the file was deleted or
   // replaced, or the disk was unplugged: failed reads are then no bad sectors. Asked after a
   // failed read, not on every one.

@@ -58,6 +58,7 @@ class PosixFileSource final : public ByteSource {
 
   // pread keeps no file position; the bounce buffer of direct reads is the thread's own.
   bool concurrentReads() const override { return true; }
+  bool readsPastCache() const override { return m_direct; }
 
   // The path still names the object that was opened: a file deleted or replaced, a disk
   // unplugged (its node gone, or its block device no longer in sysfs) is not.

@@ -1,29 +1,11 @@
 #include "task/brand_scan.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <thread>
-
 #include "parsers/brand_table.h"
 #include "task/brand_registry.h"
 #include "storage/byte_reader.h"
 #include "task/result_store.h"
-#include "task/test_hooks.h"
 
 namespace norvale {
-namespace {
-// Test hooks of the kill tests, read from the environment: NORVALE_TEST_BLOCK_DELAY_MS slows the
-// scan by that many milliseconds a block; NORVALE_TEST_PAUSE_AT=flush|sorted|rebuild says "pause: NAME"
-// on stderr at that moment (inside a checkpoint's flush, before its header; in the rebuild, the
-// sorted segments written and the file entries not; after the rebuild, before the last header) and waits there for a minute, to be killed;
-// NORVALE_TEST_CHECKPOINT_SECONDS sets the seconds between checkpoints.
-int testHookNumber(const char* name) {
-  const char* text = std::getenv(name);
-  return text ? std::atoi(text) : 0;
-}
-
-}  // namespace
-
 void TaskScanSink::found(const SegmentRecord& record) {
   m_task.status.foundBytes += record.size;
   m_task.status.foundCount += 1;
@@ -71,8 +53,7 @@ void TaskScanSink::progress(std::int64_t value) {
   m_task.status.code = StatusCode::ScanProgress;
   m_task.status.value = value;
   m_task.notify();
-  if (const int delay = testHookNumber("NORVALE_TEST_BLOCK_DELAY_MS"); delay > 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+  if (m_task.probe) m_task.probe->reached(ScanMoment::Progress);
 }
 
 bool TaskScanSink::checkpointDue() const {
@@ -89,7 +70,7 @@ void TaskScanSink::checkpoint(std::uint64_t position, std::uint64_t resumeOffset
   if (m_failed || m_arrivals) return;
   ResultStore& store = *m_task.store;
   check(store.flushPending());
-  testPause("flush");
+  if (m_task.probe) m_task.probe->reached(ScanMoment::Flush);
   if (!m_failed) check(store.syncFiles());
   if (m_failed) return;
   // The sector the position lies in, rounded up: the resume offset is never past it.
@@ -109,10 +90,12 @@ void TaskScanSink::progress(std::int64_t value, std::uint64_t currentSector) {
 void TaskScanSink::check(const Result<void>& written) {
   if (written || m_failed) return;
   m_failed = true;
-  m_task.postMessage("写入任务文件失败,请检查任务路径所在磁盘: " + written.error().message);
+  m_error = written.error();
+  m_error->message = "写入任务文件失败,请检查任务路径所在磁盘: " + written.error().message;
+  m_task.postMessage(m_error->message);
 }
 
-void runBrandScan(TaskContext& task, BrandParser& parser) {
+Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser) {
   TaskScanSink sink(task);
   ResultStore& store = *task.store;
   const bool quick = task.parseMode == kParseQuick;
@@ -122,10 +105,10 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
   if (!task.checkpoint)
     task.checkpoint = TaskCheckpoint{task.startOffset / 512, task.startOffset, kTaskHeaderSize, 0, 0};
   const std::uint64_t from = task.checkpoint->resumeOffset;
-  if (const char* seconds = std::getenv("NORVALE_TEST_CHECKPOINT_SECONDS")) task.scan.checkpointSeconds = std::atof(seconds);
   sink.check(store.writeHeader(task.header()));
   if (!sink.failed()) sink.check(store.syncFiles());
-  bool completed = false;
+  bool walked = false;
+  std::uint64_t reached = 0;
   task.postMessage((quick ? "正在快速解析**" : "正在深度解析**") + brand + "**视频流信息...");
   if (!sink.failed()) {
     // Reads past the page cache go through a handle of their own; the task's handle stays as
@@ -136,19 +119,39 @@ void runBrandScan(TaskContext& task, BrandParser& parser) {
     ScanJob job{source, task.brand, task.parseMode, from, task.startOffset + task.length - from, task.endSector,
                 task.scan, task.zone, task.years};
     parser.scan(job, sink);
-    completed = !task.stopRequested() && !sink.failed();
-    // Only a scan that ran to its end names the sector it reached: a stopped one is unfinished.
-    task.endSector = completed ? job.endSector : 0;
+    walked = !task.stopRequested() && !sink.failed();
+    reached = job.endSector;
   }
+  // Until its header says otherwise the scan is unfinished: a stopped one, and one that fails
+  // from here on, keeps its last checkpoint, which the files still hold.
+  task.endSector = 0;
   task.postMessage("正在构建重组**" + brand + "**视频流信息...");
   if (const BrandRow* row = findBrand(task.brand))
-    sink.check(store.rebuild(row->rebuild(task.parseMode), task.timeConvention()));
-  testPause("rebuild");
+    if (!sink.failed()) sink.check(store.rebuild(row->rebuild(task.parseMode), task.timeConvention()));
+  if (task.probe) task.probe->reached(ScanMoment::Rebuilt);
+  if (walked && !sink.failed()) {
+    // The rebuilt files are durable before the header that names the end claims them. A
+    // completed scan's header has no checkpoint, as if it had never been interrupted.
+    sink.check(store.syncFiles());
+    const std::optional<TaskCheckpoint> last = task.checkpoint;
+    if (!sink.failed()) {
+      task.endSector = reached;
+      task.checkpoint.reset();
+      sink.check(store.writeHeader(task.header()));
+      if (!sink.failed()) sink.check(store.syncFiles());
+    }
+    if (sink.failed()) {
+      // The header may hold the end without being durable: it names the checkpoint again.
+      task.endSector = 0;
+      task.checkpoint = last;
+      (void)store.writeHeader(task.header());
+    }
+  } else if (!sink.failed()) {
+    sink.check(store.writeHeader(task.header()));
+  }
+  if (sink.failed()) return std::unexpected(*sink.error());
   task.postMessage((quick ? "快速解析**" : "深度解析**") + brand + "**视频流信息完成");
-  // A completed scan's header has no checkpoint, as if it had never been interrupted; a stopped
-  // or failed one keeps its last, which the files still hold.
-  if (completed) task.checkpoint.reset();
-  sink.check(store.writeHeader(task.header()));
+  return walked ? ScanEnd::Completed : ScanEnd::Stopped;
 }
 
 Result<void> rebuildUnfinished(TaskContext& task) {

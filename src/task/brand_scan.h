@@ -3,6 +3,7 @@
 // result store and its notifications to the observer, the sequence of a scan (header, scan,
 // rebuild, header again, with their messages), and the loading of the file map.
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "parsers/brand_parser.h"
@@ -36,12 +37,15 @@ class TaskScanSink final : public ScanSink {
 
   // A task-file write failed: said once, and the scan stops; what was stored so far is kept.
   void check(const Result<void>& written);
+  // The first failure, as said.
+  const std::optional<Error>& error() const { return m_error; }
 
  private:
   void found(const SegmentRecord& record);
 
   TaskContext& m_task;
   bool m_failed = false;
+  std::optional<Error> m_error;
   bool m_arrivals = false;  // an arrival list was started: it lives in memory, no checkpoint holds it
   std::chrono::steady_clock::time_point m_lastCheckpoint = std::chrono::steady_clock::now();
 };
@@ -49,8 +53,10 @@ class TaskScanSink final : public ScanSink {
 // Scans the task's range with the parser in the task's mode, rebuilds the files as the brand's
 // row names, and writes the task header before and after. A task with a checkpoint (a resumed
 // one, its files restored to it) is scanned from the checkpoint's resume offset; the header
-// keeps a checkpoint until the scan completes.
-void runBrandScan(TaskContext& task, BrandParser& parser);
+// keeps a checkpoint until the scan completes. Completed only once the rebuild and the header
+// that names the end are durable; any failed write, read or fsync of the task files is the
+// error (said once through the task), and the header on disk keeps the last checkpoint.
+Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser);
 // A task whose scan did not finish and left no file entries (it died before its rebuild): its
 // records up to the checkpoint (or the whole raw file without one) are rebuilt into files in
 // the task folder, as the brand's row names. Anything else is left as it is.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -53,6 +54,64 @@ Result<void> commitPartial(const fs::path& partial, const fs::path& target) {
   fs::rename(partial, target, ec);
   if (ec) return fail(ErrorCode::WriteFailed, "cannot rename " + partial.string() + ": " + ec.message());
   return syncPath(target.parent_path().empty() ? fs::path(".") : target.parent_path(), true);
+}
+
+PartialFile::~PartialFile() { discard(); }
+
+void PartialFile::discard() {
+  if (m_file) std::fclose(m_file);
+  m_file = nullptr;
+  std::error_code ec;
+  if (!m_path.empty()) fs::remove(m_path, ec);
+  m_path.clear();
+}
+
+Result<void> PartialFile::failed(const char* what, int err) {
+  Error error{ErrorCode::WriteFailed, std::string("cannot ") + what + " " + m_path.string() + ": " + std::strerror(err), 0};
+  discard();
+  return std::unexpected(std::move(error));
+}
+
+Result<void> PartialFile::create(const fs::path& target) {
+  discard();
+  m_path = partialPathFor(target);
+  m_file = std::fopen(m_path.string().c_str(), "wb");
+  if (!m_file) return failed("create", errno);
+  // The callers write large pieces: each goes to the file at once, and its failure is its own.
+  std::setvbuf(m_file, nullptr, _IONBF, 0);
+  return {};
+}
+
+Result<void> PartialFile::write(std::span<const std::uint8_t> bytes) {
+  if (!m_file) return fail(ErrorCode::WriteFailed, "no partial file is open");
+  std::uint64_t allowed = bytes.size();
+  const int fault = m_faults ? m_faults->before(FileCall::Write, bytes.size(), allowed) : 0;
+  const std::size_t take = fault ? static_cast<std::size_t>(std::min<std::uint64_t>(allowed, bytes.size())) : bytes.size();
+  errno = 0;
+  if (std::fwrite(bytes.data(), 1, take, m_file) != take) return failed("write", errno ? errno : EIO);
+  if (fault) {
+    std::fflush(m_file);
+    return failed("write", fault);
+  }
+  return {};
+}
+
+Result<void> PartialFile::commit(const fs::path& finalName) {
+  if (!m_file) return fail(ErrorCode::WriteFailed, "no partial file is open");
+  errno = 0;
+  // Buffered bytes meet a full disk here at the latest.
+  if (std::fflush(m_file) != 0) return failed("write", errno ? errno : EIO);
+  std::uint64_t none = 0;
+  if (const int fault = m_faults ? m_faults->before(FileCall::Sync, 0, none) : 0) return failed("flush", fault);
+  const int closed = std::fclose(m_file);
+  m_file = nullptr;
+  if (closed != 0) return failed("write", errno ? errno : EIO);
+  if (auto committed = commitPartial(m_path, finalName); !committed) {
+    discard();
+    return committed;
+  }
+  m_path.clear();
+  return {};
 }
 
 std::size_t removeStalePartials(const fs::path& folder) {

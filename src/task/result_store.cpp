@@ -5,7 +5,6 @@
 
 #include "storage/byte_reader.h"
 #include "storage/memory_hint.h"
-#include "task/test_hooks.h"
 
 namespace norvale {
 
@@ -19,6 +18,7 @@ std::string taskFilePath(const std::string& folder, TaskFileId id) {
 Result<void> ResultStore::openFiles(const std::string& folder, TaskFileMode mode) {
   close();
   for (int i = 0; i < 4; ++i) {
+    m_files[i].setFaults(m_probe);
     auto opened = m_files[i].open(taskFilePath(folder, static_cast<TaskFileId>(i)), mode);
     if (!opened) {
       close();
@@ -502,7 +502,7 @@ Result<void> ResultStore::sortPass(EntryGrouper* grouper) {
     }
   }
   auto flushed = flushSorted();
-  testPause("sorted");
+  if (m_probe) m_probe->reached(ScanMoment::Sorted);
   m_index.clear();
   releaseHeld();
   if (!flushed || !grouper || written == 0) return flushed;

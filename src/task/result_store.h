@@ -16,6 +16,7 @@
 #include "storage/error.h"
 #include "task/task_cipher.h"
 #include "task/task_file.h"
+#include "task/task_probe.h"
 #include "format/time_convention.h"
 
 namespace norvale {
@@ -49,6 +50,9 @@ class ResultStore {
   Result<void> openFiles(const std::string& folder, TaskFileMode mode);
   void close();
   bool isOpen() const;
+  // The test's probe of the task (not owned; null: none): its faults go to every task file opened
+  // after, and the rebuild tells it when the sorted segments are written.
+  void setProbe(TaskProbe* probe) { m_probe = probe; }
   // Empties every map and list, rewinds the write offsets and closes the files.
   void reset();
 
@@ -126,6 +130,7 @@ class ResultStore {
   void reservePending();
 
   std::array<TaskFile, 4> m_files;
+  TaskProbe* m_probe = nullptr;
   TaskCipher m_cipher;
   std::uint64_t m_rawWriteOffset = kTaskHeaderSize;
   std::uint64_t m_rawLimit = UINT64_MAX;  // raw bytes the index's runs may point into

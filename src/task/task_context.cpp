@@ -66,6 +66,7 @@ Result<void> TaskContext::findZone() {
 
 void TaskContext::reset() {
   if (!store) store = std::make_unique<ResultStore>();
+  store->setProbe(probe);
   status.code = StatusCode::None;
   status.value = 0;
   status.foundBytes = 0;

@@ -16,6 +16,7 @@
 #include "format/time_zone.h"
 #include "storage/device_handle.h"
 #include "storage/device_record.h"
+#include "task/task_probe.h"
 #include "task/task_status.h"
 
 namespace norvale {
@@ -24,6 +25,13 @@ class ResultStore;
 class BrandParser;
 
 inline constexpr int kParserSlots = 48;
+
+// How a scan ended that did not fail: the value the runner, the command line and the desktop
+// program act on (a failure is the error instead).
+enum class ScanEnd {
+  Completed,  // walked to its end, rebuilt, and its final header durable
+  Stopped,    // by the user or a source that went away; its last checkpoint stays
+};
 
 // The part of the task the user chooses (or the task header names).
 struct TaskHead {
@@ -82,6 +90,8 @@ struct TaskContext {
   YearWindow years;
   // Test hook: runs right after each checkpoint is durable, on the scanning thread.
   std::function<void()> checkpointMade;
+  // A test's probe of the scan and the task files (not owned); null in use.
+  TaskProbe* probe = nullptr;
   // The recorder's zone once the runner or loader found it; null: the workstation's.
   const TimeZone* zone = nullptr;
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "storage/error.h"
+#include "task/task_probe.h"
 
 namespace norvale {
 
@@ -36,22 +37,21 @@ class TaskFile {
   // Makes what was written durable (fsync): a checkpoint claims nothing before this returns.
   Result<void> sync();
   const std::string& path() const { return m_path; }
+  // Where a test makes this file's calls fail (not owned; null: none).
+  void setFaults(FileFaults* faults) { m_faults = faults; }
 
  private:
+  // The faults' answer to a call: 0, or the errno it fails with.
+  int fault(FileCall call) const;
+
   std::string m_path;
+  FileFaults* m_faults = nullptr;
 #ifdef _WIN32
   void* m_handle = nullptr;
 #else
   int m_fd = -1;
 #endif
 };
-
-// Test hook: the task files' disk holds `bytes` more bytes (all task files together), then every
-// write that would grow a file fails as on a full disk (ENOSPC); nullopt lifts the limit.
-void limitTaskWritesForTesting(std::optional<std::uint64_t> bytes);
-// How many bytes of a write of `size` the limit lets through (all of them without a limit).
-std::size_t allowedTaskWrite(std::size_t size);
-bool taskWritesLimited();
 
 // Reads a whole small file without locking it (the task header is read while the task may be
 // open elsewhere).

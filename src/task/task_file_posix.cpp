@@ -62,6 +62,7 @@ Result<std::uint64_t> TaskFile::size() const {
 }
 
 Result<std::size_t> TaskFile::readAt(std::uint64_t offset, std::span<std::uint8_t> dst) const {
+  if (const int err = fault(FileCall::Read)) return std::unexpected(osError(ErrorCode::ReadFailed, m_path, err));
   std::size_t done = 0;
   while (done < dst.size()) {
     const ssize_t got = ::pread(m_fd, dst.data() + done, dst.size() - done, static_cast<off_t>(offset + done));
@@ -79,14 +80,18 @@ Result<void> TaskFile::writeAt(std::uint64_t offset, std::span<const std::uint8_
   std::size_t done = 0;
   // A full disk refuses only the bytes that would grow the file.
   std::size_t allowed = src.size();
-  if (taskWritesLimited()) {
+  int failure = 0;
+  if (m_faults) {
     struct stat st {};
     const std::uint64_t size = ::fstat(m_fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     const std::size_t inside = offset >= size ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, src.size()));
-    allowed = inside + allowedTaskWrite(src.size() - inside);
+    const std::uint64_t growth = src.size() - inside;
+    std::uint64_t taken = growth;
+    failure = m_faults->before(FileCall::Write, growth, taken);
+    if (failure) allowed = inside + static_cast<std::size_t>(std::min(taken, growth));
   }
-  while (done < src.size()) {
-    if (done == allowed) return std::unexpected(osError(ErrorCode::WriteFailed, m_path, ENOSPC));
+  while (done < src.size() || failure) {
+    if (done == allowed) return std::unexpected(osError(ErrorCode::WriteFailed, m_path, failure));
     const ssize_t put = ::pwrite(m_fd, src.data() + done, allowed - done, static_cast<off_t>(offset + done));
     if (put < 0) {
       if (errno == EINTR) continue;
@@ -98,6 +103,7 @@ Result<void> TaskFile::writeAt(std::uint64_t offset, std::span<const std::uint8_
 }
 
 Result<void> TaskFile::sync() {
+  if (const int err = fault(FileCall::Sync)) return std::unexpected(osError(ErrorCode::WriteFailed, m_path, err));
   while (::fsync(m_fd) != 0) {
     if (errno == EINTR) continue;
     return std::unexpected(osError(ErrorCode::WriteFailed, m_path, errno));
@@ -106,6 +112,7 @@ Result<void> TaskFile::sync() {
 }
 
 Result<void> TaskFile::truncate(std::uint64_t length) {
+  if (const int err = fault(FileCall::Truncate)) return std::unexpected(osError(ErrorCode::WriteFailed, m_path, err));
   struct stat st {};
   if (::fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) == length) return {};  // see open
   if (::ftruncate(m_fd, static_cast<off_t>(length)) != 0)

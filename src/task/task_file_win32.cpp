@@ -56,9 +56,11 @@ Result<std::size_t> TaskFile::readAt(std::uint64_t offset, std::span<std::uint8_
 
 Result<void> TaskFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> src) {
   std::size_t done = 0;
-  const std::size_t allowed = allowedTaskWrite(src.size());
-  while (done < src.size()) {
-    if (done == allowed) return fail(ErrorCode::WriteFailed, m_path + ": there is not enough space on the disk");
+  std::uint64_t taken = src.size();
+  const int failure = m_faults ? m_faults->before(FileCall::Write, src.size(), taken) : 0;
+  const std::size_t allowed = failure ? static_cast<std::size_t>(std::min<std::uint64_t>(taken, src.size())) : src.size();
+  while (done < src.size() || failure) {
+    if (done == allowed) return fail(ErrorCode::WriteFailed, m_path + ": the write failed (error " + std::to_string(failure) + ")");
     OVERLAPPED ov{};
     ov.Offset = static_cast<DWORD>(offset + done);
     ov.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
@@ -72,6 +74,7 @@ Result<void> TaskFile::writeAt(std::uint64_t offset, std::span<const std::uint8_
 }
 
 Result<void> TaskFile::sync() {
+  if (fault(FileCall::Sync)) return fail(ErrorCode::WriteFailed, m_path);
   if (!FlushFileBuffers(static_cast<HANDLE>(m_handle))) return fail(ErrorCode::WriteFailed, m_path);
   return {};
 }

@@ -44,9 +44,22 @@ void recordTaskSource(const std::string& folder, const std::string& source) {
   out << (ec ? source : absolute.string()) << "\n";
 }
 
+// Runs the brand's scan; a completed one no longer needs the intermediate files, while an
+// unfinished scan keeps the raw segments and the index its checkpoint holds.
+Result<ScanEnd> scanAndTrim(TaskContext& task, bool resumed) {
+  // A brand without a parser runs none (the front ends say so before): there is nothing to wait for.
+  BrandParser* parser = task.parserForBrand();
+  recordScanStart(task.taskFolder, resumed, std::chrono::system_clock::now());
+  Result<ScanEnd> ended = parser ? runBrandScan(task, *parser) : Result<ScanEnd>(ScanEnd::Completed);
+  recordScanEnd(task.taskFolder, ended && *ended == ScanEnd::Completed, std::chrono::system_clock::now());
+  if (!ended || *ended != ScanEnd::Completed) return ended;
+  if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
+  return ended;
+}
+
 }  // namespace
 
-Result<void> runTask(TaskContext& task) {
+Result<ScanEnd> runTask(TaskContext& task) {
   task.teardown();
   task.reset();
   if (auto found = task.findZone(); !found) return report(task, kZoneFailed, found.error());
@@ -56,13 +69,7 @@ Result<void> runTask(TaskContext& task) {
   // What a resume opens when it is not told the source again.
   recordTaskSource(task.taskFolder, task.device->openPath());
   task.checkpoint.reset();
-  recordScanStart(task.taskFolder, false, std::chrono::system_clock::now());
-  if (BrandParser* parser = task.parserForBrand()) runBrandScan(task, *parser);
-  recordScanEnd(task.taskFolder, !task.checkpoint, std::chrono::system_clock::now());
-  // An unfinished scan keeps the raw segments and the index its checkpoint holds.
-  if (!task.checkpoint)
-    if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
-  return {};
+  return scanAndTrim(task, false);
 }
 
 std::optional<std::string> recordedTaskSource(const std::string& folder) {
@@ -72,7 +79,7 @@ std::optional<std::string> recordedTaskSource(const std::string& folder) {
   return line;
 }
 
-Result<void> resumeTask(TaskContext& task) {
+Result<ScanEnd> resumeTask(TaskContext& task) {
   const std::optional<TaskCheckpoint> checkpoint = task.checkpoint;
   task.teardown();
   task.reset();
@@ -96,12 +103,7 @@ Result<void> resumeTask(TaskContext& task) {
   task.status.foundCount = checkpoint->foundCount;
   task.status.foundBytes = checkpoint->foundBytes;
   task.status.currentSector = checkpoint->sector;
-  recordScanStart(task.taskFolder, true, std::chrono::system_clock::now());
-  if (BrandParser* parser = task.parserForBrand()) runBrandScan(task, *parser);
-  recordScanEnd(task.taskFolder, !task.checkpoint, std::chrono::system_clock::now());
-  if (!task.checkpoint)
-    if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
-  return {};
+  return scanAndTrim(task, true);
 }
 
 Result<void> loadTask(TaskContext& task) {
@@ -146,14 +148,18 @@ Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder) {
   return head;
 }
 
-Result<void> runNewTask(TaskContext& task) {
-  if (auto ran = runTask(task); !ran) return ran;
-  return loadTask(task);
+Result<ScanEnd> runNewTask(TaskContext& task) {
+  auto ran = runTask(task);
+  if (!ran) return ran;
+  if (auto loaded = loadTask(task); !loaded) return std::unexpected(loaded.error());
+  return ran;
 }
 
-Result<void> runResumedTask(TaskContext& task) {
-  if (auto ran = resumeTask(task); !ran) return ran;
-  return loadTask(task);
+Result<ScanEnd> runResumedTask(TaskContext& task) {
+  auto ran = resumeTask(task);
+  if (!ran) return ran;
+  if (auto loaded = loadTask(task); !loaded) return std::unexpected(loaded.error());
+  return ran;
 }
 
 }  // namespace norvale

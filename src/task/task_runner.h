@@ -9,8 +9,9 @@
 namespace norvale {
 
 // The new-task runner: teardown, reset, open the source and create the four task files, run the
-// brand's parser, cut the intermediate files back. Failures are also reported as status code 1.
-Result<void> runTask(TaskContext& task);
+// brand's parser, cut the intermediate files back once the scan completed. How the scan ended,
+// or its failure; failures are also reported as status code 1.
+Result<ScanEnd> runTask(TaskContext& task);
 
 // The loader, after every scan and for a saved task: open the source and the existing task
 // files and load the file map in the brand's time convention.
@@ -25,16 +26,16 @@ Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder);
 // when a new scan starts; none for tasks written before).
 std::optional<std::string> recordedTaskSource(const std::string& folder);
 
-// The new-task worker's body: runner, then loader.
-Result<void> runNewTask(TaskContext& task);
+// The new-task worker's body: runner, then loader (not after a failed scan).
+Result<ScanEnd> runNewTask(TaskContext& task);
 
 // Continues an unfinished scan from its checkpoint: the task's head (brand, mode, range, zone,
 // correction, checkpoint) as its header names it, the source set. The task files are taken
 // back to the checkpoint, the scan goes on from its resume offset, and the rebuild makes files
 // byte-identical to those of a scan never interrupted. Refused, changing nothing, for a
 // completed task, one without a checkpoint, or a checkpoint its files do not hold.
-Result<void> resumeTask(TaskContext& task);
-// The resumed-task worker's body: resumeTask, then loader.
-Result<void> runResumedTask(TaskContext& task);
+Result<ScanEnd> resumeTask(TaskContext& task);
+// The resumed-task worker's body: resumeTask, then loader (not after a failed scan).
+Result<ScanEnd> runResumedTask(TaskContext& task);
 
 }  // namespace norvale

@@ -8,6 +8,7 @@
 #include "format/time_zone.h"
 #include "parsers/brand_table.h"
 #include "task/brand_registry.h"
+#include "task/result_store.h"
 #include "task/status_text.h"
 #include "task/task_runner.h"
 
@@ -95,6 +96,19 @@ std::expected<RecorderClock, std::string> checkRecorderClock(const std::string& 
 std::expected<YearWindow, std::string> checkYearWindow(const std::string& text) {
   if (auto years = YearWindow::parse(text)) return *years;
   return std::unexpected(kYearWindowMessage);
+}
+
+std::optional<std::string> heldTaskFile(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> names;
+  for (TaskFileId id : {TaskFileId::RawSegments, TaskFileId::Index, TaskFileId::SortedSegments, TaskFileId::FileEntries})
+    names.push_back(fs::u8path(taskFilePath(folder, id)));
+  names.push_back(fs::u8path(folder) / "source.txt");
+  for (const fs::path& name : names) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(name, ec))) return name.filename().string();
+  }
+  return std::nullopt;
 }
 
 bool makeFolder(const std::string& folder) {

@@ -25,6 +25,8 @@ inline constexpr const char* kLoadFolderMessage = "请选择正确的任务路�
 // Asked when a loaded task's scan has not finished and its checkpoint lets it go on.
 inline constexpr const char* kResumeQuestion = "该任务尚未解析完成,是否从断点继续解析?";
 inline constexpr const char* kScanDoneText = "解析完成";
+// Asked before a new task replaces the task a chosen folder holds.
+inline constexpr const char* kOverwriteQuestion = "该目录已存在任务,是否覆盖?";
 inline constexpr const char* kLoadDoneText = "加载任务完成";
 inline constexpr const char* kRecorderZoneMessage = "请正确填写录像机时区 【时区名称,例如 Asia/Shanghai】";
 inline constexpr const char* kClockCorrectionMessage = "请正确填写时钟校正 【加到录像机时钟上的秒数,例如 -3600】";
@@ -79,6 +81,9 @@ std::expected<RecorderClock, std::string> checkRecorderClock(const std::string& 
 
 // Checks the task dialog's year window text ("FIRST-LAST"); kYearWindowMessage when it is none.
 std::expected<YearWindow, std::string> checkYearWindow(const std::string& text);
+// The first file of a task the folder holds (a task file or "source.txt"), or nullopt: a new
+// scan into it would replace that task.
+std::optional<std::string> heldTaskFile(const std::string& folder);
 
 // Creates a folder and its missing parents; an existing folder counts as success.
 bool makeFolder(const std::string& folder);

@@ -133,6 +133,8 @@ void CNewTaskDlg::accept() {
     return;
   }
   m_head.years = *years;
+  // A task in the folder is replaced only when the user says so; else the dialog stays open.
+  if (heldTaskFile(u8(m_folder->text())) && !m_prompter.confirm(this, qs(kOverwriteQuestion), QString())) return;
   m_head.recorderZone = clock->zone;
   m_head.clockCorrection = clock->correction;
   m_head.startOffset = range->startOffset;

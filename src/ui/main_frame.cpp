@@ -443,21 +443,23 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan, bool resume) {
   m_presenter.setScanRange(head.startOffset, head.length);
   const bool started = startWorker([scan, resume](CoreState& state) -> Continuation {
     TaskContext& task = state.task;
-    bool ok = false;
-    if (resume) {
-      ok = runResumedTask(task).has_value();
-    } else if (scan) {
-      if (auto unsupported = unsupportedBrandMessage(task.brand)) task.postMessage(*unsupported);
-      ok = runNewTask(task).has_value();
-    } else {
-      ok = loadTask(task).has_value();
+    // What the status strip says: nothing for a failed scan or load (the log names it); a scan
+    // that completed or was stopped (the log says so) has ended its work.
+    const char* done = nullptr;
+    if (scan) {
+      if (!resume)
+        if (auto unsupported = unsupportedBrandMessage(task.brand)) task.postMessage(*unsupported);
+      const Result<ScanEnd> ended = resume ? runResumedTask(task) : runNewTask(task);
+      if (ended) done = kScanDoneText;
+    } else if (loadTask(task)) {
+      done = kLoadDoneText;
     }
     auto tree = channelTree(task.fileMap);
-    return [ok, scan, tree = std::move(tree)](CMainFrame& frame) {
+    return [done, tree = std::move(tree)](CMainFrame& frame) {
       if (CChildFrame* files = frame.fileChild()) {
         files->tree()->rebuild(tree);
         // A task that failed says so in the log; it is not reported as complete.
-        if (ok) files->strip()->setField(2, qs(scan ? kScanDoneText : kLoadDoneText));
+        if (done) files->strip()->setField(2, qs(done));
       }
       frame.m_progress->setValue(0);
     };

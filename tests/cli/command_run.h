@@ -1,5 +1,6 @@
 #pragma once
 // Runs a command as main() does, with its standard output and error captured.
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -12,7 +13,9 @@ struct CommandRun {
   std::string out, err;
 };
 
-inline CommandRun run(int (*command)(int, char**), std::vector<std::string> args) {
+// Runs a command as main() does, with its standard output and error captured; a lambda can pass
+// the command a test's probe or faults.
+inline CommandRun runWith(const std::function<int(int, char**)>& command, std::vector<std::string> args) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   std::ostringstream out, err;
@@ -25,6 +28,10 @@ inline CommandRun run(int (*command)(int, char**), std::vector<std::string> args
   r.out = out.str();
   r.err = err.str();
   return r;
+}
+
+inline CommandRun run(int (*command)(int, char**), std::vector<std::string> args) {
+  return runWith(command, std::move(args));
 }
 
 }  // namespace norvale::test

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # A scan killed with SIGKILL (early, inside a checkpoint's flush, in and after the rebuild) and then
-# resumed leaves task files byte-identical to a scan never interrupted. Uses the scan's test
-# hooks: NORVALE_TEST_BLOCK_DELAY_MS, NORVALE_TEST_PAUSE_AT, NORVALE_TEST_CHECKPOINT_SECONDS.
+# resumed leaves task files byte-identical to a scan never interrupted. The scan kills itself at
+# the moment its hidden test options name: --test-kill-at MOMENT[:N], --checkpoint-seconds S.
 set -uo pipefail
 cli="$1"
 work=$(mktemp -d)
-pid=""
-trap '[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 failures=0
 passes=0
 check() {  # check NAME CONDITION...
@@ -14,8 +13,6 @@ check() {  # check NAME CONDITION...
   if "$@"; then passes=$((passes + 1)); else echo "FAILED: $name"; failures=$((failures + 1)); fi
 }
 sums() { (cd "$1" && sha256sum Attr001.map Attr002.map Attr003.map Attr004.map); }
-# wait_for CONDITION...: up to 20 s
-wait_for() { for _ in $(seq 200); do "$@" && return 0; sleep 0.1; done; return 1; }
 # The header's checkpoint tag (bytes 100-101): the scan had not finished.
 has_checkpoint() { [ "$(od -An -tx1 -j100 -N2 "$1/Attr001.map" | tr -d ' ')" = "0100" ]; }
 has_header() { [ -f "$1/Attr001.map" ] && [ "$(stat -c %s "$1/Attr001.map")" -ge 256 ]; }
@@ -25,30 +22,25 @@ has_header() { [ -f "$1/Attr001.map" ] && [ "$(stat -c %s "$1/Attr001.map")" -ge
 check "the reference scan completes" test $? -eq 0
 sums "$work/ref" >"$work/ref.sums"
 
-killed_scan() {  # killed_scan NAME ENV... : starts a scan with the hooks, kills it at the moment
+killed_scan() {  # killed_scan NAME OPTION... : a scan that kills itself (SIGKILL) where the options say
   local name="$1"; shift
-  env "$@" "$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/$name" --threads 2 \
-    >/dev/null 2>"$work/$name.err" &
-  pid=$!
+  "$cli" scan --source "$work/sample.img" --brand 18 --mode deep --task "$work/$name" --threads 2 "$@" \
+    >/dev/null 2>"$work/$name.err"
+  check "$name: the scan was killed (SIGKILL)" test $? -eq 137
 }
 
 # Early: after the header is written, while blocks are still being scanned.
-killed_scan early NORVALE_TEST_BLOCK_DELAY_MS=300
-check "early: the task is started" wait_for has_header "$work/early"
-sleep 0.4
-kill -9 "$pid"; wait "$pid" 2>/dev/null; pid=""
+killed_scan early --test-kill-at progress:2
+check "early: the task is started" has_header "$work/early"
 # Inside a checkpoint: records written past the last checkpoint, its header not yet.
-killed_scan flush NORVALE_TEST_CHECKPOINT_SECONDS=0 NORVALE_TEST_PAUSE_AT=flush
-check "flush: the scan pauses inside a checkpoint" wait_for grep -q "pause: flush" "$work/flush.err"
-kill -9 "$pid"; wait "$pid" 2>/dev/null; pid=""
+killed_scan flush --checkpoint-seconds 0 --test-kill-at flush
+check "flush: the scan was killed inside a checkpoint" grep -q "killed at: flush" "$work/flush.err"
 # In the rebuild: the sorted segments written, the file entries not yet.
-killed_scan sorted NORVALE_TEST_PAUSE_AT=sorted
-check "sorted: the scan pauses in the rebuild" wait_for grep -q "pause: sorted" "$work/sorted.err"
-kill -9 "$pid"; wait "$pid" 2>/dev/null; pid=""
+killed_scan sorted --test-kill-at sorted
+check "sorted: the scan was killed in the rebuild" grep -q "killed at: sorted" "$work/sorted.err"
 # After the rebuild wrote the sorted segments and file entries, before the last header.
-killed_scan rebuild NORVALE_TEST_PAUSE_AT=rebuild
-check "rebuild: the scan pauses after the rebuild" wait_for grep -q "pause: rebuild" "$work/rebuild.err"
-kill -9 "$pid"; wait "$pid" 2>/dev/null; pid=""
+killed_scan rebuild --test-kill-at rebuild
+check "rebuild: the scan was killed after the rebuild" grep -q "killed at: rebuild" "$work/rebuild.err"
 
 for name in early flush sorted rebuild; do
   check "$name: the killed scan left a checkpoint" has_checkpoint "$work/$name"
@@ -66,9 +58,7 @@ check "a completed task is named so" grep -q "任务已完成" "$work/done.err"
 check "a completed task has no checkpoint" test "$(has_checkpoint "$work/ref"; echo $?)" -eq 1
 check "a completed task is left as it was" cmp -s <(sums "$work/ref") "$work/ref.sums"
 
-killed_scan nosource NORVALE_TEST_BLOCK_DELAY_MS=300
-wait_for has_header "$work/nosource"
-kill -9 "$pid"; wait "$pid" 2>/dev/null; pid=""
+killed_scan nosource --test-kill-at progress:2
 rm -f "$work/nosource/source.txt"
 "$cli" scan --resume --task "$work/nosource" >/dev/null 2>"$work/nosource.err"
 check "without a recorded source the resume asks for --source (exit 2)" test $? -eq 2

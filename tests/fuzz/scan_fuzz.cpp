@@ -53,7 +53,7 @@ void fuzzScan(const std::uint8_t* data, std::size_t size) {
     fail("the task files cannot be created: " + opened.error().message);
   BrandParser* parser = task.parserForBrand();
   if (!parser) fail("no parser for brand " + std::to_string(brand));
-  runBrandScan(task, *parser);
+  if (auto ended = runBrandScan(task, *parser); !ended) fail("the scan failed: " + ended.error().message);
   if (auto cut = task.store->truncateIntermediates(); !cut) fail("the intermediates cannot be cut: " + cut.error().message);
   if (auto loaded = loadBrandFiles(task); !loaded) fail("a scan's own files do not load: " + loaded.error().message);
   std::size_t read = 0;

@@ -157,11 +157,15 @@ TEST(DeviceHandleOpen, ReadOnlyImageOpensAndReads) {
   ASSERT_TRUE(handle.ok());
   EXPECT_EQ(handle.kind(), DeviceKind::Path);
   EXPECT_EQ(handle.size(), 3000u);
-  std::vector<std::uint8_t> out(1024);
-  EXPECT_TRUE(handle.readAt(2048, out));  // only 952 bytes exist from there
+  std::vector<std::uint8_t> out(1024, 0xEE);
+  std::size_t filled = 0;
+  EXPECT_TRUE(handle.readAt(2048, out, filled));  // only 952 bytes exist from there
   EXPECT_TRUE(handle.ok());
+  EXPECT_EQ(filled, 952u);
+  EXPECT_EQ(out[0], static_cast<std::uint8_t>(2048 % 251));
   EXPECT_EQ(out[951], static_cast<std::uint8_t>(2999 % 251));
-  EXPECT_EQ(out[952], 0);
+  // A short transfer: what lies past the image's end is not the image's, and is left alone.
+  for (std::size_t i = 952; i < out.size(); ++i) ASSERT_EQ(out[i], 0xEE) << i;
 }
 
 TEST(DeviceHandleOpen, FolderIsRefused) {

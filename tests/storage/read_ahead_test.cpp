@@ -158,6 +158,10 @@ TEST(DirectReads, ReadPastThePageCacheTheSameBytesAsAPlainOpen) {
   auto plain = openFileSource(dir.file("image.img"), false);
   auto direct = openFileSource(dir.file("image.img"), true);
   ASSERT_TRUE(plain && direct);
+  EXPECT_FALSE((*plain)->readsPastCache());
+  // A file system that refuses O_DIRECT (tmpfs) gets a plain open: comparing it with the plain
+  // open would prove nothing.
+  if (!(*direct)->readsPastCache()) GTEST_SKIP() << "the temporary folder's file system refuses direct reads";
   struct Case {
     std::uint64_t offset;
     std::size_t length;

@@ -66,12 +66,15 @@ ScanOutcome scanImageFile(const TempDir& dir, std::uint64_t imageSize, const Sca
   TaskHead head = scanHead(request, imageSize, folder, &observer);
   head.device = &device;
   task.copyHead(head);
+  task.probe = request.probe;
 
   ScanOutcome outcome;
   auto ran = runNewTask(task);
   if (!ran) {
     outcome.ok = false;
     outcome.error = ran.error().message;
+  } else {
+    outcome.end = *ran;
   }
   outcome.endSector = task.endSector;
   if (ran) collect(task, outcome);

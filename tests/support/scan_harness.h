@@ -35,6 +35,7 @@ struct ScanOutcome {
   std::uint64_t endSector = 0;
   bool ok = true;
   std::string error;
+  std::optional<ScanEnd> end;  // how the scan ended, when it did not fail
 };
 
 struct ScanRequest {
@@ -48,6 +49,7 @@ struct ScanRequest {
   std::string zone;                      // the recorder's; empty: the workstation's
   std::int64_t clockCorrection = 0;
   YearWindow years;                      // the task's; by default that of tasks without one
+  TaskProbe* probe = nullptr;            // a test's probe of the scan and the task files
 };
 
 // The head of a scan of an image of imageSize bytes as the request asks (whole image by default,

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include "task/partial_file.h"
+
 #include "format/local_time.h"
 
 #include <algorithm>
@@ -73,6 +75,14 @@ std::vector<std::uint8_t> patternBytes(std::size_t n) {
   std::vector<std::uint8_t> bytes(n);
   for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
   return bytes;
+}
+
+std::vector<std::string> partialFilesBelow(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (isPartialName(it->path().filename().string())) found.push_back(it->path().string());
+  return found;
 }
 
 }  // namespace norvale::test

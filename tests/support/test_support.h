@@ -28,6 +28,8 @@ class TempDir {
 
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> readFile(const std::string& path);
+// The partial files (the hidden ".<name>.partial" of an output not yet whole) below a folder.
+std::vector<std::string> partialFilesBelow(const std::string& folder);
 
 // An in-memory source that logs each platform read and refuses reads touching bad sectors.
 class ScriptedSource final : public ByteSource {

@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "corpus/recorder_stream.h"
 #include "parsers/brand_parser.h"
 #include "parsers/brand_table.h"
 #include "sample/sample_image.h"
+#include "support/file_faults.h"
 #include "support/index_table_images.h"
 #include "support/test_support.h"
 #include "task/result_store.h"
@@ -49,8 +52,8 @@ std::vector<std::uint8_t> denseImage() {
 }
 
 // Resumes dir/task against dir/image.img in a fresh context, as a second run would.
-Result<void> resume(const TempDir& dir, const std::string& folder, int threads = 1,
-                    RecordingObserver* observer = nullptr) {
+Result<ScanEnd> resume(const TempDir& dir, const std::string& folder, int threads = 1,
+                       RecordingObserver* observer = nullptr) {
   DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
   RecordingObserver own;
   TaskContext task;
@@ -237,9 +240,10 @@ TEST(ScanResume, AFullDiskEndsTheScanAndLeavesItsLastCheckpointToResumeFrom) {
 
   ScanRequest checkpointed = request;
   checkpointed.scan.checkpointSeconds = 0;
-  limitTaskWritesForTesting(files[2].size() / 2);  // the disk fills half-way through the raw records
+  DiskSpace disk(files[2].size() / 2);  // the disk fills half-way through the raw records
+  checkpointed.probe = &disk;
   const ScanOutcome full = scanImage(dir, bytes, checkpointed);
-  limitTaskWritesForTesting(std::nullopt);
+  EXPECT_FALSE(full.ok) << "a scan the disk cut short failed";
   const auto failed = std::find_if(full.messages.begin(), full.messages.end(), [](const std::string& m) {
     return m.find("写入任务文件失败") != std::string::npos && m.find("No space left on device") != std::string::npos;
   });
@@ -251,6 +255,81 @@ TEST(ScanResume, AFullDiskEndsTheScanAndLeavesItsLastCheckpointToResumeFrom) {
 
   ASSERT_TRUE(resume(dir, dir.file("task")));
   EXPECT_TRUE(taskFiles(dir.file("task")) == files);
+}
+
+std::optional<TaskHead> headOf(const std::string& folder) {
+  TaskContext task;
+  auto head = readTaskHeader(task, folder);
+  return head ? std::optional<TaskHead>(*head) : std::nullopt;
+}
+
+const char* callName(FileCall call) {
+  switch (call) {
+    case FileCall::Read: return "read";
+    case FileCall::Write: return "write";
+    case FileCall::Sync: return "fsync";
+    case FileCall::Truncate: return "truncate";
+  }
+  return "?";
+}
+
+// Each call on the task files made to fail in turn (every write, read, fsync and truncate of the
+// walk, its checkpoints, the rebuild and the last header): the scan fails with the error named,
+// its header never claims an end it did not make durable, and the task resumes to the files of
+// a scan never interrupted.
+TEST(ScanResume, AFailedTaskFileCallAnywhereLeavesAnUnfinishedTaskThatResumesToTheSameFiles) {
+  TempDir dir;
+  const auto bytes = recordings(18, 3u << 20);
+  ScanRequest request = scanRequest(18, kParseDeep);
+  request.scan.readAhead = false;
+  request.scan.checkpointSeconds = 0;  // checkpoints are among the calls
+  const ScanOutcome reference = scanImage(dir, bytes, request);
+  ASSERT_TRUE(reference.ok && reference.end == ScanEnd::Completed) << reference.error;
+  const TaskFiles files = taskFiles(dir.file("task"));
+  std::size_t resumed = 0, afterTheWalk = 0;
+  for (FileCall call : {FileCall::Write, FileCall::Sync, FileCall::Read, FileCall::Truncate}) {
+    FailingCall counter(call, 0);
+    ScanRequest counted = request;
+    counted.probe = &counter;
+    // Without collecting the files afterwards: only the calls the task makes count.
+    const FileCollector none = [](TaskContext&, ScanOutcome&) {};
+    ASSERT_TRUE(scanImageFile(dir, bytes.size(), counted, none).ok);
+    ASSERT_GT(counter.calls(), 0u) << callName(call);
+    const int error = call == FileCall::Sync ? EIO : ENOSPC;
+    for (std::uint64_t n = 1; n <= counter.calls(); ++n) {
+      const std::string what = std::string(callName(call)) + " " + std::to_string(n) + " of " +
+                               std::to_string(counter.calls());
+      FailingCall failing(call, n, error);
+      ScanRequest faulty = request;
+      faulty.probe = &failing;
+      const ScanOutcome failed = scanImageFile(dir, bytes.size(), faulty, none);
+      ASSERT_FALSE(failed.ok) << what << ": a failure is never a finished scan";
+      EXPECT_NE(failed.error.find(std::strerror(error)), std::string::npos) << what << ": " << failed.error;
+      const auto head = headOf(dir.file("task"));
+      if (!head) {  // the first header never reached the disk: no task to go on, a new scan
+        ASSERT_TRUE(scanImage(dir, bytes, request).ok) << what;
+        EXPECT_TRUE(taskFiles(dir.file("task")) == files) << what;
+        continue;
+      }
+      if (head->endSector != 0) {  // complete and durable; cutting the raw records back or the load failed
+        EXPECT_FALSE(head->checkpoint) << what;
+        EXPECT_EQ(loadTaskFolder(dir.file("task"), dir.file("image.img")).files, reference.files) << what;
+        continue;
+      }
+      ASSERT_TRUE(head->checkpoint) << what << ": the last checkpoint stays";
+      for (const std::string& m : failed.messages) EXPECT_EQ(m.find("视频流信息完成"), std::string::npos) << what;
+      EXPECT_NE(failed.error.find("写入任务文件失败,请检查任务路径所在磁盘: "), std::string::npos) << what;
+      EXPECT_EQ(std::count(failed.messages.begin(), failed.messages.end(), failed.error), 1) << what;
+      if (fs::file_size(dir.file("task/Attr003.map")) > 0) ++afterTheWalk;  // the rebuild had begun
+      const auto again = resume(dir, dir.file("task"));
+      ASSERT_TRUE(again) << what << ": " << again.error().message;
+      EXPECT_EQ(*again, ScanEnd::Completed) << what;
+      EXPECT_TRUE(taskFiles(dir.file("task")) == files) << what;
+      ++resumed;
+    }
+  }
+  EXPECT_GT(resumed, 40u);
+  EXPECT_GT(afterTheWalk, 0u) << "calls of the rebuild and the last header failed too";
 }
 
 // A stopped task whose header gets the checkpoint given.

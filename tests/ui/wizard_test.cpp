@@ -4,7 +4,10 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "export/exporter.h"
 #include "parsers/brand_table.h"
@@ -188,6 +191,39 @@ class WizardTest : public QObject {
     QCOMPARE(refusals, (QStringList{QStringLiteral("错误|请正确填写开始扇区和结束扇区 【开始扇区<结束扇区】"),
                                     QStringLiteral("错误|【请选择任务路径】")}));
     QVERIFY(!f.frame->busy());
+  }
+
+  void taskDialogAsksBeforeItReplacesATask() {
+    FrameFixture f;
+    const std::string folder = f.dir.file("tasks/sample");
+    std::filesystem::create_directories(folder);
+    norvale::test::writeFile(folder + "/source.txt", {'x', '\n'});  // one file of a task is a task
+    f.addSample();
+    f.frame->selectBrand(norvale::ui::test::kSampleBrand);
+    f.main().modes()->setCurrentRow(1);
+    bool accepted = true;
+    f.prompter.onDialog = [&](QDialog& dialog) {
+      if (!qobject_cast<CNewTaskDlg*>(&dialog)) return false;
+      accepted = ScriptedPrompter::pressOk(dialog);
+      return accepted;
+    };
+    // No: the dialog stays, and nothing of the folder changes.
+    f.prompter.confirmAnswer = false;
+    f.frame->onNewTask();
+    QVERIFY(f.waitIdle());
+    QVERIFY(!accepted);
+    QCOMPARE(f.prompter.questions.size(), std::size_t{1});
+    QCOMPARE(f.prompter.questions.back().text, QStringLiteral("该目录已存在任务,是否覆盖?"));
+    QVERIFY(!std::filesystem::exists(folder + "/Attr001.map"));
+    QCOMPARE(norvale::test::readFile(folder + "/source.txt"), (std::vector<std::uint8_t>{'x', '\n'}));
+    // Yes: the task is replaced by the new scan.
+    f.prompter.confirmAnswer = true;
+    f.frame->onNewTask();
+    QVERIFY(f.waitIdle());
+    QVERIFY(accepted);
+    QCOMPARE(f.prompter.questions.size(), std::size_t{2});
+    QCOMPARE(f.files()->strip()->field(2), QStringLiteral("解析完成"));
+    QCOMPARE(f.frame->task().fileMap.size(), std::size_t{24});
   }
 
   void taskDialogTakesTheRecordersClock() {
@@ -391,11 +427,21 @@ class WizardTest : public QObject {
   void loadingAStoppedTaskOffersToContinueIt() {
     FrameFixture f;
     constexpr std::size_t kSampleFiles = 24;
-    qputenv("NORVALE_TEST_BLOCK_DELAY_MS", "100");  // the scan's test hook: the stop lands mid-scan
+    // A scan slowed at each step, stopped once it walks: the stop lands mid-scan.
+    struct SlowSteps final : TaskProbe {
+      std::atomic<bool> walking{false};
+      void reached(ScanMoment moment) override {
+        if (moment != ScanMoment::Progress) return;
+        walking = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    } slow;
+    f.frame->task().probe = &slow;
     f.startSampleScan();
+    QTRY_VERIFY_WITH_TIMEOUT(slow.walking.load(), 20000);
     f.frame->action(kCmdStop)->trigger();
     QVERIFY(f.waitIdle());
-    qunsetenv("NORVALE_TEST_BLOCK_DELAY_MS");
+    f.frame->task().probe = nullptr;
     if (f.frame->task().fileMap.size() == kSampleFiles) QSKIP("the scan finished before the stop");
     const QString folder = qs(f.frame->task().taskFolder);
     f.frame->onBack();
