@@ -203,7 +203,14 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
         }
         break;
       case Carrier::Wfs:
-        from = p[3] == 0xFC ? 16 : 8;
+        // FC (key, with time) and FD carry the video; FA carries G.711 audio, whose bytes may
+        // hold 00 00 01 by chance; other types carry information.
+        if (p[3] == 0xFC || p[3] == 0xFD) {
+          from = p[3] == 0xFC ? 16 : 8;
+        } else {
+          if (p[3] == 0xFA) ++audio;
+          isVideo = false;
+        }
         break;
       case Carrier::Jvs:
         isVideo = !(n == 80 && p[4] == 8);  // the channel packet carries no video

@@ -117,10 +117,19 @@ std::vector<std::uint8_t> dhavFile() {
   return out;
 }
 
-std::vector<std::uint8_t> wfsFile() {
+std::vector<std::uint8_t> wfsFile() { return wfsFileWithAudio({}); }
+
+std::vector<std::uint8_t> wfsFileWithAudio(const std::vector<std::uint8_t>& audio) {
   std::vector<std::uint8_t> out;
   const auto frames = clipFrames();
   for (std::size_t k = 0; k < frames.size(); ++k) {
+    if (!audio.empty()) {
+      std::vector<std::uint8_t> a(8, 0);
+      a[2] = 1, a[3] = 0xFA;
+      putLe16(&a[6], static_cast<std::uint16_t>(audio.size()));
+      a.insert(a.end(), audio.begin(), audio.end());
+      out.insert(out.end(), a.begin(), a.end());
+    }
     const auto& b = frames[k].bytes;
     std::vector<std::uint8_t> h;
     if (frames[k].key || k % kClipRate == 0) {

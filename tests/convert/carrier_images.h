@@ -29,6 +29,8 @@ inline constexpr int kClipHeight = 288;
 std::vector<std::uint8_t> programStreamFile(bool audioOnly = false);  // brand 1
 std::vector<std::uint8_t> dhavFile();                                 // brand 2
 std::vector<std::uint8_t> wfsFile();                                  // brand 3
+// Brand 3 with an FA (G.711 audio) packet of the given payload before each frame.
+std::vector<std::uint8_t> wfsFileWithAudio(const std::vector<std::uint8_t>& audio);
 std::vector<std::uint8_t> jvsFile();                                  // brand 4
 std::vector<std::uint8_t> boliFile();                                 // brand 8
 // Brands whose packets are a fixed header and the coded video: 6, 12, 13, 14, 15, 16.

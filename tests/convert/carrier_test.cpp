@@ -65,6 +65,22 @@ INSTANTIATE_TEST_SUITE_P(Brands, CarrierTest,
                                            Case{16, [] { return test::headeredFile(16); }}),
                          [](const auto& info) { return "brand" + std::to_string(info.param.brand); });
 
+TEST(CarrierWfs, AudioPacketsWhoseBytesHoldAStartCodeCostNoPicture) {
+  // G.711 bytes may hold 00 00 01 by chance: they are audio, never a damaged picture.
+  std::vector<std::uint8_t> audio(160, 0xD5);
+  audio[40] = 0, audio[41] = 0, audio[42] = 1, audio[43] = 0x65;
+  auto open = test::scanAndOpen(imageWith(test::wfsFileWithAudio(audio)), 3);
+  ASSERT_TRUE(open->task) << open->scanned.error;
+  ASSERT_EQ(open->scanned.files.size(), 1u);
+  test::TempDir out;
+  auto result = convertFiles(*open->task, {0}, {out.str(), false});
+  ASSERT_TRUE(result) << result.error().message;
+  const auto& f = (*result)[0];
+  EXPECT_TRUE(f.complete) << f.error;
+  EXPECT_EQ(f.frames, static_cast<std::uint64_t>(test::kClipFrames));
+  EXPECT_EQ(f.keyFrames, static_cast<std::uint64_t>(test::kClipKeyFrames));
+}
+
 StreamInput fileInput(ByteSource& bytes, std::uint8_t brand, WalkKind walk) {
   StreamInput input;
   input.bytes = &bytes;
