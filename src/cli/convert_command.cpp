@@ -76,13 +76,15 @@ int runConvertCommand(int argc, char** argv) {
   printer.finishLine();
   if (!converted) return failure(converted.error().message);
 
-  int failed = 0;
+  // A file that lost pictures to damage was still written: only a file not written fails.
+  int failed = 0, incomplete = 0;
   std::ostringstream out;
   const bool json = options.flag("--json");
   if (json) out << "[";
   bool first = true;
   for (const auto& f : *converted) {
-    if (!f.complete && !f.skipped) ++failed;
+    if (!f.written && !f.skipped) ++failed;
+    else if (!f.complete && !f.skipped) ++incomplete;
     if (!f.written && !f.skipped) std::cerr << "norvale-cli: file " << f.index << ": " << f.error << "\n";
     else if (!f.complete && !f.skipped) std::cerr << "norvale-cli: file " << f.index << " incomplete: " << f.error << "\n";
     if (json) {
@@ -102,7 +104,8 @@ int runConvertCommand(int argc, char** argv) {
   if (json) out << (first ? "]\n" : "\n]\n");
   std::cout << out.str();
   std::cerr << "converted " << converted->size() << " of " << positions.size() << " files to " << *outFolder
-            << (failed ? " (" + std::to_string(failed) + " not converted whole)" : "") << "\n";
+            << (failed ? " (" + std::to_string(failed) + " not written)" : "")
+            << (incomplete ? " (" + std::to_string(incomplete) + " written with losses)" : "") << "\n";
   if (interrupted()) std::cerr << "conversion stopped: the files listed are finished; the rest was not written\n";
   return failed ? kExitFailure : kExitOk;
 }
