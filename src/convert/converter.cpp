@@ -354,6 +354,7 @@ FileSummary summariseStream(const StreamInput& input, bool countAll) {
         decoderOpen = true;
       }
       auto picture = decoder.decodeKey(unit);
+  input.decoding.zone = input.convention.zone;
       if (picture) out.picture = std::move(*picture);
       else out.pictureError = picture.error().message;
     }

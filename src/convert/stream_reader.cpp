@@ -132,8 +132,7 @@ const char* foreignStreamType(int type) {
 StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitSink& sink) {
   StreamSummary out;
   Pipeline pipe(sink);
-  auto packets = makePacketSource(input.brand, input.parseMode, *input.bytes);
-  const TimeConvention packetTimes = packets->timeConvention();
+  auto packets = makePacketSource(input.brand, *input.bytes, input.decoding);
   const std::uint64_t size = input.bytes->size().value_or(0);
   std::vector<std::uint8_t> buf;
   std::uint64_t walked = 0;
@@ -164,7 +163,7 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
       pipe.cut();
       continue;
     }
-    if (packet->time != 0) second = calendarSeconds(packetTimes, packet->time);
+    if (packet->time != 0) second = calendarSeconds(input.convention, packet->time);
     const std::uint8_t* p = buf.data();
     const std::size_t n = buf.size();
     std::size_t from = 0, end = n;

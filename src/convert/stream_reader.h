@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert/annexb.h"
+#include "convert/packet_source.h"
 #include "storage/byte_source.h"
 #include "format/time_convention.h"
 
@@ -24,6 +25,7 @@ struct StreamInput {
   std::uint8_t brand = 0;
   std::uint8_t parseMode = 0;
   TimeConvention convention;    // of the task: turns time values into calendar seconds
+  DecoderSettings decoding;     // of the task: how the packet test reads times
   std::uint32_t entryStart = 0; // the file entry's times, brand time values (0: none)
   std::uint32_t entryEnd = 0;
   // Record starts and times inside the file (from the task), for carriers without own times.
