@@ -23,6 +23,9 @@ struct AccessUnit {
   bool key = false;              // IDR (H.264) or IRAP (H.265): decoding may start here
   VideoCodec codec = VideoCodec::Unknown;
   std::uint64_t sourceBytes = 0; // bytes of the file the unit came from
+  // Picture order count from the slice header, counting from the last key unit: the display
+  // order. Empty when the stream does not say (display order is then decode order).
+  std::optional<std::int64_t> order;
 };
 
 // What a payload that is not H.264/H.265 is, from the bytes after a start code; empty when the
@@ -85,6 +88,9 @@ class AccessUnitBuilder {
     bool separateColourPlane = false;
     bool gapsAllowed = false;
     std::uint32_t picSizeInMbs = 0;
+    std::uint32_t pocType = 0;
+    int log2MaxPocLsb = 4;
+    bool frameMbsOnly = true;
   };
   struct H264Pps {
     bool valid = false;
@@ -100,7 +106,9 @@ class AccessUnitBuilder {
   // H.264: checks a slice against its parameter sets; false when it cannot be one. Sets
   // frameNum, whether it is a reference, and the SPS it names.
   bool checkH264Slice(const std::vector<std::uint8_t>& body, std::uint32_t& frameNum, bool& reference,
-                      std::uint32_t& spsId) const;
+                      std::uint32_t& spsId, std::optional<std::uint32_t>& pocLsb) const;
+  // The picture order count of the unit in progress, from its POC LSB (type 0 only).
+  std::optional<std::int64_t> pictureOrder(bool key);
   void closeUnit();
   void closePicture();
   void markLoss();
@@ -127,6 +135,9 @@ class AccessUnitBuilder {
   std::uint32_t m_unitSpsId = 0;
   bool m_unitReference = false;
   bool m_unitChecked = false;
+  std::optional<std::uint32_t> m_unitPocLsb;
+  std::int64_t m_prevPocMsb = 0;
+  std::uint32_t m_prevPocLsb = 0;
 };
 
 // The parameter sets (VPS/SPS/PPS) of a key unit, each behind a 4-byte start code.

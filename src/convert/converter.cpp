@@ -1,5 +1,6 @@
 #include "convert/converter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -23,9 +24,12 @@ constexpr double kDefaultRate = 25.0;  // frames per second when nothing tells t
 
 enum class TimeMode { Exact, Seconds, Spread };
 
-// Presentation times from the recorder's times. Exact times are kept; whole seconds are
-// spread evenly over the frames of each second; a stream without times is spread evenly
-// over the file entry's span.
+// Presentation times from the recorder's times. Exact times are kept. With whole seconds, the
+// pictures of a whole recorded second are spread evenly over it; those of the file's first and
+// last (partial) seconds take the spacing of the neighbouring whole second and sit at the end
+// (first) or the start (last) of their second, so that a camera's steady rate stays steady and
+// every picture stays inside the second the recorder gave it. A stream without times is spread
+// evenly over the file entry's span.
 class Timeline {
  public:
   using Emit = std::function<bool(AccessUnit&&, std::int64_t pts, std::int64_t duration)>;
@@ -47,13 +51,15 @@ class Timeline {
         return ok;
       }
       case TimeMode::Seconds: {
-        double s = unit.second.value_or(m_groupSecond.value_or(m_spreadStart));
-        if (m_groupSecond && s < *m_groupSecond) s = *m_groupSecond;  // time going back: same second
-        bool ok = true;
-        if (m_groupSecond && s != *m_groupSecond) ok = flushGroup();
-        m_groupSecond = s;
-        m_group.push_back(std::move(unit));
-        return ok;
+        const double previous = m_groups.empty() ? m_spreadStart : m_groups.back().second;
+        double s = unit.second.value_or(previous);
+        if (!m_groups.empty() && s < previous) s = previous;  // time going back: same second
+        if (m_groups.empty() || s != previous) {
+          m_groups.push_back(Group{s, {}});
+          if (!emitSettledGroups()) return false;
+        }
+        m_groups.back().units.push_back(std::move(unit));
+        return true;
       }
     }
     return true;
@@ -65,20 +71,60 @@ class Timeline {
       m_held.reset();
       return ok;
     }
-    if (m_mode == TimeMode::Seconds) return flushGroup();
+    if (m_mode != TimeMode::Seconds) return true;
+    // The last second is partial: it starts at its second with the spacing of the whole second
+    // before it. A file of two seconds or fewer has no whole second: the default rate.
+    while (!m_groups.empty()) {
+      Group& g = m_groups.front();
+      const bool last = m_groups.size() == 1;
+      bool ok = true;
+      if (!last) ok = emitGroup(g, stepWithin(g, kDefaultRate), true);
+      else ok = emitGroup(g, stepWithin(g, m_wholeRate.value_or(kDefaultRate)), false);
+      m_groups.pop_front();
+      if (!ok) return false;
+    }
     return true;
   }
 
-  std::optional<double> firstTime() const { return m_first; }
-
  private:
-  bool flushGroup() {
-    const double n = static_cast<double>(m_group.size());
-    bool ok = true;
-    for (std::size_t k = 0; k < m_group.size() && ok; ++k)
-      ok = out(std::move(m_group[k]), *m_groupSecond + static_cast<double>(k) / n, 1.0 / n);
-    m_group.clear();
-    return ok;
+  struct Group {
+    double second = 0;
+    std::vector<AccessUnit> units;
+  };
+
+  // A group is settled when what follows it is known: a whole second once another second has
+  // begun after it; the first second once the second after it is known to be whole.
+  bool emitSettledGroups() {
+    while (m_groups.size() >= 3 || (m_groups.size() == 2 && m_firstDone)) {
+      Group& g = m_groups.front();
+      bool ok = true;
+      if (!m_firstDone) {
+        ok = emitGroup(g, stepWithin(g, static_cast<double>(m_groups[1].units.size())), true);
+      } else {
+        const double n = static_cast<double>(g.units.size());
+        m_wholeRate = n;
+        ok = emitGroup(g, 1.0 / n, false);
+      }
+      m_groups.pop_front();
+      if (!ok) return false;
+    }
+    return true;
+  }
+
+  // The spacing of `rate` pictures a second, narrowed so that the group fits in its second.
+  static double stepWithin(const Group& g, double rate) {
+    return std::min(1.0 / std::max(rate, 1.0), 1.0 / static_cast<double>(g.units.size()));
+  }
+
+  // atEnd: the pictures end at the second's end (the file's first second), else they start at
+  // its start.
+  bool emitGroup(Group& g, double step, bool atEnd) {
+    m_firstDone = true;
+    const double n = static_cast<double>(g.units.size());
+    const double base = atEnd ? g.second + 1.0 - n * step : g.second;
+    for (std::size_t k = 0; k < g.units.size(); ++k)
+      if (!out(std::move(g.units[k]), base + static_cast<double>(k) * step, step)) return false;
+    return true;
   }
 
   bool out(AccessUnit&& unit, double time, double duration) {
@@ -101,10 +147,65 @@ class Timeline {
   double m_heldTime = 0;
   double m_lastTime = 0;
   double m_lastDuration = 0;
-  std::optional<double> m_groupSecond;
-  std::vector<AccessUnit> m_group;
+  std::deque<Group> m_groups;        // the second being filled last
+  bool m_firstDone = false;          // the file's first second was written
+  std::optional<double> m_wholeRate; // pictures of the last whole second written
   std::optional<double> m_first;
   std::optional<std::int64_t> m_lastPts;
+};
+
+// Gives the times of the timeline, which come in decode order, to the pictures in display
+// order: from one key unit to the next, the pictures are sorted by their picture order count
+// and take the times in that order. Decode times are the same times moved back by the deepest
+// reordering seen, so that they grow and never pass a picture's presentation time.
+class DisplayOrder {
+ public:
+  using Emit = std::function<bool(AccessUnit&&, std::int64_t pts, std::int64_t dts, std::int64_t duration)>;
+  explicit DisplayOrder(Emit emit) : m_emit(std::move(emit)) {}
+
+  bool push(AccessUnit&& unit, std::int64_t time, std::int64_t duration) {
+    if (unit.key && !flush()) return false;
+    m_units.push_back(Slot{std::move(unit), time, duration});
+    return true;
+  }
+
+  bool flush() {
+    const std::size_t n = m_units.size();
+    std::vector<std::size_t> byOrder(n);
+    for (std::size_t i = 0; i < n; ++i) byOrder[i] = i;
+    // Units without an order count keep their decode position.
+    std::stable_sort(byOrder.begin(), byOrder.end(), [&](std::size_t a, std::size_t b) {
+      const auto& ua = m_units[a].unit;
+      const auto& ub = m_units[b].unit;
+      if (!ua.order || !ub.order) return false;
+      return *ua.order < *ub.order;
+    });
+    std::vector<std::size_t> rank(n);
+    for (std::size_t r = 0; r < n; ++r) rank[byOrder[r]] = r;
+    for (std::size_t i = 0; i < n; ++i) m_delay = std::max(m_delay, i > rank[i] ? i - rank[i] : 0);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::int64_t pts = m_units[rank[i]].time;
+      std::int64_t dts = i >= m_delay ? m_units[i - m_delay].time
+                                      : m_units[0].time - static_cast<std::int64_t>(m_delay - i) * m_units[0].duration;
+      dts = std::min(dts, pts);
+      if (m_lastDts && dts <= *m_lastDts) dts = *m_lastDts + 1;
+      m_lastDts = dts;
+      if (!m_emit(std::move(m_units[i].unit), pts, dts, m_units[rank[i]].duration)) return false;
+    }
+    m_units.clear();
+    return true;
+  }
+
+ private:
+  struct Slot {
+    AccessUnit unit;
+    std::int64_t time;
+    std::int64_t duration;
+  };
+  Emit m_emit;
+  std::vector<Slot> m_units;
+  std::size_t m_delay = 0;
+  std::optional<std::int64_t> m_lastDts;
 };
 
 TimeMode timeModeFor(const StreamInput& input) {
@@ -174,7 +275,7 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
   std::string writeError;
   std::uint64_t failedUnits = 0;
   std::int64_t firstPts = -1, endPts = 0;
-  Timeline timeline(mode, spreadStart, step, [&](AccessUnit&& unit, std::int64_t pts, std::int64_t duration) {
+  DisplayOrder display([&](AccessUnit&& unit, std::int64_t pts, std::int64_t dts, std::int64_t duration) {
     if (!opened) {
       Mp4Header header;
       header.codec = unit.codec;
@@ -192,19 +293,24 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
       }
       opened = true;
     }
-    if (auto r = writer.write(unit, pts, duration); !r) {
+    if (auto r = writer.write(unit, pts, dts, duration); !r) {
       ++failedUnits;
       writeError = r.error().message;
       return true;
     }
-    if (firstPts < 0) firstPts = pts;
-    endPts = pts + duration;
+    firstPts = firstPts < 0 ? pts : std::min(firstPts, pts);
+    endPts = std::max(endPts, pts + duration);
     ++out.frames;
     if (unit.key) ++out.keyFrames;
     return true;
   });
+  Timeline timeline(mode, spreadStart, step, [&](AccessUnit&& unit, std::int64_t pts, std::int64_t duration) {
+    return display.push(std::move(unit), pts, duration);
+  });
   StreamSummary summary = readStream(input, [&](AccessUnit&& unit) { return timeline.push(std::move(unit)); });
-  if (!summary.stopped || opened) timeline.finish();
+  if (!summary.stopped || opened) {
+    if (timeline.finish()) display.flush();
+  }
 
   out.codec = summary.codec != VideoCodec::Unknown ? codecName(summary.codec) : unsupportedName(summary.unsupported);
   out.skippedBytes = summary.skippedBytes;
@@ -248,6 +354,7 @@ StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& sou
   input.brand = task.brand;
   input.parseMode = task.parseMode;
   input.convention = task.timeConvention();
+  input.decoding.zone = input.convention.zone;
   input.entryStart = entry.startTime;
   input.entryEnd = entry.endTime;
   input.stop = &task.stopFlag;
@@ -354,7 +461,6 @@ FileSummary summariseStream(const StreamInput& input, bool countAll) {
         decoderOpen = true;
       }
       auto picture = decoder.decodeKey(unit);
-  input.decoding.zone = input.convention.zone;
       if (picture) out.picture = std::move(*picture);
       else out.pictureError = picture.error().message;
     }

@@ -67,14 +67,15 @@ Result<void> Mp4Writer::open(const std::string& path, const Mp4Header& header) {
   return {};
 }
 
-Result<void> Mp4Writer::write(const AccessUnit& unit, std::int64_t pts, std::int64_t duration) {
+Result<void> Mp4Writer::write(const AccessUnit& unit, std::int64_t pts, std::int64_t dts, std::int64_t duration) {
   State& s = *m_state;
   if (!s.headerWritten) return fail(ErrorCode::InvalidArgument, "the file is not open");
   if (av_new_packet(s.packet, static_cast<int>(unit.bytes.size())) < 0) return fail(ErrorCode::WriteFailed, "out of memory");
   std::copy(unit.bytes.begin(), unit.bytes.end(), s.packet->data);
   s.packet->stream_index = s.stream->index;
   const AVRational ours{1, kTimeBase};
-  s.packet->pts = s.packet->dts = av_rescale_q(pts, ours, s.stream->time_base);
+  s.packet->pts = av_rescale_q(pts, ours, s.stream->time_base);
+  s.packet->dts = av_rescale_q(dts, ours, s.stream->time_base);
   s.packet->duration = av_rescale_q(duration, ours, s.stream->time_base);
   if (unit.key) s.packet->flags |= AV_PKT_FLAG_KEY;
   const int r = av_write_frame(s.fmt, s.packet);

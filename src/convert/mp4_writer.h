@@ -30,8 +30,8 @@ class Mp4Writer {
   Mp4Writer& operator=(const Mp4Writer&) = delete;
 
   Result<void> open(const std::string& path, const Mp4Header& header);
-  // pts and duration in 1/90000 s; pts must grow.
-  Result<void> write(const AccessUnit& unit, std::int64_t pts, std::int64_t duration);
+  // Units in decode order; times in 1/90000 s. dts must grow and stay at or below pts.
+  Result<void> write(const AccessUnit& unit, std::int64_t pts, std::int64_t dts, std::int64_t duration);
   Result<void> finish();
 
  private:

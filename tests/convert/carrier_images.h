@@ -25,10 +25,33 @@ inline constexpr int kClipRate = 25;
 inline constexpr int kClipWidth = 352;
 inline constexpr int kClipHeight = 288;
 
-// The clip in each carrier, frame k recorded at second k / 25 after the start.
+// A recording: its pictures and the G.711 A-law audio beside them.
+struct Clip {
+  std::vector<ClipFrame> frames;
+  std::vector<std::uint8_t> audio;  // 8000 bytes a second, 320 beside each picture; empty: none
+  int lead = 0;                     // pictures of the first recorded second before the clip
+  bool bFrames = false;
+};
+inline constexpr int kAudioPerFrame = 8000 / kClipRate;
+// The sample clip, without audio, from the start of a second.
+Clip sampleClip();
+// A clip encoded now by the ffmpeg program (libx264, 160x120, 25 fps, a key picture every 25,
+// with or without B pictures) with A-law audio of a tone; empty frames when ffmpeg cannot.
+Clip encodedClip(int seconds, bool bFrames, int lead);
+// The recorder's time of picture k: whole seconds from 2016-05-17 08:00:00, `lead` pictures in.
+std::uint32_t clipTime(const Clip& clip, std::size_t k);
+
+// The clip in each carrier, frame k recorded at second (k + lead) / 25 after the start, with
+// the clip's audio in the carrier's audio packets.
 std::vector<std::uint8_t> programStreamFile(bool audioOnly = false);  // brand 1
+std::vector<std::uint8_t> programStreamFile(const Clip& clip);
 std::vector<std::uint8_t> dhavFile();                                 // brand 2
+std::vector<std::uint8_t> dhavFile(const Clip& clip);
 std::vector<std::uint8_t> wfsFile();                                  // brand 3
+std::vector<std::uint8_t> wfsFile(const Clip& clip);
+// Brand 18's packets (one a picture, the record times timing the raw stream), from a second
+// boundary on.
+std::vector<std::uint8_t> multiBrandFile(const Clip& clip);
 // Brand 3 with an FA (G.711 audio) packet of the given payload before each frame.
 std::vector<std::uint8_t> wfsFileWithAudio(const std::vector<std::uint8_t>& audio);
 std::vector<std::uint8_t> jvsFile();                                  // brand 4
@@ -50,7 +73,7 @@ struct OpenTask {
 };
 // The image is scanned as a task in a temp folder; the source may have bad sectors.
 std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint8_t brand,
-                                      const std::vector<std::uint64_t>& badSectors = {});
+                                      const std::vector<std::uint64_t>& badSectors = {}, const std::string& zone = {});
 // Reopens the task against another image (the same one damaged after the scan).
 void reopen(OpenTask& open, const std::vector<std::uint8_t>& image);
 
@@ -64,6 +87,11 @@ struct Probe {
 };
 bool haveTool(const char* name);
 std::optional<Probe> probe(const std::string& path);
+// The video packets' presentation and decode times in seconds, in file (decode) order.
+struct PacketTime {
+  double pts = 0, dts = 0;
+};
+std::vector<PacketTime> videoPacketTimes(const std::string& path);
 // What `ffmpeg -v error -i F -f null -` prints (empty for a clean file).
 std::string decodeErrors(const std::string& path);
 // A raw H.265 stream of `seconds` s at 25 frames per second without B frames, made by ffmpeg's

@@ -1,0 +1,161 @@
+// Recordings carrying a clip that ffmpeg encodes at test time (25 fps, with and without B
+// pictures, with A-law audio), in each container family, scanned and converted: frame counts,
+// steady presentation times in display order, a clean decode, and losses no larger than the
+// damage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "convert/carrier_images.h"
+#include "convert/converter.h"
+
+namespace norvale::convert {
+namespace {
+
+struct Family {
+  const char* name;
+  std::uint8_t brand;
+  std::vector<std::uint8_t> (*file)(const test::Clip&);
+  std::size_t trailer = 0;  // bytes of a packet after its picture
+};
+
+const Family kFamilies[] = {
+    {"annexb", 18, &test::multiBrandFile},
+    {"programstream", 1, [](const test::Clip& c) { return test::programStreamFile(c); }},
+    {"dhav", 2, [](const test::Clip& c) { return test::dhavFile(c); }, 8},
+    {"wfs", 3, [](const test::Clip& c) { return test::wfsFile(c); }},
+};
+
+constexpr int kLead = 7;  // the recording starts with 18 pictures left in its first second
+
+std::vector<std::uint8_t> imageWith(const std::vector<std::uint8_t>& file) {
+  std::vector<std::uint8_t> image(8192, 0x5A);
+  image.insert(image.end(), file.begin(), file.end());
+  image.resize(image.size() + 8192, 0x5A);
+  image.resize((image.size() + 511) / 512 * 512, 0x5A);
+  return image;
+}
+
+const test::Clip& clip(bool bFrames) {
+  static const test::Clip plain = test::encodedClip(3, false, kLead);
+  static const test::Clip withB = test::encodedClip(3, true, kLead);
+  return bFrames ? withB : plain;
+}
+
+bool haveFfmpeg() { return test::haveTool("ffmpeg") && test::haveTool("ffprobe") && !clip(false).frames.empty(); }
+
+struct Converted {
+  std::unique_ptr<test::OpenTask> open;
+  test::TempDir out;
+  ConvertedFile file;
+};
+
+// The image is scanned whole; the conversion reads `damaged` in its place when given.
+std::unique_ptr<Converted> scanAndConvert(const std::vector<std::uint8_t>& file, std::uint8_t brand,
+                                          const std::vector<std::uint8_t>* damaged = nullptr) {
+  auto c = std::make_unique<Converted>();
+  c->open = test::scanAndOpen(imageWith(file), brand);
+  if (!c->open->task || c->open->scanned.files.size() != 1) return nullptr;
+  if (damaged) test::reopen(*c->open, imageWith(*damaged));
+  auto result = convertFiles(*c->open->task, {0}, {c->out.str(), false});
+  if (!result || result->size() != 1) return nullptr;
+  c->file = (*result)[0];
+  return c;
+}
+
+class EncodedClipTest : public ::testing::TestWithParam<std::tuple<Family, bool>> {};
+
+TEST_P(EncodedClipTest, EveryPictureAtASteadyRateInDisplayOrderAndDecodingCleanly) {
+  if (!haveFfmpeg()) GTEST_SKIP() << "the ffmpeg and ffprobe programs (with libx264) are needed to encode the clip";
+  const auto& [family, bFrames] = GetParam();
+  const test::Clip& c = clip(bFrames);
+  auto converted = scanAndConvert(family.file(c), family.brand);
+  ASSERT_TRUE(converted);
+  const ConvertedFile& f = converted->file;
+  EXPECT_TRUE(f.complete) << f.error;
+  EXPECT_EQ(f.frames, c.frames.size());
+  EXPECT_NEAR(f.duration, static_cast<double>(c.frames.size()) / test::kClipRate, 1e-3);
+  EXPECT_EQ(test::decodeErrors(f.path), "");
+
+  const auto times = test::videoPacketTimes(f.path);
+  ASSERT_EQ(times.size(), c.frames.size());
+  std::vector<double> pts;
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    pts.push_back(times[i].pts);
+    EXPECT_LE(times[i].dts, times[i].pts + 1e-9) << i;
+    if (i > 0) {
+      EXPECT_GT(times[i].dts, times[i - 1].dts) << i;
+    }
+  }
+  std::sort(pts.begin(), pts.end());
+  for (std::size_t i = 1; i < pts.size(); ++i)
+    EXPECT_NEAR(pts[i] - pts[i - 1], 1.0 / test::kClipRate, 1e-3) << "picture " << i;
+  if (bFrames) {
+    // Display order differs from decode order, and the file follows display order.
+    bool reordered = false;
+    for (std::size_t i = 1; i < times.size(); ++i) reordered |= times[i].pts < times[i - 1].pts;
+    EXPECT_TRUE(reordered);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, EncodedClipTest, ::testing::Combine(::testing::ValuesIn(kFamilies), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "_bframes" : "");
+                         });
+
+// Where each picture's packet lies in the file: picture k owns the bytes after picture k-1's
+// packet up to the end of its own (its packet header and the audio before it).
+std::vector<std::pair<std::size_t, std::size_t>> pictureSpans(const std::vector<std::uint8_t>& file, const test::Clip& c,
+                                                              std::size_t trailer) {
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  std::size_t from = 0;
+  for (const auto& frame : c.frames) {
+    const auto it = std::search(file.begin() + static_cast<std::ptrdiff_t>(from), file.end(), frame.bytes.begin(), frame.bytes.end());
+    const std::size_t end = static_cast<std::size_t>(it - file.begin()) + frame.bytes.size() + trailer;
+    spans.emplace_back(from, end);
+    from = end;
+  }
+  return spans;
+}
+
+class DamagedClipTest : public ::testing::TestWithParam<Family> {};
+
+TEST_P(DamagedClipTest, TheDamageCostsItsPicturesAndThoseDependingOnThemAndNothingMore) {
+  if (!haveFfmpeg()) GTEST_SKIP() << "the ffmpeg and ffprobe programs (with libx264) are needed to encode the clip";
+  const Family family = GetParam();
+  const test::Clip& c = clip(false);
+  const auto whole = family.file(c);
+  const auto spans = pictureSpans(whole, c, family.trailer);
+  ASSERT_LE(spans.back().second, whole.size());
+  // 1500 foreign bytes from just behind the start of picture 40's bytes (its packet's magic
+  // stays), from its middle, and from just before its end.
+  for (const std::size_t at : {spans[40].first + 4, (spans[40].first + spans[40].second) / 2, spans[40].second - 2}) {
+    auto file = whole;
+    for (std::size_t i = 0; i < 1500 && at + i < file.size(); ++i) file[at + i] = static_cast<std::uint8_t>((i * 7919 + 13) % 251 + 2);
+    std::size_t firstHit = spans.size(), lastHit = 0;
+    for (std::size_t k = 0; k < spans.size(); ++k)
+      if (spans[k].first < at + 1500 && spans[k].second > at) firstHit = std::min(firstHit, k), lastHit = k;
+    std::size_t nextKey = lastHit + 1;
+    while (nextKey < c.frames.size() && !c.frames[nextKey].key) ++nextKey;
+    const std::size_t most = c.frames.size() - (lastHit - firstHit + 1);
+    const std::size_t least = c.frames.size() - (nextKey - firstHit);
+
+    auto converted = scanAndConvert(whole, family.brand, &file);
+    ASSERT_TRUE(converted);
+    const ConvertedFile& f = converted->file;
+    EXPECT_TRUE(f.written);
+    EXPECT_FALSE(f.complete);
+    EXPECT_GE(f.frames, least) << "at " << at << ": pictures " << firstHit << ".." << lastHit << " damaged, next key " << nextKey;
+    EXPECT_LE(f.frames, most) << "at " << at;
+    EXPECT_EQ(test::decodeErrors(f.path), "") << "at " << at;
+  }
+}
+
+// The packet carriers: a packet ends its picture, so the damage is bounded by packets. (In a
+// raw stream, damage that begins where a picture ended cannot be told from damage inside that
+// picture: the picture before the damage is given up with it.)
+INSTANTIATE_TEST_SUITE_P(Families, DamagedClipTest, ::testing::ValuesIn(kFamilies + 1, kFamilies + 4),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace norvale::convert
