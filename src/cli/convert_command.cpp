@@ -38,7 +38,7 @@ std::string seconds(double value) {
 int runConvertCommand(int argc, char** argv) {
   Options options;
   if (auto error = options.parse(argc, argv, {"--task", "--source", "--out", "--channel", "--day", "--walk"},
-                                 {"--overwrite", "--json", "--quiet"}))
+                                 {"--overwrite", "--json", "--quiet", "--frame-times"}))
     return usageError(*error);
   const auto folder = options.value("--task");
   const auto sourcePath = options.value("--source");
@@ -47,6 +47,7 @@ int runConvertCommand(int argc, char** argv) {
   FileChoice choice;
   if (auto error = readFileChoice(options, choice)) return usageError(*error);
   convert::ConvertOptions convertOptions{*outFolder, options.flag("--overwrite")};
+  convertOptions.frameTimes = options.flag("--frame-times");
   if (auto walk = options.value("--walk")) {
     if (*walk != "own" && *walk != "library") return usageError("--walk takes own or library");
     convertOptions.walk = *walk == "own" ? convert::WalkKind::Own : convert::WalkKind::Library;
@@ -93,6 +94,7 @@ int runConvertCommand(int argc, char** argv) {
           << ", \"duration\": " << seconds(f.duration) << ", \"skipped_bytes\": " << f.skippedBytes
           << ", \"lost_frames\": " << f.lostFrames << ", \"complete\": " << (f.complete ? "true" : "false")
           << ", \"skipped\": " << (f.skipped ? "true" : "false") << ", \"sha256\": " << jsonString(f.sha256)
+          << ", \"frame_times\": " << (f.frameTimesPath.empty() ? std::string("null") : jsonString(f.frameTimesPath))
           << ", \"error\": " << jsonString(f.error) << "}";
     } else {
       out << f.index << "\t"

@@ -99,21 +99,23 @@ std::string foreignPayloadName(std::span<const std::uint8_t> b) {
 
 // ---- NalSplitter ----
 
-void NalSplitter::feed(std::span<const std::uint8_t> bytes, std::optional<double> second) {
-  for (const std::uint8_t b : bytes) {
+void NalSplitter::feed(std::span<const std::uint8_t> bytes, std::optional<double> second, std::uint64_t origin) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::uint8_t b = bytes[i];
     if (b == 0) {
       ++m_zeros;
       continue;
     }
     if (b == 1 && m_zeros >= 2) {
       if (m_inUnit) {
-        m_sink(Nal{std::move(m_current), m_second});
+        m_sink(Nal{std::move(m_current), m_second, m_origin});
         m_current = {};
       } else if (m_zeros > 3) {
         m_skipped += static_cast<std::uint64_t>(m_zeros - 3);
       }
       m_inUnit = true;
       m_second = second;
+      m_origin = m_exactOrigins ? origin + i - static_cast<std::uint64_t>(std::min(m_zeros, 3)) : origin;
       m_zeros = 0;
       continue;
     }
@@ -129,7 +131,7 @@ void NalSplitter::feed(std::span<const std::uint8_t> bytes, std::optional<double
 
 void NalSplitter::cut() {
   // Zeros at the end of a unit are trailing bytes, not part of it.
-  if (m_inUnit && !m_current.empty()) m_sink(Nal{std::move(m_current), m_second});
+  if (m_inUnit && !m_current.empty()) m_sink(Nal{std::move(m_current), m_second, m_origin});
   else if (!m_inUnit) m_skipped += static_cast<std::uint64_t>(m_zeros);
   m_current = {};
   m_inUnit = false;
@@ -329,7 +331,7 @@ void AccessUnitBuilder::push(NalSplitter::Nal&& nal) {
     m_unitHasVcl = true;
     if (isKeyVcl(nal.body)) m_unitKey = true;
   }
-  if (m_nals.empty()) m_second = nal.second;
+  if (m_nals.empty()) m_second = nal.second, m_unitOrigin = nal.origin;
   m_unitSource += nal.body.size() + 3;
   m_nals.push_back(std::move(nal.body));
 }
@@ -387,6 +389,7 @@ void AccessUnitBuilder::closePicture() {
     unit.second = m_second;
     unit.key = key;
     unit.order = pictureOrder(key);
+    unit.origin = m_unitOrigin;
     unit.codec = m_codec;
     unit.sourceBytes = m_unitSource;
     if (m_held) m_sink(std::move(*m_held));

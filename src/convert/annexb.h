@@ -26,6 +26,8 @@ struct AccessUnit {
   // Picture order count from the slice header, counting from the last key unit: the display
   // order. Empty when the stream does not say (display order is then decode order).
   std::optional<std::int64_t> order;
+  // File offset of the packet its first NAL unit came from (in a raw stream: of its start code).
+  std::uint64_t origin = 0;
 };
 
 // What a payload that is not H.264/H.265 is, from the bytes after a start code; empty when the
@@ -39,11 +41,15 @@ class NalSplitter {
   struct Nal {
     std::vector<std::uint8_t> body;  // without the start code
     std::optional<double> second;    // time of the piece the unit began in
+    std::uint64_t origin = 0;        // see AccessUnit::origin
   };
   using Sink = std::function<void(Nal&&)>;
   explicit NalSplitter(Sink sink) : m_sink(std::move(sink)) {}
 
-  void feed(std::span<const std::uint8_t> bytes, std::optional<double> second = std::nullopt);
+  // origin: the file offset of the packet the bytes came from, or with exactOrigins the file
+  // offset of the bytes themselves (a raw stream fed from its start).
+  void feed(std::span<const std::uint8_t> bytes, std::optional<double> second = std::nullopt, std::uint64_t origin = 0);
+  void setExactOrigins() { m_exactOrigins = true; }
   // The stream breaks here (a piece of the file was not video): the unit in progress ends
   // where its packet ended, and what follows up to the next start code belongs to no unit.
   void cut();
@@ -56,6 +62,8 @@ class NalSplitter {
   bool m_inUnit = false;
   int m_zeros = 0;  // zero bytes seen at the end of what was fed
   std::optional<double> m_second;
+  std::uint64_t m_origin = 0;
+  bool m_exactOrigins = false;
   std::uint64_t m_skipped = 0;
 };
 
@@ -118,6 +126,7 @@ class AccessUnitBuilder {
   std::string m_foreign;
   std::vector<std::vector<std::uint8_t>> m_nals;  // of the unit in progress
   std::optional<double> m_second;
+  std::uint64_t m_unitOrigin = 0;
   std::uint64_t m_unitSource = 0;
   bool m_unitHasVcl = false;
   bool m_unitKey = false;

@@ -10,6 +10,7 @@
 #include "convert/entry_source.h"
 #include "convert/mp4_writer.h"
 #include "export/exporter.h"
+#include "format/utc_time.h"
 #include "export/manifest.h"
 #include "parsers/brand_table.h"
 #include "task/partial_file.h"
@@ -35,6 +36,10 @@ class Timeline {
   using Emit = std::function<bool(AccessUnit&&, std::int64_t pts, std::int64_t duration)>;
   Timeline(TimeMode mode, double spreadStart, double spreadStep, Emit emit)
       : m_mode(mode), m_spreadStart(spreadStart), m_step(spreadStep), m_emit(std::move(emit)) {}
+
+  // Called for each recorded second with the span its pictures take in the file.
+  using SecondSpan = std::function<void(double second, std::int64_t start, std::int64_t end)>;
+  void onSecond(SecondSpan span) { m_onSecond = std::move(span); }
 
   bool push(AccessUnit&& unit) {
     switch (m_mode) {
@@ -124,6 +129,8 @@ class Timeline {
     const double base = atEnd ? g.second + 1.0 - n * step : g.second;
     for (std::size_t k = 0; k < g.units.size(); ++k)
       if (!out(std::move(g.units[k]), base + static_cast<double>(k) * step, step)) return false;
+    if (m_onSecond && m_first)
+      m_onSecond(g.second, std::llround((base - *m_first) * kTimeBase), std::llround((base + n * step - *m_first) * kTimeBase));
     return true;
   }
 
@@ -142,6 +149,7 @@ class Timeline {
   double m_spreadStart;
   double m_step;
   Emit m_emit;
+  SecondSpan m_onSecond;
   std::uint64_t m_count = 0;
   std::optional<AccessUnit> m_held;
   double m_heldTime = 0;
@@ -230,7 +238,65 @@ std::string lossText(const ConvertedFile& f) {
   return text.empty() ? text : text + " (damaged or foreign bytes)";
 }
 
+// "YYYY-MM-DD HH:MM:SS" of calendar seconds (the recorder's wall clock, no zone).
+std::string calendarText(double seconds) {
+  const CalendarTime c = civilCalendar(static_cast<std::int64_t>(std::floor(seconds)));
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute, c.second);
+  return buf;
+}
+
+// The clock track's text for a recorded second: the recorder's time, and the corrected time
+// beside it when the task has a correction.
+std::string clockCueText(double second, std::int64_t correction) {
+  std::string text = calendarText(second);
+  if (correction != 0) text += "  (corrected " + calendarText(second + static_cast<double>(correction)) + ")";
+  return text;
+}
+
+// One line of the per-picture CSV.
+struct FrameRow {
+  std::int64_t pts = 0;
+  std::optional<double> second;
+  bool key = false;
+  std::uint64_t origin = 0;
+};
+
+// Writes the CSV of the pictures written, in presentation order, through a partial file.
+Result<void> writeFrameTimes(const std::string& path, std::vector<FrameRow> rows, const StreamInput& input) {
+  std::sort(rows.begin(), rows.end(), [](const FrameRow& a, const FrameRow& b) { return a.pts < b.pts; });
+  const std::int64_t first = rows.empty() ? 0 : rows.front().pts;
+  std::string text = "index,pts,recorder_time,corrected_time,key,device_offset\n";
+  char buf[64];
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const FrameRow& r = rows[i];
+    std::snprintf(buf, sizeof buf, "%zu,%.6f,", i, static_cast<double>(r.pts - first) / kTimeBase);
+    text += buf;
+    if (r.second) text += calendarText(*r.second) + "," + calendarText(*r.second + static_cast<double>(input.convention.correction));
+    else text += ",";
+    const std::uint64_t offset = input.deviceOffset ? input.deviceOffset(r.origin) : r.origin;
+    text += std::string(",") + (r.key ? "1" : "0") + "," + std::to_string(offset) + "\n";
+  }
+  const fs::path partial = partialPathFor(fs::u8path(path));
+  {
+    std::FILE* f = std::fopen(partial.c_str(), "wb");
+    if (!f) return fail(ErrorCode::WriteFailed, "cannot create " + partial.string());
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (std::fclose(f) != 0 || !ok) {
+      std::error_code ec;
+      fs::remove(partial, ec);
+      return fail(ErrorCode::WriteFailed, "cannot write " + partial.string());
+    }
+  }
+  return commitPartial(partial, fs::u8path(path));
+}
+
 }  // namespace
+
+std::string frameTimesPathFor(const std::string& mp4Path) {
+  const std::string stem = mp4Path.size() > 4 && mp4Path.ends_with(".mp4") ? mp4Path.substr(0, mp4Path.size() - 4) : mp4Path;
+  return stem + ".frames.csv";
+}
 
 std::string creationTimeTag(const TimeConvention& convention, std::uint32_t time) {
   // The true time: the recorder's clock with the task's correction.
@@ -253,7 +319,7 @@ std::vector<std::string> convertRelativePaths(const TaskContext& task) {
   return paths;
 }
 
-ConvertedFile convertStream(const StreamInput& input, const std::string& target) {
+ConvertedFile convertStream(const StreamInput& input, const std::string& target, bool frameTimes) {
   ConvertedFile out;
   out.path = target;
   const TimeMode mode = timeModeFor(input);
@@ -275,6 +341,7 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
   std::string writeError;
   std::uint64_t failedUnits = 0;
   std::int64_t firstPts = -1, endPts = 0;
+  std::vector<FrameRow> rows;
   DisplayOrder display([&](AccessUnit&& unit, std::int64_t pts, std::int64_t dts, std::int64_t duration) {
     if (!opened) {
       Mp4Header header;
@@ -287,6 +354,7 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
         header.height = decoder.height();
       }
       header.creationTime = creationTimeTag(input.convention, input.entryStart);
+      header.clockTrack = mode == TimeMode::Seconds;
       if (auto r = writer.open(partial, header); !r) {
         writeError = r.error().message;
         return false;
@@ -298,6 +366,7 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
       writeError = r.error().message;
       return true;
     }
+    if (frameTimes) rows.push_back(FrameRow{pts, unit.second, unit.key, unit.origin});
     firstPts = firstPts < 0 ? pts : std::min(firstPts, pts);
     endPts = std::max(endPts, pts + duration);
     ++out.frames;
@@ -306,6 +375,14 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
   });
   Timeline timeline(mode, spreadStart, step, [&](AccessUnit&& unit, std::int64_t pts, std::int64_t duration) {
     return display.push(std::move(unit), pts, duration);
+  });
+  struct Cue {
+    std::string text;
+    std::int64_t start, end;
+  };
+  std::vector<Cue> cues;
+  timeline.onSecond([&](double second, std::int64_t start, std::int64_t end) {
+    cues.push_back(Cue{clockCueText(second, input.convention.correction), start, end});
   });
   StreamSummary summary = readStream(input, [&](AccessUnit&& unit) { return timeline.push(std::move(unit)); });
   if (!summary.stopped || opened) {
@@ -328,6 +405,11 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
     out.error = writeError.empty() ? "no decodable key frame in the file" : writeError;
     return out;
   }
+  for (const Cue& cue : cues)
+    if (auto r = writer.writeCue(cue.text, cue.start, std::max<std::int64_t>(1, cue.end - cue.start)); !r) {
+      out.error = r.error().message;
+      return out;
+    }
   if (auto r = writer.finish(); !r) {
     out.error = r.error().message;
     return out;
@@ -339,10 +421,19 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
     return out;
   }
   out.written = true;
+  if (frameTimes) {
+    const std::string csv = frameTimesPathFor(target);
+    if (auto r = writeFrameTimes(csv, std::move(rows), input); r) {
+      out.frameTimesPath = csv;
+      out.frameTimesSha256 = sha256OfFile(csv);
+    } else {
+      out.error = r.error().message;
+    }
+  }
   out.duration = out.frames ? static_cast<double>(endPts - firstPts) / kTimeBase : 0;
   out.sha256 = sha256OfFile(target);
-  out.complete = out.lostFrames == 0 && out.skippedBytes == 0;
-  if (!out.complete) out.error = lossText(out);
+  out.complete = out.lostFrames == 0 && out.skippedBytes == 0 && out.error.empty();
+  if (!out.complete) out.error = out.error.empty() ? lossText(out) : out.error;
   return out;
 }
 
@@ -417,6 +508,7 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
     }
     StreamInput input = inputFor(task, entry, **source);
     input.walk = options.walk;
+    input.deviceOffset = [&entrySource = **source](std::uint64_t at) { return entrySource.deviceOffset(at); };
     const std::uint64_t before = doneBytes;
     std::int64_t lastNotice = -1;
     input.progress = [&](std::uint64_t walked) {
@@ -427,7 +519,7 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
       task.status.foundBytes = before + std::min<std::uint64_t>(walked, entry.size);
       task.notify();
     };
-    out = convertStream(input, target.string());
+    out = convertStream(input, target.string(), options.frameTimes);
     if (out.error == "stopped") break;
     const std::uint64_t unreadable = (*source)->unreadableBytes();
     if (unreadable && out.written) {
@@ -439,7 +531,10 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
   }
   std::vector<ManifestLine> lines;
   for (const ConvertedFile& f : results)
-    if (f.written || f.skipped) lines.push_back({f.skipped ? std::string() : f.sha256, manifestPath(options.folder, f.path)});
+    if (f.written || f.skipped) {
+      lines.push_back({f.skipped ? std::string() : f.sha256, manifestPath(options.folder, f.path)});
+      if (!f.frameTimesPath.empty()) lines.push_back({f.frameTimesSha256, manifestPath(options.folder, f.frameTimesPath)});
+    }
   if (auto written = updateManifest(options.folder, lines); !written) return std::unexpected(written.error());
   return results;
 }

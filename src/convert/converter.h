@@ -18,6 +18,7 @@ struct ConvertOptions {
   std::string folder;
   bool overwrite = false;  // else an existing file is skipped
   WalkKind walk = WalkKind::Own;
+  bool frameTimes = false;  // a CSV of every picture written beside each MP4
 };
 
 struct ConvertedFile {
@@ -33,6 +34,8 @@ struct ConvertedFile {
   bool written = false;
   bool complete = false;          // written with nothing lost
   std::string sha256;             // of the MP4
+  std::string frameTimesPath;     // the CSV beside it, when asked for and written
+  std::string frameTimesSha256;
   std::string error;              // why frames were lost or nothing was written
 };
 
@@ -42,8 +45,12 @@ struct ConvertedFile {
 Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
                                                 const ConvertOptions& options);
 
-// Converts a stream whose bytes are given (an exported file) into target.
-ConvertedFile convertStream(const StreamInput& input, const std::string& target);
+// Converts a stream whose bytes are given (an exported file) into target; with frameTimes,
+// writes frameTimesPathFor(target) too.
+ConvertedFile convertStream(const StreamInput& input, const std::string& target, bool frameTimes = false);
+
+// The per-picture CSV beside an MP4: <name>.frames.csv.
+std::string frameTimesPathFor(const std::string& mp4Path);
 
 // The MP4 names: the export's names with the extension .mp4.
 std::vector<std::string> convertRelativePaths(const TaskContext& task);

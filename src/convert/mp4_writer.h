@@ -20,6 +20,7 @@ struct Mp4Header {
   int width = 0;
   int height = 0;
   std::string creationTime;  // ISO 8601 UTC; empty: no tag
+  bool clockTrack = false;   // a mov_text subtitle track for writeCue
 };
 
 class Mp4Writer {
@@ -32,6 +33,8 @@ class Mp4Writer {
   Result<void> open(const std::string& path, const Mp4Header& header);
   // Units in decode order; times in 1/90000 s. dts must grow and stay at or below pts.
   Result<void> write(const AccessUnit& unit, std::int64_t pts, std::int64_t dts, std::int64_t duration);
+  // A subtitle cue (UTF-8) on the clock track, times in 1/90000 s; cues in time order.
+  Result<void> writeCue(const std::string& text, std::int64_t pts, std::int64_t duration);
   Result<void> finish();
 
  private:

@@ -75,6 +75,7 @@ std::optional<std::size_t> findStartCode(const std::uint8_t* p, std::size_t from
 StreamSummary readRaw(const StreamInput& input, const UnitSink& sink) {
   StreamSummary out;
   Pipeline pipe(sink);
+  pipe.splitter.setExactOrigins();
   const std::uint64_t size = input.bytes->size().value_or(0);
   std::vector<std::uint8_t> piece(kPieceBytes);
   std::size_t nextPiece = 0;
@@ -94,7 +95,7 @@ StreamSummary readRaw(const StreamInput& input, const UnitSink& sink) {
     auto got = input.bytes->readAt(pos, std::span(piece.data(), n));
     const std::size_t have = got ? *got : 0;
     if (have < n) std::fill(piece.begin() + static_cast<std::ptrdiff_t>(have), piece.begin() + static_cast<std::ptrdiff_t>(n), 0);
-    pipe.splitter.feed(std::span<const std::uint8_t>(piece.data(), n), second);
+    pipe.splitter.feed(std::span<const std::uint8_t>(piece.data(), n), second, pos);
     pos = end;
     if (input.progress) input.progress(pos);
   }
@@ -235,7 +236,7 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
       }
       from = *code;
     }
-    pipe.splitter.feed(std::span<const std::uint8_t>(p + from, end - from), second);
+    pipe.splitter.feed(std::span<const std::uint8_t>(p + from, end - from), second, packet->offset);
   }
   pipe.finish();
   summarise(out, pipe, foreign, audio, video);

@@ -32,6 +32,8 @@ struct StreamInput {
   std::vector<std::pair<std::uint64_t, std::uint32_t>> pieceTimes;
   const std::atomic<std::uint32_t>* stop = nullptr;
   std::function<void(std::uint64_t)> progress;  // bytes of the file walked so far
+  // The device offset of a file offset; null: the bytes are a file of their own.
+  std::function<std::uint64_t(std::uint64_t)> deviceOffset;
   WalkKind walk = WalkKind::Own;
 };
 

@@ -163,7 +163,8 @@ std::vector<std::uint8_t> programStreamFile(const Clip& clip) {
   std::vector<std::uint8_t> out;
   for (std::size_t k = 0; k < clip.frames.size(); ++k) {
     appendPack(out);
-    if (clip.frames[k].key || k % kClipRate == 0) appendStreamMap(out, clipTime(clip, k), 0x1B, 0xE0);
+    if (clip.frames[k].key || (k + static_cast<std::size_t>(clip.lead)) % kClipRate == 0)
+      appendStreamMap(out, clipTime(clip, k), 0x1B, 0xE0);
     appendPes(out, 0xE0, clip.frames[k].bytes);
     if (const auto audio = audioOf(clip, k); !audio.empty()) appendPes(out, 0xC0, audio);
   }
@@ -408,6 +409,10 @@ std::vector<PacketTime> videoPacketTimes(const std::string& path) {
     times.push_back({std::atof(line.c_str()), std::atof(line.c_str() + comma + 1)});
   }
   return times;
+}
+
+std::string subtitleText(const std::string& path) {
+  return capture("ffmpeg -nostdin -v error -i '" + path + "' -map 0:s:0 -f srt - 2>/dev/null");
 }
 
 std::string decodeErrors(const std::string& path) {

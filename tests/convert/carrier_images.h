@@ -92,6 +92,8 @@ struct PacketTime {
   double pts = 0, dts = 0;
 };
 std::vector<PacketTime> videoPacketTimes(const std::string& path);
+// The file's first subtitle track as SubRip text (empty when it has none).
+std::string subtitleText(const std::string& path);
 // What `ffmpeg -v error -i F -f null -` prints (empty for a clean file).
 std::string decodeErrors(const std::string& path);
 // A raw H.265 stream of `seconds` s at 25 frames per second without B frames, made by ffmpeg's

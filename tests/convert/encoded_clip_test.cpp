@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 
 #include "convert/carrier_images.h"
 #include "convert/converter.h"
@@ -90,6 +92,14 @@ TEST_P(EncodedClipTest, EveryPictureAtASteadyRateInDisplayOrderAndDecodingCleanl
   std::sort(pts.begin(), pts.end());
   for (std::size_t i = 1; i < pts.size(); ++i)
     EXPECT_NEAR(pts[i] - pts[i - 1], 1.0 / test::kClipRate, 1e-3) << "picture " << i;
+  // The clock track: one cue for each recorded second (7 pictures into 08:00:00, 75 pictures).
+  const std::string cues = test::subtitleText(f.path);
+  for (const char* second : {"08:00:00", "08:00:01", "08:00:02", "08:00:03"})
+    EXPECT_NE(cues.find(std::string("2016-05-17 ") + second), std::string::npos) << second << "\n" << cues;
+  EXPECT_EQ(cues.find("08:00:04"), std::string::npos);
+  EXPECT_EQ(cues.find("corrected"), std::string::npos);
+  // The first second's cue starts with the file and ends where the second ends.
+  EXPECT_NE(cues.find("00:00:00,000 --> 00:00:00,720"), std::string::npos) << cues;
   if (bFrames) {
     // Display order differs from decode order, and the file follows display order.
     bool reordered = false;
@@ -102,6 +112,44 @@ INSTANTIATE_TEST_SUITE_P(Families, EncodedClipTest, ::testing::Combine(::testing
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "_bframes" : "");
                          });
+
+TEST(FrameTimes, TheCsvListsEveryPictureWithItsTimesAndItsPacket) {
+  if (!haveFfmpeg()) GTEST_SKIP() << "the ffmpeg and ffprobe programs (with libx264) are needed to encode the clip";
+  const test::Clip& c = clip(true);
+  auto open = test::scanAndOpen(imageWith(test::wfsFile(c)), 3);
+  ASSERT_TRUE(open->task);
+  open->task->clockCorrection = 3600;
+  test::TempDir out;
+  ConvertOptions options{out.str(), false};
+  options.frameTimes = true;
+  auto result = convertFiles(*open->task, {0}, options);
+  ASSERT_TRUE(result);
+  const ConvertedFile& f = (*result)[0];
+  ASSERT_EQ(f.frameTimesPath, frameTimesPathFor(f.path));
+  std::ifstream in(f.frameTimesPath);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "index,pts,recorder_time,corrected_time,key,device_offset");
+  std::vector<std::vector<std::string>> rows;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 6u) << line;
+    rows.push_back(fields);
+  }
+  ASSERT_EQ(rows.size(), c.frames.size());
+  // The first picture: the key picture of the first packet after the audio packet before it.
+  EXPECT_EQ(rows[0][1], "0.000000");
+  EXPECT_EQ(rows[0][2], "2016-05-17 08:00:00");
+  EXPECT_EQ(rows[0][3], "2016-05-17 09:00:00");
+  EXPECT_EQ(rows[0][4], "1");
+  EXPECT_EQ(rows[0][5], std::to_string(8192 + 8 + test::kAudioPerFrame));
+  EXPECT_EQ(rows.back()[2], "2016-05-17 08:00:03");  // 75 pictures from 7 pictures into 08:00:00
+  for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_NEAR(std::stod(rows[i][1]) - std::stod(rows[i - 1][1]), 0.04, 1e-3);
+  // With a correction, the clock track shows the corrected time beside the recorder's.
+  EXPECT_NE(test::subtitleText(f.path).find("2016-05-17 08:00:01  (corrected 2016-05-17 09:00:01)"), std::string::npos);
+}
 
 // Where each picture's packet lies in the file: picture k owns the bytes after picture k-1's
 // packet up to the end of its own (its packet header and the audio before it).
