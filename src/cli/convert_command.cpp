@@ -90,7 +90,7 @@ int runConvertCommand(int argc, char** argv) {
     else if (!f.complete && !f.skipped) std::cerr << "norvale-cli: file " << f.index << " incomplete: " << f.error << "\n";
     if (json) {
       out << (first ? "\n " : ",\n ") << "{\"index\": " << f.index << ", \"path\": " << jsonString(f.path)
-          << ", \"codec\": " << jsonString(f.codec) << ", \"frames\": " << f.frames << ", \"key_frames\": " << f.keyFrames
+          << ", \"codec\": " << jsonString(f.codec) << ", \"frames\": " << f.frames << ", \"key_frames\": " << f.keyFrames << ", \"clock_cues\": " << f.clockCues
           << ", \"duration\": " << seconds(f.duration) << ", \"skipped_bytes\": " << f.skippedBytes
           << ", \"lost_frames\": " << f.lostFrames << ", \"complete\": " << (f.complete ? "true" : "false")
           << ", \"skipped\": " << (f.skipped ? "true" : "false") << ", \"sha256\": " << jsonString(f.sha256)

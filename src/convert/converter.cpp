@@ -405,11 +405,13 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
     out.error = writeError.empty() ? "no decodable key frame in the file" : writeError;
     return out;
   }
-  for (const Cue& cue : cues)
+  for (const Cue& cue : cues) {
     if (auto r = writer.writeCue(cue.text, cue.start, std::max<std::int64_t>(1, cue.end - cue.start)); !r) {
       out.error = r.error().message;
       return out;
     }
+    ++out.clockCues;
+  }
   if (auto r = writer.finish(); !r) {
     out.error = r.error().message;
     return out;

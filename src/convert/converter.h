@@ -28,6 +28,7 @@ struct ConvertedFile {
   std::uint64_t frames = 0;       // written
   std::uint64_t keyFrames = 0;
   double duration = 0;            // seconds, from the written times
+  std::uint64_t clockCues = 0;    // recorded seconds on the clock track
   std::uint64_t skippedBytes = 0; // no packet, damaged units, unreadable source bytes
   std::uint64_t lostFrames = 0;   // frames found but not written (damage, before the first key frame)
   bool skipped = false;           // the MP4 existed and was left alone

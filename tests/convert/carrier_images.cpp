@@ -366,6 +366,26 @@ void reopen(OpenTask& open, const std::vector<std::uint8_t>& image) {
   open.task->deviceHandle.open(std::make_unique<ScriptedSource>(image));
 }
 
+std::vector<std::uint8_t> imageWith(const std::vector<std::uint8_t>& file) {
+  std::vector<std::uint8_t> image(8192, 0x5A);
+  image.insert(image.end(), file.begin(), file.end());
+  image.resize(image.size() + 8192, 0x5A);
+  image.resize((image.size() + 511) / 512 * 512, 0x5A);
+  return image;
+}
+
+std::unique_ptr<ConvertedImage> scanAndConvert(const std::vector<std::uint8_t>& file, std::uint8_t brand,
+                                               const std::vector<std::uint8_t>* damaged) {
+  auto c = std::make_unique<ConvertedImage>();
+  c->open = scanAndOpen(imageWith(file), brand);
+  if (!c->open->task || c->open->scanned.files.size() != 1) return nullptr;
+  if (damaged) reopen(*c->open, imageWith(*damaged));
+  auto result = convert::convertFiles(*c->open->task, {0}, {c->out.str(), false});
+  if (!result || result->size() != 1) return nullptr;
+  c->file = (*result)[0];
+  return c;
+}
+
 bool haveTool(const char* name) {
   return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }

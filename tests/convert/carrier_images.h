@@ -9,6 +9,7 @@
 
 #include "support/scan_harness.h"
 #include "support/test_support.h"
+#include "convert/converter.h"
 #include "task/task_context.h"
 
 namespace norvale::test {
@@ -76,6 +77,18 @@ std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint
                                       const std::vector<std::uint64_t>& badSectors = {}, const std::string& zone = {});
 // Reopens the task against another image (the same one damaged after the scan).
 void reopen(OpenTask& open, const std::vector<std::uint8_t>& image);
+// An image holding one file: foreign bytes, the file, foreign bytes, in whole sectors.
+std::vector<std::uint8_t> imageWith(const std::vector<std::uint8_t>& file);
+// The image of one file scanned and its one file converted; the conversion reads `damaged` (a
+// copy of the file damaged after the scan) in its place when given. Null when the scan did not
+// find exactly one file or the conversion failed as a whole.
+struct ConvertedImage {
+  std::unique_ptr<OpenTask> open;
+  TempDir out;
+  convert::ConvertedFile file;
+};
+std::unique_ptr<ConvertedImage> scanAndConvert(const std::vector<std::uint8_t>& file, std::uint8_t brand,
+                                               const std::vector<std::uint8_t>* damaged = nullptr);
 
 // What ffprobe reads from a file, counting the frames by decoding their headers.
 struct Probe {

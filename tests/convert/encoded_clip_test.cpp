@@ -30,14 +30,6 @@ const Family kFamilies[] = {
 
 constexpr int kLead = 7;  // the recording starts with 18 pictures left in its first second
 
-std::vector<std::uint8_t> imageWith(const std::vector<std::uint8_t>& file) {
-  std::vector<std::uint8_t> image(8192, 0x5A);
-  image.insert(image.end(), file.begin(), file.end());
-  image.resize(image.size() + 8192, 0x5A);
-  image.resize((image.size() + 511) / 512 * 512, 0x5A);
-  return image;
-}
-
 const test::Clip& clip(bool bFrames) {
   static const test::Clip plain = test::encodedClip(3, false, kLead);
   static const test::Clip withB = test::encodedClip(3, true, kLead);
@@ -46,32 +38,13 @@ const test::Clip& clip(bool bFrames) {
 
 bool haveFfmpeg() { return test::haveTool("ffmpeg") && test::haveTool("ffprobe") && !clip(false).frames.empty(); }
 
-struct Converted {
-  std::unique_ptr<test::OpenTask> open;
-  test::TempDir out;
-  ConvertedFile file;
-};
-
-// The image is scanned whole; the conversion reads `damaged` in its place when given.
-std::unique_ptr<Converted> scanAndConvert(const std::vector<std::uint8_t>& file, std::uint8_t brand,
-                                          const std::vector<std::uint8_t>* damaged = nullptr) {
-  auto c = std::make_unique<Converted>();
-  c->open = test::scanAndOpen(imageWith(file), brand);
-  if (!c->open->task || c->open->scanned.files.size() != 1) return nullptr;
-  if (damaged) test::reopen(*c->open, imageWith(*damaged));
-  auto result = convertFiles(*c->open->task, {0}, {c->out.str(), false});
-  if (!result || result->size() != 1) return nullptr;
-  c->file = (*result)[0];
-  return c;
-}
-
 class EncodedClipTest : public ::testing::TestWithParam<std::tuple<Family, bool>> {};
 
 TEST_P(EncodedClipTest, EveryPictureAtASteadyRateInDisplayOrderAndDecodingCleanly) {
   if (!haveFfmpeg()) GTEST_SKIP() << "the ffmpeg and ffprobe programs (with libx264) are needed to encode the clip";
   const auto& [family, bFrames] = GetParam();
   const test::Clip& c = clip(bFrames);
-  auto converted = scanAndConvert(family.file(c), family.brand);
+  auto converted = test::scanAndConvert(family.file(c), family.brand);
   ASSERT_TRUE(converted);
   const ConvertedFile& f = converted->file;
   EXPECT_TRUE(f.complete) << f.error;
@@ -116,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Families, EncodedClipTest, ::testing::Combine(::testing
 TEST(FrameTimes, TheCsvListsEveryPictureWithItsTimesAndItsPacket) {
   if (!haveFfmpeg()) GTEST_SKIP() << "the ffmpeg and ffprobe programs (with libx264) are needed to encode the clip";
   const test::Clip& c = clip(true);
-  auto open = test::scanAndOpen(imageWith(test::wfsFile(c)), 3);
+  auto open = test::scanAndOpen(test::imageWith(test::wfsFile(c)), 3);
   ASSERT_TRUE(open->task);
   open->task->clockCorrection = 3600;
   test::TempDir out;
@@ -188,7 +161,7 @@ TEST_P(DamagedClipTest, TheDamageCostsItsPicturesAndThoseDependingOnThemAndNothi
     const std::size_t most = c.frames.size() - (lastHit - firstHit + 1);
     const std::size_t least = c.frames.size() - (nextKey - firstHit);
 
-    auto converted = scanAndConvert(whole, family.brand, &file);
+    auto converted = test::scanAndConvert(whole, family.brand, &file);
     ASSERT_TRUE(converted);
     const ConvertedFile& f = converted->file;
     EXPECT_TRUE(f.written);

@@ -14,14 +14,6 @@
 namespace norvale::convert {
 namespace {
 
-std::vector<std::uint8_t> imageWith(const std::vector<std::uint8_t>& file) {
-  std::vector<std::uint8_t> image(8192, 0x5A);
-  image.insert(image.end(), file.begin(), file.end());
-  image.resize(image.size() + 8192, 0x5A);
-  image.resize((image.size() + 511) / 512 * 512, 0x5A);
-  return image;
-}
-
 TEST(PacketSource, PacketTimesAreTestedInTheTasksZoneNotTheWorkstations) {
   // Brand 6 at 2009-12-31 12:00 UTC: New Year's morning of 2010 in Auckland (the recorder's
   // zone), still 2009 in the workstation's (the tests run in Asia/Shanghai).
@@ -29,7 +21,7 @@ TEST(PacketSource, PacketTimesAreTestedInTheTasksZoneNotTheWorkstations) {
   const std::uint32_t start = test::localEpoch(2016, 5, 17, 8, 0, 0);
   for (std::size_t i = 0; i + 16 <= file.size(); ++i)
     if (std::memcmp(&file[i], "HBMS", 4) == 0) putLe32(&file[i + 12], le32(&file[i + 12]) - start + 1262260800u);
-  auto open = test::scanAndOpen(imageWith(file), 6, {}, "Pacific/Auckland");
+  auto open = test::scanAndOpen(test::imageWith(file), 6, {}, "Pacific/Auckland");
   ASSERT_TRUE(open->task) << open->scanned.error;
   ASSERT_EQ(open->scanned.files.size(), 1u);
   test::TempDir out;
