@@ -38,7 +38,7 @@ std::string seconds(double value) {
 int runConvertCommand(int argc, char** argv) {
   Options options;
   if (auto error = options.parse(argc, argv, {"--task", "--source", "--out", "--channel", "--day", "--walk"},
-                                 {"--overwrite", "--json", "--quiet"}))
+                                 {"--overwrite", "--json", "--quiet", "--frame-times"}))
     return usageError(*error);
   const auto folder = options.value("--task");
   const auto sourcePath = options.value("--source");
@@ -48,6 +48,7 @@ int runConvertCommand(int argc, char** argv) {
   if (auto error = readFileChoice(options, choice)) return usageError(*error);
   convert::ConvertOptions convertOptions{*outFolder, options.flag("--overwrite")};
   convertOptions.commandLine = commandLineText(argc, argv);
+  convertOptions.frameTimes = options.flag("--frame-times");
   if (auto walk = options.value("--walk")) {
     if (*walk != "own" && *walk != "library") return usageError("--walk takes own or library");
     convertOptions.walk = *walk == "own" ? convert::WalkKind::Own : convert::WalkKind::Library;
@@ -77,21 +78,24 @@ int runConvertCommand(int argc, char** argv) {
   printer.finishLine();
   if (!converted) return failure(converted.error().message);
 
-  int failed = 0;
+  // A file that lost pictures to damage was still written: only a file not written fails.
+  int failed = 0, incomplete = 0;
   std::ostringstream out;
   const bool json = options.flag("--json");
   if (json) out << "[";
   bool first = true;
   for (const auto& f : *converted) {
-    if (!f.complete && !f.skipped) ++failed;
+    if (!f.written && !f.skipped) ++failed;
+    else if (!f.complete && !f.skipped) ++incomplete;
     if (!f.written && !f.skipped) std::cerr << "norvale-cli: file " << f.index << ": " << f.error << "\n";
     else if (!f.complete && !f.skipped) std::cerr << "norvale-cli: file " << f.index << " incomplete: " << f.error << "\n";
     if (json) {
       out << (first ? "\n " : ",\n ") << "{\"index\": " << f.index << ", \"path\": " << jsonString(f.path)
-          << ", \"codec\": " << jsonString(f.codec) << ", \"frames\": " << f.frames << ", \"key_frames\": " << f.keyFrames
+          << ", \"codec\": " << jsonString(f.codec) << ", \"frames\": " << f.frames << ", \"key_frames\": " << f.keyFrames << ", \"clock_cues\": " << f.clockCues
           << ", \"duration\": " << seconds(f.duration) << ", \"skipped_bytes\": " << f.skippedBytes
           << ", \"lost_frames\": " << f.lostFrames << ", \"complete\": " << (f.complete ? "true" : "false")
           << ", \"skipped\": " << (f.skipped ? "true" : "false") << ", \"sha256\": " << jsonString(f.sha256)
+          << ", \"frame_times\": " << (f.frameTimesPath.empty() ? std::string("null") : jsonString(f.frameTimesPath))
           << ", \"error\": " << jsonString(f.error) << "}";
     } else {
       out << f.index << "\t"
@@ -103,7 +107,8 @@ int runConvertCommand(int argc, char** argv) {
   if (json) out << (first ? "]\n" : "\n]\n");
   std::cout << out.str();
   std::cerr << "converted " << converted->size() << " of " << positions.size() << " files to " << *outFolder
-            << (failed ? " (" + std::to_string(failed) + " not converted whole)" : "") << "\n";
+            << (failed ? " (" + std::to_string(failed) + " not written)" : "")
+            << (incomplete ? " (" + std::to_string(incomplete) + " written with losses)" : "") << "\n";
   if (interrupted()) std::cerr << "conversion stopped: the files listed are finished; the rest was not written\n";
   return failed ? kExitFailure : kExitOk;
 }

@@ -99,21 +99,23 @@ std::string foreignPayloadName(std::span<const std::uint8_t> b) {
 
 // ---- NalSplitter ----
 
-void NalSplitter::feed(std::span<const std::uint8_t> bytes, std::optional<double> second) {
-  for (const std::uint8_t b : bytes) {
+void NalSplitter::feed(std::span<const std::uint8_t> bytes, std::optional<double> second, std::uint64_t origin) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::uint8_t b = bytes[i];
     if (b == 0) {
       ++m_zeros;
       continue;
     }
     if (b == 1 && m_zeros >= 2) {
       if (m_inUnit) {
-        m_sink(Nal{std::move(m_current), m_second});
+        m_sink(Nal{std::move(m_current), m_second, m_origin});
         m_current = {};
       } else if (m_zeros > 3) {
         m_skipped += static_cast<std::uint64_t>(m_zeros - 3);
       }
       m_inUnit = true;
       m_second = second;
+      m_origin = m_exactOrigins ? origin + i - static_cast<std::uint64_t>(std::min(m_zeros, 3)) : origin;
       m_zeros = 0;
       continue;
     }
@@ -129,7 +131,7 @@ void NalSplitter::feed(std::span<const std::uint8_t> bytes, std::optional<double
 
 void NalSplitter::cut() {
   // Zeros at the end of a unit are trailing bytes, not part of it.
-  if (m_inUnit && !m_current.empty()) m_sink(Nal{std::move(m_current), m_second});
+  if (m_inUnit && !m_current.empty()) m_sink(Nal{std::move(m_current), m_second, m_origin});
   else if (!m_inUnit) m_skipped += static_cast<std::uint64_t>(m_zeros);
   m_current = {};
   m_inUnit = false;
@@ -219,8 +221,11 @@ void AccessUnitBuilder::learnParameterSet(const std::vector<std::uint8_t>& b) {
     if (log2FrameNum > 16) return;
     sps.log2MaxFrameNum = static_cast<int>(log2FrameNum);
     const std::uint32_t pocType = r.ue();
+    sps.pocType = pocType;
     if (pocType == 0) {
-      r.ue();
+      const std::uint32_t log2Lsb = r.ue() + 4;
+      if (log2Lsb > 16) return;
+      sps.log2MaxPocLsb = static_cast<int>(log2Lsb);
     } else if (pocType == 1) {
       r.bit();
       r.se();
@@ -238,6 +243,7 @@ void AccessUnitBuilder::learnParameterSet(const std::vector<std::uint8_t>& b) {
     const std::uint32_t frameMbsOnly = r.bit();
     if (r.failed() || width > 1024 || height > 1024) return;
     sps.picSizeInMbs = width * height * (2 - frameMbsOnly);
+    sps.frameMbsOnly = frameMbsOnly != 0;
     sps.valid = true;
     m_sps[id] = sps;
   } else if (type == 8) {
@@ -250,8 +256,9 @@ void AccessUnitBuilder::learnParameterSet(const std::vector<std::uint8_t>& b) {
 }
 
 bool AccessUnitBuilder::checkH264Slice(const std::vector<std::uint8_t>& b, std::uint32_t& frameNum,
-                                       bool& reference, std::uint32_t& spsId) const {
-  BitReader r(b.data() + 1, b.size() - 1, 32);
+                                       bool& reference, std::uint32_t& spsId,
+                                       std::optional<std::uint32_t>& pocLsb) const {
+  BitReader r(b.data() + 1, b.size() - 1, 48);
   const std::uint32_t firstMb = r.ue();
   const std::uint32_t sliceType = r.ue();
   const std::uint32_t ppsId = r.ue();
@@ -264,7 +271,28 @@ bool AccessUnitBuilder::checkH264Slice(const std::vector<std::uint8_t>& b, std::
   if (r.failed()) return false;
   if (h264Type(b) == 5 && frameNum != 0) return false;
   reference = ((b[0] >> 5) & 3) != 0;
+  pocLsb.reset();
+  if (sps.pocType == 0) {
+    bool field = false;
+    if (!sps.frameMbsOnly && (field = r.bit())) r.bit();
+    if (h264Type(b) == 5) r.ue();  // idr_pic_id
+    const std::uint32_t lsb = r.bits(sps.log2MaxPocLsb);
+    // Field pictures pair up in one unit: their order stays that of decoding.
+    if (!r.failed() && !field) pocLsb = lsb;
+  }
   return true;
+}
+
+std::optional<std::int64_t> AccessUnitBuilder::pictureOrder(bool key) {
+  if (m_codec != VideoCodec::H264 || !m_unitChecked || !m_unitPocLsb) return std::nullopt;
+  if (key) m_prevPocMsb = 0, m_prevPocLsb = 0;
+  const std::uint32_t maxLsb = 1u << m_sps[m_unitSpsId].log2MaxPocLsb;
+  const std::uint32_t lsb = *m_unitPocLsb;
+  std::int64_t msb = m_prevPocMsb;
+  if (lsb < m_prevPocLsb && m_prevPocLsb - lsb >= maxLsb / 2) msb += maxLsb;
+  else if (lsb > m_prevPocLsb && lsb - m_prevPocLsb > maxLsb / 2) msb -= maxLsb;
+  if (m_unitReference || key) m_prevPocMsb = msb, m_prevPocLsb = lsb;
+  return msb + lsb;
 }
 
 void AccessUnitBuilder::push(NalSplitter::Nal&& nal) {
@@ -286,7 +314,8 @@ void AccessUnitBuilder::push(NalSplitter::Nal&& nal) {
     if (m_codec == VideoCodec::H264) {
       std::uint32_t frameNum = 0, spsId = 0;
       bool reference = false;
-      if (!checkH264Slice(nal.body, frameNum, reference, spsId)) {
+      std::optional<std::uint32_t> pocLsb;
+      if (!checkH264Slice(nal.body, frameNum, reference, spsId, pocLsb)) {
         m_damagedBytes += nal.body.size() + 3;
         m_lossPending = true;
         return;
@@ -295,13 +324,14 @@ void AccessUnitBuilder::push(NalSplitter::Nal&& nal) {
         m_unitFrameNum = frameNum;
         m_unitSpsId = spsId;
         m_unitReference = reference;
+        m_unitPocLsb = pocLsb;
         m_unitChecked = true;
       }
     }
     m_unitHasVcl = true;
     if (isKeyVcl(nal.body)) m_unitKey = true;
   }
-  if (m_nals.empty()) m_second = nal.second;
+  if (m_nals.empty()) m_second = nal.second, m_unitOrigin = nal.origin;
   m_unitSource += nal.body.size() + 3;
   m_nals.push_back(std::move(nal.body));
 }
@@ -358,6 +388,8 @@ void AccessUnitBuilder::closePicture() {
     }
     unit.second = m_second;
     unit.key = key;
+    unit.order = pictureOrder(key);
+    unit.origin = m_unitOrigin;
     unit.codec = m_codec;
     unit.sourceBytes = m_unitSource;
     if (m_held) m_sink(std::move(*m_held));

@@ -23,6 +23,11 @@ struct AccessUnit {
   bool key = false;              // IDR (H.264) or IRAP (H.265): decoding may start here
   VideoCodec codec = VideoCodec::Unknown;
   std::uint64_t sourceBytes = 0; // bytes of the file the unit came from
+  // Picture order count from the slice header, counting from the last key unit: the display
+  // order. Empty when the stream does not say (display order is then decode order).
+  std::optional<std::int64_t> order;
+  // File offset of the packet its first NAL unit came from (in a raw stream: of its start code).
+  std::uint64_t origin = 0;
 };
 
 // What a payload that is not H.264/H.265 is, from the bytes after a start code; empty when the
@@ -36,11 +41,15 @@ class NalSplitter {
   struct Nal {
     std::vector<std::uint8_t> body;  // without the start code
     std::optional<double> second;    // time of the piece the unit began in
+    std::uint64_t origin = 0;        // see AccessUnit::origin
   };
   using Sink = std::function<void(Nal&&)>;
   explicit NalSplitter(Sink sink) : m_sink(std::move(sink)) {}
 
-  void feed(std::span<const std::uint8_t> bytes, std::optional<double> second = std::nullopt);
+  // origin: the file offset of the packet the bytes came from, or with exactOrigins the file
+  // offset of the bytes themselves (a raw stream fed from its start).
+  void feed(std::span<const std::uint8_t> bytes, std::optional<double> second = std::nullopt, std::uint64_t origin = 0);
+  void setExactOrigins() { m_exactOrigins = true; }
   // The stream breaks here (a piece of the file was not video): the unit in progress ends
   // where its packet ended, and what follows up to the next start code belongs to no unit.
   void cut();
@@ -53,6 +62,8 @@ class NalSplitter {
   bool m_inUnit = false;
   int m_zeros = 0;  // zero bytes seen at the end of what was fed
   std::optional<double> m_second;
+  std::uint64_t m_origin = 0;
+  bool m_exactOrigins = false;
   std::uint64_t m_skipped = 0;
 };
 
@@ -85,6 +96,9 @@ class AccessUnitBuilder {
     bool separateColourPlane = false;
     bool gapsAllowed = false;
     std::uint32_t picSizeInMbs = 0;
+    std::uint32_t pocType = 0;
+    int log2MaxPocLsb = 4;
+    bool frameMbsOnly = true;
   };
   struct H264Pps {
     bool valid = false;
@@ -100,7 +114,9 @@ class AccessUnitBuilder {
   // H.264: checks a slice against its parameter sets; false when it cannot be one. Sets
   // frameNum, whether it is a reference, and the SPS it names.
   bool checkH264Slice(const std::vector<std::uint8_t>& body, std::uint32_t& frameNum, bool& reference,
-                      std::uint32_t& spsId) const;
+                      std::uint32_t& spsId, std::optional<std::uint32_t>& pocLsb) const;
+  // The picture order count of the unit in progress, from its POC LSB (type 0 only).
+  std::optional<std::int64_t> pictureOrder(bool key);
   void closeUnit();
   void closePicture();
   void markLoss();
@@ -110,6 +126,7 @@ class AccessUnitBuilder {
   std::string m_foreign;
   std::vector<std::vector<std::uint8_t>> m_nals;  // of the unit in progress
   std::optional<double> m_second;
+  std::uint64_t m_unitOrigin = 0;
   std::uint64_t m_unitSource = 0;
   bool m_unitHasVcl = false;
   bool m_unitKey = false;
@@ -127,6 +144,9 @@ class AccessUnitBuilder {
   std::uint32_t m_unitSpsId = 0;
   bool m_unitReference = false;
   bool m_unitChecked = false;
+  std::optional<std::uint32_t> m_unitPocLsb;
+  std::int64_t m_prevPocMsb = 0;
+  std::uint32_t m_prevPocLsb = 0;
 };
 
 // The parameter sets (VPS/SPS/PPS) of a key unit, each behind a 4-byte start code.

@@ -1,5 +1,6 @@
 #include "convert/converter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -9,6 +10,7 @@
 #include "convert/entry_source.h"
 #include "convert/mp4_writer.h"
 #include "export/exporter.h"
+#include "format/utc_time.h"
 #include "export/manifest.h"
 #include "parsers/brand_table.h"
 #include "task/partial_file.h"
@@ -23,14 +25,21 @@ constexpr double kDefaultRate = 25.0;  // frames per second when nothing tells t
 
 enum class TimeMode { Exact, Seconds, Spread };
 
-// Presentation times from the recorder's times. Exact times are kept; whole seconds are
-// spread evenly over the frames of each second; a stream without times is spread evenly
-// over the file entry's span.
+// Presentation times from the recorder's times. Exact times are kept. With whole seconds, the
+// pictures of a whole recorded second are spread evenly over it; those of the file's first and
+// last (partial) seconds take the spacing of the neighbouring whole second and sit at the end
+// (first) or the start (last) of their second, so that a camera's steady rate stays steady and
+// every picture stays inside the second the recorder gave it. A stream without times is spread
+// evenly over the file entry's span.
 class Timeline {
  public:
   using Emit = std::function<bool(AccessUnit&&, std::int64_t pts, std::int64_t duration)>;
   Timeline(TimeMode mode, double spreadStart, double spreadStep, Emit emit)
       : m_mode(mode), m_spreadStart(spreadStart), m_step(spreadStep), m_emit(std::move(emit)) {}
+
+  // Called for each recorded second with the span its pictures take in the file.
+  using SecondSpan = std::function<void(double second, std::int64_t start, std::int64_t end)>;
+  void onSecond(SecondSpan span) { m_onSecond = std::move(span); }
 
   bool push(AccessUnit&& unit) {
     switch (m_mode) {
@@ -47,13 +56,15 @@ class Timeline {
         return ok;
       }
       case TimeMode::Seconds: {
-        double s = unit.second.value_or(m_groupSecond.value_or(m_spreadStart));
-        if (m_groupSecond && s < *m_groupSecond) s = *m_groupSecond;  // time going back: same second
-        bool ok = true;
-        if (m_groupSecond && s != *m_groupSecond) ok = flushGroup();
-        m_groupSecond = s;
-        m_group.push_back(std::move(unit));
-        return ok;
+        const double previous = m_groups.empty() ? m_spreadStart : m_groups.back().second;
+        double s = unit.second.value_or(previous);
+        if (!m_groups.empty() && s < previous) s = previous;  // time going back: same second
+        if (m_groups.empty() || s != previous) {
+          m_groups.push_back(Group{s, {}});
+          if (!emitSettledGroups()) return false;
+        }
+        m_groups.back().units.push_back(std::move(unit));
+        return true;
       }
     }
     return true;
@@ -65,20 +76,62 @@ class Timeline {
       m_held.reset();
       return ok;
     }
-    if (m_mode == TimeMode::Seconds) return flushGroup();
+    if (m_mode != TimeMode::Seconds) return true;
+    // The last second is partial: it starts at its second with the spacing of the whole second
+    // before it. A file of two seconds or fewer has no whole second: the default rate.
+    while (!m_groups.empty()) {
+      Group& g = m_groups.front();
+      const bool last = m_groups.size() == 1;
+      bool ok = true;
+      if (!last) ok = emitGroup(g, stepWithin(g, kDefaultRate), true);
+      else ok = emitGroup(g, stepWithin(g, m_wholeRate.value_or(kDefaultRate)), false);
+      m_groups.pop_front();
+      if (!ok) return false;
+    }
     return true;
   }
 
-  std::optional<double> firstTime() const { return m_first; }
-
  private:
-  bool flushGroup() {
-    const double n = static_cast<double>(m_group.size());
-    bool ok = true;
-    for (std::size_t k = 0; k < m_group.size() && ok; ++k)
-      ok = out(std::move(m_group[k]), *m_groupSecond + static_cast<double>(k) / n, 1.0 / n);
-    m_group.clear();
-    return ok;
+  struct Group {
+    double second = 0;
+    std::vector<AccessUnit> units;
+  };
+
+  // A group is settled when what follows it is known: a whole second once another second has
+  // begun after it; the first second once the second after it is known to be whole.
+  bool emitSettledGroups() {
+    while (m_groups.size() >= 3 || (m_groups.size() == 2 && m_firstDone)) {
+      Group& g = m_groups.front();
+      bool ok = true;
+      if (!m_firstDone) {
+        ok = emitGroup(g, stepWithin(g, static_cast<double>(m_groups[1].units.size())), true);
+      } else {
+        const double n = static_cast<double>(g.units.size());
+        m_wholeRate = n;
+        ok = emitGroup(g, 1.0 / n, false);
+      }
+      m_groups.pop_front();
+      if (!ok) return false;
+    }
+    return true;
+  }
+
+  // The spacing of `rate` pictures a second, narrowed so that the group fits in its second.
+  static double stepWithin(const Group& g, double rate) {
+    return std::min(1.0 / std::max(rate, 1.0), 1.0 / static_cast<double>(g.units.size()));
+  }
+
+  // atEnd: the pictures end at the second's end (the file's first second), else they start at
+  // its start.
+  bool emitGroup(Group& g, double step, bool atEnd) {
+    m_firstDone = true;
+    const double n = static_cast<double>(g.units.size());
+    const double base = atEnd ? g.second + 1.0 - n * step : g.second;
+    for (std::size_t k = 0; k < g.units.size(); ++k)
+      if (!out(std::move(g.units[k]), base + static_cast<double>(k) * step, step)) return false;
+    if (m_onSecond && m_first)
+      m_onSecond(g.second, std::llround((base - *m_first) * kTimeBase), std::llround((base + n * step - *m_first) * kTimeBase));
+    return true;
   }
 
   bool out(AccessUnit&& unit, double time, double duration) {
@@ -96,15 +149,71 @@ class Timeline {
   double m_spreadStart;
   double m_step;
   Emit m_emit;
+  SecondSpan m_onSecond;
   std::uint64_t m_count = 0;
   std::optional<AccessUnit> m_held;
   double m_heldTime = 0;
   double m_lastTime = 0;
   double m_lastDuration = 0;
-  std::optional<double> m_groupSecond;
-  std::vector<AccessUnit> m_group;
+  std::deque<Group> m_groups;        // the second being filled last
+  bool m_firstDone = false;          // the file's first second was written
+  std::optional<double> m_wholeRate; // pictures of the last whole second written
   std::optional<double> m_first;
   std::optional<std::int64_t> m_lastPts;
+};
+
+// Gives the times of the timeline, which come in decode order, to the pictures in display
+// order: from one key unit to the next, the pictures are sorted by their picture order count
+// and take the times in that order. Decode times are the same times moved back by the deepest
+// reordering seen, so that they grow and never pass a picture's presentation time.
+class DisplayOrder {
+ public:
+  using Emit = std::function<bool(AccessUnit&&, std::int64_t pts, std::int64_t dts, std::int64_t duration)>;
+  explicit DisplayOrder(Emit emit) : m_emit(std::move(emit)) {}
+
+  bool push(AccessUnit&& unit, std::int64_t time, std::int64_t duration) {
+    if (unit.key && !flush()) return false;
+    m_units.push_back(Slot{std::move(unit), time, duration});
+    return true;
+  }
+
+  bool flush() {
+    const std::size_t n = m_units.size();
+    std::vector<std::size_t> byOrder(n);
+    for (std::size_t i = 0; i < n; ++i) byOrder[i] = i;
+    // Units without an order count keep their decode position.
+    std::stable_sort(byOrder.begin(), byOrder.end(), [&](std::size_t a, std::size_t b) {
+      const auto& ua = m_units[a].unit;
+      const auto& ub = m_units[b].unit;
+      if (!ua.order || !ub.order) return false;
+      return *ua.order < *ub.order;
+    });
+    std::vector<std::size_t> rank(n);
+    for (std::size_t r = 0; r < n; ++r) rank[byOrder[r]] = r;
+    for (std::size_t i = 0; i < n; ++i) m_delay = std::max(m_delay, i > rank[i] ? i - rank[i] : 0);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::int64_t pts = m_units[rank[i]].time;
+      std::int64_t dts = i >= m_delay ? m_units[i - m_delay].time
+                                      : m_units[0].time - static_cast<std::int64_t>(m_delay - i) * m_units[0].duration;
+      dts = std::min(dts, pts);
+      if (m_lastDts && dts <= *m_lastDts) dts = *m_lastDts + 1;
+      m_lastDts = dts;
+      if (!m_emit(std::move(m_units[i].unit), pts, dts, m_units[rank[i]].duration)) return false;
+    }
+    m_units.clear();
+    return true;
+  }
+
+ private:
+  struct Slot {
+    AccessUnit unit;
+    std::int64_t time;
+    std::int64_t duration;
+  };
+  Emit m_emit;
+  std::vector<Slot> m_units;
+  std::size_t m_delay = 0;
+  std::optional<std::int64_t> m_lastDts;
 };
 
 TimeMode timeModeFor(const StreamInput& input) {
@@ -129,7 +238,65 @@ std::string lossText(const ConvertedFile& f) {
   return text.empty() ? text : text + " (damaged or foreign bytes)";
 }
 
+// "YYYY-MM-DD HH:MM:SS" of calendar seconds (the recorder's wall clock, no zone).
+std::string calendarText(double seconds) {
+  const CalendarTime c = civilCalendar(static_cast<std::int64_t>(std::floor(seconds)));
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute, c.second);
+  return buf;
+}
+
+// The clock track's text for a recorded second: the recorder's time, and the corrected time
+// beside it when the task has a correction.
+std::string clockCueText(double second, std::int64_t correction) {
+  std::string text = calendarText(second);
+  if (correction != 0) text += "  (corrected " + calendarText(second + static_cast<double>(correction)) + ")";
+  return text;
+}
+
+// One line of the per-picture CSV.
+struct FrameRow {
+  std::int64_t pts = 0;
+  std::optional<double> second;
+  bool key = false;
+  std::uint64_t origin = 0;
+};
+
+// Writes the CSV of the pictures written, in presentation order, through a partial file.
+Result<void> writeFrameTimes(const std::string& path, std::vector<FrameRow> rows, const StreamInput& input) {
+  std::sort(rows.begin(), rows.end(), [](const FrameRow& a, const FrameRow& b) { return a.pts < b.pts; });
+  const std::int64_t first = rows.empty() ? 0 : rows.front().pts;
+  std::string text = "index,pts,recorder_time,corrected_time,key,device_offset\n";
+  char buf[64];
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const FrameRow& r = rows[i];
+    std::snprintf(buf, sizeof buf, "%zu,%.6f,", i, static_cast<double>(r.pts - first) / kTimeBase);
+    text += buf;
+    if (r.second) text += calendarText(*r.second) + "," + calendarText(*r.second + static_cast<double>(input.convention.correction));
+    else text += ",";
+    const std::uint64_t offset = input.deviceOffset ? input.deviceOffset(r.origin) : r.origin;
+    text += std::string(",") + (r.key ? "1" : "0") + "," + std::to_string(offset) + "\n";
+  }
+  const fs::path partial = partialPathFor(fs::u8path(path));
+  {
+    std::FILE* f = std::fopen(partial.c_str(), "wb");
+    if (!f) return fail(ErrorCode::WriteFailed, "cannot create " + partial.string());
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (std::fclose(f) != 0 || !ok) {
+      std::error_code ec;
+      fs::remove(partial, ec);
+      return fail(ErrorCode::WriteFailed, "cannot write " + partial.string());
+    }
+  }
+  return commitPartial(partial, fs::u8path(path));
+}
+
 }  // namespace
+
+std::string frameTimesPathFor(const std::string& mp4Path) {
+  const std::string stem = mp4Path.size() > 4 && mp4Path.ends_with(".mp4") ? mp4Path.substr(0, mp4Path.size() - 4) : mp4Path;
+  return stem + ".frames.csv";
+}
 
 std::string creationTimeTag(const TimeConvention& convention, std::uint32_t time) {
   // The true time: the recorder's clock with the task's correction.
@@ -152,7 +319,7 @@ std::vector<std::string> convertRelativePaths(const TaskContext& task) {
   return paths;
 }
 
-ConvertedFile convertStream(const StreamInput& input, const std::string& target) {
+ConvertedFile convertStream(const StreamInput& input, const std::string& target, bool frameTimes) {
   ConvertedFile out;
   out.path = target;
   const TimeMode mode = timeModeFor(input);
@@ -174,7 +341,8 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
   std::string writeError;
   std::uint64_t failedUnits = 0;
   std::int64_t firstPts = -1, endPts = 0;
-  Timeline timeline(mode, spreadStart, step, [&](AccessUnit&& unit, std::int64_t pts, std::int64_t duration) {
+  std::vector<FrameRow> rows;
+  DisplayOrder display([&](AccessUnit&& unit, std::int64_t pts, std::int64_t dts, std::int64_t duration) {
     if (!opened) {
       Mp4Header header;
       header.codec = unit.codec;
@@ -186,6 +354,7 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
         header.height = decoder.height();
       }
       header.creationTime = creationTimeTag(input.convention, input.entryStart);
+      header.clockTrack = mode == TimeMode::Seconds;
       if (auto r = writer.open(partial, header); !r) {
         writeError = r.error().message;
         out.writeFailed = true;
@@ -193,7 +362,7 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
       }
       opened = true;
     }
-    if (auto r = writer.write(unit, pts, duration); !r) {
+    if (auto r = writer.write(unit, pts, dts, duration); !r) {
       writeError = r.error().message;
       if (r.error().code == ErrorCode::WriteFailed) {
         out.writeFailed = true;
@@ -202,14 +371,28 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
       ++failedUnits;
       return true;
     }
-    if (firstPts < 0) firstPts = pts;
-    endPts = pts + duration;
+    if (frameTimes) rows.push_back(FrameRow{pts, unit.second, unit.key, unit.origin});
+    firstPts = firstPts < 0 ? pts : std::min(firstPts, pts);
+    endPts = std::max(endPts, pts + duration);
     ++out.frames;
     if (unit.key) ++out.keyFrames;
     return true;
   });
+  Timeline timeline(mode, spreadStart, step, [&](AccessUnit&& unit, std::int64_t pts, std::int64_t duration) {
+    return display.push(std::move(unit), pts, duration);
+  });
+  struct Cue {
+    std::string text;
+    std::int64_t start, end;
+  };
+  std::vector<Cue> cues;
+  timeline.onSecond([&](double second, std::int64_t start, std::int64_t end) {
+    cues.push_back(Cue{clockCueText(second, input.convention.correction), start, end});
+  });
   StreamSummary summary = readStream(input, [&](AccessUnit&& unit) { return timeline.push(std::move(unit)); });
-  if (!summary.stopped || opened) timeline.finish();
+  if (!summary.stopped || opened) {
+    if (timeline.finish()) display.flush();
+  }
 
   out.codec = summary.codec != VideoCodec::Unknown ? codecName(summary.codec) : unsupportedName(summary.unsupported);
   out.skippedBytes = summary.skippedBytes;
@@ -231,6 +414,13 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
     out.error = writeError.empty() ? "no decodable key frame in the file" : writeError;
     return out;
   }
+  for (const Cue& cue : cues) {
+    if (auto r = writer.writeCue(cue.text, cue.start, std::max<std::int64_t>(1, cue.end - cue.start)); !r) {
+      out.error = r.error().message;
+      return out;
+    }
+    ++out.clockCues;
+  }
   if (auto r = writer.finish(); !r) {
     out.error = r.error().message;
     out.writeFailed = true;
@@ -244,10 +434,19 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target)
     return out;
   }
   out.written = true;
+  if (frameTimes) {
+    const std::string csv = frameTimesPathFor(target);
+    if (auto r = writeFrameTimes(csv, std::move(rows), input); r) {
+      out.frameTimesPath = csv;
+      out.frameTimesSha256 = sha256OfFile(csv);
+    } else {
+      out.error = r.error().message;
+    }
+  }
   out.duration = out.frames ? static_cast<double>(endPts - firstPts) / kTimeBase : 0;
   out.sha256 = sha256OfFile(target);
-  out.complete = out.lostFrames == 0 && out.skippedBytes == 0;
-  if (!out.complete) out.error = lossText(out);
+  out.complete = out.lostFrames == 0 && out.skippedBytes == 0 && out.error.empty();
+  if (!out.complete) out.error = out.error.empty() ? lossText(out) : out.error;
   return out;
 }
 
@@ -259,6 +458,8 @@ StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& sou
   input.brand = task.brand;
   input.parseMode = task.parseMode;
   input.convention = task.timeConvention();
+  input.decoding.zone = input.convention.zone;
+  input.decoding.years = task.years;
   input.entryStart = entry.startTime;
   input.entryEnd = entry.endTime;
   input.stop = &task.stopFlag;
@@ -327,6 +528,7 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
     }
     StreamInput input = inputFor(task, entry, **source);
     input.walk = options.walk;
+    input.deviceOffset = [&entrySource = **source](std::uint64_t at) { return entrySource.deviceOffset(at); };
     const std::uint64_t before = doneBytes;
     std::int64_t lastNotice = -1;
     input.progress = [&](std::uint64_t walked) {
@@ -337,7 +539,7 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
       task.status.foundBytes = before + std::min<std::uint64_t>(walked, entry.size);
       task.notify();
     };
-    out = convertStream(input, target.string());
+    out = convertStream(input, target.string(), options.frameTimes);
     if (out.error == "stopped") break;
     if (out.writeFailed) {
       writeFailure = Error{ErrorCode::WriteFailed, out.error, 0};
@@ -353,7 +555,10 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
   }
   std::vector<ManifestLine> lines;
   for (const ConvertedFile& f : results)
-    if (f.written || f.skipped) lines.push_back({f.skipped ? std::string() : f.sha256, manifestPath(options.folder, f.path)});
+    if (f.written || f.skipped) {
+      lines.push_back({f.skipped ? std::string() : f.sha256, manifestPath(options.folder, f.path)});
+      if (!f.frameTimesPath.empty()) lines.push_back({f.frameTimesSha256, manifestPath(options.folder, f.frameTimesPath)});
+    }
   auto manifest = updateManifest(options.folder, lines);
   if (writeFailure) return std::unexpected(*writeFailure);
   if (!manifest) return std::unexpected(manifest.error());

@@ -20,6 +20,7 @@ struct ConvertOptions {
   bool overwrite = false;  // else an existing file is skipped
   WalkKind walk = WalkKind::Own;
   std::string commandLine;  // what report.dfxml names as the command that made the files
+  bool frameTimes = false;  // a CSV of every picture written beside each MP4
 };
 
 struct ConvertedFile {
@@ -29,12 +30,15 @@ struct ConvertedFile {
   std::uint64_t frames = 0;       // written
   std::uint64_t keyFrames = 0;
   double duration = 0;            // seconds, from the written times
+  std::uint64_t clockCues = 0;    // recorded seconds on the clock track
   std::uint64_t skippedBytes = 0; // no packet, damaged units, unreadable source bytes
   std::uint64_t lostFrames = 0;   // frames found but not written (damage, before the first key frame)
   bool skipped = false;           // the MP4 existed and was left alone
   bool written = false;
   bool complete = false;          // written with nothing lost
   std::string sha256;             // of the MP4
+  std::string frameTimesPath;     // the CSV beside it, when asked for and written
+  std::string frameTimesSha256;
   std::string error;              // why frames were lost or nothing was written
   bool writeFailed = false;       // the output could not be written (full disk, permission)
 };
@@ -52,9 +56,12 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
 // from; that one stands beside it with the recording's byte runs, read from the source again.
 Result<void> writeConvertDfxml(TaskContext& task, const ConvertOptions& options,
                                std::chrono::system_clock::time_point started, const std::vector<ConvertedFile>& results);
+// Converts a stream whose bytes are given (an exported file) into target; with frameTimes,
+// writes frameTimesPathFor(target) too.
+ConvertedFile convertStream(const StreamInput& input, const std::string& target, bool frameTimes = false);
 
-// Converts a stream whose bytes are given (an exported file) into target.
-ConvertedFile convertStream(const StreamInput& input, const std::string& target);
+// The per-picture CSV beside an MP4: <name>.frames.csv.
+std::string frameTimesPathFor(const std::string& mp4Path);
 
 // The MP4 names: the export's names with the extension .mp4.
 std::vector<std::string> convertRelativePaths(const TaskContext& task);

@@ -32,6 +32,13 @@ EntrySource::EntrySource(DeviceHandle& device, std::vector<SegmentRecord> record
   }
 }
 
+std::uint64_t EntrySource::deviceOffset(std::uint64_t fileOffset) const {
+  auto it = std::upper_bound(m_starts.begin(), m_starts.end(), fileOffset);
+  if (it == m_starts.begin()) return fileOffset;
+  const std::size_t r = static_cast<std::size_t>(it - m_starts.begin()) - 1;
+  return m_records[r].deviceOffset + (fileOffset - m_starts[r]);
+}
+
 std::vector<EntrySource::Piece> EntrySource::pieces() const {
   std::vector<Piece> out;
   out.reserve(m_records.size());

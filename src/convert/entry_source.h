@@ -25,6 +25,8 @@ class EntrySource final : public ByteSource {
     std::uint32_t time = 0;
   };
   std::vector<Piece> pieces() const;
+  // The device offset of a file offset.
+  std::uint64_t deviceOffset(std::uint64_t fileOffset) const;
   std::uint64_t unreadableBytes() const { return m_unreadable; }
 
  private:

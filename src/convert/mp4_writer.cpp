@@ -13,6 +13,7 @@ namespace norvale::convert {
 struct Mp4Writer::State {
   AVFormatContext* fmt = nullptr;
   AVStream* stream = nullptr;
+  AVStream* cues = nullptr;
   AVPacket* packet = av_packet_alloc();
   std::string path;
   bool headerWritten = false;
@@ -54,6 +55,21 @@ Result<void> Mp4Writer::open(const std::string& path, const Mp4Header& header) {
   par->extradata_size = static_cast<int>(header.parameterSets.size());
   s.stream->time_base = AVRational{1, kTimeBase};
   if (!header.creationTime.empty()) av_dict_set(&s.fmt->metadata, "creation_time", header.creationTime.c_str(), 0);
+  if (header.clockTrack) {
+    // A 3GPP timed-text sample entry: no display flags, centred at the bottom, transparent
+    // background, white text of size 18 in font 1 ("Sans").
+    static const std::uint8_t kTextEntry[] = {0, 0, 0, 0, 0x01, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                              0, 0, 0, 0, 0, 1, 0, 18, 0xFF, 0xFF, 0xFF, 0xFF,
+                                              0, 0, 0, 17, 'f', 't', 'a', 'b', 0, 1, 0, 1, 4, 'S', 'a', 'n', 's'};
+    s.cues = avformat_new_stream(s.fmt, nullptr);
+    AVCodecParameters* text = s.cues->codecpar;
+    text->codec_type = AVMEDIA_TYPE_SUBTITLE;
+    text->codec_id = AV_CODEC_ID_MOV_TEXT;
+    text->extradata = static_cast<std::uint8_t*>(av_mallocz(sizeof kTextEntry + AV_INPUT_BUFFER_PADDING_SIZE));
+    std::copy(std::begin(kTextEntry), std::end(kTextEntry), text->extradata);
+    text->extradata_size = static_cast<int>(sizeof kTextEntry);
+    s.cues->time_base = AVRational{1, kTimeBase};
+  }
 
   s.path = path;
   if (int r = avio_open(&s.fmt->pb, url.c_str(), AVIO_FLAG_WRITE); r < 0)
@@ -67,14 +83,15 @@ Result<void> Mp4Writer::open(const std::string& path, const Mp4Header& header) {
   return {};
 }
 
-Result<void> Mp4Writer::write(const AccessUnit& unit, std::int64_t pts, std::int64_t duration) {
+Result<void> Mp4Writer::write(const AccessUnit& unit, std::int64_t pts, std::int64_t dts, std::int64_t duration) {
   State& s = *m_state;
   if (!s.headerWritten) return fail(ErrorCode::InvalidArgument, "the file is not open");
   if (av_new_packet(s.packet, static_cast<int>(unit.bytes.size())) < 0) return fail(ErrorCode::WriteFailed, "out of memory");
   std::copy(unit.bytes.begin(), unit.bytes.end(), s.packet->data);
   s.packet->stream_index = s.stream->index;
   const AVRational ours{1, kTimeBase};
-  s.packet->pts = s.packet->dts = av_rescale_q(pts, ours, s.stream->time_base);
+  s.packet->pts = av_rescale_q(pts, ours, s.stream->time_base);
+  s.packet->dts = av_rescale_q(dts, ours, s.stream->time_base);
   s.packet->duration = av_rescale_q(duration, ours, s.stream->time_base);
   if (unit.key) s.packet->flags |= AV_PKT_FLAG_KEY;
   const int r = av_write_frame(s.fmt, s.packet);
@@ -83,6 +100,26 @@ Result<void> Mp4Writer::write(const AccessUnit& unit, std::int64_t pts, std::int
   if (r < 0 && s.fmt->pb && s.fmt->pb->error < 0)
     return fail(ErrorCode::WriteFailed, "cannot write " + s.path + ": " + ffmpegError(s.fmt->pb->error));
   if (r < 0) return fail(ErrorCode::Corrupt, "a frame could not be written: " + ffmpegError(r));
+  return {};
+}
+
+Result<void> Mp4Writer::writeCue(const std::string& text, std::int64_t pts, std::int64_t duration) {
+  State& s = *m_state;
+  if (!s.headerWritten || !s.cues) return fail(ErrorCode::InvalidArgument, "the file has no clock track");
+  // A timed-text sample: the text's length (16 bits, big-endian), then the text.
+  const std::size_t n = std::min<std::size_t>(text.size(), 0xFFFF);
+  if (av_new_packet(s.packet, static_cast<int>(n + 2)) < 0) return fail(ErrorCode::WriteFailed, "out of memory");
+  s.packet->data[0] = static_cast<std::uint8_t>(n >> 8);
+  s.packet->data[1] = static_cast<std::uint8_t>(n);
+  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), s.packet->data + 2);
+  s.packet->stream_index = s.cues->index;
+  const AVRational ours{1, kTimeBase};
+  s.packet->pts = s.packet->dts = av_rescale_q(pts, ours, s.cues->time_base);
+  s.packet->duration = av_rescale_q(duration, ours, s.cues->time_base);
+  s.packet->flags |= AV_PKT_FLAG_KEY;
+  const int r = av_write_frame(s.fmt, s.packet);
+  av_packet_unref(s.packet);
+  if (r < 0) return fail(ErrorCode::WriteFailed, "a clock cue could not be written: " + ffmpegError(r));
   return {};
 }
 

@@ -20,6 +20,7 @@ struct Mp4Header {
   int width = 0;
   int height = 0;
   std::string creationTime;  // ISO 8601 UTC; empty: no tag
+  bool clockTrack = false;   // a mov_text subtitle track for writeCue
 };
 
 class Mp4Writer {
@@ -30,9 +31,12 @@ class Mp4Writer {
   Mp4Writer& operator=(const Mp4Writer&) = delete;
 
   Result<void> open(const std::string& path, const Mp4Header& header);
-  // pts and duration in 1/90000 s; pts must grow. WriteFailed when the file could not take it
-  // (the file is lost), Corrupt when only the frame was refused.
-  Result<void> write(const AccessUnit& unit, std::int64_t pts, std::int64_t duration);
+  // Units in decode order; times in 1/90000 s. dts must grow and stay at or below pts.
+  // WriteFailed when the file could not take it (the file is lost), Corrupt when only the frame
+  // was refused.
+  Result<void> write(const AccessUnit& unit, std::int64_t pts, std::int64_t dts, std::int64_t duration);
+  // A subtitle cue (UTF-8) on the clock track, times in 1/90000 s; cues in time order.
+  Result<void> writeCue(const std::string& text, std::int64_t pts, std::int64_t duration);
   Result<void> finish();
 
  private:

@@ -1,12 +1,17 @@
 #pragma once
-// Finds a brand's packets in a file's bytes with the brand's own packet test. This is the one
-// place the conversion reaches into the parsers: everything else sees CarrierPacket only.
+// Finds a brand's packets in a file's bytes with the brand's own packet test and candidate
+// search, as the scan does. This is the one place the conversion reaches into the parsers:
+// everything else sees CarrierPacket only.
 #include <cstdint>
 #include <memory>
 #include <optional>
 
+#include "format/year_window.h"
 #include "storage/byte_source.h"
-#include "format/time_convention.h"
+
+namespace norvale {
+class TimeZone;
+}
 
 namespace norvale::convert {
 
@@ -18,15 +23,21 @@ struct CarrierPacket {
   std::uint32_t channel = 0;
 };
 
+// What the packet tests take from the task, as the scan gives it to them.
+struct DecoderSettings {
+  const TimeZone* zone = nullptr;  // the recorder's, for times in local time; null: the workstation's
+  YearWindow years;                // the task's: the years its recorder's times may show
+};
+
 class PacketSource {
  public:
   virtual ~PacketSource() = default;
-  // The first packet at or after the file offset `from`; empty at the end of the bytes.
+  // The first packet at or after the file offset `from`; empty at the end of the bytes. The
+  // file's last packet had its follower on the disk: it is judged without one.
   virtual std::optional<CarrierPacket> next(std::uint64_t from) = 0;
-  virtual TimeConvention timeConvention() const = 0;
 };
 
 // Null when the brand has no packet test.
-std::unique_ptr<PacketSource> makePacketSource(std::uint8_t brand, std::uint8_t parseMode, ByteSource& bytes);
+std::unique_ptr<PacketSource> makePacketSource(std::uint8_t brand, ByteSource& bytes, const DecoderSettings& settings);
 
 }  // namespace norvale::convert

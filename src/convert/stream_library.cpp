@@ -90,7 +90,8 @@ StreamSummary readWithDemuxer(const StreamInput& input, const char* formatName, 
               time = base + (t - *firstTime);
             }
           }
-          pipe.splitter.feed(std::span<const std::uint8_t>(packet->data, static_cast<std::size_t>(packet->size)), time);
+          pipe.splitter.feed(std::span<const std::uint8_t>(packet->data, static_cast<std::size_t>(packet->size)), time,
+                             packet->pos >= 0 ? static_cast<std::uint64_t>(packet->pos) : 0);
           // A packet is a whole picture here.
           pipe.splitter.cut();
         }

@@ -75,6 +75,7 @@ std::optional<std::size_t> findStartCode(const std::uint8_t* p, std::size_t from
 StreamSummary readRaw(const StreamInput& input, const UnitSink& sink) {
   StreamSummary out;
   Pipeline pipe(sink);
+  pipe.splitter.setExactOrigins();
   const std::uint64_t size = input.bytes->size().value_or(0);
   std::vector<std::uint8_t> piece(kPieceBytes);
   std::size_t nextPiece = 0;
@@ -94,7 +95,7 @@ StreamSummary readRaw(const StreamInput& input, const UnitSink& sink) {
     auto got = input.bytes->readAt(pos, std::span(piece.data(), n));
     const std::size_t have = got ? *got : 0;
     if (have < n) std::fill(piece.begin() + static_cast<std::ptrdiff_t>(have), piece.begin() + static_cast<std::ptrdiff_t>(n), 0);
-    pipe.splitter.feed(std::span<const std::uint8_t>(piece.data(), n), second);
+    pipe.splitter.feed(std::span<const std::uint8_t>(piece.data(), n), second, pos);
     pos = end;
     if (input.progress) input.progress(pos);
   }
@@ -132,8 +133,7 @@ const char* foreignStreamType(int type) {
 StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitSink& sink) {
   StreamSummary out;
   Pipeline pipe(sink);
-  auto packets = makePacketSource(input.brand, input.parseMode, *input.bytes);
-  const TimeConvention packetTimes = packets->timeConvention();
+  auto packets = makePacketSource(input.brand, *input.bytes, input.decoding);
   const std::uint64_t size = input.bytes->size().value_or(0);
   std::vector<std::uint8_t> buf;
   std::uint64_t walked = 0;
@@ -164,7 +164,7 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
       pipe.cut();
       continue;
     }
-    if (packet->time != 0) second = calendarSeconds(packetTimes, packet->time);
+    if (packet->time != 0) second = calendarSeconds(input.convention, packet->time);
     const std::uint8_t* p = buf.data();
     const std::size_t n = buf.size();
     std::size_t from = 0, end = n;
@@ -203,7 +203,14 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
         }
         break;
       case Carrier::Wfs:
-        from = p[3] == 0xFC ? 16 : 8;
+        // FC (key, with time) and FD carry the video; FA carries G.711 audio, whose bytes may
+        // hold 00 00 01 by chance; other types carry information.
+        if (p[3] == 0xFC || p[3] == 0xFD) {
+          from = p[3] == 0xFC ? 16 : 8;
+        } else {
+          if (p[3] == 0xFA) ++audio;
+          isVideo = false;
+        }
         break;
       case Carrier::Jvs:
         isVideo = !(n == 80 && p[4] == 8);  // the channel packet carries no video
@@ -229,7 +236,7 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
       }
       from = *code;
     }
-    pipe.splitter.feed(std::span<const std::uint8_t>(p + from, end - from), second);
+    pipe.splitter.feed(std::span<const std::uint8_t>(p + from, end - from), second, packet->offset);
   }
   pipe.finish();
   summarise(out, pipe, foreign, audio, video);

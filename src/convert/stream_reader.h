@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert/annexb.h"
+#include "convert/packet_source.h"
 #include "storage/byte_source.h"
 #include "format/time_convention.h"
 
@@ -24,12 +25,15 @@ struct StreamInput {
   std::uint8_t brand = 0;
   std::uint8_t parseMode = 0;
   TimeConvention convention;    // of the task: turns time values into calendar seconds
+  DecoderSettings decoding;     // of the task: how the packet test reads times
   std::uint32_t entryStart = 0; // the file entry's times, brand time values (0: none)
   std::uint32_t entryEnd = 0;
   // Record starts and times inside the file (from the task), for carriers without own times.
   std::vector<std::pair<std::uint64_t, std::uint32_t>> pieceTimes;
   const std::atomic<std::uint32_t>* stop = nullptr;
   std::function<void(std::uint64_t)> progress;  // bytes of the file walked so far
+  // The device offset of a file offset; null: the bytes are a file of their own.
+  std::function<std::uint64_t(std::uint64_t)> deviceOffset;
   WalkKind walk = WalkKind::Own;
 };
 

@@ -106,28 +106,31 @@ bool followerHasMagic(const PacketWindow& window, DeviceHandle& device, std::uin
   const std::uint64_t inBuffer = static_cast<std::uint64_t>(std::max<std::int64_t>(window.valid, 0));
   if (end <= inBuffer && end <= window.available) return std::memcmp(window.data + at, magic.data(), magic.size()) == 0;
   const std::uint64_t spot = window.deviceOffset + at;
-  if (spot + magic.size() > device.size()) return false;  // no follower past the source's end
+  // No follower past the source's end; where a stream ends there, none is needed.
+  if (spot + magic.size() > device.size()) return window.streamEnds;
   std::uint8_t block[1024] = {};
   if (!device.readAt(spot / 512 * 512, block)) return false;
   const std::size_t inBlock = static_cast<std::size_t>(spot % 512);
   return inBlock + magic.size() <= sizeof block && std::memcmp(block + inBlock, magic.data(), magic.size()) == 0;
 }
 
-void followerBytes(const PacketWindow& window, DeviceHandle& device, std::uint64_t at, std::span<std::uint8_t> out,
+bool followerBytes(const PacketWindow& window, DeviceHandle& device, std::uint64_t at, std::span<std::uint8_t> out,
                    std::uint64_t inBufferNeed) {
   const std::uint64_t need = at + std::max<std::uint64_t>(inBufferNeed, out.size());
   const std::uint64_t inBuffer = static_cast<std::uint64_t>(std::max<std::int64_t>(window.valid, 0));
   if (need >= at && need <= inBuffer && at + out.size() <= window.available) {
     std::memcpy(out.data(), window.data + at, out.size());
-    return;
+    return true;
   }
   const std::uint64_t spot = window.deviceOffset + at;
   std::memset(out.data(), 0, out.size());
-  if (spot + out.size() > device.size()) return;  // no follower past the source's end
+  // No follower past the source's end; where a stream ends there, none is judged.
+  if (spot + out.size() > device.size()) return !window.streamEnds;
   std::uint8_t block[1024] = {};
   const std::size_t inBlock = static_cast<std::size_t>(spot % 512);
-  if (!device.readAt(spot / 512 * 512, block) || inBlock + out.size() > sizeof block) return;
+  if (!device.readAt(spot / 512 * 512, block) || inBlock + out.size() > sizeof block) return true;
   std::memcpy(out.data(), block + inBlock, out.size());
+  return true;
 }
 
 // ---- The linear block scan ----

@@ -22,6 +22,9 @@ struct PacketWindow {
   std::uint64_t deviceOffset = 0;
   const TimeZone* zone = nullptr;  // the recorder's, for times in local time; null: the workstation's
   YearWindow years;                // the years the recorder's times may show
+  // The device ends where a stream ends (an exported file, not a disk): a packet ending there
+  // has no follower and is judged without one.
+  bool streamEnds = false;
 };
 
 // What a decoder accepted.
@@ -56,8 +59,9 @@ bool followerHasMagic(const PacketWindow& window, DeviceHandle& device, std::uin
                       std::span<const std::uint8_t> magic);
 // Copies out.size() bytes at relative offset `at`: from the buffer when `at + inBufferNeed`
 // bytes are valid there, otherwise from a 1024-byte device read at the spot rounded down to a
-// sector (zeros when that read fails). inBufferNeed defaults to out.size().
-void followerBytes(const PacketWindow& window, DeviceHandle& device, std::uint64_t at, std::span<std::uint8_t> out,
+// sector (zeros when that read fails). inBufferNeed defaults to out.size(). False when there is
+// no follower to judge: the spot lies past the end of a window whose stream ends there.
+bool followerBytes(const PacketWindow& window, DeviceHandle& device, std::uint64_t at, std::span<std::uint8_t> out,
                    std::uint64_t inBufferNeed = 0);
 
 }  // namespace norvale

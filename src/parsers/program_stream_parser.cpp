@@ -71,8 +71,7 @@ std::optional<Packet> ProgramStreamDecoder::decode(const PacketWindow& w, Device
     packet.time = *time;
   }
   std::uint8_t follower[3];
-  followerBytes(w, device, length, follower, 4);
-  if (std::memcmp(follower, kPacketStart, 3) != 0) return std::nullopt;
+  if (followerBytes(w, device, length, follower, 4) && std::memcmp(follower, kPacketStart, 3) != 0) return std::nullopt;
   packet.dataOffset = w.deviceOffset;
   packet.dataLength = length;
   packet.advance = length;

@@ -66,8 +66,8 @@ std::optional<Packet> SectionIndexDecoder::decode(const PacketWindow& w, DeviceH
   if (le32(p) != kPacketMagic && le32(p + 4) != kPacketAltMagic) return std::nullopt;
   const std::uint64_t size = le16(p + kPacketLengthAt) + kPacketOverhead;
   std::uint8_t follower[8];
-  followerBytes(w, device, size, follower);
-  if (le32(follower) != kPacketMagic && le32(follower + 4) != kPacketAltMagic) return std::nullopt;
+  if (followerBytes(w, device, size, follower) && le32(follower) != kPacketMagic && le32(follower + 4) != kPacketAltMagic)
+    return std::nullopt;
   Packet packet;
   static_assert(kPacketKindByteAt == kPacketStartCodeAt + 4);
   packet.kind = codedUnitKind(p + kPacketStartCodeAt);

@@ -157,8 +157,9 @@ std::optional<Packet> testPes(const PacketWindow& w, DeviceHandle& device) {
   if (declared < pes::kMinLength) return std::nullopt;
   const std::uint64_t length = declared + pes::kOverhead;
   std::uint8_t follower[4];
-  followerBytes(w, device, length, follower);
-  if (follower[0] != 0 || follower[1] != 0 || follower[2] != 1 || !pes::streamId(follower[3])) return std::nullopt;
+  if (followerBytes(w, device, length, follower) &&
+      (follower[0] != 0 || follower[1] != 0 || follower[2] != 1 || !pes::streamId(follower[3])))
+    return std::nullopt;
   Packet packet;
   packet.kind = (p[pes::kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
   packet.channel = (p[pes::kStreamIdAt] & 0x0Fu) + 1u;
@@ -180,8 +181,8 @@ std::optional<Packet> testMicroTime(const PacketWindow& w, DeviceHandle& device)
   if (std::memcmp(p + micro::kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;
   const std::uint64_t length = (payload + micro::kOverhead + 7) / 8 * 8;
   std::uint8_t follower[8];
-  followerBytes(w, device, length, follower);
-  if (!plausibleLocalEpoch(zone, w.years, micro::epochOf(follower))) return std::nullopt;
+  if (followerBytes(w, device, length, follower) && !plausibleLocalEpoch(zone, w.years, micro::epochOf(follower)))
+    return std::nullopt;
   Packet packet;
   packet.kind = (p[micro::kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
   packet.channel = 1;

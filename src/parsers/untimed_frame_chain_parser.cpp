@@ -119,8 +119,7 @@ std::optional<Packet> UntimedFrameDecoder::decodeLengthPair(const PacketWindow& 
   if (!length) return std::nullopt;
   if (std::memcmp(p + length_pair::kStartCodeAt, kStartCode, 4) != 0) return std::nullopt;
   std::uint8_t follower[length_pair::kFollowerBytes];
-  followerBytes(w, device, *length, follower);
-  if (!length_pair::frameLength(follower)) return std::nullopt;
+  if (followerBytes(w, device, *length, follower) && !length_pair::frameLength(follower)) return std::nullopt;
   Packet packet;
   packet.kind = (p[length_pair::kKindByteAt] & 0x40) ? SegmentKind::Key : SegmentKind::Other;
   packet.channel = 1;

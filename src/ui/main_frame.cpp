@@ -645,9 +645,16 @@ void CMainFrame::onConvert() {
       return {};
     }
     std::size_t whole = 0;
+    bool described = false;
     for (const convert::ConvertedFile& file : *converted) {
       if (file.complete) ++whole;
       else task.postMessage((file.written ? "转化不完整: " : "未能转化: ") + file.error + ": " + file.path);
+      // What a converted file holds, once: its pictures, the recorder's clock, no audio.
+      if (file.written && !described) {
+        described = true;
+        task.postMessage(file.path + ": " + std::to_string(file.frames) + " 帧, 时钟字幕 " + std::to_string(file.clockCues) +
+                         " 秒 (录像机时间), 音频: 未转入 (原始导出保留)");
+      }
     }
     task.postMessage("视频转化完成: " + std::to_string(whole) + " / " + std::to_string(positions.size()) + " 个文件 → " +
                      options.folder);

@@ -14,7 +14,6 @@ namespace norvale::test {
 namespace {
 constexpr std::uint8_t kStart4[4] = {0, 0, 0, 1};
 
-std::uint32_t frameTime(int k) { return packed(2016, 5, 17, 8, 0, k / kClipRate); }
 
 void putBe32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
@@ -65,68 +64,33 @@ void appendPes(std::vector<std::uint8_t>& out, std::uint8_t id, const std::vecto
     at += n;
   }
 }
-}  // namespace
 
-std::vector<ClipFrame> clipFrames() {
-  std::vector<ClipFrame> frames(1);
-  for (const auto unit : sample::splitNalUnits(sample::clip())) {
-    ClipFrame& f = frames.back();
-    f.bytes.insert(f.bytes.end(), kStart4, kStart4 + 4);
-    f.bytes.insert(f.bytes.end(), unit.begin(), unit.end());
-    const int type = unit.empty() ? 0 : unit[0] & 0x1F;
-    if (type == 5) f.key = true;
-    if (type == 1 || type == 5) frames.emplace_back();
-  }
-  if (frames.back().bytes.empty()) frames.pop_back();
-  return frames;
+// The audio beside picture k.
+std::vector<std::uint8_t> audioOf(const Clip& clip, std::size_t k, std::size_t perFrame = kAudioPerFrame) {
+  const std::size_t from = k * perFrame;
+  if (from + perFrame > clip.audio.size()) return {};
+  return std::vector<std::uint8_t>(clip.audio.begin() + static_cast<std::ptrdiff_t>(from),
+                                   clip.audio.begin() + static_cast<std::ptrdiff_t>(from + perFrame));
 }
 
-std::vector<std::uint8_t> programStreamFile(bool audioOnly) {
+// FC packets (key, with time) at keys and second starts, FD packets otherwise, an FA packet
+// with the audio before each picture.
+std::vector<std::uint8_t> wfsFile(const Clip& clip, std::size_t audioPerFrame) {
   std::vector<std::uint8_t> out;
-  const auto frames = clipFrames();
-  for (std::size_t k = 0; k < frames.size(); ++k) {
-    appendPack(out);
-    if (frames[k].key || k % kClipRate == 0) appendStreamMap(out, frameTime(static_cast<int>(k)), audioOnly ? 0x0F : 0x1B, audioOnly ? 0xC0 : 0xE0);
-    if (audioOnly) appendPes(out, 0xC0, std::vector<std::uint8_t>(320, 0x55));
-    else appendPes(out, 0xE0, frames[k].bytes);
-  }
-  appendPack(out);  // the last packet's follower
-  return out;
-}
-
-std::vector<std::uint8_t> dhavFile() {
-  std::vector<std::uint8_t> out;
-  const auto frames = clipFrames();
-  for (std::size_t k = 0; k < frames.size(); ++k) {
-    const std::uint32_t length = static_cast<std::uint32_t>(24 + 8 + frames[k].bytes.size() + 8);
-    std::vector<std::uint8_t> f(32, 0);
-    f[0] = 'D', f[1] = 'H', f[2] = 'A', f[3] = 'V';
-    f[4] = frames[k].key ? 0xFD : 0xFC;
-    putLe32(&f[8], static_cast<std::uint32_t>(k));
-    putLe32(&f[12], length);
-    putLe32(&f[16], frameTime(static_cast<int>(k)));
-    putLe16(&f[20], static_cast<std::uint16_t>((k % kClipRate) * 40));
-    f[22] = 8;  // extension: picture size and codec (2: H.264) at 25 frames per second
-    const std::uint8_t ext[8] = {0x80, 0, kClipWidth / 8, kClipHeight / 8, 0x81, 0, 2, kClipRate};
-    std::copy(ext, ext + 8, f.begin() + 24);
-    f.insert(f.end(), frames[k].bytes.begin(), frames[k].bytes.end());
-    f.insert(f.end(), {'d', 'h', 'a', 'v', 0, 0, 0, 0});
-    putLe32(&f[f.size() - 4], length);
-    out.insert(out.end(), f.begin(), f.end());
-  }
-  return out;
-}
-
-std::vector<std::uint8_t> wfsFile() {
-  std::vector<std::uint8_t> out;
-  const auto frames = clipFrames();
-  for (std::size_t k = 0; k < frames.size(); ++k) {
-    const auto& b = frames[k].bytes;
+  for (std::size_t k = 0; k < clip.frames.size(); ++k) {
+    if (const auto audio = audioOf(clip, k, audioPerFrame); !audio.empty()) {
+      std::vector<std::uint8_t> a(8, 0);
+      a[2] = 1, a[3] = 0xFA;
+      putLe16(&a[6], static_cast<std::uint16_t>(audio.size()));
+      a.insert(a.end(), audio.begin(), audio.end());
+      out.insert(out.end(), a.begin(), a.end());
+    }
+    const auto& b = clip.frames[k].bytes;
     std::vector<std::uint8_t> h;
-    if (frames[k].key || k % kClipRate == 0) {
+    if (clip.frames[k].key || (k + static_cast<std::size_t>(clip.lead)) % kClipRate == 0) {
       h.assign(16, 0);
       h[2] = 1, h[3] = 0xFC;
-      putLe32(&h[8], frameTime(static_cast<int>(k)));
+      putLe32(&h[8], clipTime(clip, k));
       putLe32(&h[12], static_cast<std::uint32_t>(b.size()));
     } else {
       h.assign(8, 0);
@@ -138,6 +102,124 @@ std::vector<std::uint8_t> wfsFile() {
   }
   const std::uint8_t follower[8] = {0, 0, 1, 0xFA, 0, 0, 0, 0};
   out.insert(out.end(), follower, follower + 8);
+  return out;
+}
+
+std::vector<ClipFrame> framesOf(std::span<const std::uint8_t> annexB) {
+  std::vector<ClipFrame> frames(1);
+  for (const auto unit : sample::splitNalUnits(annexB)) {
+    ClipFrame& f = frames.back();
+    f.bytes.insert(f.bytes.end(), kStart4, kStart4 + 4);
+    f.bytes.insert(f.bytes.end(), unit.begin(), unit.end());
+    const int type = unit.empty() ? 0 : unit[0] & 0x1F;
+    if (type == 5) f.key = true;
+    if (type == 1 || type == 5) frames.emplace_back();
+  }
+  if (frames.back().bytes.empty()) frames.pop_back();
+  return frames;
+}
+}  // namespace
+
+std::vector<ClipFrame> clipFrames() { return framesOf(sample::clip()); }
+
+Clip sampleClip() { return Clip{clipFrames(), {}, 0, false}; }
+
+std::uint32_t clipTime(const Clip& clip, std::size_t k) {
+  return packed(2016, 5, 17, 8, 0, static_cast<int>((k + static_cast<std::size_t>(clip.lead)) / kClipRate));
+}
+
+Clip encodedClip(int seconds, bool bFrames, int lead) {
+  TempDir dir;
+  const std::string video = dir.file("clip.h264"), audio = dir.file("clip.alaw");
+  const std::string command =
+      "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=" + std::to_string(seconds) +
+      " -f lavfi -i sine=frequency=440:sample_rate=8000:duration=" + std::to_string(seconds) + " -map 0:v -c:v libx264 -pix_fmt yuv420p -g 25 -bf " + (bFrames ? "2" : "0") +
+      " -x264-params keyint=25:min-keyint=25:scenecut=0:aud=0:log-level=none -f h264 '" + video +
+      "' -map 1:a -ac 1 -c:a pcm_alaw -f alaw '" + audio + "' >/dev/null 2>&1";
+  Clip clip;
+  clip.lead = lead;
+  clip.bFrames = bFrames;
+  if (std::system(command.c_str()) != 0) return clip;
+  const auto bytes = readFile(video);
+  clip.frames = framesOf(bytes);
+  clip.audio = readFile(audio);
+  return clip;
+}
+
+std::vector<std::uint8_t> programStreamFile(bool audioOnly) {
+  if (!audioOnly) return programStreamFile(sampleClip());
+  std::vector<std::uint8_t> out;
+  const Clip clip = sampleClip();
+  for (std::size_t k = 0; k < clip.frames.size(); ++k) {
+    appendPack(out);
+    if (clip.frames[k].key || k % kClipRate == 0) appendStreamMap(out, clipTime(clip, k), 0x0F, 0xC0);
+    appendPes(out, 0xC0, std::vector<std::uint8_t>(320, 0x55));
+  }
+  appendPack(out);  // the last packet's follower
+  return out;
+}
+
+std::vector<std::uint8_t> programStreamFile(const Clip& clip) {
+  std::vector<std::uint8_t> out;
+  for (std::size_t k = 0; k < clip.frames.size(); ++k) {
+    appendPack(out);
+    if (clip.frames[k].key || (k + static_cast<std::size_t>(clip.lead)) % kClipRate == 0)
+      appendStreamMap(out, clipTime(clip, k), 0x1B, 0xE0);
+    appendPes(out, 0xE0, clip.frames[k].bytes);
+    if (const auto audio = audioOf(clip, k); !audio.empty()) appendPes(out, 0xC0, audio);
+  }
+  appendPack(out);  // the last packet's follower
+  return out;
+}
+
+std::vector<std::uint8_t> dhavFile() { return dhavFile(sampleClip()); }
+
+std::vector<std::uint8_t> dhavFile(const Clip& clip) {
+  std::vector<std::uint8_t> out;
+  std::uint32_t number = 0;
+  auto frame = [&](std::uint8_t type, std::size_t k, const std::vector<std::uint8_t>& ext, const std::vector<std::uint8_t>& payload) {
+    const std::uint32_t length = static_cast<std::uint32_t>(24 + ext.size() + payload.size() + 8);
+    std::vector<std::uint8_t> f(24, 0);
+    f[0] = 'D', f[1] = 'H', f[2] = 'A', f[3] = 'V';
+    f[4] = type;
+    putLe32(&f[8], number++);
+    putLe32(&f[12], length);
+    putLe32(&f[16], clipTime(clip, k));
+    putLe16(&f[20], static_cast<std::uint16_t>(((k + static_cast<std::size_t>(clip.lead)) % kClipRate) * 40));
+    f[22] = static_cast<std::uint8_t>(ext.size());
+    f.insert(f.end(), ext.begin(), ext.end());
+    f.insert(f.end(), payload.begin(), payload.end());
+    f.insert(f.end(), {'d', 'h', 'a', 'v', 0, 0, 0, 0});
+    putLe32(&f[f.size() - 4], length);
+    out.insert(out.end(), f.begin(), f.end());
+  };
+  // Video extension: picture size and codec (2: H.264) at 25 frames per second. Audio
+  // extension: codec (0x0E: G.711 A-law), one channel, 8000 Hz (rate index 2).
+  const std::vector<std::uint8_t> videoExt = {0x80, 0, kClipWidth / 8, kClipHeight / 8, 0x81, 0, 2, kClipRate};
+  const std::vector<std::uint8_t> audioExt = {0x83, 0x0E, 1, 2};
+  for (std::size_t k = 0; k < clip.frames.size(); ++k) {
+    frame(clip.frames[k].key ? 0xFD : 0xFC, k, videoExt, clip.frames[k].bytes);
+    if (const auto audio = audioOf(clip, k); !audio.empty()) frame(0xF0, k, audioExt, audio);
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> wfsFile() { return wfsFile(sampleClip()); }
+
+std::vector<std::uint8_t> wfsFileWithAudio(const std::vector<std::uint8_t>& audio) {
+  Clip clip = sampleClip();
+  for (std::size_t k = 0; k < clip.frames.size(); ++k) clip.audio.insert(clip.audio.end(), audio.begin(), audio.end());
+  return wfsFile(clip, audio.size());
+}
+
+std::vector<std::uint8_t> wfsFile(const Clip& clip) { return wfsFile(clip, kAudioPerFrame); }
+
+std::vector<std::uint8_t> multiBrandFile(const Clip& clip) {
+  std::vector<std::uint8_t> out;
+  for (std::size_t k = 0; k < clip.frames.size(); ++k)
+    sample::appendMultiBrandPacket(out, 0, sample::localEpoch(2016, 5, 17, 8, 0, static_cast<int>((k + static_cast<std::size_t>(clip.lead)) / kClipRate)),
+                                   clip.frames[k].bytes);
+  sample::appendFollowerMarker(out);
   return out;
 }
 
@@ -256,12 +338,13 @@ std::vector<std::uint64_t> OpenTask::all() const {
 }
 
 std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint8_t brand,
-                                      const std::vector<std::uint64_t>& badSectors) {
+                                      const std::vector<std::uint64_t>& badSectors, const std::string& zone) {
   auto open = std::make_unique<OpenTask>();
   open->image = std::move(image);
   ScanRequest request;
   request.brand = brand;
   request.mode = kParseDeep;
+  request.zone = zone;
   open->scanned = scanImage(open->dir, open->image, request);
   if (!open->scanned.ok) return open;
   open->task = std::make_unique<TaskContext>();
@@ -281,6 +364,26 @@ std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint
 void reopen(OpenTask& open, const std::vector<std::uint8_t>& image) {
   open.task->deviceHandle.close();
   open.task->deviceHandle.open(std::make_unique<ScriptedSource>(image));
+}
+
+std::vector<std::uint8_t> imageWith(const std::vector<std::uint8_t>& file) {
+  std::vector<std::uint8_t> image(8192, 0x5A);
+  image.insert(image.end(), file.begin(), file.end());
+  image.resize(image.size() + 8192, 0x5A);
+  image.resize((image.size() + 511) / 512 * 512, 0x5A);
+  return image;
+}
+
+std::unique_ptr<ConvertedImage> scanAndConvert(const std::vector<std::uint8_t>& file, std::uint8_t brand,
+                                               const std::vector<std::uint8_t>* damaged) {
+  auto c = std::make_unique<ConvertedImage>();
+  c->open = scanAndOpen(imageWith(file), brand);
+  if (!c->open->task || c->open->scanned.files.size() != 1) return nullptr;
+  if (damaged) reopen(*c->open, imageWith(*damaged));
+  auto result = convert::convertFiles(*c->open->task, {0}, {c->out.str(), false});
+  if (!result || result->size() != 1) return nullptr;
+  c->file = (*result)[0];
+  return c;
 }
 
 bool haveTool(const char* name) {
@@ -310,6 +413,26 @@ std::optional<Probe> probe(const std::string& path) {
     else if (key == "TAG:creation_time") p.creationTime = value;
   }
   return p;
+}
+
+std::vector<PacketTime> videoPacketTimes(const std::string& path) {
+  const std::string text = capture("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time,dts_time -of csv=p=0 '" +
+                                   path + "' 2>/dev/null");
+  std::vector<PacketTime> times;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const auto comma = line.find(',');
+    if (comma == std::string::npos) continue;
+    times.push_back({std::atof(line.c_str()), std::atof(line.c_str() + comma + 1)});
+  }
+  return times;
+}
+
+std::string subtitleText(const std::string& path) {
+  return capture("ffmpeg -nostdin -v error -i '" + path + "' -map 0:s:0 -f srt - 2>/dev/null");
 }
 
 std::string decodeErrors(const std::string& path) {

@@ -9,6 +9,7 @@
 
 #include "support/scan_harness.h"
 #include "support/test_support.h"
+#include "convert/converter.h"
 #include "task/task_context.h"
 
 namespace norvale::test {
@@ -25,10 +26,35 @@ inline constexpr int kClipRate = 25;
 inline constexpr int kClipWidth = 352;
 inline constexpr int kClipHeight = 288;
 
-// The clip in each carrier, frame k recorded at second k / 25 after the start.
+// A recording: its pictures and the G.711 A-law audio beside them.
+struct Clip {
+  std::vector<ClipFrame> frames;
+  std::vector<std::uint8_t> audio;  // 8000 bytes a second, 320 beside each picture; empty: none
+  int lead = 0;                     // pictures of the first recorded second before the clip
+  bool bFrames = false;
+};
+inline constexpr int kAudioPerFrame = 8000 / kClipRate;
+// The sample clip, without audio, from the start of a second.
+Clip sampleClip();
+// A clip encoded now by the ffmpeg program (libx264, 160x120, 25 fps, a key picture every 25,
+// with or without B pictures) with A-law audio of a tone; empty frames when ffmpeg cannot.
+Clip encodedClip(int seconds, bool bFrames, int lead);
+// The recorder's time of picture k: whole seconds from 2016-05-17 08:00:00, `lead` pictures in.
+std::uint32_t clipTime(const Clip& clip, std::size_t k);
+
+// The clip in each carrier, frame k recorded at second (k + lead) / 25 after the start, with
+// the clip's audio in the carrier's audio packets.
 std::vector<std::uint8_t> programStreamFile(bool audioOnly = false);  // brand 1
+std::vector<std::uint8_t> programStreamFile(const Clip& clip);
 std::vector<std::uint8_t> dhavFile();                                 // brand 2
+std::vector<std::uint8_t> dhavFile(const Clip& clip);
 std::vector<std::uint8_t> wfsFile();                                  // brand 3
+std::vector<std::uint8_t> wfsFile(const Clip& clip);
+// Brand 18's packets (one a picture, the record times timing the raw stream), from a second
+// boundary on.
+std::vector<std::uint8_t> multiBrandFile(const Clip& clip);
+// Brand 3 with an FA (G.711 audio) packet of the given payload before each frame.
+std::vector<std::uint8_t> wfsFileWithAudio(const std::vector<std::uint8_t>& audio);
 std::vector<std::uint8_t> jvsFile();                                  // brand 4
 std::vector<std::uint8_t> boliFile();                                 // brand 8
 // Brands whose packets are a fixed header and the coded video: 6, 12, 13, 14, 15, 16.
@@ -48,9 +74,21 @@ struct OpenTask {
 };
 // The image is scanned as a task in a temp folder; the source may have bad sectors.
 std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint8_t brand,
-                                      const std::vector<std::uint64_t>& badSectors = {});
+                                      const std::vector<std::uint64_t>& badSectors = {}, const std::string& zone = {});
 // Reopens the task against another image (the same one damaged after the scan).
 void reopen(OpenTask& open, const std::vector<std::uint8_t>& image);
+// An image holding one file: foreign bytes, the file, foreign bytes, in whole sectors.
+std::vector<std::uint8_t> imageWith(const std::vector<std::uint8_t>& file);
+// The image of one file scanned and its one file converted; the conversion reads `damaged` (a
+// copy of the file damaged after the scan) in its place when given. Null when the scan did not
+// find exactly one file or the conversion failed as a whole.
+struct ConvertedImage {
+  std::unique_ptr<OpenTask> open;
+  TempDir out;
+  convert::ConvertedFile file;
+};
+std::unique_ptr<ConvertedImage> scanAndConvert(const std::vector<std::uint8_t>& file, std::uint8_t brand,
+                                               const std::vector<std::uint8_t>* damaged = nullptr);
 
 // What ffprobe reads from a file, counting the frames by decoding their headers.
 struct Probe {
@@ -62,6 +100,13 @@ struct Probe {
 };
 bool haveTool(const char* name);
 std::optional<Probe> probe(const std::string& path);
+// The video packets' presentation and decode times in seconds, in file (decode) order.
+struct PacketTime {
+  double pts = 0, dts = 0;
+};
+std::vector<PacketTime> videoPacketTimes(const std::string& path);
+// The file's first subtitle track as SubRip text (empty when it has none).
+std::string subtitleText(const std::string& path);
 // What `ffmpeg -v error -i F -f null -` prints (empty for a clean file).
 std::string decodeErrors(const std::string& path);
 // A raw H.265 stream of `seconds` s at 25 frames per second without B frames, made by ffmpeg's

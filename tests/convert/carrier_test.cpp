@@ -21,26 +21,13 @@ struct Case {
   std::vector<std::uint8_t> (*file)();
 };
 
-// The image: foreign bytes, the carrier, foreign bytes.
-std::vector<std::uint8_t> imageWith(const std::vector<std::uint8_t>& file) {
-  std::vector<std::uint8_t> image(8192, 0x5A);
-  image.insert(image.end(), file.begin(), file.end());
-  image.resize(image.size() + 8192, 0x5A);
-  image.resize((image.size() + 511) / 512 * 512, 0x5A);
-  return image;
-}
-
 class CarrierTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(CarrierTest, AScannedFileConvertsToTheWholeClip) {
   const Case c = GetParam();
-  auto open = test::scanAndOpen(imageWith(c.file()), c.brand);
-  ASSERT_TRUE(open->task) << open->scanned.error;
-  ASSERT_EQ(open->scanned.files.size(), 1u);
-  test::TempDir out;
-  auto result = convertFiles(*open->task, {0}, {out.str(), false});
-  ASSERT_TRUE(result) << result.error().message;
-  const auto& f = (*result)[0];
+  auto converted = test::scanAndConvert(c.file(), c.brand);
+  ASSERT_TRUE(converted);
+  const auto& f = converted->file;
   EXPECT_TRUE(f.complete) << f.error;
   EXPECT_EQ(f.codec, "h264");
   EXPECT_EQ(f.frames, static_cast<std::uint64_t>(test::kClipFrames));
@@ -64,6 +51,18 @@ INSTANTIATE_TEST_SUITE_P(Brands, CarrierTest,
                                            Case{15, [] { return test::headeredFile(15); }},
                                            Case{16, [] { return test::headeredFile(16); }}),
                          [](const auto& info) { return "brand" + std::to_string(info.param.brand); });
+
+TEST(CarrierWfs, AudioPacketsWhoseBytesHoldAStartCodeCostNoPicture) {
+  // G.711 bytes may hold 00 00 01 by chance: they are audio, never a damaged picture.
+  std::vector<std::uint8_t> audio(160, 0xD5);
+  audio[40] = 0, audio[41] = 0, audio[42] = 1, audio[43] = 0x65;
+  auto converted = test::scanAndConvert(test::wfsFileWithAudio(audio), 3);
+  ASSERT_TRUE(converted);
+  const auto& f = converted->file;
+  EXPECT_TRUE(f.complete) << f.error;
+  EXPECT_EQ(f.frames, static_cast<std::uint64_t>(test::kClipFrames));
+  EXPECT_EQ(f.keyFrames, static_cast<std::uint64_t>(test::kClipKeyFrames));
+}
 
 StreamInput fileInput(ByteSource& bytes, std::uint8_t brand, WalkKind walk) {
   StreamInput input;
@@ -185,7 +184,7 @@ TEST(CarrierWalks, Mpeg4InAnExportedBrand18StreamIsReportedNotWritten) {
 }
 
 TEST(CarrierWalks, AnAudioOnlyRecordingFoundByAScanIsReportedPerFile) {
-  auto open = test::scanAndOpen(imageWith(test::programStreamFile(true)), 1);
+  auto open = test::scanAndOpen(test::imageWith(test::programStreamFile(true)), 1);
   ASSERT_TRUE(open->task);
   ASSERT_EQ(open->scanned.files.size(), 1u);
   test::TempDir out;

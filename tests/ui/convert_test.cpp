@@ -95,6 +95,8 @@ class ConvertTest : public QObject {
     QCOMPARE(readManifest(u8(out)).size(), 1u);
     QCOMPARE(f.files()->strip()->field(2).left(13), QStringLiteral("数量: 1 / 1  大小"));
     QVERIFY2(f.logLines().last().contains(QStringLiteral("视频转化完成: 1 / 1")), qPrintable(f.logLines().join('\n')));
+    // The log says what the file holds: its pictures and the recorder's clock (8 recorded seconds).
+    QVERIFY2(f.logLines().join('\n').contains(QStringLiteral("200 帧, 时钟字幕 8 秒")), qPrintable(f.logLines().join('\n')));
   }
 
   void exportPutsTheHashIntoTheCheckColumn() {
