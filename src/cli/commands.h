@@ -10,5 +10,6 @@ int runReportCommand(int argc, char** argv);
 int runVerifyCommand(int argc, char** argv);
 int runConvertCommand(int argc, char** argv);
 int runPreviewCommand(int argc, char** argv);
+int runClipCommand(int argc, char** argv);
 int runInfoCommand(int argc, char** argv);
 }  // namespace norvale::cli
