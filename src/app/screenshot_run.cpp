@@ -9,6 +9,7 @@
 #include "ui/dialogs.h"
 #include "ui/main_frame.h"
 #include "ui/prompter.h"
+#include "ui/timeline_view.h"
 #include "ui/ui_text.h"
 #include "ui/views.h"
 
@@ -133,11 +134,31 @@ void ScreenshotRun::exportAndConvert() {
           if (!QDir(m_work.filePath(QStringLiteral("converted"))).exists(QStringLiteral("SHA256SUMS")))
             return fail(QStringLiteral("the conversion wrote nothing"));
           if (!save(m_frame, QStringLiteral("file_window_converted.png"))) return;
+          if (!saveTimeline()) return;
           emit finished(true, QStringLiteral("screenshots written to ") + m_outputDir);
         });
       });
     });
   });
+}
+
+bool ScreenshotRun::saveTimeline() {
+  // The whole task (three days, four channels, recordings twice a day) with a window chosen,
+  // then zoomed in to minutes around the first recording.
+  TimelineView* timeline = m_frame.fileChild()->timeline();
+  const TimelineData& data = timeline->data();
+  if (data.rows.empty() || data.whole.seconds() <= 0) {
+    fail(QStringLiteral("the timeline shows no recordings"));
+    return false;
+  }
+  timeline->showWhole();
+  const ClipSpan whole = data.whole;
+  timeline->setSelection(ClipSpan{whole.from + whole.seconds() / 3, whole.from + whole.seconds() / 2});
+  if (!save(*timeline, QStringLiteral("timeline.png"))) return false;
+  const std::int64_t first = data.rows.front().bars.front().span.from;
+  timeline->setSelection(std::nullopt);
+  timeline->setView(first - 60, 240);
+  return save(*timeline, QStringLiteral("timeline_minutes.png"));
 }
 
 }  // namespace norvale::ui

@@ -26,6 +26,7 @@ class ScreenshotRun final : public QObject {
  private:
   void scanSample(const QString& image);
   void exportAndConvert();
+  bool saveTimeline();
   void whenIdle(std::function<void()> next);
   bool save(QWidget& widget, const QString& name);
   void fail(const QString& message);

@@ -15,6 +15,7 @@ int runReportCommand(int argc, char** argv);
 int runVerifyCommand(int argc, char** argv);
 int runConvertCommand(int argc, char** argv);
 int runPreviewCommand(int argc, char** argv);
+int runClipCommand(int argc, char** argv);
 int runInfoCommand(int argc, char** argv);
 // The same commands with a test's probe of the scan and its task files, or faults of the files
 // an export writes (not owned; what the tests reach failure points through).

@@ -39,6 +39,11 @@ constexpr Command kCommands[] = {
      "convert --task DIR --source PATH --out DIR [--channel C] [--day YYYY-MM-DD] [--overwrite] [--json]\n"
      "      writes each recovered file's video as an MP4 (stream copy) into a folder by channel and day\n"
      "      (--walk library: brands 1 and 2 through FFmpeg's demuxers instead of the packet walk)"},
+    {"clip", norvale::cli::runClipCommand,
+     "clip --task DIR --source PATH --from \"YYYY-MM-DD HH:MM:SS\" --to \"YYYY-MM-DD HH:MM:SS\" --out DIR\n"
+     "     [--channel C[,C...]] [--overwrite] [--json]\n"
+     "      one MP4 per channel of what it recorded in the window (times as the listings show them),\n"
+     "      with the spans recorded and the gaps"},
     {"preview", norvale::cli::runPreviewCommand,
      "preview --task DIR --source PATH --index N --out FILE.png\n"
      "      writes the first decodable key frame of file N as a PNG"},

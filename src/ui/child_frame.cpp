@@ -7,6 +7,7 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include "ui/timeline_view.h"
 #include "ui/views.h"
 
 namespace norvale::ui {
@@ -72,7 +73,12 @@ CChildFrame::CChildFrame(Kind kind, CMainFrame* frame) : m_kind(kind) {
     m_tree = new CKivView4(frame);
     m_grid = new CKivView5(frame);
     m_inner->addWidget(m_tree);
-    m_inner->addWidget(m_grid);
+    m_filesAndTimeline = new QSplitter(Qt::Vertical, m_inner);
+    m_filesAndTimeline->addWidget(m_grid);
+    m_timeline = new TimelineView;
+    m_timeline->setMinimumSize(kMinPane, kMinPane);
+    m_filesAndTimeline->addWidget(m_timeline);
+    m_inner->addWidget(m_filesAndTimeline);
     m_log = new CKivView6;
     m_outer->addWidget(m_inner);
     m_outer->addWidget(m_log);
@@ -92,6 +98,8 @@ void CChildFrame::resizeEvent(QResizeEvent* event) {
   } else {
     m_inner->setSizes({std::max(kMinPane, w / 3), std::max(kMinPane, w - w / 3)});
     m_outer->setSizes({std::max(kMinPane, h - kLogHeight), kLogHeight});
+    const int upper = std::max(kMinPane, h - kLogHeight);
+    m_filesAndTimeline->setSizes({std::max(kMinPane, upper - upper * 2 / 5), std::max(kMinPane, upper * 2 / 5)});
   }
 }
 

@@ -15,6 +15,7 @@ class CKivView3;
 class CKivView4;
 class CKivView5;
 class CKivView6;
+class TimelineView;
 
 // The file window's status strip: the source, and the two lines of "状态信息".
 class CStatusStrip final : public QWidget {
@@ -45,6 +46,7 @@ class CChildFrame final : public QWidget {
   CKivView4* tree() const { return m_tree; }
   CKivView5* grid() const { return m_grid; }
   CKivView6* log() const { return m_log; }
+  TimelineView* timeline() const { return m_timeline; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -60,6 +62,8 @@ class CChildFrame final : public QWidget {
   CKivView4* m_tree = nullptr;
   CKivView5* m_grid = nullptr;
   CKivView6* m_log = nullptr;
+  QSplitter* m_filesAndTimeline = nullptr;  // the grid above the timeline
+  TimelineView* m_timeline = nullptr;
 };
 
 }  // namespace norvale::ui

@@ -12,8 +12,10 @@
 #include <QToolBar>
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
+#include "convert/clip_writer.h"
 #include "convert/converter.h"
 #include "export/exporter.h"
 #include "parsers/brand_table.h"
@@ -29,6 +31,7 @@
 #include "ui/prompter.h"
 #include "ui/toolbar_icons.h"
 #include "ui/ui_text.h"
+#include "ui/timeline_view.h"
 #include "ui/views.h"
 
 namespace norvale::ui {
@@ -219,6 +222,9 @@ CChildFrame* CMainFrame::ensureFileWindow() {
   m_windowFlag = 1;
   if (!m_fileChild) {
     auto* child = new CChildFrame(CChildFrame::kFileWindow, this);
+    connect(child->timeline(), &TimelineView::fileClicked, this, [this](quint64 p) { showFileInGrid(p); });
+    connect(child->timeline(), &TimelineView::exportWindowRequested, this,
+            [this](qint64 from, qint64 to) { exportWindow(from, to); });
     m_fileChild = m_mdi->addSubWindow(child);
     m_fileChild->setAttribute(Qt::WA_DeleteOnClose);
     child->show();
@@ -245,6 +251,7 @@ void CMainFrame::destroyFileWindow() {
 void CMainFrame::clearTaskViews() {
   if (CChildFrame* files = fileChild()) {
     files->tree()->clear();
+    files->timeline()->clear();
     files->grid()->grid()->clear();
     files->grid()->grid()->clearHashes();
     files->strip()->clear();
@@ -455,9 +462,11 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan, bool resume) {
       done = kLoadDoneText;
     }
     auto tree = channelTree(task.fileMap);
-    return [done, tree = std::move(tree)](CMainFrame& frame) {
+    auto timeline = std::make_shared<TimelineData>(timelineOf(task.fileMap, task.timeConvention()));
+    return [done, tree = std::move(tree), timeline](CMainFrame& frame) {
       if (CChildFrame* files = frame.fileChild()) {
         files->tree()->rebuild(tree);
+        files->timeline()->setData(std::move(*timeline));
         // A task that failed says so in the log; it is not reported as complete.
         if (done) files->strip()->setField(2, qs(done));
       }
@@ -514,7 +523,7 @@ void CMainFrame::onAutoIdentify() {
   if (runIdentification(deviceSelection(), brand)) selectBrand(brand);
 }
 
-void CMainFrame::listFiles(std::uint64_t key) {
+void CMainFrame::listFiles(std::uint64_t key, std::optional<std::uint64_t> select) {
   if (busy()) {
     logLine(kWarning, qs(kBusyMessage));
     return;
@@ -522,12 +531,74 @@ void CMainFrame::listFiles(std::uint64_t key) {
   CChildFrame* files = fileChild();
   if (!files) return;
   files->grid()->grid()->clear();
-  startWorker([key](CoreState& state) -> Continuation {
+  startWorker([key, select](CoreState& state) -> Continuation {
     auto rows = std::make_shared<std::vector<FileRow>>(filesUnderKey(state.task.fileMap, key));
     const TimeConvention convention = state.task.timeConvention();
-    return [rows, convention](CMainFrame& frame) {
-      if (CChildFrame* files = frame.fileChild()) files->grid()->grid()->setRows(std::move(*rows), convention);
+    return [rows, convention, select](CMainFrame& frame) {
+      CChildFrame* files = frame.fileChild();
+      if (!files) return;
+      files->grid()->grid()->setRows(std::move(*rows), convention);
+      if (!select) return;
+      const auto& listed = files->grid()->grid()->rows();
+      for (std::size_t i = 0; i < listed.size(); ++i)
+        if (listed[i].position == *select) {
+          files->grid()->selectRow(static_cast<int>(i));
+          files->grid()->scrollTo(files->grid()->model()->index(static_cast<int>(i), 0));
+        }
     };
+  });
+}
+
+void CMainFrame::showFileInGrid(std::uint64_t position) {
+  if (position >= task().fileMap.size()) return;
+  const auto it = std::next(task().fileMap.begin(), static_cast<std::ptrdiff_t>(position));
+  listFiles(it->first, position);
+}
+
+void CMainFrame::exportWindow(std::int64_t from, std::int64_t to) {
+  if (busy()) {
+    m_prompter->message(this, qs(kBusyMessage), QString());
+    return;
+  }
+  const QString folder = m_clipFolder.isEmpty() ? qs(task().exportRecord.folder) : m_clipFolder;
+  CExportDlg dialog(*m_prompter, folder, m_clipOverwrite, this, QStringLiteral("导出时段"));
+  if (!m_prompter->runDialog(dialog)) return;
+  m_clipFolder = dialog.folder();
+  m_clipOverwrite = dialog.overwrite();
+  const convert::ClipWriteOptions options{u8(dialog.folder()), dialog.overwrite()};
+  startWorker([window = ClipSpan{from, to}, options](CoreState& state) -> Continuation {
+    TaskContext& task = state.task;
+    const std::string windowText = windowTimeText(window.from) + " — " + windowTimeText(window.to);
+    auto plans = planClips(task.fileMap, task.timeConvention(), window, {});
+    if (!plans) {
+      task.postMessage(plans.error().message);
+      return {};
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::u8path(options.folder), ec);
+    auto written = ec ? Result<std::vector<convert::ClipWritten>>(fail(ErrorCode::WriteFailed, "无法创建文件夹 " +
+                                                                                                 options.folder + ": " + ec.message()))
+                      : convert::writeClips(task, *plans, options);
+    if (!written) {
+      task.postMessage(written.error().message);
+      return {};
+    }
+    std::size_t withRecordings = 0, whole = 0;
+    for (std::size_t i = 0; i < plans->size() && i < written->size(); ++i) {
+      const ClipPlan& plan = (*plans)[i];
+      const convert::ClipWritten& clip = (*written)[i];
+      if (!plan.hasRecordings()) {
+        task.postMessage("通道" + std::to_string(plan.channel) + " 在此时段没有录像");
+        continue;
+      }
+      ++withRecordings;
+      if (clip.written && clip.complete) ++whole;
+      else task.postMessage("通道" + std::to_string(plan.channel) + (clip.written ? " 导出不完整: " : " 未能导出: ") +
+                            clip.error);
+    }
+    task.postMessage("导出时段 " + windowText + " 完成: " + std::to_string(whole) + " / " +
+                     std::to_string(withRecordings) + " 个有录像的通道 → " + options.folder);
+    return {};
   });
 }
 

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <vector>
 
@@ -98,8 +99,14 @@ class CMainFrame final : public QMainWindow {
   DeviceSelection deviceSelection() const;
   // Selects a brand in the brand list (the device list's "Type" column, the identification).
   void selectBrand(int brand);
-  // Fills the file grid with the files of a day node on the file-list worker.
-  void listFiles(std::uint64_t key);
+  // Fills the file grid with the files of a day node on the file-list worker; the row of the
+  // file at position select becomes the current one.
+  void listFiles(std::uint64_t key, std::optional<std::uint64_t> select = std::nullopt);
+  // Lists the day of the file at a file-map position and selects its row (a timeline click).
+  void showFileInGrid(std::uint64_t position);
+  // Writes the clips of a window of shown time (seconds, as the timeline gives them) for every
+  // channel, as the clip command does: "导出时段".
+  void exportWindow(std::int64_t from, std::int64_t to);
   // Appends a log line, or shows a message box while there is no file window.
   void logLine(const QString& kind, const QString& text);
   // The task notification, on the interface thread while the worker waits.
@@ -171,6 +178,8 @@ class CMainFrame final : public QMainWindow {
   QString m_exportFolder;
   bool m_convertOverwrite = false;
   QString m_convertFolder;
+  bool m_clipOverwrite = false;
+  QString m_clipFolder;
   DocumentOpener m_openReport;
   std::vector<QString> m_deviceBrands;  // the "Type" column, per device
 };
