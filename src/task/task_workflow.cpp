@@ -10,6 +10,7 @@
 #include "task/brand_registry.h"
 #include "task/result_store.h"
 #include "task/status_text.h"
+#include "task/task_history.h"
 #include "task/task_runner.h"
 
 namespace norvale {
@@ -104,6 +105,7 @@ std::optional<std::string> heldTaskFile(const std::string& folder) {
   for (TaskFileId id : {TaskFileId::RawSegments, TaskFileId::Index, TaskFileId::SortedSegments, TaskFileId::FileEntries})
     names.push_back(fs::u8path(taskFilePath(folder, id)));
   names.push_back(fs::u8path(folder) / "source.txt");
+  names.push_back(fs::u8path(folder) / kTaskHistoryName);
   for (const fs::path& name : names) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(name, ec))) return name.filename().string();

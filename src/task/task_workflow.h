@@ -81,7 +81,7 @@ std::expected<RecorderClock, std::string> checkRecorderClock(const std::string& 
 
 // Checks the task dialog's year window text ("FIRST-LAST"); kYearWindowMessage when it is none.
 std::expected<YearWindow, std::string> checkYearWindow(const std::string& text);
-// The first file of a task the folder holds (a task file or "source.txt"), or nullopt: a new
+// The first file of a task the folder holds (a task file, "source.txt" or "history.txt"), or nullopt: a new
 // scan into it would replace that task.
 std::optional<std::string> heldTaskFile(const std::string& folder);
 

@@ -338,13 +338,15 @@ std::vector<std::uint64_t> OpenTask::all() const {
 }
 
 std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint8_t brand,
-                                      const std::vector<std::uint64_t>& badSectors, const std::string& zone) {
+                                      const std::vector<std::uint64_t>& badSectors, const std::string& zone,
+                                      const YearWindow& years) {
   auto open = std::make_unique<OpenTask>();
   open->image = std::move(image);
   ScanRequest request;
   request.brand = brand;
   request.mode = kParseDeep;
   request.zone = zone;
+  request.years = years;
   open->scanned = scanImage(open->dir, open->image, request);
   if (!open->scanned.ok) return open;
   open->task = std::make_unique<TaskContext>();

@@ -74,7 +74,8 @@ struct OpenTask {
 };
 // The image is scanned as a task in a temp folder; the source may have bad sectors.
 std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint8_t brand,
-                                      const std::vector<std::uint64_t>& badSectors = {}, const std::string& zone = {});
+                                      const std::vector<std::uint64_t>& badSectors = {}, const std::string& zone = {},
+                                      const YearWindow& years = {});
 // Reopens the task against another image (the same one damaged after the scan).
 void reopen(OpenTask& open, const std::vector<std::uint8_t>& image);
 // An image holding one file: foreign bytes, the file, foreign bytes, in whole sectors.

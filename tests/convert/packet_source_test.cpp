@@ -31,6 +31,24 @@ TEST(PacketSource, PacketTimesAreTestedInTheTasksZoneNotTheWorkstations) {
   EXPECT_EQ((*result)[0].frames, static_cast<std::uint64_t>(test::kClipFrames));
 }
 
+TEST(PacketSource, PacketTimesAreTestedInTheTasksYearWindow) {
+  // The same recording dated 2024: the scan found it in a window reaching that year, and so
+  // must the conversion, which tests every packet's time again.
+  auto file = test::headeredFile(6);
+  const std::uint32_t start = test::localEpoch(2016, 5, 17, 8, 0, 0);
+  const std::uint32_t recent = test::localEpoch(2024, 3, 14, 9, 0, 0);
+  for (std::size_t i = 0; i + 16 <= file.size(); ++i)
+    if (std::memcmp(&file[i], "HBMS", 4) == 0) putLe32(&file[i + 12], le32(&file[i + 12]) - start + recent);
+  auto open = test::scanAndOpen(test::imageWith(file), 6, {}, {}, YearWindow{2010, 2027});
+  ASSERT_TRUE(open->task) << open->scanned.error;
+  ASSERT_EQ(open->scanned.files.size(), 1u);
+  test::TempDir out;
+  auto result = convertFiles(*open->task, {0}, {out.str(), false});
+  ASSERT_TRUE(result) << result.error().message;
+  EXPECT_TRUE((*result)[0].complete) << (*result)[0].error;
+  EXPECT_EQ((*result)[0].frames, static_cast<std::uint64_t>(test::kClipFrames));
+}
+
 TEST(PacketSource, TheLastPacketOfAFileIsJudgedWithoutAFollower) {
   // Each carrier without the bytes that followed its last packet on the disk.
   struct Cut {
