@@ -14,14 +14,14 @@
 namespace norvale::convert {
 namespace {
 
-TEST(PacketSource, PacketTimesAreTestedInTheTasksZoneNotTheWorkstations) {
-  // Brand 6 at 2009-12-31 12:00 UTC: New Year's morning of 2010 in Auckland (the recorder's
-  // zone), still 2009 in the workstation's (the tests run in Asia/Shanghai).
+// Brand 6's recording with its first picture moved to firstPicture (seconds since 1970), scanned
+// in the zone and year window given and converted: every picture must come through.
+void expectEveryPictureConverted(std::uint32_t firstPicture, const std::string& zone, const YearWindow& years) {
   auto file = test::headeredFile(6);
   const std::uint32_t start = test::localEpoch(2016, 5, 17, 8, 0, 0);
   for (std::size_t i = 0; i + 16 <= file.size(); ++i)
-    if (std::memcmp(&file[i], "HBMS", 4) == 0) putLe32(&file[i + 12], le32(&file[i + 12]) - start + 1262260800u);
-  auto open = test::scanAndOpen(test::imageWith(file), 6, {}, "Pacific/Auckland");
+    if (std::memcmp(&file[i], "HBMS", 4) == 0) putLe32(&file[i + 12], le32(&file[i + 12]) - start + firstPicture);
+  auto open = test::scanAndOpen(test::imageWith(file), 6, {}, zone, years);
   ASSERT_TRUE(open->task) << open->scanned.error;
   ASSERT_EQ(open->scanned.files.size(), 1u);
   test::TempDir out;
@@ -31,22 +31,16 @@ TEST(PacketSource, PacketTimesAreTestedInTheTasksZoneNotTheWorkstations) {
   EXPECT_EQ((*result)[0].frames, static_cast<std::uint64_t>(test::kClipFrames));
 }
 
+TEST(PacketSource, PacketTimesAreTestedInTheTasksZoneNotTheWorkstations) {
+  // 2009-12-31 12:00 UTC: New Year's morning of 2010 in Auckland (the recorder's zone), still
+  // 2009 in the workstation's (the tests run in Asia/Shanghai).
+  expectEveryPictureConverted(1262260800u, "Pacific/Auckland", YearWindow::legacy());
+}
+
 TEST(PacketSource, PacketTimesAreTestedInTheTasksYearWindow) {
-  // The same recording dated 2024: the scan found it in a window reaching that year, and so
-  // must the conversion, which tests every packet's time again.
-  auto file = test::headeredFile(6);
-  const std::uint32_t start = test::localEpoch(2016, 5, 17, 8, 0, 0);
-  const std::uint32_t recent = test::localEpoch(2024, 3, 14, 9, 0, 0);
-  for (std::size_t i = 0; i + 16 <= file.size(); ++i)
-    if (std::memcmp(&file[i], "HBMS", 4) == 0) putLe32(&file[i + 12], le32(&file[i + 12]) - start + recent);
-  auto open = test::scanAndOpen(test::imageWith(file), 6, {}, {}, YearWindow{2010, 2027});
-  ASSERT_TRUE(open->task) << open->scanned.error;
-  ASSERT_EQ(open->scanned.files.size(), 1u);
-  test::TempDir out;
-  auto result = convertFiles(*open->task, {0}, {out.str(), false});
-  ASSERT_TRUE(result) << result.error().message;
-  EXPECT_TRUE((*result)[0].complete) << (*result)[0].error;
-  EXPECT_EQ((*result)[0].frames, static_cast<std::uint64_t>(test::kClipFrames));
+  // Dated 2024: the scan found it in a window reaching that year, and so must the conversion,
+  // which tests every packet's time again.
+  expectEveryPictureConverted(test::localEpoch(2024, 3, 14, 9, 0, 0), {}, YearWindow{2010, 2027});
 }
 
 TEST(PacketSource, TheLastPacketOfAFileIsJudgedWithoutAFollower) {

@@ -240,10 +240,7 @@ TEST_F(ProgramStreamTest, QuickModeIndexOfRecentYearsFollowsTheWindow) {
   putEntry(area, 1, 2, early, early + 600, 0x200000, 0x280000);
   image.put(kIndexAt, area);
   const auto filesWith = [&](const YearWindow& years) {
-    TempDir dir;
-    ScanRequest request = scanRequest(1, kParseQuick);
-    request.years = years;
-    return scanSparseFile(dir, image, request).files.size();
+    return filesFoundIn(image, scanRequest(1, kParseQuick), years);
   };
   EXPECT_EQ(filesWith(YearWindow{2010, 2027}), 1u);
   EXPECT_EQ(filesWith(YearWindow::legacy()), 0u);

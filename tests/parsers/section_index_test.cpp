@@ -140,10 +140,7 @@ TEST_F(SectionIndexTest, SectionsOfRecentYearsFollowTheWindow) {
   image.put(kFirst, index);
   image.put(kFirst + 514 * 4096 - 512, lastSector(1000));
   const auto filesWith = [&](const YearWindow& years) {
-    TempDir dir;
-    ScanRequest request = scanRequest(5, kParseQuick);
-    request.years = years;
-    return scanSparseFile(dir, image, request).files.size();
+    return filesFoundIn(image, scanRequest(5, kParseQuick), years);
   };
   EXPECT_EQ(filesWith(YearWindow{2010, 2027}), 1u);
   EXPECT_EQ(filesWith(YearWindow::legacy()), 0u);

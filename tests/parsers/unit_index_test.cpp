@@ -130,10 +130,7 @@ TEST_F(UnitIndexTest, IndexHeadersOfRecentYearsFollowTheWindow) {
   image.put(0x40000, indexHeader(1, utcEpoch(2003, 1, 1, 0, 0, 0), 1000, {{0, 0, 0x300000, 0x300400}}));
   image.put(0x300000, junkBytes(0x400));
   const auto filesWith = [&](const YearWindow& years) {
-    TempDir dir;
-    ScanRequest request = scanRequest(4, kParseQuick);
-    request.years = years;
-    return scanSparseFile(dir, image, request).files.size();
+    return filesFoundIn(image, scanRequest(4, kParseQuick), years);
   };
   EXPECT_EQ(filesWith(YearWindow{2010, 2027}), 2u);
   EXPECT_EQ(filesWith(YearWindow::legacy()), 1u);

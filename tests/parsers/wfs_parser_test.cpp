@@ -9,6 +9,7 @@
 #include "format/packed_time.h"
 #include "parsers/wfs_parser.h"
 #include "storage/byte_reader.h"
+#include "support/frame_parser_support.h"
 #include "support/index_table_images.h"
 #include "task/brand_registry.h"
 #include "task/task_context.h"
@@ -201,12 +202,8 @@ TEST(WfsQuickScan, IndexEntriesOfRecentYearsFollowTheWindow) {
   v.filled = {0, 1};
   SparseImage image(v.dataOffset(4));
   v.writeTo(image);
-  const auto bytes = image.flat();
   const auto filesWith = [&](const YearWindow& years) {
-    TempDir dir;
-    ScanRequest request = scanRequest(3, 0);
-    request.years = years;
-    return scanImage(dir, bytes, request).files.size();
+    return filesFoundIn(image, scanRequest(3, 0), years);
   };
   EXPECT_EQ(filesWith(YearWindow{2010, 2027}), 2u);
   EXPECT_EQ(filesWith(YearWindow::legacy()), 1u);

@@ -100,6 +100,14 @@ ScanOutcome scanSparseFile(const TempDir& dir, const SparseImage& image, const S
                        [&](TaskContext& task, ScanOutcome& outcome) { collectSparse(task, image, outcome); });
 }
 
+std::size_t filesFoundIn(const SparseImage& image, ScanRequest request, const YearWindow& years) {
+  TempDir dir;
+  request.years = years;
+  const ScanOutcome out = scanSparseFile(dir, image, request);
+  EXPECT_TRUE(out.ok) << out.error;
+  return out.files.size();
+}
+
 ScanOutcome loadSparseFile(const TempDir& dir, const SparseImage& image) {
   return loadTaskWith(dir.file("task"), dir.file("image.img"),
                       [&](TaskContext& task, ScanOutcome& outcome) { collectSparse(task, image, outcome); });

@@ -28,6 +28,8 @@ ScanOutcome expectShiftedOffsets(const TempDir& dir, const std::vector<std::uint
 // scanImage for a sparse image, written as a sparse file and scanned by the task runner; each
 // file's bytes are read back from the image.
 ScanOutcome scanSparseFile(const TempDir& dir, const SparseImage& image, const ScanRequest& request);
+// The count of files a scan of the image finds in the given year window.
+std::size_t filesFoundIn(const SparseImage& image, ScanRequest request, const YearWindow& years);
 // loadTaskFolder for a task scanned with scanSparseFile (the image is not read into memory).
 ScanOutcome loadSparseFile(const TempDir& dir, const SparseImage& image);
 
