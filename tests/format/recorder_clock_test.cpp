@@ -171,6 +171,17 @@ TEST(TaskHeaderClock, RefusesClockBlocksNoTaskOfThisProgramWrites) {
   refused("reserved bytes right after the block", [](Bytes& b) { b[kReservedAt] = 1; });
 }
 
+using HeaderBytes = std::array<std::uint8_t, kTaskHeaderSize>;
+
+// The header decodes as it is and is refused once changed.
+template <typename Change>
+void expectRefused(const HeaderBytes& good, const char* why, Change change) {
+  ASSERT_TRUE(TaskHeader::decode(good));
+  HeaderBytes bytes = good;
+  change(bytes);
+  EXPECT_FALSE(TaskHeader::decode(bytes)) << why;
+}
+
 TEST(TaskHeaderCheckpoint, KeepsAnUnfinishedScansPositionBesideTheClock) {
   TaskHeader h{1, 18, 1024, 1 << 20, 0, "Asia/Shanghai", 30};
   h.checkpoint = TaskCheckpoint{2000, 1023 * 512 + 7, 256 + 37 * 9, 9, 123456};
@@ -206,12 +217,8 @@ TEST(TaskHeaderCheckpoint, RefusesCheckpointsNoScanWrites) {
   h.checkpoint = TaskCheckpoint{100, 100 * 512, 256, 0, 0};
   const auto good = h.encode();
   ASSERT_TRUE(TaskHeader::decode(good));
-  using Bytes = std::array<std::uint8_t, kTaskHeaderSize>;
-  auto refused = [&](const char* why, auto change) {
-    Bytes bytes = good;
-    change(bytes);
-    EXPECT_FALSE(TaskHeader::decode(bytes)) << why;
-  };
+  using Bytes = HeaderBytes;
+  auto refused = [&](const char* why, auto change) { expectRefused(good, why, change); };
   refused("an unknown tag", [](Bytes& b) { b[kCheckpointTagAt] = 2; });
   refused("fields behind a zero tag", [](Bytes& b) { b[kCheckpointTagAt] = 0; });
   refused("bytes between the tag and the fields", [](Bytes& b) { b[kCheckpointTagAt + 2] = 1; });
@@ -246,12 +253,8 @@ TEST(TaskHeaderYears, RefusesWindowsNoScanWrites) {
   h.years = YearWindow{2010, 2027};
   const auto good = h.encode();
   ASSERT_TRUE(TaskHeader::decode(good));
-  using Bytes = std::array<std::uint8_t, kTaskHeaderSize>;
-  auto refused = [&](const char* why, auto change) {
-    Bytes bytes = good;
-    change(bytes);
-    EXPECT_FALSE(TaskHeader::decode(bytes)) << why;
-  };
+  using Bytes = HeaderBytes;
+  auto refused = [&](const char* why, auto change) { expectRefused(good, why, change); };
   refused("an unknown tag", [](Bytes& b) { b[kYearsTagAt] = 2; });
   refused("years behind a zero tag", [](Bytes& b) { b[kYearsTagAt] = 0; });
   refused("a first year after the last", [](Bytes& b) { putLe16(&b[kFirstYearAt], 2028); });
