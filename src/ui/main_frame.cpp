@@ -555,17 +555,21 @@ void CMainFrame::showFileInGrid(std::uint64_t position) {
   listFiles(it->first, position);
 }
 
+bool CMainFrame::askOutputFolder(QString& folder, bool& overwrite, const QString& title) {
+  CExportDlg dialog(*m_prompter, folder.isEmpty() ? qs(task().exportRecord.folder) : folder, overwrite, this, title);
+  if (!m_prompter->runDialog(dialog)) return false;
+  folder = dialog.folder();
+  overwrite = dialog.overwrite();
+  return true;
+}
+
 void CMainFrame::exportWindow(std::int64_t from, std::int64_t to) {
   if (busy()) {
     m_prompter->message(this, qs(kBusyMessage), QString());
     return;
   }
-  const QString folder = m_clipFolder.isEmpty() ? qs(task().exportRecord.folder) : m_clipFolder;
-  CExportDlg dialog(*m_prompter, folder, m_clipOverwrite, this, QStringLiteral("导出时段"));
-  if (!m_prompter->runDialog(dialog)) return;
-  m_clipFolder = dialog.folder();
-  m_clipOverwrite = dialog.overwrite();
-  const convert::ClipWriteOptions options{u8(dialog.folder()), dialog.overwrite()};
+  if (!askOutputFolder(m_clipFolder, m_clipOverwrite, QStringLiteral("导出时段"))) return;
+  const convert::ClipWriteOptions options{u8(m_clipFolder), m_clipOverwrite};
   startWorker([window = ClipSpan{from, to}, options](CoreState& state) -> Continuation {
     TaskContext& task = state.task;
     const std::string windowText = windowTimeText(window.from) + " — " + windowTimeText(window.to);
@@ -701,12 +705,8 @@ void CMainFrame::onConvert() {
     m_prompter->message(this, QStringLiteral("请在文件列表中勾选要转化的文件"), QString());
     return;
   }
-  const QString folder = m_convertFolder.isEmpty() ? qs(task().exportRecord.folder) : m_convertFolder;
-  CExportDlg dialog(*m_prompter, folder, m_convertOverwrite, this, QStringLiteral("视频转化"));
-  if (!m_prompter->runDialog(dialog)) return;
-  m_convertFolder = dialog.folder();
-  m_convertOverwrite = dialog.overwrite();
-  convert::ConvertOptions options{u8(dialog.folder()), dialog.overwrite()};
+  if (!askOutputFolder(m_convertFolder, m_convertOverwrite, QStringLiteral("视频转化"))) return;
+  convert::ConvertOptions options{u8(m_convertFolder), m_convertOverwrite};
   options.commandLine = u8(QCoreApplication::arguments().join(' '));
   startWorker([positions = std::move(positions), options](CoreState& state) -> Continuation {
     TaskContext& task = state.task;

@@ -139,6 +139,9 @@ class CMainFrame final : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The output-folder dialog, proposing the folder last chosen for this command (else the
+  // export's); false when cancelled. On OK both keep what was chosen.
+  bool askOutputFolder(QString& folder, bool& overwrite, const QString& title);
   using Continuation = std::function<void(CMainFrame&)>;
   void createActions();
   void createToolBar();

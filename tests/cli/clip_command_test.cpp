@@ -39,6 +39,8 @@ class ClipCommand : public ::testing::Test {
   static inline std::string source, task;
 };
 
+// The window's own checks are the plan's (clip_plan_test); here: that they and the command
+// line's end as usage errors.
 TEST_F(ClipCommand, RefusesEveryWrongCommandLineWithExitCodeTwo) {
   struct Wrong {
     std::vector<std::string> args;
@@ -47,13 +49,9 @@ TEST_F(ClipCommand, RefusesEveryWrongCommandLineWithExitCodeTwo) {
   const std::string from = "2016-05-17 07:00:00", to = "2016-05-17 09:00:00";
   for (const Wrong& w : std::vector<Wrong>{
            {{"--to", to}, "clip needs --task DIR --source PATH --from"},
-           {{"--from", from}, "clip needs"},
            {{"--from", to, "--to", from}, "must be later than --from"},
-           {{"--from", "2016-05-17", "--to", to}, "--from: \"2016-05-17\" is not a time as YYYY-MM-DD HH:MM:SS"},
-           {{"--from", from, "--to", "2016-13-01 00:00:00"}, "--to: \"2016-13-01 00:00:00\" is not a time"},
            {{"--from", from, "--to", to, "--channel", "9"}, "the task has no channel 9 (its channels: 1, 2, 3, 4)"},
            {{"--from", from, "--to", to, "--channel", "1,,2"}, "--channel takes channel numbers separated by commas"},
-           {{"--from", from, "--to", to, "--channel", "one"}, "--channel takes channel numbers"},
            {{"--from", from, "--to", to, "--channel", "300"}, "--channel takes channel numbers"},
            {{"--from", from, "--to", to, "--day", "2016-05-17"}, "--day"},
        }) {

@@ -65,12 +65,6 @@ TEST(WfsPacket, ThreePacketTypes) {
   EXPECT_EQ(shortPacket->kind, SegmentKind::Other);
   EXPECT_EQ(shortPacket->dataLength, 58u);
 
-  const auto info = probe.testFollowed(wfsInfoPacket(40));
-  ASSERT_TRUE(info);
-  EXPECT_EQ(info->kind, SegmentKind::Other);
-  EXPECT_EQ(info->time, 0u);
-  EXPECT_EQ(info->dataLength, 48u);
-
   auto other = wfsShortPacket(50);
   other[3] = 0xFB;
   EXPECT_FALSE(probe.testFollowed(other));
