@@ -33,6 +33,13 @@ std::string seconds(double value) {
   return buf;
 }
 
+// The recorder's audio: what was found and what the file holds; null when it had none.
+std::string audioJson(const convert::ConvertedFile& f) {
+  if (f.audioFound.empty()) return "null";
+  return "{\"found\": " + jsonString(f.audioFound) + ", \"written\": " + (f.audioWritten ? "\"aac\"" : "null") +
+         ", \"encoded\": " + (f.audioWritten && f.audioEncoded ? "true" : "false") + ", \"error\": " + jsonString(f.audioError) + "}";
+}
+
 }  // namespace
 
 int runConvertCommand(int argc, char** argv) {
@@ -92,6 +99,7 @@ int runConvertCommand(int argc, char** argv) {
     if (json) {
       out << (first ? "\n " : ",\n ") << "{\"index\": " << f.index << ", \"path\": " << jsonString(f.path)
           << ", \"codec\": " << jsonString(f.codec) << ", \"frames\": " << f.frames << ", \"key_frames\": " << f.keyFrames << ", \"clock_cues\": " << f.clockCues
+          << ", \"audio\": " << audioJson(f) << ", \"audio_seconds\": " << seconds(f.audioSeconds)
           << ", \"duration\": " << seconds(f.duration) << ", \"skipped_bytes\": " << f.skippedBytes
           << ", \"lost_frames\": " << f.lostFrames << ", \"complete\": " << (f.complete ? "true" : "false")
           << ", \"skipped\": " << (f.skipped ? "true" : "false") << ", \"sha256\": " << jsonString(f.sha256)

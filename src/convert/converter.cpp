@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "convert/audio_track.h"
 #include "convert/entry_source.h"
 #include "convert/mp4_writer.h"
 #include "export/exporter.h"
@@ -22,6 +23,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kDefaultRate = 25.0;  // frames per second when nothing tells the rate
+// The audio's format is taken from its first packet, looked for among the file's first pictures.
+constexpr std::uint64_t kAudioProbeUnits = 750;
 
 enum class TimeMode { Exact, Seconds, Spread };
 
@@ -291,6 +294,26 @@ Result<void> writeFrameTimes(const std::string& path, std::vector<FrameRow> rows
   return commitPartial(partial, fs::u8path(path));
 }
 
+// The file's first audio packet (its payload copied), when one comes within the first
+// kAudioProbeUnits pictures.
+struct FirstAudio {
+  AudioPacket packet;
+  std::vector<std::uint8_t> payload;
+};
+std::optional<FirstAudio> firstAudio(const StreamInput& input) {
+  StreamInput probe = input;
+  probe.progress = nullptr;
+  std::optional<FirstAudio> found;
+  std::uint64_t units = 0;
+  readStream(
+      probe, [&](AccessUnit&&) { return !found && ++units < kAudioProbeUnits; },
+      [&](const AudioPacket& a) {
+        if (!found) found = FirstAudio{a, std::vector<std::uint8_t>(a.payload.begin(), a.payload.end())};
+      });
+  if (found) found->packet.payload = found->payload;
+  return found;
+}
+
 }  // namespace
 
 std::string frameTimesPathFor(const std::string& mp4Path) {
@@ -335,6 +358,14 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
     if (count > 0 && end && *end >= spreadStart) step = (*end + 1 - spreadStart) / static_cast<double>(count);
   }
 
+  std::unique_ptr<AudioTrack> audio;
+  std::optional<FirstAudio> foundAudio = firstAudio(input);
+  if (foundAudio) {
+    out.audioFound = foundAudio->packet.name;
+    if (auto track = AudioTrack::open(foundAudio->packet)) audio = std::move(*track);
+    else out.audioError = track.error().message;
+  }
+
   const std::string partial = partialPathFor(fs::u8path(target)).string();
   Mp4Writer writer;
   bool opened = false;
@@ -355,6 +386,7 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
       }
       header.creationTime = creationTimeTag(input.convention, input.entryStart);
       header.clockTrack = mode == TimeMode::Seconds;
+      if (audio) header.audio = audio->stream();
       if (auto r = writer.open(partial, header); !r) {
         writeError = r.error().message;
         out.writeFailed = true;
@@ -378,8 +410,25 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
     if (unit.key) ++out.keyFrames;
     return true;
   });
+  // Audio frames go into the file as soon as the pictures beside them have their times.
+  auto writeAudio = [&](std::span<const std::uint8_t> frame, std::int64_t pts, std::int64_t duration) -> Result<void> {
+    return writer.writeAudio(frame, pts, duration);
+  };
+  auto drainAudio = [&](bool end) {
+    if (!audio || !opened) return !out.writeFailed;
+    if (auto r = audio->drain(writeAudio, end); !r) {
+      out.audioError = r.error().message;
+      if (r.error().code == ErrorCode::WriteFailed) {
+        writeError = r.error().message;
+        out.writeFailed = true;
+      }
+      audio.reset();  // the track keeps what it has; the video goes on
+    }
+    return !out.writeFailed;
+  };
   Timeline timeline(mode, spreadStart, step, [&](AccessUnit&& unit, std::int64_t pts, std::int64_t duration) {
-    return display.push(std::move(unit), pts, duration);
+    if (audio) audio->picture(unit.origin, pts);
+    return display.push(std::move(unit), pts, duration) && drainAudio(false);
   });
   struct Cue {
     std::string text;
@@ -389,9 +438,18 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
   timeline.onSecond([&](double second, std::int64_t start, std::int64_t end) {
     cues.push_back(Cue{clockCueText(second, input.convention.correction), start, end});
   });
-  StreamSummary summary = readStream(input, [&](AccessUnit&& unit) { return timeline.push(std::move(unit)); });
+  StreamSummary summary = readStream(
+      input, [&](AccessUnit&& unit) { return timeline.push(std::move(unit)) && !out.writeFailed; },
+      [&](const AudioPacket& packet) {
+        if (audio) audio->add(packet);
+      });
   if (!summary.stopped || opened) {
-    if (timeline.finish()) display.flush();
+    if (timeline.finish() && display.flush()) drainAudio(true);
+  }
+  if (audio) {
+    out.audioWritten = audio->seconds() > 0;
+    out.audioEncoded = audio->encoded();
+    out.audioSeconds = audio->seconds();
   }
 
   out.codec = summary.codec != VideoCodec::Unknown ? codecName(summary.codec) : unsupportedName(summary.unsupported);

@@ -31,6 +31,11 @@ struct ConvertedFile {
   std::uint64_t keyFrames = 0;
   double duration = 0;            // seconds, from the written times
   std::uint64_t clockCues = 0;    // recorded seconds on the clock track
+  std::string audioFound;         // the recorder's audio codec; empty: the file carries no audio
+  bool audioWritten = false;      // an AAC track holds it
+  bool audioEncoded = false;      // decoded and encoded as AAC (else copied)
+  double audioSeconds = 0;        // of the audio track
+  std::string audioError;         // why the audio found was not written
   std::uint64_t skippedBytes = 0; // no packet, damaged units, unreadable source bytes
   std::uint64_t lostFrames = 0;   // frames found but not written (damage, before the first key frame)
   bool skipped = false;           // the MP4 existed and was left alone

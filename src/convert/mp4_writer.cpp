@@ -1,5 +1,6 @@
 #include "convert/mp4_writer.h"
 
+#include <algorithm>
 #include <filesystem>
 
 extern "C" {
@@ -14,6 +15,7 @@ struct Mp4Writer::State {
   AVFormatContext* fmt = nullptr;
   AVStream* stream = nullptr;
   AVStream* cues = nullptr;
+  AVStream* audio = nullptr;
   AVPacket* packet = av_packet_alloc();
   std::string path;
   bool headerWritten = false;
@@ -71,6 +73,20 @@ Result<void> Mp4Writer::open(const std::string& path, const Mp4Header& header) {
     s.cues->time_base = AVRational{1, kTimeBase};
   }
 
+  if (header.audio) {
+    s.audio = avformat_new_stream(s.fmt, nullptr);
+    AVCodecParameters* a = s.audio->codecpar;
+    a->codec_type = AVMEDIA_TYPE_AUDIO;
+    a->codec_id = AV_CODEC_ID_AAC;
+    a->sample_rate = header.audio->sampleRate;
+    av_channel_layout_default(&a->ch_layout, header.audio->channels);
+    a->frame_size = 1024;
+    a->extradata = static_cast<std::uint8_t*>(av_mallocz(header.audio->config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    std::copy(header.audio->config.begin(), header.audio->config.end(), a->extradata);
+    a->extradata_size = static_cast<int>(header.audio->config.size());
+    s.audio->time_base = AVRational{1, header.audio->sampleRate};
+  }
+
   s.path = path;
   if (int r = avio_open(&s.fmt->pb, url.c_str(), AVIO_FLAG_WRITE); r < 0)
     return fail(ErrorCode::WriteFailed, "cannot create " + path + ": " + ffmpegError(r));
@@ -100,6 +116,24 @@ Result<void> Mp4Writer::write(const AccessUnit& unit, std::int64_t pts, std::int
   if (r < 0 && s.fmt->pb && s.fmt->pb->error < 0)
     return fail(ErrorCode::WriteFailed, "cannot write " + s.path + ": " + ffmpegError(s.fmt->pb->error));
   if (r < 0) return fail(ErrorCode::Corrupt, "a frame could not be written: " + ffmpegError(r));
+  return {};
+}
+
+Result<void> Mp4Writer::writeAudio(std::span<const std::uint8_t> frame, std::int64_t pts, std::int64_t duration) {
+  State& s = *m_state;
+  if (!s.headerWritten || !s.audio) return fail(ErrorCode::InvalidArgument, "the file has no audio track");
+  if (av_new_packet(s.packet, static_cast<int>(frame.size())) < 0) return fail(ErrorCode::WriteFailed, "out of memory");
+  std::copy(frame.begin(), frame.end(), s.packet->data);
+  s.packet->stream_index = s.audio->index;
+  const AVRational ours{1, s.audio->codecpar->sample_rate};
+  s.packet->pts = s.packet->dts = av_rescale_q(pts, ours, s.audio->time_base);
+  s.packet->duration = av_rescale_q(duration, ours, s.audio->time_base);
+  s.packet->flags |= AV_PKT_FLAG_KEY;
+  const int r = av_write_frame(s.fmt, s.packet);
+  av_packet_unref(s.packet);
+  if (r < 0 && s.fmt->pb && s.fmt->pb->error < 0)
+    return fail(ErrorCode::WriteFailed, "cannot write " + s.path + ": " + ffmpegError(s.fmt->pb->error));
+  if (r < 0) return fail(ErrorCode::Corrupt, "an audio frame could not be written: " + ffmpegError(r));
   return {};
 }
 

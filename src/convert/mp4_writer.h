@@ -4,8 +4,10 @@
 // times in 1/90000 s, the moov box moved to the front so players open and seek at once.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "convert/annexb.h"
 #include "storage/error.h"
@@ -14,6 +16,13 @@ namespace norvale::convert {
 
 inline constexpr int kTimeBase = 90000;
 
+// An AAC audio track: its sample rate, channels and AudioSpecificConfig.
+struct AudioStreamInfo {
+  int sampleRate = 8000;
+  int channels = 1;
+  std::vector<std::uint8_t> config;
+};
+
 struct Mp4Header {
   VideoCodec codec = VideoCodec::H264;
   std::vector<std::uint8_t> parameterSets;  // Annex B SPS/PPS (and VPS)
@@ -21,6 +30,7 @@ struct Mp4Header {
   int height = 0;
   std::string creationTime;  // ISO 8601 UTC; empty: no tag
   bool clockTrack = false;   // a mov_text subtitle track for writeCue
+  std::optional<AudioStreamInfo> audio;  // an AAC track for writeAudio
 };
 
 class Mp4Writer {
@@ -36,6 +46,8 @@ class Mp4Writer {
   // was refused.
   Result<void> write(const AccessUnit& unit, std::int64_t pts, std::int64_t dts, std::int64_t duration);
   // A subtitle cue (UTF-8) on the clock track, times in 1/90000 s; cues in time order.
+  // An AAC frame, times in 1/sampleRate.
+  Result<void> writeAudio(std::span<const std::uint8_t> frame, std::int64_t pts, std::int64_t duration);
   Result<void> writeCue(const std::string& text, std::int64_t pts, std::int64_t duration);
   Result<void> finish();
 

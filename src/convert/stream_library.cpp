@@ -1,5 +1,7 @@
 #include "convert/stream_library.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
@@ -41,7 +43,7 @@ std::int64_t seekPacket(void* opaque, std::int64_t offset, int whence) {
 
 }  // namespace
 
-StreamSummary readWithDemuxer(const StreamInput& input, const char* formatName, const UnitSink& sink) {
+StreamSummary readWithDemuxer(const StreamInput& input, const char* formatName, const UnitSink& sink, const AudioSink& audioSink) {
   quietFfmpeg();
   StreamSummary out;
   out.exactTimes = true;
@@ -71,7 +73,25 @@ StreamSummary readWithDemuxer(const StreamInput& input, const char* formatName, 
       }
       const AVStream* stream = fmt->streams[packet->stream_index];
       const AVCodecParameters* par = stream->codecpar;
-      if (par->codec_type == AVMEDIA_TYPE_AUDIO) ++audio;
+      if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+        ++audio;
+        if (audioSink && packet->size > 0) {
+          AudioPacket a;
+          switch (par->codec_id) {
+            case AV_CODEC_ID_PCM_ALAW: a.format = AudioFormat::Alaw; break;
+            case AV_CODEC_ID_PCM_MULAW: a.format = AudioFormat::Mulaw; break;
+            case AV_CODEC_ID_PCM_S16LE: a.format = AudioFormat::Pcm16; break;
+            case AV_CODEC_ID_AAC: a.format = AudioFormat::Aac; break;
+            default: a.format = AudioFormat::Other;
+          }
+          a.name = avcodec_get_name(par->codec_id);
+          a.sampleRate = par->sample_rate > 0 ? par->sample_rate : 8000;
+          a.channels = std::max(1, par->ch_layout.nb_channels);
+          a.payload = std::span<const std::uint8_t>(packet->data, static_cast<std::size_t>(packet->size));
+          a.origin = packet->pos >= 0 ? static_cast<std::uint64_t>(packet->pos) : 0;
+          audioSink(a);
+        }
+      }
       if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
         ++video;
         if (par->codec_id != AV_CODEC_ID_H264 && par->codec_id != AV_CODEC_ID_HEVC) {

@@ -4,6 +4,6 @@
 
 namespace norvale::convert {
 
-StreamSummary readWithDemuxer(const StreamInput& input, const char* formatName, const UnitSink& sink);
+StreamSummary readWithDemuxer(const StreamInput& input, const char* formatName, const UnitSink& sink, const AudioSink& audio = {});
 
 }  // namespace norvale::convert

@@ -119,6 +119,53 @@ void readStreamMap(const std::uint8_t* p, std::size_t n, std::map<int, int>& typ
   }
 }
 
+// Program stream audio by its stream type in the map.
+AudioPacket programStreamAudio(int type) {
+  AudioPacket a;
+  switch (type) {
+    case 0x90: a.format = AudioFormat::Alaw, a.name = "pcm_alaw"; break;
+    case 0x91: a.format = AudioFormat::Mulaw, a.name = "pcm_mulaw"; break;
+    case 0x0F: a.format = AudioFormat::Aac, a.name = "aac"; break;
+    case -1: a.name = "no stream type"; break;
+    default: a.name = "stream type " + std::to_string(type);
+  }
+  return a;
+}
+
+// A DHAV audio frame's format, from its extension fields (at 24, p[22] bytes long): the 0x83
+// field (or its 8-byte form 0x8C) holds channels, codec and a sample-rate index.
+AudioPacket dhavAudio(const std::uint8_t* p, std::size_t n) {
+  static const int kRates[] = {8000, 4000, 8000, 11025, 16000, 20000, 22050, 32000, 44100, 48000, 96000, 192000, 64000};
+  AudioPacket a;
+  a.name = "no codec field";
+  const std::size_t end = std::min<std::size_t>(n, 24 + p[22]);
+  for (std::size_t at = 24; at < end;) {
+    const std::uint8_t type = p[at];
+    std::size_t size = 0;
+    switch (type) {
+      case 0x83: case 0x8C: {
+        const std::size_t f = type == 0x83 ? at + 1 : at + 2;
+        if (f + 3 > end) return a;
+        a.channels = std::max(1, static_cast<int>(p[f]));
+        a.sampleRate = p[f + 2] < std::size(kRates) ? kRates[p[f + 2]] : 8000;
+        switch (p[f + 1]) {
+          case 0x0E: a.format = AudioFormat::Alaw, a.name = "pcm_alaw"; break;
+          case 0x0A: case 0x16: a.format = AudioFormat::Mulaw, a.name = "pcm_mulaw"; break;
+          case 0x0C: case 0x10: a.format = AudioFormat::Pcm16, a.name = "pcm_s16le"; break;
+          case 0x1A: a.format = AudioFormat::Aac, a.name = "aac"; break;
+          default: a.format = AudioFormat::Other, a.name = "codec " + std::to_string(p[f + 1]);
+        }
+        return a;
+      }
+      case 0x82: case 0x88: case 0x91: case 0x92: case 0x93: case 0x95: case 0x9A: case 0x9B: case 0xB3: size = 8; break;
+      case 0x80: case 0x81: case 0x84: case 0x85: case 0x8B: case 0x94: case 0x96: case 0xA0: case 0xB2: case 0xB4: size = 4; break;
+      default: return a;  // a field of unknown size ends the walk
+    }
+    at += size;
+  }
+  return a;
+}
+
 const char* foreignStreamType(int type) {
   switch (type) {
     case 0x01: return "MPEG-1 video";
@@ -130,7 +177,7 @@ const char* foreignStreamType(int type) {
 
 // Brands with framed packets: the packet test finds each packet; the carrier says where its
 // coded video lies. Whatever lies between packets is skipped and counted.
-StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitSink& sink) {
+StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitSink& sink, const AudioSink& audioSink) {
   StreamSummary out;
   Pipeline pipe(sink);
   auto packets = makePacketSource(input.brand, *input.bytes, input.decoding);
@@ -177,6 +224,14 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
           readStreamMap(p, n, streamTypes);
         } else if (p[3] >= 0xC0 && p[3] <= 0xDF) {
           ++audio;
+          const std::size_t at = 9 + p[8];
+          if (audioSink && (p[6] & 0xC0) == 0x80 && at < n) {
+            const auto type = streamTypes.find(p[3]);
+            AudioPacket a = programStreamAudio(type != streamTypes.end() ? type->second : -1);
+            a.payload = std::span<const std::uint8_t>(p + at, n - at);
+            a.origin = packet->offset;
+            audioSink(a);
+          }
         } else if (p[3] >= 0xE0 && p[3] <= 0xEF) {
           auto type = streamTypes.find(p[3]);
           if (type != streamTypes.end() && foreignStreamType(type->second)) {
@@ -195,6 +250,12 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
         else if (p[4] == 0xF0) {
           ++audio;
           isVideo = false;
+          if (const std::size_t at = 24 + p[22]; audioSink && at < n - 8) {
+            AudioPacket a = dhavAudio(p, n);
+            a.payload = std::span<const std::uint8_t>(p + at, n - 8 - at);
+            a.origin = packet->offset;
+            audioSink(a);
+          }
         } else if (p[4] == 0xF1) {
           isVideo = false;
         } else {
@@ -208,8 +269,18 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
         if (p[3] == 0xFC || p[3] == 0xFD) {
           from = p[3] == 0xFC ? 16 : 8;
         } else {
-          if (p[3] == 0xFA) ++audio;
           isVideo = false;
+          if (p[3] == 0xFA) {
+            ++audio;
+            // The packets name no codec: G.711 A-law, as these recorders write it.
+            if (audioSink && n > 8) {
+              AudioPacket a;
+              a.format = AudioFormat::Alaw, a.name = "pcm_alaw";
+              a.payload = std::span<const std::uint8_t>(p + 8, n - 8);
+              a.origin = packet->offset;
+              audioSink(a);
+            }
+          }
         }
         break;
       case Carrier::Jvs:
@@ -255,7 +326,7 @@ std::optional<double> calendarSeconds(const TimeConvention& convention, std::uin
 
 bool hasStreamReader(std::uint8_t brand) { return (brand >= 18 && brand <= 48) || carrierOf(brand).has_value(); }
 
-StreamSummary readStream(const StreamInput& input, const UnitSink& sink) {
+StreamSummary readStream(const StreamInput& input, const UnitSink& sink, const AudioSink& audio) {
   if (!input.bytes) return StreamSummary{VideoCodec::Unknown, "unsupported payload: no bytes"};
   if (input.brand >= 18 && input.brand <= 48) return readRaw(input, sink);
   const auto carrier = carrierOf(input.brand);
@@ -265,10 +336,10 @@ StreamSummary readStream(const StreamInput& input, const UnitSink& sink) {
     return out;
   }
   if (input.walk == WalkKind::Library) {
-    if (input.brand == 1) return readWithDemuxer(input, "mpeg", sink);
-    if (input.brand == 2 || input.brand == 11) return readWithDemuxer(input, "dhav", sink);
+    if (input.brand == 1) return readWithDemuxer(input, "mpeg", sink, audio);
+    if (input.brand == 2 || input.brand == 11) return readWithDemuxer(input, "dhav", sink, audio);
   }
-  return readPackets(input, *carrier, sink);
+  return readPackets(input, *carrier, sink, audio);
 }
 
 }  // namespace norvale::convert

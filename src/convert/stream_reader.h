@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -52,10 +53,25 @@ struct StreamSummary {
 // The sink returns false to end the walk early.
 using UnitSink = std::function<bool(AccessUnit&&)>;
 
+// What a carrier says its audio is.
+enum class AudioFormat { Alaw, Mulaw, Pcm16, Aac, Other };
+
+// One packet of the recorder's audio, as its carrier holds it.
+struct AudioPacket {
+  AudioFormat format = AudioFormat::Other;
+  std::string name;  // the codec found: "pcm_alaw", "pcm_mulaw", "pcm_s16le", "aac", or what the carrier calls it
+  int sampleRate = 8000;
+  int channels = 1;
+  std::span<const std::uint8_t> payload;
+  std::uint64_t origin = 0;  // file offset of the packet
+};
+using AudioSink = std::function<void(const AudioPacket&)>;
+
 // Does a stream reader exist for the brand?
 bool hasStreamReader(std::uint8_t brand);
 
-StreamSummary readStream(const StreamInput& input, const UnitSink& sink);
+// Audio packets go to `audio` in file order, between the units around them.
+StreamSummary readStream(const StreamInput& input, const UnitSink& sink, const AudioSink& audio = {});
 
 // Seconds since 1970 of calendar fields read as UTC (the recorders' wall clock, no zone).
 std::optional<double> calendarSeconds(const TimeConvention& convention, std::uint32_t time);

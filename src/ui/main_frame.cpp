@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -720,11 +721,17 @@ void CMainFrame::onConvert() {
     for (const convert::ConvertedFile& file : *converted) {
       if (file.complete) ++whole;
       else task.postMessage((file.written ? "转化不完整: " : "未能转化: ") + file.error + ": " + file.path);
-      // What a converted file holds, once: its pictures, the recorder's clock, no audio.
+      // What a converted file holds, once: its pictures, the recorder's clock, its audio.
       if (file.written && !described) {
         described = true;
+        std::string sound = "无";
+        if (file.audioWritten)
+          sound = "AAC " + std::to_string(std::lround(file.audioSeconds)) + " 秒" +
+                  (file.audioEncoded ? " (由 " + file.audioFound + " 转码)" : " (原样复制)");
+        else if (!file.audioFound.empty())
+          sound = file.audioFound + " 未转入: " + file.audioError;
         task.postMessage(file.path + ": " + std::to_string(file.frames) + " 帧, 时钟字幕 " + std::to_string(file.clockCues) +
-                         " 秒 (录像机时间), 音频: 未转入 (原始导出保留)");
+                         " 秒 (录像机时间), 音频: " + sound + " (原始导出保留原始数据)");
       }
     }
     task.postMessage("视频转化完成: " + std::to_string(whole) + " / " + std::to_string(positions.size()) + " 个文件 → " +

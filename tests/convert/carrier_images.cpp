@@ -1,5 +1,6 @@
 #include "convert/carrier_images.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -41,16 +42,19 @@ void appendPack(std::vector<std::uint8_t>& out) {
 }
 
 // A stream map naming one stream, with the recorder's time in its descriptor bytes 16..20.
-void appendStreamMap(std::vector<std::uint8_t>& out, std::uint32_t time, std::uint8_t streamType, std::uint8_t streamId) {
-  std::vector<std::uint8_t> m(36, 0);
+// A stream map naming one stream, and with audioType a G.711 audio stream 0xC0 beside it.
+void appendStreamMap(std::vector<std::uint8_t>& out, std::uint32_t time, std::uint8_t streamType, std::uint8_t streamId,
+                     std::uint8_t audioType = 0) {
+  std::vector<std::uint8_t> m(audioType ? 40 : 36, 0);
   m[2] = 1, m[3] = 0xBC;
   be16(&m[4], static_cast<std::uint32_t>(m.size() - 6));
   m[6] = 0x80, m[7] = 0x01;
   be16(&m[8], 14);  // descriptors: bytes 10..23 (the time lies in them)
   putBe32(&m[16], time >> 2);
   m[20] = static_cast<std::uint8_t>((time & 3) << 6);
-  be16(&m[24], 4);
+  be16(&m[24], audioType ? 8 : 4);
   m[26] = streamType, m[27] = streamId;
+  if (audioType) m[30] = audioType, m[31] = 0xC0;
   out.insert(out.end(), m.begin(), m.end());
 }
 
@@ -164,7 +168,7 @@ std::vector<std::uint8_t> programStreamFile(const Clip& clip) {
   for (std::size_t k = 0; k < clip.frames.size(); ++k) {
     appendPack(out);
     if (clip.frames[k].key || (k + static_cast<std::size_t>(clip.lead)) % kClipRate == 0)
-      appendStreamMap(out, clipTime(clip, k), 0x1B, 0xE0);
+      appendStreamMap(out, clipTime(clip, k), 0x1B, 0xE0, clip.audio.empty() ? 0 : 0x90);
     appendPes(out, 0xE0, clip.frames[k].bytes);
     if (const auto audio = audioOf(clip, k); !audio.empty()) appendPes(out, 0xC0, audio);
   }
@@ -194,9 +198,9 @@ std::vector<std::uint8_t> dhavFile(const Clip& clip) {
     out.insert(out.end(), f.begin(), f.end());
   };
   // Video extension: picture size and codec (2: H.264) at 25 frames per second. Audio
-  // extension: codec (0x0E: G.711 A-law), one channel, 8000 Hz (rate index 2).
+  // extension: one channel, codec (0x0E: G.711 A-law), 8000 Hz (rate index 2).
   const std::vector<std::uint8_t> videoExt = {0x80, 0, kClipWidth / 8, kClipHeight / 8, 0x81, 0, 2, kClipRate};
-  const std::vector<std::uint8_t> audioExt = {0x83, 0x0E, 1, 2};
+  const std::vector<std::uint8_t> audioExt = {0x83, 1, 0x0E, 2};
   for (std::size_t k = 0; k < clip.frames.size(); ++k) {
     frame(clip.frames[k].key ? 0xFD : 0xFC, k, videoExt, clip.frames[k].bytes);
     if (const auto audio = audioOf(clip, k); !audio.empty()) frame(0xF0, k, audioExt, audio);
@@ -431,6 +435,29 @@ std::vector<PacketTime> videoPacketTimes(const std::string& path) {
     times.push_back({std::atof(line.c_str()), std::atof(line.c_str() + comma + 1)});
   }
   return times;
+}
+
+std::optional<StreamTimes> streamTimes(const std::string& path, const char* stream) {
+  const std::string text = capture(std::string("ffprobe -v error -select_streams ") + stream +
+                                   " -show_entries stream=codec_name,start_time,duration -of csv=p=0 '" + path + "' 2>/dev/null");
+  const auto first = text.find(','), second = text.find(',', first + 1);
+  if (first == std::string::npos || second == std::string::npos) return std::nullopt;
+  return StreamTimes{text.substr(0, first), std::atof(text.c_str() + first + 1), std::atof(text.c_str() + second + 1)};
+}
+
+std::vector<double> audioLoudness(const std::string& path) {
+  const std::string pcm = capture("ffmpeg -nostdin -v error -i '" + path + "' -map 0:a:0 -ac 1 -ar 8000 -f s16le - 2>/dev/null");
+  std::vector<double> out;
+  constexpr std::size_t kWindow = 8000 / kClipRate;
+  for (std::size_t at = 0; at + 2 * kWindow <= pcm.size(); at += 2 * kWindow) {
+    double sum = 0;
+    for (std::size_t i = 0; i < kWindow; ++i) {
+      const auto v = static_cast<std::int16_t>(static_cast<std::uint8_t>(pcm[at + 2 * i]) | static_cast<std::uint8_t>(pcm[at + 2 * i + 1]) << 8);
+      sum += static_cast<double>(v) * v;
+    }
+    out.push_back(std::sqrt(sum / kWindow));
+  }
+  return out;
 }
 
 std::string subtitleText(const std::string& path) {

@@ -106,6 +106,16 @@ struct PacketTime {
   double pts = 0, dts = 0;
 };
 std::vector<PacketTime> videoPacketTimes(const std::string& path);
+// A stream's codec, start and duration in seconds, by ffprobe ("v:0", "a:0"); empty when the
+// file has no such stream.
+struct StreamTimes {
+  std::string codec;
+  double start = 0, duration = 0;
+};
+std::optional<StreamTimes> streamTimes(const std::string& path, const char* stream);
+// The loudness (RMS of 16-bit samples) of each 1/25 s of the first audio track, decoded by ffmpeg
+// to 8000 Hz mono.
+std::vector<double> audioLoudness(const std::string& path);
 // The file's first subtitle track as SubRip text (empty when it has none).
 std::string subtitleText(const std::string& path);
 // What `ffmpeg -v error -i F -f null -` prints (empty for a clean file).

@@ -10,6 +10,7 @@
 
 #include "convert/carrier_images.h"
 #include "convert/converter.h"
+#include "storage/byte_reader.h"
 
 namespace norvale::convert {
 namespace {
@@ -73,6 +74,20 @@ TEST_P(EncodedClipTest, EveryPictureAtASteadyRateInDisplayOrderAndDecodingCleanl
   EXPECT_EQ(cues.find("corrected"), std::string::npos);
   // The first second's cue starts with the file and ends where the second ends.
   EXPECT_NE(cues.find("00:00:00,000 --> 00:00:00,720"), std::string::npos) << cues;
+  // The recorder's A-law audio, as AAC beside the pictures: it starts and ends with them.
+  if (family.brand != 18) {
+    EXPECT_EQ(f.audioFound, "pcm_alaw");
+    EXPECT_TRUE(f.audioWritten && f.audioEncoded) << f.audioError;
+    const auto audio = test::streamTimes(f.path, "a:0");
+    ASSERT_TRUE(audio);
+    EXPECT_EQ(audio->codec, "aac");
+    EXPECT_NEAR(audio->start, 0.0, 1.0 / test::kClipRate);
+    EXPECT_NEAR(audio->start + audio->duration, f.duration, 1.0 / test::kClipRate);
+    EXPECT_NEAR(f.audioSeconds, f.duration, 1.0 / test::kClipRate);
+  } else {
+    EXPECT_EQ(f.audioFound, "");
+    EXPECT_FALSE(test::streamTimes(f.path, "a:0"));
+  }
   if (bFrames) {
     // Display order differs from decode order, and the file follows display order.
     bool reordered = false;
@@ -122,6 +137,34 @@ TEST(FrameTimes, TheCsvListsEveryPictureWithItsTimesAndItsPacket) {
   for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_NEAR(std::stod(rows[i][1]) - std::stod(rows[i - 1][1]), 0.04, 1e-3);
   // With a correction, the clock track shows the corrected time beside the recorder's.
   EXPECT_NE(test::subtitleText(f.path).find("2016-05-17 08:00:01  (corrected 2016-05-17 09:00:01)"), std::string::npos);
+}
+
+// A second of audio packets lost (those beside pictures 25 to 49): silence takes their place,
+// and the sound after it stays beside its pictures.
+TEST(ClipAudio, AudioLostToDamageIsSilenceAndTheSoundAfterItStaysInStep) {
+  if (!haveFfmpeg()) GTEST_SKIP() << "the ffmpeg and ffprobe programs (with libx264) are needed to encode the clip";
+  const test::Clip& c = clip(false);
+  const auto whole = test::wfsFile(c);
+  std::vector<std::uint8_t> file;
+  std::size_t audioPackets = 0;
+  for (std::size_t at = 0; at + 8 <= whole.size();) {
+    const std::uint8_t* p = whole.data() + at;
+    const std::size_t size = p[3] == 0xFA ? 8 + (p[6] | p[7] << 8) : p[3] == 0xFC ? 16 + le32(p + 12) : 8 + le32(p + 4);
+    const bool lost = p[3] == 0xFA && audioPackets >= 25 && audioPackets < 50;
+    if (p[3] == 0xFA) ++audioPackets;
+    if (!lost) file.insert(file.end(), p, p + std::min(size, whole.size() - at));
+    at += size;
+  }
+  auto converted = test::scanAndConvert(file, 3);
+  ASSERT_TRUE(converted);
+  const ConvertedFile& f = converted->file;
+  EXPECT_EQ(f.frames, c.frames.size());
+  EXPECT_NEAR(f.audioSeconds, f.duration, 1.0 / test::kClipRate);
+  const auto loudness = test::audioLoudness(f.path);
+  ASSERT_GE(loudness.size(), 74u);
+  // The picture k's 1/25 s: the tone where its audio was kept, silence where it was lost.
+  for (const std::size_t k : {5, 20, 55, 70}) EXPECT_GT(loudness[k], 1000) << k;
+  for (const std::size_t k : {30, 40}) EXPECT_LT(loudness[k], 100) << k;
 }
 
 // Where each picture's packet lies in the file: picture k owns the bytes after picture k-1's
