@@ -37,14 +37,12 @@ std::string spansJson(const std::vector<ClipSpan>& spans) {
   return out + "]";
 }
 
-// The recorder time of a picture, as written and as shown.
-std::string pictureTimeJson(const TimeConvention& convention, const std::optional<std::uint32_t>& time) {
-  if (!time) return "null";
-  const auto recorded = shownSeconds(convention.asRecorded(), *time);
-  const auto shown = shownSeconds(convention, *time);
-  return "{\"raw\": " + std::to_string(*time) +
-         ", \"recorded\": " + (recorded ? jsonString(windowTimeText(*recorded)) : "null") +
-         ", \"corrected\": " + (shown ? jsonString(windowTimeText(*shown)) : "null") + "}";
+// The recorder's time of a picture, as it wrote it and with the task's clock correction.
+std::string pictureTimeJson(const TimeConvention& convention, const std::optional<double>& second) {
+  if (!second) return "null";
+  const auto recorded = static_cast<std::int64_t>(*second);
+  return "{\"recorded\": " + jsonString(windowTimeText(recorded)) +
+         ", \"corrected\": " + jsonString(windowTimeText(recorded + convention.correction)) + "}";
 }
 
 // Entries are numbered from 1, as files lists them.
@@ -54,10 +52,11 @@ std::string clipJson(const ClipPlan& plan, const convert::ClipWritten& written, 
       << ", \"path\": " << (written.written ? jsonString(written.path) : "null")
       << ", \"from\": " << jsonString(windowTimeText(plan.window.from))
       << ", \"to\": " << jsonString(windowTimeText(plan.window.to))
-      << ", \"first\": " << pictureTimeJson(convention, written.first)
-      << ", \"last\": " << pictureTimeJson(convention, written.last) << ", \"covered\": " << spansJson(plan.covered)
+      << ", \"first\": " << pictureTimeJson(convention, written.firstSecond)
+      << ", \"last\": " << pictureTimeJson(convention, written.lastSecond) << ", \"covered\": " << spansJson(plan.covered)
       << ", \"gaps\": " << spansJson(plan.gaps) << ", \"frames\": " << written.frames
-      << ", \"key_frames\": " << written.keyFrames << ", \"entries\": [";
+      << ", \"key_frames\": " << written.keyFrames << ", \"clock_cues\": " << written.clockCues
+      << ", \"audio_seconds\": " << written.audioSeconds << ", \"entries\": [";
   for (std::size_t i = 0; i < plan.entries.size(); ++i) out << (i ? ", " : "") << plan.entries[i].position + 1;
   out << "], \"set_aside\": [";
   for (std::size_t i = 0; i < plan.setAside.size(); ++i) {
@@ -69,6 +68,7 @@ std::string clipJson(const ClipPlan& plan, const convert::ClipWritten& written, 
   for (std::size_t i = 0; i < plan.undated.size(); ++i) out << (i ? ", " : "") << plan.undated[i] + 1;
   out << "], \"skipped_bytes\": " << written.skippedBytes << ", \"complete\": " << (written.complete ? "true" : "false")
       << ", \"sha256\": " << (written.written ? jsonString(written.sha256) : "null")
+      << ", \"frame_times\": " << (written.frameTimesPath.empty() ? "null" : jsonString(written.frameTimesPath))
       << ", \"error\": " << (written.error.empty() ? "null" : jsonString(written.error)) << "}";
   return out.str();
 }
@@ -84,7 +84,7 @@ std::int64_t coveredSeconds(const ClipPlan& plan) {
 int runClipCommand(int argc, char** argv) {
   Options options;
   if (auto error = options.parse(argc, argv, {"--task", "--source", "--from", "--to", "--out", "--channel"},
-                                 {"--overwrite", "--json", "--quiet"}))
+                                 {"--overwrite", "--json", "--quiet", "--frame-times"}))
     return usageError(*error);
   const auto folder = options.value("--task");
   const auto sourcePath = options.value("--source");
@@ -128,7 +128,9 @@ int runClipCommand(int argc, char** argv) {
       clips += plan.hasRecordings() ? 1 : 0;
     }
     printer.presenter().setExportTotals(bytes, clips);
-    written = convert::writeClips(task, *plans, convert::ClipWriteOptions{*outFolder, options.flag("--overwrite")});
+    written = convert::writeClips(task, *plans,
+                                  convert::ClipWriteOptions{*outFolder, options.flag("--overwrite"), commandLineText(argc, argv),
+                                                            options.flag("--frame-times")});
   });
   worker.wait();
   printer.finishLine();
@@ -144,7 +146,7 @@ int runClipCommand(int argc, char** argv) {
     const convert::ClipWritten& w = (*written)[i];
     if (plan.hasRecordings()) {
       ++withRecordings;
-      if (!w.written || !w.complete) ++failed;
+      if (!w.written) ++failed;  // a clip that lost pictures to damage is written: complete says so
       if (!w.written) std::cerr << "norvale-cli: channel " << static_cast<unsigned>(plan.channel) << ": " << w.error << "\n";
       else if (!w.complete) std::cerr << "norvale-cli: channel " << static_cast<unsigned>(plan.channel) << " incomplete: " << w.error << "\n";
     }

@@ -41,7 +41,7 @@ constexpr Command kCommands[] = {
      "      (--walk library: brands 1 and 2 through FFmpeg's demuxers instead of the packet walk)"},
     {"clip", norvale::cli::runClipCommand,
      "clip --task DIR --source PATH --from \"YYYY-MM-DD HH:MM:SS\" --to \"YYYY-MM-DD HH:MM:SS\" --out DIR\n"
-     "     [--channel C[,C...]] [--overwrite] [--json]\n"
+     "     [--channel C[,C...]] [--overwrite] [--frame-times] [--json]\n"
      "      one MP4 per channel of what it recorded in the window (times as the listings show them),\n"
      "      with the spans recorded and the gaps"},
     {"preview", norvale::cli::runPreviewCommand,

@@ -18,25 +18,33 @@ namespace norvale::convert {
 struct ClipWriteOptions {
   std::string folder;      // the clips go to folder/<plan.fileName>
   bool overwrite = false;  // else an existing clip is left alone and reported as not written
+  std::string commandLine;  // what report.dfxml names as the command that made the clips
+  bool frameTimes = false;  // a CSV of every picture shown beside each clip
 };
 
 // What became of one plan.
 struct ClipWritten {
   std::uint8_t channel = 0;
   std::string path;  // the MP4; empty when none was written
-  // Recorder times of the first and last picture written (as the recorder wrote them; the
-  // shown times follow from the task's convention). Empty when no picture was written.
-  std::optional<std::uint32_t> first, last;
+  // The recorder's times of the first and last picture shown, as it wrote them (calendar
+  // seconds; the task's clock correction gives the shown times). Empty when no picture was.
+  std::optional<double> firstSecond, lastSecond;
   std::uint64_t frames = 0;
   std::uint64_t keyFrames = 0;
   std::uint64_t skippedBytes = 0;  // bytes of the used entries that gave no picture
+  std::uint64_t clockCues = 0;     // recorded seconds on the clock track
+  double audioSeconds = 0;         // of the recorder's audio in the clip
   bool written = false;
   bool complete = false;  // written with every picture of the plan's covered spans
   std::string sha256;
+  std::string frameTimesPath;  // the CSV beside it, when asked for and written
+  std::string frameTimesSha256;
   std::string error;  // why nothing or not everything was written
 };
 
-// Writes one MP4 per plan that has recordings, in the order given; a plan without recordings
+// Writes one MP4 per plan that has recordings, in the order given, as the conversion writes
+// them (convertStreams with the plan's window, each entry giving its part of it); reading
+// starts at the last record kPrerollSeconds before an entry's part. A plan without recordings
 // gets a result with no path and no error. The overall error is for what stops every clip (the
 // folder cannot be written, no task is open); a clip that fails says so in its own result.
 // Status codes 4 and 5 go to the task's observer as the conversion sends them, and the task's

@@ -40,6 +40,18 @@ class Timeline {
   Timeline(TimeMode mode, double spreadStart, double spreadStep, Emit emit)
       : m_mode(mode), m_spreadStart(spreadStart), m_step(spreadStep), m_emit(std::move(emit)) {}
 
+  // Times count from `origin` (pictures before it get negative times) instead of the first picture.
+  void setOrigin(double origin) { m_first = origin; }
+  // The next stream spreads its pictures from `start`, `step` apart.
+  void respread(double start, double step) {
+    m_spreadStart = start;
+    m_step = step;
+    m_count = 0;
+  }
+
+  double spreadStart() const { return m_spreadStart; }
+  double spreadStep() const { return m_step; }
+
   // Called for each recorded second with the span its pictures take in the file.
   using SecondSpan = std::function<void(double second, std::int64_t start, std::int64_t end)>;
   void onSecond(SecondSpan span) { m_onSecond = std::move(span); }
@@ -266,19 +278,18 @@ struct FrameRow {
 };
 
 // Writes the CSV of the pictures written, in presentation order, through a partial file.
-Result<void> writeFrameTimes(const std::string& path, std::vector<FrameRow> rows, const StreamInput& input) {
+Result<void> writeFrameTimes(const std::string& path, std::vector<FrameRow> rows, std::int64_t correction,
+                             const std::function<std::uint64_t(std::uint64_t)>& deviceOffset) {
   std::sort(rows.begin(), rows.end(), [](const FrameRow& a, const FrameRow& b) { return a.pts < b.pts; });
-  const std::int64_t first = rows.empty() ? 0 : rows.front().pts;
   std::string text = "index,pts,recorder_time,corrected_time,key,device_offset\n";
   char buf[64];
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const FrameRow& r = rows[i];
-    std::snprintf(buf, sizeof buf, "%zu,%.6f,", i, static_cast<double>(r.pts - first) / kTimeBase);
+    std::snprintf(buf, sizeof buf, "%zu,%.6f,", i, static_cast<double>(r.pts) / kTimeBase);
     text += buf;
-    if (r.second) text += calendarText(*r.second) + "," + calendarText(*r.second + static_cast<double>(input.convention.correction));
+    if (r.second) text += calendarText(*r.second) + "," + calendarText(*r.second + static_cast<double>(correction));
     else text += ",";
-    const std::uint64_t offset = input.deviceOffset ? input.deviceOffset(r.origin) : r.origin;
-    text += std::string(",") + (r.key ? "1" : "0") + "," + std::to_string(offset) + "\n";
+    text += std::string(",") + (r.key ? "1" : "0") + "," + std::to_string(deviceOffset(r.origin)) + "\n";
   }
   const fs::path partial = partialPathFor(fs::u8path(path));
   {
@@ -342,21 +353,54 @@ std::vector<std::string> convertRelativePaths(const TaskContext& task) {
   return paths;
 }
 
-ConvertedFile convertStream(const StreamInput& input, const std::string& target, bool frameTimes) {
-  ConvertedFile out;
-  out.path = target;
-  const TimeMode mode = timeModeFor(input);
-  double spreadStart = calendarSeconds(input.convention, input.entryStart).value_or(0);
+namespace {
+
+// Spread mode: where the stream's pictures begin and how far apart they lie (the pictures are
+// counted first, so that they spread over the entry's whole span).
+std::pair<double, double> spreadOf(const StreamInput& input, TimeMode mode) {
+  const double start = calendarSeconds(input.convention, input.entryStart).value_or(0);
   double step = 1.0 / kDefaultRate;
   if (mode == TimeMode::Spread) {
-    // The frames are counted first, so that they spread over the entry's whole span.
     StreamInput counting = input;
     counting.progress = nullptr;
     std::uint64_t count = 0;
     readStream(counting, [&](AccessUnit&&) { return ++count, true; });
     const auto end = calendarSeconds(input.convention, input.entryEnd);
-    if (count > 0 && end && *end >= spreadStart) step = (*end + 1 - spreadStart) / static_cast<double>(count);
+    if (count > 0 && end && *end >= start) step = (*end + 1 - start) / static_cast<double>(count);
   }
+  return {start, step};
+}
+
+}  // namespace
+
+ConvertedFile convertStream(const StreamInput& input, const std::string& target, bool frameTimes) {
+  StreamOptions options;
+  options.frameTimes = frameTimes;
+  return convertStreams({input}, target, options);
+}
+
+ConvertedFile convertStreams(const std::vector<StreamInput>& inputs, const std::string& target, const StreamOptions& options) {
+  ConvertedFile out;
+  out.path = target;
+  if (inputs.empty()) {
+    out.error = "nothing to convert";
+    return out;
+  }
+  const StreamInput& input = inputs.front();
+  const bool frameTimes = options.frameTimes;
+  const std::optional<PictureWindow> window = options.window;
+  const TimeMode mode = timeModeFor(input);
+  auto [spreadStart, step] = spreadOf(input, mode);
+
+  // Each input's file offsets continue those of the one before, so that one order runs through
+  // all of them (the audio is laid beside its pictures by it).
+  std::vector<std::uint64_t> bases{0};
+  for (const StreamInput& in : inputs) bases.push_back(bases.back() + (in.bytes ? in.bytes->size().value_or(0) : 0));
+  auto deviceOffsetOf = [&](std::uint64_t origin) {
+    const std::size_t i = static_cast<std::size_t>(std::upper_bound(bases.begin(), bases.end(), origin) - bases.begin()) - 1;
+    const std::size_t k = std::min(i, inputs.size() - 1);
+    return inputs[k].deviceOffset ? inputs[k].deviceOffset(origin - bases[k]) : origin - bases[k];
+  };
 
   std::unique_ptr<AudioTrack> audio;
   std::optional<FirstAudio> foundAudio = firstAudio(input);
@@ -384,7 +428,7 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
         header.width = decoder.width();
         header.height = decoder.height();
       }
-      header.creationTime = creationTimeTag(input.convention, input.entryStart);
+      header.creationTime = options.creationTime.empty() ? creationTimeTag(input.convention, input.entryStart) : options.creationTime;
       header.clockTrack = mode == TimeMode::Seconds;
       if (audio) header.audio = audio->stream();
       if (auto r = writer.open(partial, header); !r) {
@@ -403,9 +447,15 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
       ++failedUnits;
       return true;
     }
+    // Pictures before a window's start are there to be decoded, not shown.
+    if (pts < 0) return true;
     if (frameTimes) rows.push_back(FrameRow{pts, unit.second, unit.key, unit.origin});
     firstPts = firstPts < 0 ? pts : std::min(firstPts, pts);
     endPts = std::max(endPts, pts + duration);
+    if (unit.second) {
+      out.firstSecond = std::min(out.firstSecond.value_or(*unit.second), *unit.second);
+      out.lastSecond = std::max(out.lastSecond.value_or(*unit.second), *unit.second);
+    }
     ++out.frames;
     if (unit.key) ++out.keyFrames;
     return true;
@@ -430,19 +480,77 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
     if (audio) audio->picture(unit.origin, pts);
     return display.push(std::move(unit), pts, duration) && drainAudio(false);
   });
+  if (window) timeline.setOrigin(window->from);
   struct Cue {
     std::string text;
     std::int64_t start, end;
   };
   std::vector<Cue> cues;
   timeline.onSecond([&](double second, std::int64_t start, std::int64_t end) {
-    cues.push_back(Cue{clockCueText(second, input.convention.correction), start, end});
+    if (end > 0) cues.push_back(Cue{clockCueText(second, input.convention.correction), std::max<std::int64_t>(start, 0), end});
   });
-  StreamSummary summary = readStream(
-      input, [&](AccessUnit&& unit) { return timeline.push(std::move(unit)) && !out.writeFailed; },
-      [&](const AudioPacket& packet) {
-        if (audio) audio->add(packet);
-      });
+
+  StreamSummary total;
+  bool inWindow = !window;
+  std::vector<AccessUnit> preroll;  // from the last key picture before the window's start
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const StreamInput& in = inputs[i];
+    if (i > 0 && mode == TimeMode::Spread) {
+      const auto [start, next] = spreadOf(in, mode);
+      timeline.respread(start, next);
+    }
+    std::uint64_t spreadCount = 0;
+    const auto [inStart, inStep] = mode == TimeMode::Spread ? std::pair{timeline.spreadStart(), timeline.spreadStep()} : std::pair{0.0, 0.0};
+    bool pastWindow = false;
+    bool needKey = false;  // pictures of this input were left out: go on from a key picture
+    const std::optional<PictureWindow> keep = i < options.inputWindows.size() ? options.inputWindows[i] : window;
+    StreamSummary summary = readStream(
+        in,
+        [&](AccessUnit&& unit) {
+          unit.origin += bases[i];
+          if (keep) {
+            const double t = unit.second.value_or(inStart + static_cast<double>(spreadCount++) * inStep);
+            if (t >= keep->to) return !(pastWindow = true);
+            if (!inWindow && t < keep->from) {
+              if (unit.key) preroll.clear();
+              if (unit.key || !preroll.empty()) preroll.push_back(std::move(unit));
+              return true;
+            }
+            // A later input's pictures before its part of the window are another input's time.
+            if (t < keep->from || (needKey && !unit.key)) return needKey = true;
+            needKey = false;
+            if (!inWindow) {
+              inWindow = true;
+              // A key picture at the start needs nothing before it.
+              if (!unit.key)
+                for (AccessUnit& u : preroll)
+                  if (!timeline.push(std::move(u))) return false;
+              preroll.clear();
+            }
+          }
+          return timeline.push(std::move(unit)) && !out.writeFailed;
+        },
+        [&](const AudioPacket& packet) {
+          if (!audio || !inWindow) return;
+          AudioPacket shifted = packet;
+          shifted.origin += bases[i];
+          audio->add(shifted);
+        });
+    total.codec = total.codec != VideoCodec::Unknown ? total.codec : summary.codec;
+    if (total.unsupported.empty() && summary.codec == VideoCodec::Unknown) total.unsupported = summary.unsupported;
+    total.skippedBytes += summary.skippedBytes;
+    total.lostUnits += summary.lostUnits;
+    // A window's reading starts at a record before it: the pictures before its first key picture
+    // were never meant for the clip.
+    if (!window || in.startOffset == 0) total.leadingUnits += summary.leadingUnits;
+    const bool userStop = summary.stopped && in.stop && in.stop->load() != 0;
+    if (userStop || out.writeFailed || (summary.stopped && !pastWindow)) {
+      total.stopped = true;
+      break;
+    }
+  }
+  if (total.codec != VideoCodec::Unknown) total.unsupported.clear();
+  StreamSummary& summary = total;
   if (!summary.stopped || opened) {
     if (timeline.finish() && display.flush()) drainAudio(true);
   }
@@ -451,11 +559,14 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
     out.audioEncoded = audio->encoded();
     out.audioSeconds = audio->seconds();
   }
-
   out.codec = summary.codec != VideoCodec::Unknown ? codecName(summary.codec) : unsupportedName(summary.unsupported);
   out.skippedBytes = summary.skippedBytes;
   out.lostFrames = summary.lostUnits + summary.leadingUnits + failedUnits;
   const bool stoppedByUser = summary.stopped && input.stop && input.stop->load() != 0;
+  if (window && !opened && !stoppedByUser && !out.writeFailed && summary.unsupported.empty()) {
+    out.error = "no picture of the window decodes";
+    return out;
+  }
   if (stoppedByUser) {
     out.error = "stopped";
     return out;  // the writer removes the unfinished file
@@ -494,7 +605,7 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
   out.written = true;
   if (frameTimes) {
     const std::string csv = frameTimesPathFor(target);
-    if (auto r = writeFrameTimes(csv, std::move(rows), input); r) {
+    if (auto r = writeFrameTimes(csv, std::move(rows), input.convention.correction, deviceOffsetOf); r) {
       out.frameTimesPath = csv;
       out.frameTimesSha256 = sha256OfFile(csv);
     } else {
@@ -507,8 +618,6 @@ ConvertedFile convertStream(const StreamInput& input, const std::string& target,
   if (!out.complete) out.error = out.error.empty() ? lossText(out) : out.error;
   return out;
 }
-
-namespace {
 
 StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& source) {
   StreamInput input;
@@ -524,10 +633,9 @@ StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& sou
   // Brands 18-48 keep one record per packet: the record times time the raw stream.
   if (task.brand >= 18 && task.brand <= 48)
     for (const auto& piece : source.pieces()) input.pieceTimes.emplace_back(piece.offset, piece.time);
+  input.deviceOffset = [&source](std::uint64_t at) { return source.deviceOffset(at); };
   return input;
 }
-
-}  // namespace
 
 Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
                                                 const ConvertOptions& options) {
@@ -586,7 +694,6 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
     }
     StreamInput input = inputFor(task, entry, **source);
     input.walk = options.walk;
-    input.deviceOffset = [&entrySource = **source](std::uint64_t at) { return entrySource.deviceOffset(at); };
     const std::uint64_t before = doneBytes;
     std::int64_t lastNotice = -1;
     input.progress = [&](std::uint64_t walked) {

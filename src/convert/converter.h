@@ -44,6 +44,9 @@ struct ConvertedFile {
   std::string sha256;             // of the MP4
   std::string frameTimesPath;     // the CSV beside it, when asked for and written
   std::string frameTimesSha256;
+  // The recorder's times (calendar seconds, as calendarSeconds gives them) of the first and last
+  // picture shown; empty when the carrier gives no times.
+  std::optional<double> firstSecond, lastSecond;
   std::string error;              // why frames were lost or nothing was written
   bool writeFailed = false;       // the output could not be written (full disk, permission)
 };
@@ -65,8 +68,36 @@ Result<void> writeConvertDfxml(TaskContext& task, const ConvertOptions& options,
 // writes frameTimesPathFor(target) too.
 ConvertedFile convertStream(const StreamInput& input, const std::string& target, bool frameTimes = false);
 
+// A stretch of the recorder's time, [from, to) in calendar seconds (as calendarSeconds gives them).
+struct PictureWindow {
+  double from = 0;
+  double to = 0;
+};
+
+struct StreamOptions {
+  bool frameTimes = false;
+  std::optional<PictureWindow> window;
+  // With a window: the part of it each input provides, one per input (empty: the whole window).
+  // An input after the first goes on from its first key picture in its part.
+  std::vector<PictureWindow> inputWindows;
+  std::string creationTime;  // ISO 8601 UTC; empty: the first input's corrected start
+};
+
+// Converts the inputs, one after another in time order, into one MP4 whose times are the
+// recorder's, so that a gap between them stays a gap. With a window, times count from its
+// start: the pictures from the last key picture before it are written so that the first picture
+// shown decodes, and an edit list makes the file play from the window's start (players that
+// honour edit lists, as the common ones do, show nothing before it); no picture from its end on
+// is read. frames, keyFrames, duration and the frame-time list count the pictures shown.
+ConvertedFile convertStreams(const std::vector<StreamInput>& inputs, const std::string& target, const StreamOptions& options);
+
 // The per-picture CSV beside an MP4: <name>.frames.csv.
 std::string frameTimesPathFor(const std::string& mp4Path);
+
+class EntrySource;
+// The stream input of a file entry read through `source`: the task's brand, time convention,
+// zone and years, its stop flag, the record times and the device offsets.
+StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& source);
 
 // The MP4 names: the export's names with the extension .mp4.
 std::vector<std::string> convertRelativePaths(const TaskContext& task);

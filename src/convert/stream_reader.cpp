@@ -80,7 +80,7 @@ StreamSummary readRaw(const StreamInput& input, const UnitSink& sink) {
   std::vector<std::uint8_t> piece(kPieceBytes);
   std::size_t nextPiece = 0;
   std::optional<double> second;
-  for (std::uint64_t pos = 0; pos < size && !pipe.stopped;) {
+  for (std::uint64_t pos = input.startOffset; pos < size && !pipe.stopped;) {
     if (stopRequested(input)) {
       out.stopped = true;
       break;
@@ -183,7 +183,7 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
   auto packets = makePacketSource(input.brand, *input.bytes, input.decoding);
   const std::uint64_t size = input.bytes->size().value_or(0);
   std::vector<std::uint8_t> buf;
-  std::uint64_t walked = 0;
+  std::uint64_t walked = input.startOffset;
   std::optional<double> second;
   std::map<int, int> streamTypes;
   std::string foreign;

@@ -36,6 +36,8 @@ struct StreamInput {
   // The device offset of a file offset; null: the bytes are a file of their own.
   std::function<std::uint64_t(std::uint64_t)> deviceOffset;
   WalkKind walk = WalkKind::Own;
+  // Where the walk begins in the file (a record's start); the bytes before it are not read.
+  std::uint64_t startOffset = 0;
 };
 
 struct StreamSummary {

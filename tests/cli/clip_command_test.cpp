@@ -63,24 +63,37 @@ TEST_F(ClipCommand, RefusesEveryWrongCommandLineWithExitCodeTwo) {
   EXPECT_FALSE(std::filesystem::exists(dir->file("clips")));  // nothing was started
 }
 
-TEST_F(ClipCommand, ReportsEachChannelsPlanAndFailsWhileClipsCannotBeWritten) {
+TEST_F(ClipCommand, WritesEachChannelsClipAndReportsItsPlan) {
   const CommandRun r =
       clip({"--from", "2016-05-17 07:59:58", "--to", "2016-05-17 08:00:04", "--channel", "2,1", "--json"});
-  // Channels with recordings whose clips are not written make the run a failure, said per channel.
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_NE(r.err.find("channel 2: writing clips as MP4 is not available in this build"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string clips = dir->file("clips");
+  const std::string name = "CH02_20160517-075958_20160517-080004.mp4";
   const auto second = r.out.find("{\"channel\": 1,");
-  ASSERT_NE(r.out.find("{\"channel\": 2, \"path\": null, \"from\": \"2016-05-17 07:59:58\""), std::string::npos)
+  ASSERT_NE(r.out.find("{\"channel\": 2, \"path\": \"" + clips + "/" + name + "\", \"from\": \"2016-05-17 07:59:58\""),
+            std::string::npos)
       << r.out;
   ASSERT_NE(second, std::string::npos) << r.out;  // in the order asked
   EXPECT_GT(second, r.out.find("{\"channel\": 2,"));
   const std::string channel1 = r.out.substr(second);
+  EXPECT_NE(channel1.find("\"first\": {\"recorded\": \"2016-05-17 08:00:00\", \"corrected\": \"2016-05-17 08:00:00\"}, "
+                          "\"last\": {\"recorded\": \"2016-05-17 08:00:03\""),
+            std::string::npos)
+      << channel1;
   EXPECT_NE(channel1.find("\"covered\": [[\"2016-05-17 08:00:00\", \"2016-05-17 08:00:04\"]], "
-                          "\"gaps\": [[\"2016-05-17 07:59:58\", \"2016-05-17 08:00:00\"]]"),
+                          "\"gaps\": [[\"2016-05-17 07:59:58\", \"2016-05-17 08:00:00\"]], \"frames\": 100"),
             std::string::npos)
       << channel1;
   EXPECT_NE(channel1.find("\"entries\": [1]"), std::string::npos) << channel1;
-  EXPECT_NE(channel1.find("\"sha256\": null"), std::string::npos) << channel1;
+  EXPECT_NE(channel1.find("\"complete\": true"), std::string::npos) << channel1;
+  // Each clip is listed with its SHA-256, as the other commands list what they write.
+  const auto sums = test::readFile(clips + "/SHA256SUMS");
+  EXPECT_NE(std::string(sums.begin(), sums.end()).find(name), std::string::npos);
+  // Asked again, the clip is left alone unless --overwrite.
+  const CommandRun again = clip({"--from", "2016-05-17 07:59:58", "--to", "2016-05-17 08:00:04", "--channel", "2"});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("channel 2: the clip exists and was left alone"), std::string::npos) << again.err;
+  EXPECT_EQ(clip({"--from", "2016-05-17 07:59:58", "--to", "2016-05-17 08:00:04", "--channel", "2", "--overwrite"}).status, 0);
 }
 
 TEST_F(ClipCommand, AWindowWithoutRecordingsWritesNothingAndSucceeds) {

@@ -129,7 +129,8 @@ std::vector<ClipFrame> clipFrames() { return framesOf(sample::clip()); }
 Clip sampleClip() { return Clip{clipFrames(), {}, 0, false}; }
 
 std::uint32_t clipTime(const Clip& clip, std::size_t k) {
-  return packed(2016, 5, 17, 8, 0, static_cast<int>((k + static_cast<std::size_t>(clip.lead)) / kClipRate));
+  const int s = clip.startSecond + static_cast<int>((k + static_cast<std::size_t>(clip.lead)) / kClipRate);
+  return packed(2016, 5, 17 + s / 86400, s % 86400 / 3600, s % 3600 / 60, s % 60);
 }
 
 Clip encodedClip(int seconds, bool bFrames, int lead) {

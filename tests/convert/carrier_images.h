@@ -32,6 +32,7 @@ struct Clip {
   std::vector<std::uint8_t> audio;  // 8000 bytes a second, 320 beside each picture; empty: none
   int lead = 0;                     // pictures of the first recorded second before the clip
   bool bFrames = false;
+  int startSecond = 8 * 3600;       // the first recorded second, from 2016-05-17 00:00:00
 };
 inline constexpr int kAudioPerFrame = 8000 / kClipRate;
 // The sample clip, without audio, from the start of a second.
@@ -39,7 +40,7 @@ Clip sampleClip();
 // A clip encoded now by the ffmpeg program (libx264, 160x120, 25 fps, a key picture every 25,
 // with or without B pictures) with A-law audio of a tone; empty frames when ffmpeg cannot.
 Clip encodedClip(int seconds, bool bFrames, int lead);
-// The recorder's time of picture k: whole seconds from 2016-05-17 08:00:00, `lead` pictures in.
+// The recorder's time of picture k: whole seconds from the clip's start second, `lead` pictures in.
 std::uint32_t clipTime(const Clip& clip, std::size_t k);
 
 // The clip in each carrier, frame k recorded at second (k + lead) / 25 after the start, with
