@@ -111,6 +111,8 @@ struct FileSummary {
   std::string unsupported;
   std::uint64_t frames = 0;
   std::uint64_t keyFrames = 0;
+  std::string audio;     // the recorder's audio codec; empty: none found
+  bool clockTrack = false;  // its MP4 carries the recorder's clock, second by second
   std::optional<RgbPicture> picture;  // the first key frame that decodes
   std::string pictureError;
 };
