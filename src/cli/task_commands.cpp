@@ -26,13 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string dayIso(std::uint32_t day) {
-  if (day == 0) return "";
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u", day >> 14, (day >> 10) & 0xF, (day >> 5) & 0x1F);
-  return buf;
-}
-
 }  // namespace
 
 namespace {
@@ -124,7 +117,8 @@ int runScanCommand(int argc, char** argv, TaskProbe* probe) {
   if (!sourcePath || !folder || !brandText || !modeText)
     return usageError("scan needs --source PATH --brand N --mode quick|deep --task DIR");
   const auto brand = parseUnsigned(*brandText);
-  if (!brand || *brand < 1 || *brand > 48) return usageError("--brand takes a brand number from 1 to 48");
+  if (!brand || *brand < 1 || *brand > kLastBrand)
+    return usageError("--brand takes a brand number from 1 to " + std::to_string(kLastBrand));
   if (!findBrand(static_cast<std::uint8_t>(*brand)))
     return failure("brand " + std::to_string(*brand) + " (" + brandName(static_cast<int>(*brand)) +
                    ") cannot be scanned by this version yet");
@@ -247,7 +241,7 @@ int runFilesCommand(int argc, char** argv) {
     const std::uint32_t day = static_cast<std::uint32_t>(key);
     if (options.flag("--json")) {
       out << (index > 1 ? ",\n " : "\n ") << "{\"index\": " << index << ", \"channel\": " << unsigned(entry.channel)
-          << ", \"day\": " << (day ? jsonString(dayIso(day)) : "null") << ", \"day_text\": " << jsonString(dayText(day))
+          << ", \"day\": " << (day ? jsonString(dayIsoText(day)) : "null") << ", \"day_text\": " << jsonString(dayText(day))
           << ", \"start\": " << jsonString(timeText(convention, entry.startTime))
           << ", \"end\": " << jsonString(timeText(convention, entry.endTime))
           << ", \"recorder_start\": " << jsonString(timeText(recorded, entry.startTime))

@@ -26,10 +26,7 @@ constexpr double kPrerollSeconds = 20;
 
 // The creation_time of a clip: its window's start, shown time.
 std::string windowCreationTime(std::int64_t shown) {
-  const CalendarTime c = civilCalendar(shown);
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.000000Z", c.year, c.month, c.day, c.hour, c.minute, c.second);
-  return buf;
+  return isoDateTimeText(civilCalendar(shown)) + ".000000Z";
 }
 
 // report.dfxml of a clip run: each clip names the recordings it was made from; those were read

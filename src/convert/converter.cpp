@@ -232,13 +232,12 @@ class DisplayOrder {
 };
 
 TimeMode timeModeFor(const StreamInput& input) {
-  if (input.walk == WalkKind::Library && (input.brand == 1 || input.brand == 2 || input.brand == 11))
-    return TimeMode::Exact;
-  if (input.brand >= 18 && input.brand <= 48) return input.pieceTimes.empty() ? TimeMode::Spread : TimeMode::Seconds;
+  const ConversionLayout layout = conversionLayoutFor(input.brand);
+  if (input.walk == WalkKind::Library && layout.demuxer) return TimeMode::Exact;
+  if (layout.carrier == VideoCarrier::RawStream) return input.pieceTimes.empty() ? TimeMode::Spread : TimeMode::Seconds;
   // Their packets carry no time: the frames spread over the entry's span, or run at the
   // default rate where the entry has no dates either.
-  if (input.brand == 4 || input.brand == 5 || (input.brand >= 13 && input.brand <= 15)) return TimeMode::Spread;
-  return TimeMode::Seconds;
+  return layout.packetTimes ? TimeMode::Seconds : TimeMode::Spread;
 }
 
 std::string unsupportedName(const std::string& message) {
@@ -255,10 +254,7 @@ std::string lossText(const ConvertedFile& f) {
 
 // "YYYY-MM-DD HH:MM:SS" of calendar seconds (the recorder's wall clock, no zone).
 std::string calendarText(double seconds) {
-  const CalendarTime c = civilCalendar(static_cast<std::int64_t>(std::floor(seconds)));
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute, c.second);
-  return buf;
+  return dateTimeText(civilCalendar(static_cast<std::int64_t>(std::floor(seconds))));
 }
 
 // The clock track's text for a recorded second: the recorder's time, and the corrected time
@@ -335,11 +331,7 @@ std::string frameTimesPathFor(const std::string& mp4Path) {
 std::string creationTimeTag(const TimeConvention& convention, std::uint32_t time) {
   // The true time: the recorder's clock with the task's correction.
   const auto c = time ? convention.shownCalendar(time) : std::nullopt;
-  if (!c) return {};
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.000000Z", c->year, c->month, c->day, c->hour, c->minute,
-                c->second);
-  return buf;
+  return c ? isoDateTimeText(*c) + ".000000Z" : std::string();
 }
 
 std::vector<std::string> convertRelativePaths(const TaskContext& task) {
@@ -630,8 +622,8 @@ StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& sou
   input.entryStart = entry.startTime;
   input.entryEnd = entry.endTime;
   input.stop = &task.stopFlag;
-  // Brands 18-48 keep one record per packet: the record times time the raw stream.
-  if (task.brand >= 18 && task.brand <= 48)
+  // A raw stream's brands keep one record per packet: the record times time the stream.
+  if (conversionLayoutFor(task.brand).carrier == VideoCarrier::RawStream)
     for (const auto& piece : source.pieces()) input.pieceTimes.emplace_back(piece.offset, piece.time);
   input.deviceOffset = [&source](std::uint64_t at) { return source.deviceOffset(at); };
   return input;

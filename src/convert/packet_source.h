@@ -1,7 +1,7 @@
 #pragma once
 // Finds a brand's packets in a file's bytes with the brand's own packet test and candidate
-// search, as the scan does. This is the one place the conversion reaches into the parsers:
-// everything else sees CarrierPacket only.
+// search, as the scan does. With the brand table's conversion layout, this is where the
+// conversion reaches into the parsers: everything else sees CarrierPacket only.
 #include <cstdint>
 #include <memory>
 #include <optional>

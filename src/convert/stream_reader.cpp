@@ -7,6 +7,8 @@
 #include "convert/packet_source.h"
 #include "convert/stream_library.h"
 #include "convert/unit_pipeline.h"
+#include "parsers/brand_table.h"
+#include "format/utc_time.h"
 #include "storage/byte_reader.h"
 
 namespace norvale::convert {
@@ -15,53 +17,22 @@ namespace {
 
 constexpr std::size_t kPieceBytes = 1 << 20;
 
-std::int64_t daysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-// Where a brand's packet keeps its coded video, and what else its packets may carry.
-// Headered: a fixed header (its length per brand below), then the coded video to the packet's end.
-enum class Carrier { ProgramStream, Dhav, Wfs, Jvs, Boli, Headered };
-
-std::optional<Carrier> carrierOf(std::uint8_t brand) {
-  switch (brand) {
-    case 1: return Carrier::ProgramStream;
-    case 2: case 7: case 9: case 10: case 11: return Carrier::Dhav;
-    case 3: return Carrier::Wfs;
-    case 4: return Carrier::Jvs;
-    case 8: return Carrier::Boli;
-    case 5: case 6: case 12: case 13: case 14: case 15: case 16: case 17: return Carrier::Headered;
-    default: return std::nullopt;
-  }
-}
-
-// Bytes of a Headered brand's packet before its coded video (the search for the start code
-// begins there), and where the video ends.
+// Bytes of a Headered packet before its coded video (the search for the start code begins
+// there), and where the video ends.
 struct HeaderedLayout {
   std::size_t from = 0;
   std::size_t end = 0;
 };
-HeaderedLayout headeredLayout(std::uint8_t brand, const std::uint8_t* p, std::size_t n) {
-  switch (brand) {
-    case 5: return {28, n};
-    case 6: return {n > 4 ? p[4] : n, n};  // the header states its own length
-    case 12: {
-      // Payload after a 32-byte header; the packet is padded to 8 bytes.
+HeaderedLayout headeredLayout(const ConversionLayout& layout, const std::uint8_t* p, std::size_t n) {
+  switch (layout.headerLength) {
+    case HeaderLength::Fixed: return {layout.headerBytes, n};
+    case HeaderLength::StatedAtByte4: return {n > 4 ? p[4] : n, n};
+    case HeaderLength::PayloadLengthAt8: {
       const std::size_t payload = n >= 12 ? le32(p + 8) : 0;
-      return {32, std::min(n, 32 + payload)};
+      return {layout.headerBytes, std::min<std::size_t>(n, layout.headerBytes + payload)};
     }
-    case 13: return {72, n};
-    case 14: return {64, n};
-    case 15: return {32, n};
-    case 16: return {48, n};
-    case 17: return {128, n};
-    default: return {n, n};
   }
+  return {n, n};
 }
 
 std::optional<std::size_t> findStartCode(const std::uint8_t* p, std::size_t from, std::size_t end) {
@@ -70,8 +41,8 @@ std::optional<std::size_t> findStartCode(const std::uint8_t* p, std::size_t from
   return std::nullopt;
 }
 
-// Brands 18-48: the exported file is the coded stream itself. Record times, when the task
-// gives them, stamp the bytes of each record.
+// A raw stream: the exported file is the coded stream itself. Record times, when the task gives
+// them, stamp the bytes of each record.
 StreamSummary readRaw(const StreamInput& input, const UnitSink& sink) {
   StreamSummary out;
   Pipeline pipe(sink);
@@ -177,7 +148,9 @@ const char* foreignStreamType(int type) {
 
 // Brands with framed packets: the packet test finds each packet; the carrier says where its
 // coded video lies. Whatever lies between packets is skipped and counted.
-StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitSink& sink, const AudioSink& audioSink) {
+StreamSummary readPackets(const StreamInput& input, const ConversionLayout& layout, const UnitSink& sink,
+                          const AudioSink& audioSink) {
+  using enum VideoCarrier;
   StreamSummary out;
   Pipeline pipe(sink);
   auto packets = makePacketSource(input.brand, *input.bytes, input.decoding);
@@ -216,8 +189,12 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
     const std::size_t n = buf.size();
     std::size_t from = 0, end = n;
     bool isVideo = true;
-    switch (carrier) {
-      case Carrier::ProgramStream: {
+    switch (layout.carrier) {
+      case None:
+      case RawStream:
+        isVideo = false;
+        break;
+      case ProgramStream: {
         isVideo = false;
         if (n < 9) break;
         if (p[3] == 0xBC) {
@@ -245,7 +222,7 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
         }
         break;
       }
-      case Carrier::Dhav:
+      case Dhav:
         if (n < 28) isVideo = false;
         else if (p[4] == 0xF0) {
           ++audio;
@@ -263,7 +240,7 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
           end = n - 8;
         }
         break;
-      case Carrier::Wfs:
+      case Wfs:
         // FC (key, with time) and FD carry the video; FA carries G.711 audio, whose bytes may
         // hold 00 00 01 by chance; other types carry information.
         if (p[3] == 0xFC || p[3] == 0xFD) {
@@ -283,23 +260,23 @@ StreamSummary readPackets(const StreamInput& input, Carrier carrier, const UnitS
           }
         }
         break;
-      case Carrier::Jvs:
+      case Jvs:
         isVideo = !(n == 80 && p[4] == 8);  // the channel packet carries no video
         from = 16;
         break;
-      case Carrier::Boli:
+      case Boli:
         from = 16;
         break;
-      case Carrier::Headered: {
-        const HeaderedLayout layout = headeredLayout(input.brand, p, n);
-        from = layout.from;
-        end = layout.end;
+      case Headered: {
+        const HeaderedLayout header = headeredLayout(layout, p, n);
+        from = header.from;
+        end = header.end;
         break;
       }
     }
     if (!isVideo || from >= end) continue;
     ++video;
-    if (carrier != Carrier::ProgramStream) {
+    if (layout.carrier != ProgramStream) {
       const auto code = findStartCode(p, from, end);
       if (!code) {
         if (end - from >= 3 && p[from] == 0xFF && p[from + 1] == 0xD8 && foreign.empty()) foreign = "Motion JPEG";
@@ -320,26 +297,22 @@ std::optional<double> calendarSeconds(const TimeConvention& convention, std::uin
   if (time == 0) return std::nullopt;
   const auto c = convention.calendar(time);
   if (!c || c->month < 1 || c->month > 12 || c->day < 1 || c->day > 31) return std::nullopt;
-  return static_cast<double>(daysFromCivil(c->year, c->month, c->day) * 86400 + c->hour * 3600 + c->minute * 60 +
-                             c->second);
+  return static_cast<double>(civilSeconds(*c));
 }
 
-bool hasStreamReader(std::uint8_t brand) { return (brand >= 18 && brand <= 48) || carrierOf(brand).has_value(); }
+bool hasStreamReader(std::uint8_t brand) { return conversionLayoutFor(brand).carrier != VideoCarrier::None; }
 
 StreamSummary readStream(const StreamInput& input, const UnitSink& sink, const AudioSink& audio) {
   if (!input.bytes) return StreamSummary{VideoCodec::Unknown, "unsupported payload: no bytes"};
-  if (input.brand >= 18 && input.brand <= 48) return readRaw(input, sink);
-  const auto carrier = carrierOf(input.brand);
-  if (!carrier) {
+  const ConversionLayout layout = conversionLayoutFor(input.brand);
+  if (layout.carrier == VideoCarrier::None) {
     StreamSummary out;
     out.unsupported = "unsupported payload: no stream reader for brand " + std::to_string(input.brand);
     return out;
   }
-  if (input.walk == WalkKind::Library) {
-    if (input.brand == 1) return readWithDemuxer(input, "mpeg", sink, audio);
-    if (input.brand == 2 || input.brand == 11) return readWithDemuxer(input, "dhav", sink, audio);
-  }
-  return readPackets(input, *carrier, sink, audio);
+  if (layout.carrier == VideoCarrier::RawStream) return readRaw(input, sink);
+  if (input.walk == WalkKind::Library && layout.demuxer) return readWithDemuxer(input, layout.demuxer, sink, audio);
+  return readPackets(input, layout, sink, audio);
 }
 
 }  // namespace norvale::convert

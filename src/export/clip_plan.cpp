@@ -38,17 +38,11 @@ std::optional<ClipSpan> recordedSpan(const TimeConvention& convention, const Fil
 }
 
 std::string compactTime(std::int64_t seconds) {
-  const CalendarTime c = civilCalendar(seconds);
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d-%02d%02d%02d", c.year, c.month, c.day, c.hour, c.minute, c.second);
-  return buf;
+  return compactDateTimeText(civilCalendar(seconds));
 }
 
 std::string windowTimeText(std::int64_t seconds) {
-  const CalendarTime c = civilCalendar(seconds);
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute, c.second);
-  return buf;
+  return dateTimeText(civilCalendar(seconds));
 }
 
 namespace {

@@ -41,8 +41,7 @@ std::vector<std::string> exportRelativePaths(const TaskContext& task) {
   for (const auto& [key, entry] : task.fileMap) {
     std::snprintf(channel, sizeof channel, "CH%02u", static_cast<unsigned>(entry.channel));
     const std::uint32_t day = static_cast<std::uint32_t>(key);
-    char dayName[32] = "all-dates";
-    if (day != 0) std::snprintf(dayName, sizeof dayName, "%04u-%02u-%02u", day >> 14, (day >> 10) & 0xF, (day >> 5) & 0x1F);
+    const std::string dayName = day != 0 ? dayIsoText(day) : "all-dates";
     std::string stem = std::string(channel) + "/" + dayName + "/" + channel + "_" +
                        fileNameTime(convention, entry.startTime) + "_" + fileNameTime(convention, entry.endTime);
     const int n = ++seen[stem];

@@ -4,18 +4,6 @@
 
 namespace norvale {
 
-// Field offsets of the records as the task files hold them (little-endian, packed).
-namespace segment_layout {
-constexpr std::size_t kKindAt = 0;
-constexpr std::size_t kChannelAt = 1;
-constexpr std::size_t kStartTimeAt = 5;
-constexpr std::size_t kEndTimeAt = 9;
-constexpr std::size_t kFirstKeyAt = 13;
-constexpr std::size_t kDeviceOffsetAt = 21;
-constexpr std::size_t kSizeAt = 29;
-static_assert(kSizeAt + 8 == kSegmentRecordSize);
-}  // namespace segment_layout
-
 namespace file_entry_layout {
 constexpr std::size_t kChannelAt = 0;
 constexpr std::size_t kStartTimeAt = 1;

@@ -12,6 +12,18 @@ inline constexpr std::size_t kFileEntrySize = 33;
 inline constexpr std::size_t kIndexRecordSize = 24;
 inline constexpr std::size_t kTaskHeaderSize = 256;
 
+// Field offsets of a serialised segment record (little-endian, packed).
+namespace segment_layout {
+inline constexpr std::size_t kKindAt = 0;
+inline constexpr std::size_t kChannelAt = 1;
+inline constexpr std::size_t kStartTimeAt = 5;
+inline constexpr std::size_t kEndTimeAt = 9;
+inline constexpr std::size_t kFirstKeyAt = 13;
+inline constexpr std::size_t kDeviceOffsetAt = 21;
+inline constexpr std::size_t kSizeAt = 29;
+static_assert(kSizeAt + 8 == kSegmentRecordSize);
+}  // namespace segment_layout
+
 enum class SegmentKind : std::uint8_t { None = 0, Key = 1, Other = 2 };
 
 // A piece of video found on the source: where it lies and when it was recorded.

@@ -37,20 +37,22 @@ std::uint32_t dayCode(const TimeConvention& convention, std::uint32_t start) {
   return c ? calendarCode(c->year, c->month, c->day) : 0;
 }
 
-std::string dayText(std::uint32_t code) {
-  if (code == 0) return "所有日期";
+namespace {
+// A day code's fields, in the order the format names them.
+std::string dayCodeText(const char* format, std::uint32_t code) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04u年%02u月%02u日", code >> 14, (code >> 10) & 0xF, (code >> 5) & 0x1F);
+  std::snprintf(buf, sizeof buf, format, code >> 14, (code >> 10) & 0xF, (code >> 5) & 0x1F);
   return buf;
 }
+}  // namespace
+
+std::string dayText(std::uint32_t code) { return code == 0 ? "所有日期" : dayCodeText("%04u年%02u月%02u日", code); }
+
+std::string dayIsoText(std::uint32_t code) { return code == 0 ? "" : dayCodeText("%04u-%02u-%02u", code); }
 
 std::string fileNameTime(const TimeConvention& convention, std::uint32_t time) {
   const auto c = convention.shownCalendar(time);
-  if (!c) return "unknown";
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d-%02d%02d%02d", c->year, c->month, c->day, c->hour, c->minute,
-                c->second);
-  return buf;
+  return c ? compactDateTimeText(*c) : "unknown";
 }
 
 std::int64_t twelveDayMonthSeconds(const CalendarTime& a, const CalendarTime& b) {

@@ -55,6 +55,8 @@ std::string timeText(const TimeConvention& convention, std::uint32_t time);
 std::uint32_t dayCode(const TimeConvention& convention, std::uint32_t start);
 // "%04d年%02d月%02d日", or "所有日期" for day code 0.
 std::string dayText(std::uint32_t dayCode);
+// "YYYY-MM-DD" of a day code; empty for 0 (no date).
+std::string dayIsoText(std::uint32_t dayCode);
 // Compact form of the shown time for file names: "YYYYMMDD-HHMMSS", or "unknown".
 std::string fileNameTime(const TimeConvention& convention, std::uint32_t time);
 

@@ -1,5 +1,7 @@
 #include "format/utc_time.h"
 
+#include <cstdio>
+
 #include "format/records.h"
 
 namespace norvale {
@@ -46,5 +48,17 @@ std::uint32_t utcHourCode(std::uint32_t epochSeconds) {
   const CalendarTime c = utcCalendar(epochSeconds);
   return calendarCode(c.year, c.month, c.day, c.hour);
 }
+
+namespace {
+std::string fieldsText(const char* format, const CalendarTime& c) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, format, c.year, c.month, c.day, c.hour, c.minute, c.second);
+  return buf;
+}
+}  // namespace
+
+std::string dateTimeText(const CalendarTime& c) { return fieldsText("%04d-%02d-%02d %02d:%02d:%02d", c); }
+std::string isoDateTimeText(const CalendarTime& c) { return fieldsText("%04d-%02d-%02dT%02d:%02d:%02d", c); }
+std::string compactDateTimeText(const CalendarTime& c) { return fieldsText("%04d%02d%02d-%02d%02d%02d", c); }
 
 }  // namespace norvale

@@ -3,6 +3,7 @@
 // indexes keep universal time write them.
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "format/time_convention.h"
 
@@ -18,5 +19,11 @@ CalendarTime civilCalendar(std::int64_t seconds);
 // Seconds since 1970 of calendar fields; fields out of their range carry over (day 0 is the
 // last day of the month before, hour 24 the next day's midnight).
 std::int64_t civilSeconds(const CalendarTime& c);
+
+// Calendar fields as text: "YYYY-MM-DD HH:MM:SS", "YYYY-MM-DDTHH:MM:SS" (ISO 8601, no zone) and
+// "YYYYMMDD-HHMMSS" (file names).
+std::string dateTimeText(const CalendarTime& c);
+std::string isoDateTimeText(const CalendarTime& c);
+std::string compactDateTimeText(const CalendarTime& c);
 
 }  // namespace norvale

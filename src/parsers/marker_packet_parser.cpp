@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "storage/byte_reader.h"
 #include "format/records.h"
+#include "format/utc_time.h"
+#include "storage/byte_reader.h"
 
 namespace norvale {
 
@@ -25,22 +26,7 @@ bool clockGapContinues(const TimeZone&, std::uint32_t a, std::uint32_t b) {
 }
 }  // namespace
 
-CalendarTime recorderCalendar(std::uint32_t seconds) {
-  // Days since 1970-01-01 to a proleptic Gregorian date (era-based, exact for every 32-bit value).
-  const std::int64_t days = seconds / 86400;
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = z / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-  const std::uint32_t rest = seconds % 86400;
-  return CalendarTime{year, month, day, static_cast<int>(rest / 3600), static_cast<int>(rest % 3600 / 60),
-                      static_cast<int>(rest % 60)};
-}
+CalendarTime recorderCalendar(std::uint32_t seconds) { return utcCalendar(seconds); }
 
 TimeConvention recorderClockConvention() {
   TimeConvention c;

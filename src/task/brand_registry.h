@@ -5,11 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "format/task_header.h"
+
 namespace norvale {
 
-inline constexpr int kBrandCount = 49;  // ids 0..48; 0 is the unknown brand
+inline constexpr int kBrandCount = kLastBrand + 1;  // ids 0..kLastBrand; 0 is the unknown brand
 
-// "[%d]  <name>"; empty above 48.
+// "[%d]  <name>"; empty above kLastBrand.
 std::string brandName(int brand);
 // "快速解析(速度快)", "深度解析(速度慢)", or empty.
 std::string parseModeName(int mode);

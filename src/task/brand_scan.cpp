@@ -20,8 +20,7 @@ void TaskScanSink::addRecord(const SegmentRecord& record, std::uint64_t key) {
 void TaskScanSink::addRecords(std::span<const std::uint8_t> records, std::span<const std::uint64_t> keys) {
   if (m_task.store->holdsPending()) check(m_task.store->flushPending());
   m_task.store->addSerialized(records, keys);
-  constexpr std::size_t kSizeAt = 29;  // of a serialised segment record
-  for (std::size_t i = 0; i < keys.size(); ++i) m_task.status.foundBytes += le64(&records[i * kSegmentRecordSize + kSizeAt]);
+  for (std::size_t i = 0; i < keys.size(); ++i) m_task.status.foundBytes += le64(&records[i * kSegmentRecordSize + segment_layout::kSizeAt]);
   m_task.status.foundCount += keys.size();
 }
 

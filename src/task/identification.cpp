@@ -18,9 +18,9 @@ std::string identificationResultText(std::size_t brandsFound) {
 }
 
 std::uint8_t packetTestBrand(int countedBrand) {
-  if (countedBrand == 11) return 2;
-  if (countedBrand == 9) return 10;
-  return static_cast<std::uint8_t>(countedBrand);
+  const auto brand = static_cast<std::uint8_t>(countedBrand);
+  const BrandRow* row = findBrand(brand);
+  return row && row->identifiedBy ? row->identifiedBy : brand;
 }
 
 PacketTestSet::PacketTestSet() : PacketTestSet(&findBrand) {}

@@ -12,6 +12,7 @@
 #include "storage/device_handle.h"
 #include "storage/device_record.h"
 #include "storage/error.h"
+#include "parsers/brand_table.h"
 
 namespace norvale {
 
@@ -23,7 +24,7 @@ inline constexpr int kSampleBlocks = 5;
 inline constexpr std::size_t kSampleBytes = 0x100200;      // 1 MiB and one sector of look-ahead
 inline constexpr std::size_t kSamplePositions = 0x100000;  // start offsets searched per block
 // The brands the sampling counts: 1 to 17 by their own ids, the shared family 18-48 as 18.
-inline constexpr int kLastCountedBrand = 18;
+inline constexpr int kLastCountedBrand = kSharedFamilyFirst;
 
 // Texts of the identification dialog's status line; the list column and the title.
 inline constexpr const char* kIdentifyTitle = "自动识别";

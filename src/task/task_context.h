@@ -18,13 +18,14 @@
 #include "storage/device_record.h"
 #include "task/task_probe.h"
 #include "task/task_status.h"
+#include "parsers/brand_table.h"
 
 namespace norvale {
 
 class ResultStore;
 class BrandParser;
 
-inline constexpr int kParserSlots = 48;
+inline constexpr int kParserSlots = kParserSlotCount;
 
 // How a scan ended that did not fail: the value the runner, the command line and the desktop
 // program act on (a failure is the error instead).
@@ -134,7 +135,7 @@ struct TaskContext {
   void notify();
   // Status code 1 with a message, then notify.
   void postMessage(std::string message);
-  // The parser of this task's brand, created in its slot when missing; null for brand 0 or >48.
+  // The parser of this task's brand, created in its slot when missing; null for brand 0 or above kLastBrand.
   BrandParser* parserForBrand();
 };
 

@@ -34,10 +34,7 @@ Result<void> append(const std::string& folder, const std::string& lines) {
 
 std::string utcDateTime(std::chrono::system_clock::time_point at) {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch()).count();
-  const CalendarTime c = civilCalendar(seconds);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", c.year, c.month, c.day, c.hour, c.minute, c.second);
-  return text;
+  return isoDateTimeText(civilCalendar(seconds)) + "Z";
 }
 
 std::string absolutePath(const std::string& path) {

@@ -12,7 +12,8 @@ namespace norvale::fuzz {
 void fuzzConvert(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return;
   const std::uint8_t brand = static_cast<std::uint8_t>(data[0] % kLastBrand + 1);
-  if (!convert::hasStreamReader(brand)) return;
+  // Every row of the brand table names how its files are read: one that does not is a fault.
+  if (!convert::hasStreamReader(brand)) fail("brand " + std::to_string(brand) + ": its row names no conversion layout");
   const std::vector<std::uint8_t> bytes(data + 1, data + size);
   MemorySource file(bytes);
   convert::StreamInput input;

@@ -32,6 +32,25 @@ TEST(IndexTableRegistry, EachBrandHasItsOwnRowAndSlot) {
   EXPECT_EQ(slots.size(), 7u);
 }
 
+// What the conversion and the identification take from a row: a way to read its files, and a
+// packet test that is another row's when it names one.
+TEST(IndexTableRegistry, EachRowSaysHowItsFilesAreConvertedAndIdentified) {
+  for (const BrandRow& row : brandTable()) {
+    const ConversionLayout& c = row.conversion;
+    EXPECT_NE(c.carrier, VideoCarrier::None) << "brand " << int(row.first);
+    if (c.carrier == VideoCarrier::Headered && c.headerLength != HeaderLength::StatedAtByte4)
+      EXPECT_GT(c.headerBytes, 0) << "brand " << int(row.first);
+    if (row.identifiedBy) {
+      const BrandRow* other = findBrand(row.identifiedBy);
+      ASSERT_NE(other, nullptr) << "brand " << int(row.first);
+      EXPECT_NE(other, &row);
+      EXPECT_EQ(other->identifiedBy, 0) << "brand " << int(row.first) << " names a row that names another";
+    }
+  }
+  EXPECT_EQ(brandTable().back().last, kLastBrand);
+  EXPECT_EQ(brandTable().back().slot + 1, kParserSlotCount);
+}
+
 TEST(IndexTableRegistry, PacketTestsCarryTheirBrandsConstantsWithoutATaskBrand) {
   // The identification creates every parser in a context whose brand is still 0.
   TaskContext task;
