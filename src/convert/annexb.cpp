@@ -190,7 +190,6 @@ bool AccessUnitBuilder::startsPicture(const std::vector<std::uint8_t>& b) const 
 }
 
 void AccessUnitBuilder::learnParameterSet(const std::vector<std::uint8_t>& b) {
-  if (m_codec != VideoCodec::H264) return;
   const int type = h264Type(b);
   if (type == 7) {
     BitReader r(b.data() + 1, b.size() - 1);
@@ -255,6 +254,74 @@ void AccessUnitBuilder::learnParameterSet(const std::vector<std::uint8_t>& b) {
   }
 }
 
+void AccessUnitBuilder::learnHevcParameterSet(const std::vector<std::uint8_t>& b) {
+  const int type = hevcType(b);
+  if (type == 33) {
+    BitReader r(b.data() + 2, b.size() - 2);
+    r.bits(4);  // sps_video_parameter_set_id
+    const std::uint32_t subLayers = r.bits(3);
+    r.bit();
+    // profile_tier_level: 96 bits of the general profile and level, then the sub-layers'.
+    for (int i = 0; i < 3; ++i) r.bits(32);
+    bool profilePresent[8] = {}, levelPresent[8] = {};
+    for (std::uint32_t i = 0; i < subLayers; ++i) profilePresent[i] = r.bit(), levelPresent[i] = r.bit();
+    if (subLayers > 0)
+      for (std::uint32_t i = subLayers; i < 8; ++i) r.bits(2);
+    for (std::uint32_t i = 0; i < subLayers; ++i) {
+      if (profilePresent[i]) r.bits(32), r.bits(32), r.bits(24);
+      if (levelPresent[i]) r.bits(8);
+    }
+    const std::uint32_t id = r.ue();
+    const std::uint32_t chroma = r.ue();
+    if (r.failed() || id > 15 || chroma > 3) return;
+    HevcSps sps;
+    if (chroma == 3) sps.separateColourPlane = r.bit();
+    r.ue();  // picture width and height
+    r.ue();
+    if (r.bit())  // conformance window
+      for (int i = 0; i < 4; ++i) r.ue();
+    r.ue();  // bit depths
+    r.ue();
+    const std::uint32_t log2Lsb = r.ue() + 4;
+    if (r.failed() || log2Lsb > 16) return;
+    sps.log2MaxPocLsb = static_cast<int>(log2Lsb);
+    sps.valid = true;
+    m_hevcSps[id] = sps;
+  } else if (type == 34) {
+    BitReader r(b.data() + 2, b.size() - 2, 16);
+    const std::uint32_t id = r.ue();
+    const std::uint32_t spsId = r.ue();
+    HevcPps pps{true, spsId};
+    pps.dependentSlices = r.bit();
+    pps.outputFlagPresent = r.bit();
+    pps.extraSliceHeaderBits = static_cast<int>(r.bits(3));
+    if (r.failed() || id > 63 || spsId > 15) return;
+    m_hevcPps[id] = pps;
+  }
+}
+
+std::optional<std::uint32_t> AccessUnitBuilder::hevcPocLsb(const std::vector<std::uint8_t>& b, std::uint32_t& spsId) const {
+  BitReader r(b.data() + 2, b.size() - 2, 64);
+  if (!r.bit()) return std::nullopt;  // first_slice_segment_in_pic_flag: only a picture's first segment
+  const int type = hevcType(b);
+  if (type >= 16 && type <= 23) r.bit();  // no_output_of_prior_pics_flag
+  const std::uint32_t ppsId = r.ue();
+  if (r.failed() || ppsId > 63 || !m_hevcPps[ppsId].valid) return std::nullopt;
+  const HevcPps& pps = m_hevcPps[ppsId];
+  const HevcSps& sps = m_hevcSps[pps.spsId];
+  if (!sps.valid) return std::nullopt;
+  // A picture's first segment is never a dependent one: its header follows in full.
+  r.bits(pps.extraSliceHeaderBits);
+  const std::uint32_t sliceType = r.ue();
+  if (pps.outputFlagPresent) r.bit();
+  if (sps.separateColourPlane) r.bits(2);
+  std::uint32_t lsb = 0;  // IDR pictures carry none: their count is 0
+  if (type != 19 && type != 20) lsb = r.bits(sps.log2MaxPocLsb);
+  if (r.failed() || sliceType > 2) return std::nullopt;
+  spsId = pps.spsId;
+  return lsb;
+}
+
 bool AccessUnitBuilder::checkH264Slice(const std::vector<std::uint8_t>& b, std::uint32_t& frameNum,
                                        bool& reference, std::uint32_t& spsId,
                                        std::optional<std::uint32_t>& pocLsb) const {
@@ -283,11 +350,30 @@ bool AccessUnitBuilder::checkH264Slice(const std::vector<std::uint8_t>& b, std::
   return true;
 }
 
-std::optional<std::int64_t> AccessUnitBuilder::pictureOrder(bool key) {
-  if (m_codec != VideoCodec::H264 || !m_unitChecked || !m_unitPocLsb) return std::nullopt;
+std::optional<std::int64_t> AccessUnitBuilder::pictureOrder(bool key, bool startsDecoding) {
+  if (!m_unitPocLsb) return std::nullopt;
+  const std::uint32_t lsb = *m_unitPocLsb;
+  if (m_codec == VideoCodec::Hevc) {
+    const int type = m_unitHevcType;
+    // IDR and BLA pictures, and a CRA picture that decoding starts at, begin a new count.
+    const bool fresh = (type >= 16 && type <= 20) || (key && startsDecoding);
+    const std::uint32_t maxLsb = 1u << m_hevcSps[m_unitSpsId].log2MaxPocLsb;
+    std::int64_t msb = 0;
+    if (!fresh) {
+      msb = m_prevPocMsb;
+      if (lsb < m_prevPocLsb && m_prevPocLsb - lsb >= maxLsb / 2) msb += maxLsb;
+      else if (lsb > m_prevPocLsb && lsb - m_prevPocLsb > maxLsb / 2) msb -= maxLsb;
+    }
+    // Later pictures count from the last one of temporal layer 0 that is neither a leading
+    // picture nor a sub-layer non-reference picture.
+    const bool leading = type >= 6 && type <= 9;
+    const bool subLayerNonReference = type <= 14 && type % 2 == 0;
+    if (m_unitTemporalId == 0 && !leading && !subLayerNonReference) m_prevPocMsb = msb, m_prevPocLsb = lsb;
+    return msb + lsb;
+  }
+  if (m_codec != VideoCodec::H264 || !m_unitChecked) return std::nullopt;
   if (key) m_prevPocMsb = 0, m_prevPocLsb = 0;
   const std::uint32_t maxLsb = 1u << m_sps[m_unitSpsId].log2MaxPocLsb;
-  const std::uint32_t lsb = *m_unitPocLsb;
   std::int64_t msb = m_prevPocMsb;
   if (lsb < m_prevPocLsb && m_prevPocLsb - lsb >= maxLsb / 2) msb += maxLsb;
   else if (lsb > m_prevPocLsb && lsb - m_prevPocLsb > maxLsb / 2) msb -= maxLsb;
@@ -309,7 +395,8 @@ void AccessUnitBuilder::push(NalSplitter::Nal&& nal) {
     return;
   }
   if (m_unitHasVcl && startsPicture(nal.body)) closeUnit();
-  learnParameterSet(nal.body);
+  if (m_codec == VideoCodec::H264) learnParameterSet(nal.body);
+  else learnHevcParameterSet(nal.body);
   if (isVcl(nal.body)) {
     if (m_codec == VideoCodec::H264) {
       std::uint32_t frameNum = 0, spsId = 0;
@@ -327,6 +414,12 @@ void AccessUnitBuilder::push(NalSplitter::Nal&& nal) {
         m_unitPocLsb = pocLsb;
         m_unitChecked = true;
       }
+    } else if (!m_unitHasVcl) {
+      std::uint32_t spsId = 0;
+      m_unitPocLsb = hevcPocLsb(nal.body, spsId);
+      m_unitSpsId = spsId;
+      m_unitHevcType = hevcType(nal.body);
+      m_unitTemporalId = (nal.body[1] & 7) - 1;
     }
     m_unitHasVcl = true;
     if (isKeyVcl(nal.body)) m_unitKey = true;
@@ -372,10 +465,16 @@ void AccessUnitBuilder::closePicture() {
     }
   }
   if (!drop && m_waitForKey && !key) drop = true;
+  // Skipped leading pictures of the CRA or BLA picture decoding started at refer to pictures
+  // before it.
+  const bool rasl = m_codec == VideoCodec::Hevc && (m_unitHevcType == 8 || m_unitHevcType == 9);
+  if (rasl && m_skipRasl) drop = true;
+  const bool startsDecoding = m_waitForKey;
   if (drop) {
-    if (m_haveKey) ++m_lostUnits;
+    if (m_haveKey && !(rasl && m_losses == 0)) ++m_lostUnits;
     else ++m_leadingUnits;
   } else {
+    if (key && m_codec == VideoCodec::Hevc) m_skipRasl = (m_unitHevcType >= 16 && m_unitHevcType <= 18) || startsDecoding;
     m_waitForKey = false;
     if (m_unitChecked) {
       if (key) m_prevRefFrameNum = m_unitFrameNum;
@@ -388,7 +487,7 @@ void AccessUnitBuilder::closePicture() {
     }
     unit.second = m_second;
     unit.key = key;
-    unit.order = pictureOrder(key);
+    unit.order = pictureOrder(key, startsDecoding);
     unit.origin = m_unitOrigin;
     unit.codec = m_codec;
     unit.sourceBytes = m_unitSource;

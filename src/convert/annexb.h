@@ -23,8 +23,8 @@ struct AccessUnit {
   bool key = false;              // IDR (H.264) or IRAP (H.265): decoding may start here
   VideoCodec codec = VideoCodec::Unknown;
   std::uint64_t sourceBytes = 0; // bytes of the file the unit came from
-  // Picture order count from the slice header, counting from the last key unit: the display
-  // order. Empty when the stream does not say (display order is then decode order).
+  // Picture order count from the slice headers: the display order among the units from one key
+  // unit to the next. Empty when the stream does not say (display order is then decode order).
   std::optional<std::int64_t> order;
   // File offset of the packet its first NAL unit came from (in a raw stream: of its start code).
   std::uint64_t origin = 0;
@@ -104,6 +104,18 @@ class AccessUnitBuilder {
     bool valid = false;
     std::uint32_t spsId = 0;
   };
+  struct HevcSps {
+    bool valid = false;
+    bool separateColourPlane = false;
+    int log2MaxPocLsb = 4;
+  };
+  struct HevcPps {
+    bool valid = false;
+    std::uint32_t spsId = 0;
+    bool dependentSlices = false;
+    bool outputFlagPresent = false;
+    int extraSliceHeaderBits = 0;
+  };
 
   void detect(const std::vector<std::uint8_t>& body);
   bool headerValid(const std::vector<std::uint8_t>& body) const;
@@ -111,12 +123,16 @@ class AccessUnitBuilder {
   bool isVcl(const std::vector<std::uint8_t>& body) const;
   bool isKeyVcl(const std::vector<std::uint8_t>& body) const;
   void learnParameterSet(const std::vector<std::uint8_t>& body);
+  void learnHevcParameterSet(const std::vector<std::uint8_t>& body);
+  // H.265: the POC LSB of the first slice segment of a picture (0 for IDR), and its SPS; empty
+  // when the segment does not start a picture or its parameter sets are unknown.
+  std::optional<std::uint32_t> hevcPocLsb(const std::vector<std::uint8_t>& body, std::uint32_t& spsId) const;
   // H.264: checks a slice against its parameter sets; false when it cannot be one. Sets
   // frameNum, whether it is a reference, and the SPS it names.
   bool checkH264Slice(const std::vector<std::uint8_t>& body, std::uint32_t& frameNum, bool& reference,
                       std::uint32_t& spsId, std::optional<std::uint32_t>& pocLsb) const;
-  // The picture order count of the unit in progress, from its POC LSB (type 0 only).
-  std::optional<std::int64_t> pictureOrder(bool key);
+  // The picture order count of the unit in progress, from its POC LSB (H.264 type 0, H.265).
+  std::optional<std::int64_t> pictureOrder(bool key, bool startsDecoding);
   void closeUnit();
   void closePicture();
   void markLoss();
@@ -147,6 +163,11 @@ class AccessUnitBuilder {
   std::optional<std::uint32_t> m_unitPocLsb;
   std::int64_t m_prevPocMsb = 0;
   std::uint32_t m_prevPocLsb = 0;
+  HevcSps m_hevcSps[16];
+  HevcPps m_hevcPps[64];
+  int m_unitHevcType = -1;  // NAL unit type and temporal id of the unit's first slice
+  int m_unitTemporalId = 0;
+  bool m_skipRasl = false;  // decoding began at a CRA: its skipped leading pictures cannot be decoded
 };
 
 // The parameter sets (VPS/SPS/PPS) of a key unit, each behind a 4-byte start code.
