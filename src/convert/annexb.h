@@ -94,15 +94,22 @@ class AccessUnitBuilder {
     bool valid = false;
     int log2MaxFrameNum = 4;
     bool separateColourPlane = false;
+    bool chroma3 = false;  // 4:4:4
+    std::uint32_t profile = 0;
     bool gapsAllowed = false;
     std::uint32_t picSizeInMbs = 0;
     std::uint32_t pocType = 0;
     int log2MaxPocLsb = 4;
     bool frameMbsOnly = true;
+    std::uint32_t widthInMbs = 0, heightInMapUnits = 0;
+    std::size_t heightFrom = 0, heightTo = 0;  // bits of pic_height_in_map_units_minus1 in the RBSP
+    std::vector<std::uint8_t> body;
   };
   struct H264Pps {
     bool valid = false;
     std::uint32_t spsId = 0;
+    bool cabac = false;
+    std::vector<std::uint8_t> body;
   };
   struct HevcSps {
     bool valid = false;
@@ -122,7 +129,8 @@ class AccessUnitBuilder {
   bool startsPicture(const std::vector<std::uint8_t>& body) const;
   bool isVcl(const std::vector<std::uint8_t>& body) const;
   bool isKeyVcl(const std::vector<std::uint8_t>& body) const;
-  void learnParameterSet(const std::vector<std::uint8_t>& body);
+  // H.264: false when the unit cannot be the parameter set its type names.
+  bool learnParameterSet(const std::vector<std::uint8_t>& body);
   void learnHevcParameterSet(const std::vector<std::uint8_t>& body);
   // H.265: the POC LSB of the first slice segment of a picture (0 for IDR), and its SPS; empty
   // when the segment does not start a picture or its parameter sets are unknown.
@@ -131,11 +139,19 @@ class AccessUnitBuilder {
   // frameNum, whether it is a reference, and the SPS it names.
   bool checkH264Slice(const std::vector<std::uint8_t>& body, std::uint32_t& frameNum, bool& reference,
                       std::uint32_t& spsId, std::optional<std::uint32_t>& pocLsb) const;
+  // H.264: how many foreign bytes the last slice of a unit ran on into (the start code after it
+  // was lost), where the decoder shows that its data ends with the picture's last macroblock.
+  // Empty when that cannot be shown: the unit is then damaged.
+  std::optional<std::size_t> runOnBytes(const std::vector<std::uint8_t>& unit) const;
+  // Cuts the run-on bytes off a unit (counted as damaged); false when the unit is damaged.
+  bool trimRunOn(std::vector<std::uint8_t>& unit);
+  // The SPS with one map unit row more.
+  static std::vector<std::uint8_t> tallerSps(const H264Sps& sps);
   // The picture order count of the unit in progress, from its POC LSB (H.264 type 0, H.265).
   std::optional<std::int64_t> pictureOrder(bool key, bool startsDecoding);
   void closeUnit();
   void closePicture();
-  void markLoss();
+  void markLoss(bool heldMayRunOn);
 
   Sink m_sink;
   VideoCodec m_codec = VideoCodec::Unknown;
@@ -160,6 +176,9 @@ class AccessUnitBuilder {
   std::uint32_t m_unitSpsId = 0;
   bool m_unitReference = false;
   bool m_unitChecked = false;
+  bool m_unitRunsOn = false;  // foreign bytes came right after its last slice
+  bool m_lastWasVcl = false;
+  bool m_haveSubsetSps = false;
   std::optional<std::uint32_t> m_unitPocLsb;
   std::int64_t m_prevPocMsb = 0;
   std::uint32_t m_prevPocLsb = 0;
