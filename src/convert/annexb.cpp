@@ -101,6 +101,14 @@ bool highProfile(std::uint32_t profile) {
 
 bool knownProfile(std::uint32_t profile) { return profile == 66 || profile == 77 || profile == 88 || highProfile(profile); }
 
+// The position of an RBSP's stop bit (its last 1 bit); empty when it has none.
+std::optional<std::size_t> stopBitOf(const std::vector<std::uint8_t>& rbsp) {
+  std::size_t last = rbsp.size();
+  while (last > 0 && rbsp[last - 1] == 0) --last;
+  if (last == 0) return std::nullopt;
+  return (last - 1) * 8 + 7 - static_cast<std::size_t>(__builtin_ctz(rbsp[last - 1]));
+}
+
 void appendNal(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> body) {
   out.insert(out.end(), std::begin(kStartCode4), std::end(kStartCode4));
   out.insert(out.end(), body.begin(), body.end());
@@ -422,16 +430,13 @@ bool AccessUnitBuilder::learnParameterSet(const std::vector<std::uint8_t>& b) {
       if (r.failed() || refL0 > 31 || refL1 > 31 || bipred > 2 || qp < -62 || qp > 25 || qs < -26 || qs > 25 ||
           chromaOffset < -12 || chromaOffset > 12)
         return false;
-      const auto& rbsp = r.rbsp();
-      std::size_t last = rbsp.size();
-      while (last > 0 && rbsp[last - 1] == 0) --last;
-      if (last == 0) return false;
-      const std::size_t stopBit = (last - 1) * 8 + 7 - static_cast<std::size_t>(__builtin_ctz(rbsp[last - 1]));
-      if (r.position() != stopBit) {
+      const auto stopBit = stopBitOf(r.rbsp());
+      if (!stopBit) return false;
+      if (r.position() != *stopBit) {
         const bool transform8x8 = r.bit();
         if (r.bit()) skipScalingLists(r, 6 + (transform8x8 ? (m_sps[spsId].chroma3 ? 6 : 2) : 0));
         const std::int32_t second = r.se();
-        if (r.failed() || second < -12 || second > 12 || r.position() != stopBit) return false;
+        if (r.failed() || second < -12 || second > 12 || r.position() != *stopBit) return false;
       }
     } else if (sliceGroups > 7 || !(m_sps[spsId].profile == 66 || m_sps[spsId].profile == 88)) {
       return false;
@@ -540,16 +545,14 @@ bool AccessUnitBuilder::checkH264Slice(const std::vector<std::uint8_t>& b, std::
 std::vector<std::uint8_t> AccessUnitBuilder::tallerSps(const H264Sps& sps) {
   BitReader r(sps.body.data() + 1, sps.body.size() - 1);
   const auto& rbsp = r.rbsp();
-  std::size_t last = rbsp.size();
-  while (last > 0 && rbsp[last - 1] == 0) --last;
-  if (last == 0) return {};
   // The stop bit ends what is copied; the writer pads to the byte.
-  const std::size_t stopBit = (last - 1) * 8 + 7 - static_cast<std::size_t>(__builtin_ctz(rbsp[last - 1]));
+  const auto stopBit = stopBitOf(rbsp);
+  if (!stopBit) return {};
   auto bitAt = [&](std::size_t k) { return static_cast<std::uint32_t>((rbsp[k / 8] >> (7 - k % 8)) & 1); };
   BitWriter w;
   for (std::size_t k = 0; k < sps.heightFrom; ++k) w.bit(bitAt(k));
   w.ue(sps.heightInMapUnits);  // one map unit more than before
-  for (std::size_t k = sps.heightTo; k <= stopBit; ++k) w.bit(bitAt(k));
+  for (std::size_t k = sps.heightTo; k <= *stopBit; ++k) w.bit(bitAt(k));
   return w.nal(sps.body[0]);
 }
 

@@ -173,9 +173,6 @@ TEST_P(DamagedClipTest, TheDamageCostsItsPicturesAndThoseDependingOnThemAndNothi
   }
 }
 
-// The packet carriers: a packet ends its picture, so the damage is bounded by packets. (In a
-// raw stream, damage that begins where a picture ended cannot be told from damage inside that
-// picture: the picture before the damage is given up with it.)
 INSTANTIATE_TEST_SUITE_P(Families, DamagedClipTest, ::testing::ValuesIn(kFamilies),
                          [](const auto& info) { return std::string(info.param.name); });
 
