@@ -23,8 +23,8 @@ struct AccessUnit {
   bool key = false;              // IDR (H.264) or IRAP (H.265): decoding may start here
   VideoCodec codec = VideoCodec::Unknown;
   std::uint64_t sourceBytes = 0; // bytes of the file the unit came from
-  // Picture order count from the slice header, counting from the last key unit: the display
-  // order. Empty when the stream does not say (display order is then decode order).
+  // Picture order count from the slice headers: the display order among the units from one key
+  // unit to the next. Empty when the stream does not say (display order is then decode order).
   std::optional<std::int64_t> order;
   // File offset of the packet its first NAL unit came from (in a raw stream: of its start code).
   std::uint64_t origin = 0;
@@ -94,15 +94,34 @@ class AccessUnitBuilder {
     bool valid = false;
     int log2MaxFrameNum = 4;
     bool separateColourPlane = false;
+    bool chroma3 = false;  // 4:4:4
+    std::uint32_t profile = 0;
     bool gapsAllowed = false;
     std::uint32_t picSizeInMbs = 0;
     std::uint32_t pocType = 0;
     int log2MaxPocLsb = 4;
     bool frameMbsOnly = true;
+    std::uint32_t widthInMbs = 0, heightInMapUnits = 0;
+    std::size_t heightFrom = 0, heightTo = 0;  // bits of pic_height_in_map_units_minus1 in the RBSP
+    std::vector<std::uint8_t> body;
   };
   struct H264Pps {
     bool valid = false;
     std::uint32_t spsId = 0;
+    bool cabac = false;
+    std::vector<std::uint8_t> body;
+  };
+  struct HevcSps {
+    bool valid = false;
+    bool separateColourPlane = false;
+    int log2MaxPocLsb = 4;
+  };
+  struct HevcPps {
+    bool valid = false;
+    std::uint32_t spsId = 0;
+    bool dependentSlices = false;
+    bool outputFlagPresent = false;
+    int extraSliceHeaderBits = 0;
   };
 
   void detect(const std::vector<std::uint8_t>& body);
@@ -110,16 +129,29 @@ class AccessUnitBuilder {
   bool startsPicture(const std::vector<std::uint8_t>& body) const;
   bool isVcl(const std::vector<std::uint8_t>& body) const;
   bool isKeyVcl(const std::vector<std::uint8_t>& body) const;
-  void learnParameterSet(const std::vector<std::uint8_t>& body);
+  // H.264: false when the unit cannot be the parameter set its type names.
+  bool learnParameterSet(const std::vector<std::uint8_t>& body);
+  void learnHevcParameterSet(const std::vector<std::uint8_t>& body);
+  // H.265: the POC LSB of the first slice segment of a picture (0 for IDR), and its SPS; empty
+  // when the segment does not start a picture or its parameter sets are unknown.
+  std::optional<std::uint32_t> hevcPocLsb(const std::vector<std::uint8_t>& body, std::uint32_t& spsId) const;
   // H.264: checks a slice against its parameter sets; false when it cannot be one. Sets
   // frameNum, whether it is a reference, and the SPS it names.
   bool checkH264Slice(const std::vector<std::uint8_t>& body, std::uint32_t& frameNum, bool& reference,
                       std::uint32_t& spsId, std::optional<std::uint32_t>& pocLsb) const;
-  // The picture order count of the unit in progress, from its POC LSB (type 0 only).
-  std::optional<std::int64_t> pictureOrder(bool key);
+  // H.264: how many foreign bytes the last slice of a unit ran on into (the start code after it
+  // was lost), where the decoder shows that its data ends with the picture's last macroblock.
+  // Empty when that cannot be shown: the unit is then damaged.
+  std::optional<std::size_t> runOnBytes(const std::vector<std::uint8_t>& unit) const;
+  // Cuts the run-on bytes off a unit (counted as damaged); false when the unit is damaged.
+  bool trimRunOn(std::vector<std::uint8_t>& unit);
+  // The SPS with one map unit row more.
+  static std::vector<std::uint8_t> tallerSps(const H264Sps& sps);
+  // The picture order count of the unit in progress, from its POC LSB (H.264 type 0, H.265).
+  std::optional<std::int64_t> pictureOrder(bool key, bool startsDecoding);
   void closeUnit();
   void closePicture();
-  void markLoss();
+  void markLoss(bool heldMayRunOn);
 
   Sink m_sink;
   VideoCodec m_codec = VideoCodec::Unknown;
@@ -144,9 +176,17 @@ class AccessUnitBuilder {
   std::uint32_t m_unitSpsId = 0;
   bool m_unitReference = false;
   bool m_unitChecked = false;
+  bool m_unitRunsOn = false;  // foreign bytes came right after its last slice
+  bool m_lastWasVcl = false;
+  bool m_haveSubsetSps = false;
   std::optional<std::uint32_t> m_unitPocLsb;
   std::int64_t m_prevPocMsb = 0;
   std::uint32_t m_prevPocLsb = 0;
+  HevcSps m_hevcSps[16];
+  HevcPps m_hevcPps[64];
+  int m_unitHevcType = -1;  // NAL unit type and temporal id of the unit's first slice
+  int m_unitTemporalId = 0;
+  bool m_skipRasl = false;  // decoding began at a CRA: its skipped leading pictures cannot be decoded
 };
 
 // The parameter sets (VPS/SPS/PPS) of a key unit, each behind a 4-byte start code.

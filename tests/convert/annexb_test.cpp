@@ -147,5 +147,67 @@ TEST(AccessUnitBuilder, AUnitWithAnImpossibleHeaderIsDamageNotVideo) {
   EXPECT_GT(b.builder->lostUnits(), 0u);
 }
 
+// Foreign bytes written over a raw stream from every kind of place around a picture boundary:
+// whatever comes out is one of the stream's pictures byte for byte, in order. When the damage
+// begins just where a CABAC picture ended and holds no start code, that picture is kept (a
+// CAVLC slice has no end mark of its own: there the picture is given up).
+TEST(AccessUnitBuilder, ForeignBytesOverARawStreamNeverPassAsAPictureAndSpareThePictureBeforeThem) {
+  const test::Clip encoded = test::encodedClip(2, false, 0);
+  if (encoded.frames.empty()) GTEST_SKIP() << "the ffmpeg program with libx264 is needed to encode the clip";
+  struct Stream {
+    const char* name;
+    std::vector<test::ClipFrame> frames;
+    bool cabac;
+  };
+  const Stream streams[] = {{"cabac", encoded.frames, true}, {"cavlc", test::clipFrames(), false}};
+  struct Garbage {
+    const char* name;
+    std::uint8_t (*byte)(std::size_t i);
+    bool startCodes;
+  };
+  const Garbage garbages[] = {
+      {"no zeros", [](std::size_t i) { return static_cast<std::uint8_t>((i * 7919 + 13) % 251 + 2); }, false},
+      {"with start codes", [](std::size_t i) { return static_cast<std::uint8_t>(i % 97 < 3 ? (i % 97 == 2) : (i * 2654435761u) >> 13); }, true},
+  };
+  for (const auto& stream : streams) {
+    std::vector<std::uint8_t> whole;
+    std::vector<std::size_t> starts;
+    for (const auto& f : stream.frames) starts.push_back(whole.size()), whole.insert(whole.end(), f.bytes.begin(), f.bytes.end());
+    for (const auto& garbage : garbages) {
+      for (const std::size_t k : {7u, 12u, 20u}) {
+        const std::size_t size = stream.frames[k].bytes.size();
+        for (const std::size_t offset : {std::size_t{0}, std::size_t{1}, std::size_t{4}, size / 2, size - 2, size - 1}) {
+          auto bytes = whole;
+          const std::size_t at = starts[k] + offset;
+          for (std::size_t i = 0; i < 600 && at + i < bytes.size(); ++i) bytes[at + i] = garbage.byte(i);
+          const auto b = build(bytes);
+          const std::string where = std::string(stream.name) + ", " + garbage.name + ", picture " + std::to_string(k) + " + " + std::to_string(offset);
+          std::size_t next = 0;
+          bool keptBefore = false;
+          for (const auto& unit : b.units) {
+            // A picture byte for byte; or, the damage having taken just its last byte, one that
+            // lacks only that byte (its stop bit and bits the decoder does not read); or one whose
+            // parameter sets went with the damage before it (whole NAL units of it are left).
+            auto same = [&](std::size_t j) {
+              const auto& picture = stream.frames[j].bytes;
+              const std::size_t n = unit.bytes.size();
+              if (picture == unit.bytes) return true;
+              if (n + 1 == picture.size() && starts[j] + n == at && std::equal(unit.bytes.begin(), unit.bytes.end(), picture.begin()))
+                return true;
+              return n < picture.size() && std::equal(unit.bytes.begin(), unit.bytes.end(), picture.end() - static_cast<std::ptrdiff_t>(n)) &&
+                     starts[j] + picture.size() - n >= at && unit.bytes[3] == 1;
+            };
+            while (next < stream.frames.size() && !same(next)) ++next;
+            ASSERT_LT(next, stream.frames.size()) << where << ": a unit that is none of the pictures";
+            keptBefore |= next + 1 == k;
+          }
+          if (stream.cabac && offset == 0 && !garbage.startCodes) EXPECT_TRUE(keptBefore) << where;
+          EXPECT_GT(b.builder->damagedBytes() + b.builder->lostUnits(), 0u) << where;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace norvale::convert

@@ -314,12 +314,12 @@ std::vector<std::uint8_t> headeredFile(std::uint8_t brand) {
   return out;
 }
 
-std::vector<std::uint8_t> hevcStream(int seconds) {
+std::vector<std::uint8_t> hevcStream(int seconds, bool bFrames) {
   TempDir dir;
   const std::string path = dir.file("clip.h265");
   const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -t " +
                               std::to_string(seconds) +
-                              " -c:v libx265 -x265-params keyint=25:bframes=0:log-level=0 -f hevc '" + path +
+                              " -c:v libx265 -x265-params keyint=25:bframes=" + (bFrames ? "3" : "0") + ":log-level=0 -f hevc '" + path +
                               "' >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) return {};
   return readFile(path);

@@ -121,9 +121,9 @@ std::vector<double> audioLoudness(const std::string& path);
 std::string subtitleText(const std::string& path);
 // What `ffmpeg -v error -i F -f null -` prints (empty for a clean file).
 std::string decodeErrors(const std::string& path);
-// A raw H.265 stream of `seconds` s at 25 frames per second without B frames, made by ffmpeg's
-// libx265 encoder; empty when that is not installed.
-std::vector<std::uint8_t> hevcStream(int seconds);
+// A raw H.265 stream of `seconds` s at 25 frames per second, a key picture every 25, with or
+// without B frames, made by ffmpeg's libx265 encoder; empty when that is not installed.
+std::vector<std::uint8_t> hevcStream(int seconds, bool bFrames = false);
 // Runs a shell command in a folder; its exit code.
 int runIn(const std::string& folder, const std::string& command);
 
