@@ -34,6 +34,16 @@ struct Mp4Writer::State {
   }
 };
 
+// The disk's refusal ends the file; a packet the muxer refuses is only that packet lost.
+Result<void> Mp4Writer::sendPacket(State& s, const char* what) {
+  const int r = av_write_frame(s.fmt, s.packet);
+  av_packet_unref(s.packet);
+  if (r < 0 && s.fmt->pb && s.fmt->pb->error < 0)
+    return fail(ErrorCode::WriteFailed, "cannot write " + s.path + ": " + ffmpegError(s.fmt->pb->error));
+  if (r < 0) return fail(ErrorCode::Corrupt, std::string(what) + " could not be written: " + ffmpegError(r));
+  return {};
+}
+
 Mp4Writer::Mp4Writer() : m_state(std::make_unique<State>()) {}
 Mp4Writer::~Mp4Writer() = default;
 
@@ -110,13 +120,7 @@ Result<void> Mp4Writer::write(const AccessUnit& unit, std::int64_t pts, std::int
   s.packet->dts = av_rescale_q(dts, ours, s.stream->time_base);
   s.packet->duration = av_rescale_q(duration, ours, s.stream->time_base);
   if (unit.key) s.packet->flags |= AV_PKT_FLAG_KEY;
-  const int r = av_write_frame(s.fmt, s.packet);
-  av_packet_unref(s.packet);
-  // The disk's refusal ends the file; a frame the muxer refuses is only that frame lost.
-  if (r < 0 && s.fmt->pb && s.fmt->pb->error < 0)
-    return fail(ErrorCode::WriteFailed, "cannot write " + s.path + ": " + ffmpegError(s.fmt->pb->error));
-  if (r < 0) return fail(ErrorCode::Corrupt, "a frame could not be written: " + ffmpegError(r));
-  return {};
+  return sendPacket(s, "a frame");
 }
 
 Result<void> Mp4Writer::writeAudio(std::span<const std::uint8_t> frame, std::int64_t pts, std::int64_t duration) {
@@ -129,12 +133,7 @@ Result<void> Mp4Writer::writeAudio(std::span<const std::uint8_t> frame, std::int
   s.packet->pts = s.packet->dts = av_rescale_q(pts, ours, s.audio->time_base);
   s.packet->duration = av_rescale_q(duration, ours, s.audio->time_base);
   s.packet->flags |= AV_PKT_FLAG_KEY;
-  const int r = av_write_frame(s.fmt, s.packet);
-  av_packet_unref(s.packet);
-  if (r < 0 && s.fmt->pb && s.fmt->pb->error < 0)
-    return fail(ErrorCode::WriteFailed, "cannot write " + s.path + ": " + ffmpegError(s.fmt->pb->error));
-  if (r < 0) return fail(ErrorCode::Corrupt, "an audio frame could not be written: " + ffmpegError(r));
-  return {};
+  return sendPacket(s, "an audio frame");
 }
 
 Result<void> Mp4Writer::writeCue(const std::string& text, std::int64_t pts, std::int64_t duration) {

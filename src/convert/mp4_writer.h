@@ -53,6 +53,7 @@ class Mp4Writer {
 
  private:
   struct State;
+  static Result<void> sendPacket(State& s, const char* what);
   std::unique_ptr<State> m_state;
 };
 
