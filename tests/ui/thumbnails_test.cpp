@@ -42,11 +42,9 @@ struct RecordingMaker {
   std::mutex mutex;
   std::set<std::uint64_t> asked;
   std::atomic<bool> idle{true};
-  std::set<std::uint64_t> noPicture;
   ThumbnailMaker maker{[this](std::uint64_t position) -> Result<convert::Thumbnail> {
                          std::lock_guard lock(mutex);
                          asked.insert(position);
-                         if (noPicture.contains(position)) return fail(ErrorCode::Corrupt, "no decodable key frame");
                          return convert::Thumbnail{pngOf(Qt::darkGreen), 160, 120, false};
                        },
                        [this] { return idle.load(); }};
@@ -116,22 +114,6 @@ class ThumbnailsTest : public QObject {
     QVERIFY(!r.maker.running());
     r.idle = true;  // the worker has let go: the maker tries again by itself
     QVERIFY(QTest::qWaitFor([&] { return r.maker.find(4) != nullptr; }, 5000));
-  }
-
-  void aFileWithoutPictureSaysSoAndAnotherTaskForgetsAll() {
-    RecordingMaker r;
-    r.noPicture = {1};
-    FileGridModel model;
-    model.setThumbnails(&r.maker);
-    model.setThumbnailsShown(true);
-    model.setRows(rowsAt(2), timeConventionFor(18, 1));
-    QVERIFY(thumbnailCell(&model, 1, Qt::DisplayRole).toString() == qs(kThumbnailPendingText));
-    QVERIFY(QTest::qWaitFor([&] { return r.maker.find(1) != nullptr; }, 5000));
-    QCOMPARE(thumbnailCell(&model, 1, Qt::DisplayRole).toString(), qs(kNoPictureText));
-    QVERIFY(thumbnailCell(&model, 1, Qt::ToolTipRole).toString().contains(QStringLiteral("no decodable key frame")));
-    QVERIFY(thumbnailCell(&model, 1, Qt::DecorationRole).isNull());
-    r.maker.reset();
-    QVERIFY(!r.maker.find(1));
   }
 
   void visibleRowsGetThumbnailsKeptInTheTaskFolder() {
