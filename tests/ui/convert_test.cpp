@@ -150,6 +150,22 @@ class ConvertTest : public QObject {
     QVERIFY2(f.logLines().join('\n').contains(QStringLiteral("200 帧, 时钟字幕 8 秒")), qPrintable(f.logLines().join('\n')));
   }
 
+  void aStopPressedWhileIdleDoesNotStopTheNextExport() {
+    FrameFixture f;
+    QVERIFY(listFirstDay(f));
+    f.frame->action(kCmdStop)->trigger();
+    const QString out = qs(f.dir.file("out"));
+    f.prompter.onDialog = [&](QDialog& dialog) {
+      auto* choice = qobject_cast<CExportDlg*>(&dialog);
+      if (!choice) return false;
+      choice->folderEdit()->setText(out);
+      return ScriptedPrompter::pressOk(dialog);
+    };
+    f.frame->onExport();
+    QVERIFY(f.waitIdle());
+    QCOMPARE(readManifest(u8(out)).size(), 2u);
+  }
+
   void exportPutsTheHashIntoTheCheckColumn() {
     FrameFixture f;
     QVERIFY(listFirstDay(f));
