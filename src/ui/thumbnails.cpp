@@ -21,13 +21,8 @@ ThumbnailMaker::~ThumbnailMaker() { settle(); }
 
 void ThumbnailMaker::want(std::uint64_t position) {
   if (m_shown.contains(position) || (m_running && m_making == position)) return;
-  if (m_queued.insert(position).second) {
-    m_queue.push_front(position);
-  } else {
-    // Drawn again: move it to the front.
-    std::erase(m_queue, position);
-    m_queue.push_front(position);
-  }
+  if (!m_queued.insert(position).second) std::erase(m_queue, position);  // drawn again: to the front
+  m_queue.push_front(position);
   // From within a paint: start once the drawing is done.
   QMetaObject::invokeMethod(this, &ThumbnailMaker::pump, Qt::QueuedConnection);
 }
