@@ -23,6 +23,15 @@ bool listFirstDay(FrameFixture& f) {
   f.files()->tree()->setCurrentItem(root->child(0)->child(0));
   return f.waitIdle() && f.files()->grid()->grid()->rowCount() == 2;
 }
+// The export dialog is answered with the folder out.
+void exportInto(FrameFixture& f, const QString& out) {
+  f.prompter.onDialog = [out](QDialog& dialog) {
+    auto* choice = qobject_cast<CExportDlg*>(&dialog);
+    if (!choice) return false;
+    choice->folderEdit()->setText(out);
+    return ScriptedPrompter::pressOk(dialog);
+  };
+}
 }  // namespace
 
 class ConvertTest : public QObject {
@@ -155,12 +164,7 @@ class ConvertTest : public QObject {
     QVERIFY(listFirstDay(f));
     f.frame->action(kCmdStop)->trigger();
     const QString out = qs(f.dir.file("out"));
-    f.prompter.onDialog = [&](QDialog& dialog) {
-      auto* choice = qobject_cast<CExportDlg*>(&dialog);
-      if (!choice) return false;
-      choice->folderEdit()->setText(out);
-      return ScriptedPrompter::pressOk(dialog);
-    };
+    exportInto(f, out);
     f.frame->onExport();
     QVERIFY(f.waitIdle());
     QCOMPARE(readManifest(u8(out)).size(), 2u);
@@ -173,12 +177,7 @@ class ConvertTest : public QObject {
     const QString before = grid->data(grid->index(0, FileGridModel::kCheck), Qt::DisplayRole).toString();
     QCOMPARE(before, QString::number(grid->rows()[0].position));
     const QString out = qs(f.dir.file("out"));
-    f.prompter.onDialog = [&](QDialog& dialog) {
-      auto* choice = qobject_cast<CExportDlg*>(&dialog);
-      if (!choice) return false;
-      choice->folderEdit()->setText(out);
-      return ScriptedPrompter::pressOk(dialog);
-    };
+    exportInto(f, out);
     f.frame->onExport();
     QVERIFY(f.waitIdle());
     const auto lines = readManifest(u8(out));
