@@ -1,6 +1,8 @@
 #include "app/screenshot_run.h"
 
+#include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTreeWidget>
 
@@ -9,6 +11,7 @@
 #include "ui/dialogs.h"
 #include "ui/main_frame.h"
 #include "ui/prompter.h"
+#include "ui/thumbnails.h"
 #include "ui/timeline_view.h"
 #include "ui/ui_text.h"
 #include "ui/views.h"
@@ -135,11 +138,35 @@ void ScreenshotRun::exportAndConvert() {
             return fail(QStringLiteral("the conversion wrote nothing"));
           if (!save(m_frame, QStringLiteral("file_window_converted.png"))) return;
           if (!saveTimeline()) return;
-          emit finished(true, QStringLiteral("screenshots written to ") + m_outputDir);
+          saveThumbnails([this] { emit finished(true, QStringLiteral("screenshots written to ") + m_outputDir); });
         });
       });
     });
   });
+}
+
+void ScreenshotRun::saveThumbnails(std::function<void()> then) {
+  CChildFrame* files = m_frame.fileChild();
+  files->thumbnailToggle()->setChecked(true);
+  auto* timer = new QTimer(this);
+  auto waited = std::make_shared<QElapsedTimer>();
+  waited->start();
+  timer->setInterval(50);
+  connect(timer, &QTimer::timeout, this, [this, timer, waited, then = std::move(then)] {
+    CChildFrame* files = m_frame.fileChild();
+    const auto& rows = files->grid()->grid()->rows();
+    const bool allMade = std::all_of(rows.begin(), rows.end(), [this](const FileRow& row) {
+      return m_frame.thumbnails()->find(row.position) != nullptr;
+    });
+    if (!allMade && waited->elapsed() < 30000) return;
+    timer->deleteLater();
+    timer->stop();
+    if (!allMade) return fail(QStringLiteral("the thumbnails were not made"));
+    files->grid()->viewport()->update();
+    if (!save(m_frame, QStringLiteral("file_window_thumbnails.png"))) return;
+    then();
+  });
+  timer->start();
 }
 
 bool ScreenshotRun::saveTimeline() {

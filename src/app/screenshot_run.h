@@ -27,6 +27,8 @@ class ScreenshotRun final : public QObject {
   void scanSample(const QString& image);
   void exportAndConvert();
   bool saveTimeline();
+  // Shows the grid's thumbnails and saves the window once every row has its own.
+  void saveThumbnails(std::function<void()> then);
   void whenIdle(std::function<void()> next);
   bool save(QWidget& widget, const QString& name);
   void fail(const QString& message);

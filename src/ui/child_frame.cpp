@@ -1,5 +1,6 @@
 #include "ui/child_frame.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -74,7 +75,18 @@ CChildFrame::CChildFrame(Kind kind, CMainFrame* frame) : m_kind(kind) {
     m_grid = new CKivView5(frame);
     m_inner->addWidget(m_tree);
     m_filesAndTimeline = new QSplitter(Qt::Vertical, m_inner);
-    m_filesAndTimeline->addWidget(m_grid);
+    // The grid with its switch for the thumbnails above it.
+    auto* gridPane = new QWidget;
+    auto* gridLayout = new QVBoxLayout(gridPane);
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+    gridLayout->setSpacing(0);
+    m_thumbnailToggle = new QCheckBox(QStringLiteral("显示缩略图"), gridPane);
+    m_thumbnailToggle->setObjectName(QStringLiteral("showThumbnails"));
+    m_thumbnailToggle->setContentsMargins(4, 2, 4, 2);
+    gridLayout->addWidget(m_thumbnailToggle);
+    gridLayout->addWidget(m_grid, 1);
+    connect(m_thumbnailToggle, &QCheckBox::toggled, m_grid, &CKivView5::setThumbnailsShown);
+    m_filesAndTimeline->addWidget(gridPane);
     m_timeline = new TimelineView;
     m_timeline->setMinimumSize(kMinPane, kMinPane);
     m_filesAndTimeline->addWidget(m_timeline);

@@ -3,6 +3,7 @@
 // tree, file grid, log list).
 #include <QWidget>
 
+class QCheckBox;
 class QLabel;
 class QSplitter;
 
@@ -47,6 +48,8 @@ class CChildFrame final : public QWidget {
   CKivView5* grid() const { return m_grid; }
   CKivView6* log() const { return m_log; }
   TimelineView* timeline() const { return m_timeline; }
+  // "显示缩略图" above the file grid.
+  QCheckBox* thumbnailToggle() const { return m_thumbnailToggle; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -64,6 +67,7 @@ class CChildFrame final : public QWidget {
   CKivView6* m_log = nullptr;
   QSplitter* m_filesAndTimeline = nullptr;  // the grid above the timeline
   TimelineView* m_timeline = nullptr;
+  QCheckBox* m_thumbnailToggle = nullptr;
 };
 
 }  // namespace norvale::ui

@@ -292,6 +292,19 @@ void CExportDlg::accept() {
 
 // ---- preview ----
 
+QString previewAudioText(const QString& codec) {
+  if (codec.isEmpty()) return QStringLiteral("无");
+  // The conversion copies AAC and encodes G.711 and 16-bit PCM as AAC; other codecs stay out.
+  if (codec == QStringLiteral("aac")) return codec + QStringLiteral(" (转化后的 MP4 原样保存为 AAC)");
+  if (codec == QStringLiteral("pcm_alaw") || codec == QStringLiteral("pcm_mulaw") || codec == QStringLiteral("pcm_s16le"))
+    return codec + QStringLiteral(" (转化后的 MP4 转为 AAC)");
+  return codec + QStringLiteral(" (转化后的 MP4 不含此音频)");
+}
+
+QString previewClockText(bool clockTrack) {
+  return clockTrack ? QStringLiteral("转化后的 MP4 带录像机时钟字幕 (逐秒)") : QStringLiteral("转化后的 MP4 不带录像机时钟");
+}
+
 CPreviewDlg::CPreviewDlg(const PreviewInfo& info, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("视频预览"));
   m_picture = new QLabel(this);
@@ -311,6 +324,9 @@ CPreviewDlg::CPreviewDlg(const PreviewInfo& info, QWidget* parent) : QDialog(par
   form->addRow(QStringLiteral("结束时间:"), new QLabel(info.end, this));
   form->addRow(QStringLiteral("帧数:"), new QLabel(QStringLiteral("%1 (关键帧 %2)").arg(info.frames).arg(info.keyFrames), this));
   form->addRow(QStringLiteral("编码:"), new QLabel(info.codec.isEmpty() ? QStringLiteral("未知") : info.codec, this));
+  const QString unknown = QStringLiteral("未知");
+  form->addRow(QStringLiteral("音频:"), new QLabel(info.streamRead ? previewAudioText(info.audio) : unknown, this));
+  form->addRow(QStringLiteral("时钟:"), new QLabel(info.streamRead ? previewClockText(info.clockTrack) : unknown, this));
   if (!info.picture.isNull())
     form->addRow(QStringLiteral("画面:"), new QLabel(QStringLiteral("%1 × %2").arg(info.picture.width()).arg(info.picture.height()), this));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

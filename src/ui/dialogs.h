@@ -149,9 +149,17 @@ struct PreviewInfo {
   std::uint64_t keyFrames = 0;
   QImage picture;           // null when no key frame decodes
   QString problem;          // why there is no picture
+  bool streamRead = false;  // the file's stream was read: audio and clock below are known
+  QString audio;            // the recorder's audio codec; empty: none
+  bool clockTrack = false;  // the converted MP4 carries the recorder's clock
 };
 
-// "视频预览": the first picture of the selected file with its channel, times, frames and codec.
+// What the preview says of a file's audio and of what its MP4 makes of it.
+QString previewAudioText(const QString& codec);
+QString previewClockText(bool clockTrack);
+
+// "视频预览": the first picture of the selected file with its channel, times, frames and codec,
+// its audio and whether its MP4 carries the recorder's clock.
 class CPreviewDlg final : public QDialog {
   Q_OBJECT
  public:

@@ -18,6 +18,7 @@
 
 #include "convert/clip_writer.h"
 #include "convert/converter.h"
+#include "convert/thumbnail.h"
 #include "export/exporter.h"
 #include "parsers/brand_table.h"
 #include "report/desktop_open.h"
@@ -32,6 +33,7 @@
 #include "ui/prompter.h"
 #include "ui/toolbar_icons.h"
 #include "ui/ui_text.h"
+#include "ui/thumbnails.h"
 #include "ui/timeline_view.h"
 #include "ui/views.h"
 
@@ -77,6 +79,20 @@ CMainFrame::CMainFrame(QWidget* parent)
       m_openReport(openWithDesktop) {
   setWindowTitle(QStringLiteral("Norvale"));
   m_state->task.notifyTarget = &m_state->observer;
+  // The maker's thread keeps the state alive as a worker does.
+  m_thumbnails = new ThumbnailMaker(
+      [state = m_state](std::uint64_t position) {
+        // Nothing else runs: a stop still raised was meant for a command that has ended.
+        state->task.stopFlag.store(0);
+        return convert::thumbnailFor(state->task, position);
+      },
+      [this] { return !m_worker->busy() && !m_heldCommand; }, this);
+  connect(m_thumbnails, &ThumbnailMaker::released, this, [this] {
+    if (!m_heldCommand) return;
+    auto command = std::move(m_heldCommand);
+    m_heldCommand = nullptr;
+    m_worker->start(std::move(command));
+  });
   createActions();
   createToolBar();
   createMenus();
@@ -124,13 +140,19 @@ void CMainFrame::shutDown() {
     m_worker->abandon();
     g_workerAbandoned.store(true);
   } else {
-    task().teardown();
+    m_heldCommand = nullptr;
+    closeTask();
   }
+}
+
+void CMainFrame::closeTask() {
+  m_thumbnails->reset();
+  task().teardown();
 }
 
 void CMainFrame::setPrompter(Prompter* prompter) { m_prompter = prompter ? prompter : m_ownPrompter.get(); }
 
-bool CMainFrame::busy() const { return m_worker->busy(); }
+bool CMainFrame::busy() const { return m_worker->busy() || m_heldCommand; }
 
 CChildFrame* CMainFrame::mainChild() const {
   return m_mainChild ? qobject_cast<CChildFrame*>(m_mainChild->widget()) : nullptr;
@@ -267,14 +289,23 @@ void CMainFrame::setStatusField(int field, const QString& text) {
 
 bool CMainFrame::startWorker(std::function<Continuation(CoreState&)> body) {
   auto state = m_state;
-  return m_worker->start([state, body = std::move(body)] {
+  // A stop applies to the work running when it is pressed, not to the next command.
+  if (!busy()) state->task.stopFlag.store(0);
+  auto command = [state, body = std::move(body)] {
     Continuation next = body(*state);
     state->observer.flush();
     state->observer.runOnUi([&next](CMainFrame& frame) {
       if (next) next(frame);
       emit frame.workerFinished();
     });
-  });
+  };
+  // A thumbnail reads the task's source and store: the command waits for it, not the user.
+  if (m_thumbnails->running()) {
+    if (m_heldCommand || m_worker->busy()) return false;
+    m_heldCommand = std::move(command);
+    return true;
+  }
+  return m_worker->start(std::move(command));
 }
 
 void CMainFrame::onTaskStatus(const TaskStatus& status) {
@@ -404,7 +435,7 @@ void CMainFrame::onNewTask() {
     return;
   }
   if (fileChild()) {
-    task().teardown();
+    closeTask();
     clearTaskViews();
     m_windowFlag = 1;
     m_mdi->setActiveSubWindow(m_fileChild);
@@ -491,7 +522,7 @@ void CMainFrame::onLoadTask() {
   CLoadDlg dialog(*m_prompter, qs(task().taskFolder), this);
   if (!m_prompter->runDialog(dialog)) return;
   if (fileChild()) {
-    task().teardown();
+    closeTask();
     clearTaskViews();
   }
   CChildFrame* files = ensureFileWindow();
@@ -675,6 +706,9 @@ void CMainFrame::onPreview() {
       info.codec = qs(summary->codec);
       info.frames = summary->frames;
       info.keyFrames = summary->keyFrames;
+      info.streamRead = true;
+      info.audio = qs(summary->audio);
+      info.clockTrack = summary->clockTrack;
       if (summary->picture) {
         const auto& p = *summary->picture;
         info.picture = QImage(p.rgb.data(), p.width, p.height, p.width * 3, QImage::Format_RGB888).copy();
@@ -770,7 +804,7 @@ void CMainFrame::onBack() {
     logLine(kInfo, qs(kBusyMessage));
     return;
   }
-  task().teardown();
+  closeTask();
   destroyFileWindow();
 }
 

@@ -30,6 +30,7 @@ namespace norvale::ui {
 
 class CChildFrame;
 class Prompter;
+class ThumbnailMaker;
 
 // Command ids of the menus and the toolbar.
 enum CommandId {
@@ -82,7 +83,9 @@ class CMainFrame final : public QMainWindow {
   CoreState& state() const { return *m_state; }
   std::weak_ptr<CoreState> stateHandle() const { return m_state; }
   TaskContext& task() const { return m_state->task; }
+  // A command worker runs, or one is held back until the thumbnail being made is done.
   bool busy() const;
+  ThumbnailMaker* thumbnails() const { return m_thumbnails; }
   int windowFlag() const { return m_windowFlag; }
   int menuMode() const { return m_menuMode; }
   QAction* action(CommandId id) const { return m_actions.at(id); }
@@ -154,6 +157,8 @@ class CMainFrame final : public QMainWindow {
   void setStatusField(int field, const QString& text);
   // Starts body on the one worker; its continuation runs on the interface thread at the end.
   bool startWorker(std::function<Continuation(CoreState&)> body);
+  // Closes the task once no thumbnail reads it.
+  void closeTask();
   void installDevices(std::vector<DeviceRecord> devices, std::vector<QString> brands);
   void refillDeviceList();
   // scan: a new scan; resume: the unfinished scan of a loaded task goes on from its checkpoint.
@@ -164,6 +169,9 @@ class CMainFrame final : public QMainWindow {
 
   std::shared_ptr<CoreState> m_state;
   CommandWorker* m_worker;  // left alive when abandoned at exit
+  ThumbnailMaker* m_thumbnails;
+  // A command that came while a thumbnail was being made: it starts when that one is done.
+  std::function<void()> m_heldCommand;
   std::unique_ptr<Prompter> m_ownPrompter;
   Prompter* m_prompter;
   StatusPresenter m_presenter;

@@ -11,6 +11,7 @@
 #include "task/status_text.h"
 #include "ui/device_sources.h"
 #include "ui/main_frame.h"
+#include "ui/thumbnails.h"
 #include "ui/ui_text.h"
 
 namespace norvale::ui {
@@ -205,6 +206,22 @@ std::vector<std::uint64_t> FileGridModel::positions(bool checkedOnly) const {
   return out;
 }
 
+void FileGridModel::setThumbnails(ThumbnailMaker* maker) {
+  if (m_thumbnails) disconnect(m_thumbnails, nullptr, this, nullptr);
+  m_thumbnails = maker;
+  if (!maker) return;
+  connect(maker, &ThumbnailMaker::made, this, [this](quint64 position) {
+    for (std::size_t i = 0; i < m_rows.size(); ++i)
+      if (m_rows[i].position == position) emit dataChanged(index(static_cast<int>(i), kThumbnail), index(static_cast<int>(i), kThumbnail));
+  });
+}
+
+void FileGridModel::setThumbnailsShown(bool shown) {
+  if (shown == m_thumbnailsShown) return;
+  m_thumbnailsShown = shown;
+  if (!m_rows.empty()) emit dataChanged(index(0, kThumbnail), index(rowCount() - 1, kThumbnail));
+}
+
 int FileGridModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
@@ -217,6 +234,20 @@ QVariant FileGridModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::CheckStateRole && index.column() == kChannel)
     return m_checked[static_cast<std::size_t>(index.row())] ? Qt::Checked : Qt::Unchecked;
   if (role == Qt::ToolTipRole && index.column() == kCheck) return data(index, Qt::DisplayRole);
+  if (index.column() == kThumbnail) {
+    if (!m_thumbnailsShown || !m_thumbnails) return {};
+    const ShownThumbnail* shown = m_thumbnails->find(row.position);
+    switch (role) {
+      case Qt::DisplayRole:
+        // Drawn without a thumbnail yet: this row is in view, so its thumbnail is wanted.
+        if (!shown) m_thumbnails->want(row.position);
+        return !shown ? qs(kThumbnailPendingText) : shown->image.isNull() ? qs(kNoPictureText) : QVariant();
+      case Qt::DecorationRole: return shown && !shown->image.isNull() ? QVariant(shown->image) : QVariant();
+      case Qt::ToolTipRole: return shown ? QVariant(shown->failure) : QVariant();
+      case Qt::TextAlignmentRole: return static_cast<int>(Qt::AlignCenter);
+      default: return {};
+    }
+  }
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
     case kChannel: return QString::number(row.entry.channel);
@@ -246,17 +277,24 @@ Qt::ItemFlags FileGridModel::flags(const QModelIndex& index) const {
 
 QVariant FileGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const kTitles[kColumns] = {"通道", "大小", "开始时间", "结束时间", "校验"};
+  static const char* const kTitles[kColumns] = {"通道", "大小", "开始时间", "结束时间", "校验", "缩略图"};
   return section >= 0 && section < kColumns ? qs(kTitles[section]) : QVariant();
 }
 
 CKivView5::CKivView5(CMainFrame* frame) : m_frame(frame), m_model(new FileGridModel(this)) {
   setObjectName(QStringLiteral("fileGrid"));
+  if (frame) m_model->setThumbnails(frame->thumbnails());
   setModel(m_model);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setShowGrid(true);
   verticalHeader()->hide();
-  verticalHeader()->setDefaultSectionSize(22);
+  verticalHeader()->setDefaultSectionSize(kRowHeight);
+  setColumnHidden(FileGridModel::kThumbnail, true);
+  // A reset may bring back the header's defaults.
+  connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+    setColumnHidden(FileGridModel::kThumbnail, !m_model->thumbnailsShown());
+    fitColumns();
+  });
   horizontalHeader()->setHighlightSections(false);
   setColumnWidth(FileGridModel::kChannel, 100);
   setColumnWidth(FileGridModel::kSize, 150);
@@ -277,14 +315,27 @@ CKivView5::CKivView5(CMainFrame* frame) : m_frame(frame), m_model(new FileGridMo
 
 QMenu* CKivView5::contextMenuAt(const QPoint& pos) { return indexAt(pos).isValid() ? m_menu : nullptr; }
 
+void CKivView5::setThumbnailsShown(bool shown) {
+  m_model->setThumbnailsShown(shown);
+  setColumnHidden(FileGridModel::kThumbnail, !shown);
+  verticalHeader()->setDefaultSectionSize(shown ? kThumbnailRowHeight : kRowHeight);
+  fitColumns();
+}
+
 void CKivView5::resizeEvent(QResizeEvent* event) {
   QTableView::resizeEvent(event);
+  fitColumns();
+}
+
+void CKivView5::fitColumns() {
   const int w = viewport()->width();
+  const int fixed = 250 + kCheckWidth + (m_model->thumbnailsShown() ? kThumbnailWidth : 0);
   setColumnWidth(FileGridModel::kChannel, 100);
   setColumnWidth(FileGridModel::kSize, 150);
-  setColumnWidth(FileGridModel::kStart, std::max(0, (w - 250 - kCheckWidth) / 2));
-  setColumnWidth(FileGridModel::kEnd, std::max(0, (w - 250 - kCheckWidth) / 2));
+  setColumnWidth(FileGridModel::kStart, std::max(0, (w - fixed) / 2));
+  setColumnWidth(FileGridModel::kEnd, std::max(0, (w - fixed) / 2));
   setColumnWidth(FileGridModel::kCheck, kCheckWidth);
+  setColumnWidth(FileGridModel::kThumbnail, kThumbnailWidth);
 }
 
 std::optional<std::uint64_t> CKivView5::currentPosition() const {

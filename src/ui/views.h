@@ -22,6 +22,7 @@ struct DeviceRecord;
 namespace norvale::ui {
 
 class CMainFrame;
+class ThumbnailMaker;
 
 // Item roles of the trees.
 inline constexpr int kDeviceIndexRole = Qt::UserRole + 1;     // index in the device list
@@ -94,7 +95,7 @@ class CKivView4 final : public QTreeWidget {
 class FileGridModel final : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum Column { kChannel, kSize, kStart, kEnd, kCheck, kColumns };
+  enum Column { kChannel, kSize, kStart, kEnd, kCheck, kThumbnail, kColumns };
   using QAbstractTableModel::QAbstractTableModel;
 
   void setRows(std::vector<FileRow> rows, TimeConvention convention);
@@ -107,6 +108,10 @@ class FileGridModel final : public QAbstractTableModel {
   // File-map positions of all rows, or of the checked ones, in row order.
   std::vector<std::uint64_t> positions(bool checkedOnly) const;
   const std::vector<FileRow>& rows() const { return m_rows; }
+  // "缩略图": each drawn row asks the maker for its file's thumbnail (not owned; may be null).
+  void setThumbnails(ThumbnailMaker* maker);
+  void setThumbnailsShown(bool shown);
+  bool thumbnailsShown() const { return m_thumbnailsShown; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -120,6 +125,8 @@ class FileGridModel final : public QAbstractTableModel {
   std::vector<char> m_checked;
   TimeConvention m_convention;
   std::map<std::uint64_t, QString> m_hashes;  // by file-map position
+  ThumbnailMaker* m_thumbnails = nullptr;
+  bool m_thumbnailsShown = false;
 };
 
 // CKivView5: the file grid of the selected day.
@@ -127,17 +134,24 @@ class CKivView5 final : public QTableView {
   Q_OBJECT
  public:
   static constexpr int kCheckWidth = 200;  // "校验": the start of a hash, all of it as the tip
+  static constexpr int kRowHeight = 22;
+  static constexpr int kThumbnailRowHeight = 100;   // a thumbnail fitted into 128 × 96
+  static constexpr int kThumbnailWidth = 136;
   explicit CKivView5(CMainFrame* frame);
   FileGridModel* grid() const { return m_model; }
   // The file-map position of the current row; empty without one.
   std::optional<std::uint64_t> currentPosition() const;
   // The context menu for a click at pos, or null below the last row.
   QMenu* contextMenuAt(const QPoint& pos);
+  // Shows or hides the thumbnail column (off at first).
+  void setThumbnailsShown(bool shown);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void fitColumns();
+
   CMainFrame* m_frame;
   FileGridModel* m_model;
   QMenu* m_menu;

@@ -23,6 +23,15 @@ bool listFirstDay(FrameFixture& f) {
   f.files()->tree()->setCurrentItem(root->child(0)->child(0));
   return f.waitIdle() && f.files()->grid()->grid()->rowCount() == 2;
 }
+// The export dialog is answered with the folder out.
+void exportInto(FrameFixture& f, const QString& out) {
+  f.prompter.onDialog = [out](QDialog& dialog) {
+    auto* choice = qobject_cast<CExportDlg*>(&dialog);
+    if (!choice) return false;
+    choice->folderEdit()->setText(out);
+    return ScriptedPrompter::pressOk(dialog);
+  };
+}
 }  // namespace
 
 class ConvertTest : public QObject {
@@ -53,6 +62,57 @@ class ConvertTest : public QObject {
     QVERIFY(texts.contains(QStringLiteral("h264")));
     QVERIFY(texts.contains(QStringLiteral("2016年05月17日 20时00分00秒")));  // the second row's start
     QVERIFY(texts.contains(QStringLiteral("2016年05月17日 20时00分07秒")));
+  }
+
+  void previewSaysWhatTheMp4MakesOfTheAudioAndTheClock() {
+    struct Case {
+      const char* codec;
+      const char* says;
+    };
+    const Case cases[] = {
+        {"", "无"},
+        {"pcm_alaw", "pcm_alaw (转化后的 MP4 转为 AAC)"},
+        {"pcm_mulaw", "pcm_mulaw (转化后的 MP4 转为 AAC)"},
+        {"pcm_s16le", "pcm_s16le (转化后的 MP4 转为 AAC)"},
+        {"aac", "aac (转化后的 MP4 原样保存为 AAC)"},
+        {"codec 7", "codec 7 (转化后的 MP4 不含此音频)"},
+    };
+    for (const Case& c : cases) {
+      PreviewInfo info;
+      info.streamRead = true;
+      info.audio = qs(c.codec);
+      info.clockTrack = std::string_view(c.codec) == "aac";
+      CPreviewDlg dialog(info);
+      QStringList texts;
+      for (QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+      QVERIFY2(texts.contains(qs(c.says)), qPrintable(texts.join('|')));
+      QVERIFY(texts.contains(info.clockTrack ? QStringLiteral("转化后的 MP4 带录像机时钟字幕 (逐秒)")
+                                             : QStringLiteral("转化后的 MP4 不带录像机时钟")));
+    }
+    // A file whose stream could not be read claims neither.
+    PreviewInfo unread;
+    unread.problem = QStringLiteral("no task is open");
+    CPreviewDlg dialog(unread);
+    QStringList texts;
+    for (QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+    QCOMPARE(texts.count(QStringLiteral("未知")), 3);  // codec, audio, clock
+  }
+
+  void previewOfTheSampleSaysItsClockIsCarriedAndItHasNoAudio() {
+    FrameFixture f;
+    QVERIFY(listFirstDay(f));
+    QStringList texts;
+    f.prompter.onDialog = [&](QDialog& dialog) {
+      if (!qobject_cast<CPreviewDlg*>(&dialog)) return false;
+      for (QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+      return ScriptedPrompter::pressOk(dialog);
+    };
+    f.files()->grid()->selectRow(0);
+    f.frame->onPreview();
+    QVERIFY(f.waitIdle());
+    QVERIFY(QTest::qWaitFor([&] { return !texts.isEmpty(); }, 10000));
+    QVERIFY2(texts.contains(QStringLiteral("音频:")) && texts.contains(QStringLiteral("无")), qPrintable(texts.join('|')));
+    QVERIFY(texts.contains(QStringLiteral("转化后的 MP4 带录像机时钟字幕 (逐秒)")));
   }
 
   void previewWithoutASelectedRowAsksForOne() {
@@ -99,6 +159,17 @@ class ConvertTest : public QObject {
     QVERIFY2(f.logLines().join('\n').contains(QStringLiteral("200 帧, 时钟字幕 8 秒")), qPrintable(f.logLines().join('\n')));
   }
 
+  void aStopPressedWhileIdleDoesNotStopTheNextExport() {
+    FrameFixture f;
+    QVERIFY(listFirstDay(f));
+    f.frame->action(kCmdStop)->trigger();
+    const QString out = qs(f.dir.file("out"));
+    exportInto(f, out);
+    f.frame->onExport();
+    QVERIFY(f.waitIdle());
+    QCOMPARE(readManifest(u8(out)).size(), 2u);
+  }
+
   void exportPutsTheHashIntoTheCheckColumn() {
     FrameFixture f;
     QVERIFY(listFirstDay(f));
@@ -106,12 +177,7 @@ class ConvertTest : public QObject {
     const QString before = grid->data(grid->index(0, FileGridModel::kCheck), Qt::DisplayRole).toString();
     QCOMPARE(before, QString::number(grid->rows()[0].position));
     const QString out = qs(f.dir.file("out"));
-    f.prompter.onDialog = [&](QDialog& dialog) {
-      auto* choice = qobject_cast<CExportDlg*>(&dialog);
-      if (!choice) return false;
-      choice->folderEdit()->setText(out);
-      return ScriptedPrompter::pressOk(dialog);
-    };
+    exportInto(f, out);
     f.frame->onExport();
     QVERIFY(f.waitIdle());
     const auto lines = readManifest(u8(out));
