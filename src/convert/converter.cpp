@@ -747,9 +747,6 @@ FileSummary summariseStream(const StreamInput& input, bool countAll) {
   }, [&](const AudioPacket& packet) {
     if (out.audio.empty()) out.audio = packet.name;
   });
-  // The audio may come after the first picture: look for it as the conversion does.
-  if (out.audio.empty() && !countAll)
-    if (auto found = firstAudio(input)) out.audio = found->packet.name;
   out.clockTrack = timeModeFor(input) == TimeMode::Seconds;
   out.codec = summary.codec != VideoCodec::Unknown ? codecName(summary.codec) : unsupportedName(summary.unsupported);
   out.unsupported = summary.unsupported;

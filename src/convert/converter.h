@@ -111,13 +111,13 @@ struct FileSummary {
   std::string unsupported;
   std::uint64_t frames = 0;
   std::uint64_t keyFrames = 0;
-  std::string audio;     // the recorder's audio codec; empty: none found
+  std::string audio;     // the recorder's audio codec; empty: none found in what was read
   bool clockTrack = false;  // its MP4 carries the recorder's clock, second by second
   std::optional<RgbPicture> picture;  // the first key frame that decodes
   std::string pictureError;
 };
 
-// The first decodable key frame of a file entry, and with countAll its frame counts (a full
+// The first decodable key frame of a file entry, and with countAll its frame counts and audio (a full
 // read of the file).
 Result<FileSummary> summariseFile(TaskContext& task, std::uint64_t position, bool countAll);
 // The same for a stream whose bytes are given.
