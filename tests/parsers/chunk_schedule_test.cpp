@@ -59,22 +59,6 @@ TEST(ChunkScheduleTest, HandsEveryChunkOverOnceInOrderWithEmptiedSpareLogs) {
   EXPECT_GE(counts.reusedLogs, static_cast<int>(kChunks - Schedule::chunksAhead(2)));
 }
 
-TEST(ChunkScheduleTest, WorkersStayAFewChunksAheadOfTheJoiner) {
-  Counts counts;
-  Schedule schedule(20, 2, [&] { return countingWalk(counts); });
-  const int ahead = static_cast<int>(Schedule::chunksAhead(2));
-  (void)schedule.await(0);
-  // All chunks the workers may claim before any release are walked; then they wait.
-  while (counts.walks < ahead) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(counts.walks, ahead);
-  schedule.release(0);
-  EXPECT_EQ(schedule.await(1).steps, std::vector<std::size_t>{1});
-  while (counts.walks < ahead + 1) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(counts.walks, ahead + 1) << "one release lets one more chunk be claimed";
-}
-
 // A chunk whose walk found it unusable is handed over like any other (the joiner then walks its
 // bytes itself); the chunks after it come in order, and its log is reused emptied.
 TEST(ChunkScheduleTest, HandsAnUnusableChunkOverAndGoesOn) {
@@ -121,9 +105,10 @@ TEST(ChunkScheduleTest, StopsWorkersThatWaitForTheJoiner) {
     Schedule schedule(50, 2, [&] { return countingWalk(counts); });
     (void)schedule.await(0);
     while (counts.walks < static_cast<int>(Schedule::chunksAhead(2))) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
     schedule.stop();  // both workers wait for a release that never comes
   }
-  EXPECT_EQ(counts.walks, static_cast<int>(Schedule::chunksAhead(2)));
+  EXPECT_EQ(counts.walks, static_cast<int>(Schedule::chunksAhead(2))) << "workers ran ahead of the joiner";
 }
 
 TEST(ChunkScheduleTest, StopReachesWalksUnderWayAndJoinsTheirWorkers) {
