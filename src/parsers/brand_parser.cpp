@@ -1,14 +1,12 @@
 #include "parsers/brand_parser.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "format/task_header.h"
 #include "parsers/brand_table.h"
+#include "parsers/chunk_schedule.h"
 #include "storage/memory_hint.h"
 #include "storage/read_ahead.h"
 
@@ -217,7 +215,6 @@ struct ChunkLog {
   std::uint64_t openFrom = 0;  // the last search, which found nothing before `stop` (or stop)
   std::uint64_t stop = 0;      // where the next block of the chunk's walk would start
   bool usable = false;
-  bool done = false;
 
   // Empty again, keeping the memory for the next chunk.
   void clear() {
@@ -227,7 +224,7 @@ struct ChunkLog {
     keys.clear();
     recordAt.clear();
     openFrom = stop = 0;
-    usable = done = false;
+    usable = false;
   }
 };
 
@@ -457,10 +454,10 @@ struct JoinedEvents : DirectEvents {
   std::function<bool(std::uint64_t)> joinAt;
   bool join(std::uint64_t x) { return joinAt(x); }
 };
-}  // namespace
 
-std::uint64_t BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
-  const ScanOptions& options = m_job->options;
+// Where the chunks of [start, end) begin: at the options' own starts inside it, else every
+// chunkBytes; the first begins at start.
+std::vector<std::uint64_t> chunkStartsOf(const ScanOptions& options, std::uint64_t start, std::uint64_t end) {
   std::vector<std::uint64_t> starts{start};
   if (!options.chunkStarts.empty()) {
     for (std::uint64_t s : options.chunkStarts)
@@ -469,107 +466,74 @@ std::uint64_t BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) 
     const std::uint64_t chunk = options.chunkBytes ? options.chunkBytes : kDefaultChunkBytes;
     for (std::uint64_t s = start + chunk; s < end; s += chunk) starts.push_back(s);
   }
+  return starts;
+}
+}  // namespace
+
+// At a search of the true walk from x: when the chunk's walk searched over x too, both find the
+// same candidate; the true walk rejects as its own search would, and takes the chunk's steps from
+// that candidate on, up to the chunk's end.
+bool BrandParser::takeOverChunk(const ChunkLog& log, std::uint64_t x) {
+  const auto& searches = log.searches;
+  auto s = std::upper_bound(searches.begin(), searches.end(), x,
+                            [](std::uint64_t v, const WalkSearch& w) { return v < w.from; });
+  std::uint64_t from = 0;
+  if (s != searches.begin() && x <= std::prev(s)->at) {
+    const WalkSearch& found = *std::prev(s);
+    if (x < found.at) rejectRun();
+    if (!found.accepted) rejectRun();
+    from = found.at;
+  } else if (x >= log.openFrom) {
+    if (x < log.stop) rejectRun();  // the search finds nothing before the chunk's end
+    from = x + 1;
+  } else {
+    return false;
+  }
+  auto e = std::lower_bound(log.events.begin(), log.events.end(), from,
+                            [](const WalkEvent& w, std::uint64_t v) { return w.at < v; });
+  for (; e != log.events.end(); ++e) {
+    if (e->accepted)
+      acceptAt(e->at, e->packet);
+    else
+      rejectRun();
+  }
+  const std::size_t r = static_cast<std::size_t>(
+      std::lower_bound(log.recordAt.begin(), log.recordAt.end(), from) - log.recordAt.begin());
+  if (r < log.keys.size())
+    m_sink->addRecords(std::span(log.records).subspan(r * kSegmentRecordSize), std::span(log.keys).subspan(r));
+  return true;
+}
+
+std::uint64_t BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) {
+  const std::vector<std::uint64_t> starts = chunkStartsOf(m_job->options, start, end);
   const std::size_t chunks = starts.size();
   auto chunkEnd = [&](std::size_t k) { return k + 1 < chunks ? starts[k + 1] : end; };
-
-  // Workers take chunks in order, a few ahead of the joiner at most.
-  const int threads = options.threads;
-  const std::size_t ahead = static_cast<std::size_t>(threads) + 2;
-  std::vector<ChunkLog> logs(chunks);
-  std::vector<ChunkLog> spare;  // logs given back, their memory kept for the next chunks
   const bool records = !m_run && plainOnPacket();
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::size_t claimed = 0, joined = 0;
-  std::atomic<bool> abort{false};
-  std::vector<std::thread> workers;
-  for (int w = 0; w < threads; ++w) {
-    workers.emplace_back([&, handle = device().share()] {
-      std::vector<std::uint8_t> memory;
-      for (;;) {
-        std::size_t k = 0;
-        {
-          std::unique_lock lock(mutex);
-          changed.wait(lock, [&] { return abort || claimed >= chunks || claimed < joined + ahead; });
-          if (abort || claimed >= chunks) return;
-          k = claimed++;
-        }
-        ChunkLog log;
-        {
-          std::lock_guard lock(mutex);
-          if (!spare.empty()) {
-            log = std::move(spare.back());
-            spare.pop_back();
-          }
-        }
-        walkChunk(log, starts[k], chunkEnd(k), end, *handle, memory, abort, records);
-        std::lock_guard lock(mutex);
-        logs[k] = std::move(log);
-        logs[k].done = true;
-        changed.notify_all();
-      }
-    });
-  }
+  ChunkSchedule<ChunkLog> schedule(chunks, m_job->options.threads, [&]() -> ChunkSchedule<ChunkLog>::Walk {
+    return [this, &starts, &chunkEnd, end, records, handle = device().share(), memory = std::vector<std::uint8_t>()](
+               std::size_t k, ChunkLog& log, const std::atomic<bool>& abort) mutable {
+      walkChunk(log, starts[k], chunkEnd(k), end, *handle, memory, abort, records);
+    };
+  });
 
   DeviceHandle& source = device();
   std::uint64_t pos = start;
   std::size_t k = 0;  // the first chunk that may still take over
-  auto release = [&] {
-    std::lock_guard lock(mutex);
-    logs[k].clear();
-    spare.push_back(std::move(logs[k]));
-    logs[k] = ChunkLog{};
-    joined = ++k;
-    changed.notify_all();
-  };
   // The chunk whose walk may hold the search at x: chunks the true walk has left are done with.
   auto chunkAt = [&](std::uint64_t x) -> const ChunkLog* {
     while (k < chunks && x >= starts[k]) {
-      {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return logs[k].done; });
-      }
-      if (logs[k].usable && x <= logs[k].stop) return &logs[k];
-      release();
+      const ChunkLog& log = schedule.await(k);
+      if (log.usable && x <= log.stop) return &log;
+      schedule.release(k++);
     }
     return nullptr;
   };
-  // At a search of the true walk from x: when the chunk's walk searched over x too, both find
-  // the same candidate; the true walk rejects as its own search would, and takes the chunk's
-  // steps from that candidate on, up to the chunk's end.
   auto joinAt = [&](std::uint64_t x) -> bool {
     const ChunkLog* log = chunkAt(x);
-    if (!log) return false;
-    const auto& searches = log->searches;
-    auto s = std::upper_bound(searches.begin(), searches.end(), x,
-                              [](std::uint64_t v, const WalkSearch& w) { return v < w.from; });
-    std::uint64_t from = 0;
-    if (s != searches.begin() && x <= std::prev(s)->at) {
-      const WalkSearch& found = *std::prev(s);
-      if (x < found.at) rejectRun();
-      if (!found.accepted) rejectRun();
-      from = found.at;
-    } else if (x >= log->openFrom) {
-      if (x < log->stop) rejectRun();  // the search finds nothing before the chunk's end
-      from = x + 1;
-    } else {
-      return false;
-    }
-    auto e = std::lower_bound(log->events.begin(), log->events.end(), from,
-                              [](const WalkEvent& w, std::uint64_t v) { return w.at < v; });
-    for (; e != log->events.end(); ++e) {
-      if (e->accepted)
-        acceptAt(e->at, e->packet);
-      else
-        rejectRun();
-    }
-    const std::size_t r = static_cast<std::size_t>(
-        std::lower_bound(log->recordAt.begin(), log->recordAt.end(), from) - log->recordAt.begin());
-    if (r < log->keys.size())
-      m_sink->addRecords(std::span(log->records).subspan(r * kSegmentRecordSize), std::span(log->keys).subspan(r));
+    if (!log || !takeOverChunk(*log, x)) return false;
     endStretch();  // the chunk read whole
     pos = log->stop;
-    release();
+    schedule.release(k++);
     m_sink->flushIfFull();
     m_sink->progress(static_cast<std::int64_t>(pos / kBlockSize), pos / 512);
     afterBlock(pos);
@@ -605,12 +569,7 @@ std::uint64_t BrandParser::parallelWalk(std::uint64_t start, std::uint64_t end) 
     afterBlock(pos);
     offerCheckpoint(pos, false);
   }
-  {
-    std::lock_guard lock(mutex);
-    abort = true;
-    changed.notify_all();
-  }
-  for (auto& w : workers) w.join();
+  schedule.stop();
   return pos;
 }
 

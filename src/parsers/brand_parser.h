@@ -135,6 +135,10 @@ class BrandParser {
   void walkChunk(ChunkLog& log, std::uint64_t chunkStart, std::uint64_t chunkEnd, std::uint64_t end,
                  DeviceHandle& source, std::vector<std::uint8_t>& memory, const std::atomic<bool>& abort,
                  bool records);
+  // The joiner's take-over of a chunk at the true walk's search from x: the chunk's steps from
+  // the candidate that search finds, and its records. False, doing nothing, when the chunk's walk
+  // made no search over x.
+  bool takeOverChunk(const ChunkLog& log, std::uint64_t x);
   void rejectRun() {
     if (m_run) m_run->reject();
   }

@@ -44,10 +44,7 @@ void ResultStore::reset() {
   }
   m_pendingKeys.clear();
   m_pendingKeys.shrink_to_fit();
-  m_held = false;
-  m_heldRuns.clear();
-  m_heldOrder.clear();
-  m_heldOrder.shrink_to_fit();
+  m_held.reset();
   m_order.clear();
   m_order.shrink_to_fit();
   m_orderScratch.clear();
@@ -66,11 +63,6 @@ Result<void> ResultStore::writeHeader(const TaskHeader& header) {
 
 // Joins sorted records into file entries, one record at a time in file order; the open entry
 // carries over from one call to the next.
-namespace {
-// Offsets of held runs in the index: far past any raw file.
-constexpr std::uint64_t kHeldRun = std::uint64_t{1} << 62;
-}  // namespace
-
 class EntryGrouper {
  public:
   EntryGrouper(GroupingVariant variant, const TimeConvention& convention) : m_variant(variant), m_convention(convention) {}
@@ -221,10 +213,9 @@ class KeySlots {
 
 void ResultStore::releaseHeld() {
   if (!m_held) return;
-  m_held = false;
+  m_held.reset();
   m_pendingKeys.clear();
   m_pendingRecords.clear();
-  m_heldOrder.clear();
 }
 
 void ResultStore::reservePending() {
@@ -272,19 +263,23 @@ Result<void> ResultStore::readRecords(TaskFileId id, std::uint64_t offset, std::
   return {};
 }
 
+Result<std::size_t> ResultStore::readRun(const SortRun& run, std::vector<std::uint8_t>& out) {
+  if (!run.held) return readWholeRecords(TaskFileId::RawSegments, run.record.offset, run.record.length, out);
+  // From memory, enciphered as the raw file would hold it.
+  const std::size_t at = out.size();
+  const std::size_t first = static_cast<std::size_t>(run.record.offset / kSegmentRecordSize);
+  const std::size_t n = static_cast<std::size_t>(run.record.length / kSegmentRecordSize);
+  out.resize(at + n * kSegmentRecordSize);
+  for (std::size_t j = 0; j < n; ++j)
+    std::memcpy(&out[at + j * kSegmentRecordSize],
+                &m_pendingRecords[std::size_t{m_held->order[first + j]} * kSegmentRecordSize], kSegmentRecordSize);
+  m_cipher.encipher(std::span(out.data() + at, n * kSegmentRecordSize), kSegmentRecordSize);
+  return n * kSegmentRecordSize;
+}
+
 Result<std::size_t> ResultStore::readWholeRecords(TaskFileId id, std::uint64_t offset, std::uint64_t length,
                                                   std::vector<std::uint8_t>& out) {
   const std::size_t at = out.size();
-  if (id == TaskFileId::RawSegments && offset >= kHeldRun) {  // a held run: from memory, enciphered as the file holds it
-    const std::size_t first = static_cast<std::size_t>((offset - kHeldRun) / kSegmentRecordSize);
-    const std::size_t n = static_cast<std::size_t>(length / kSegmentRecordSize);
-    out.resize(at + n * kSegmentRecordSize);
-    for (std::size_t j = 0; j < n; ++j)
-      std::memcpy(&out[at + j * kSegmentRecordSize], &m_pendingRecords[std::size_t{m_heldOrder[first + j]} * kSegmentRecordSize],
-                  kSegmentRecordSize);
-    m_cipher.encipher(std::span(out.data() + at, n * kSegmentRecordSize), kSegmentRecordSize);
-    return n * kSegmentRecordSize;
-  }
   out.resize(at + static_cast<std::size_t>(length));
   auto got = file(id).readAt(offset, std::span(out.data() + at, static_cast<std::size_t>(length)));
   if (!got) {
@@ -348,9 +343,7 @@ void ResultStore::orderPending(std::uint64_t base, std::vector<IndexRecord>& run
 
 Result<void> ResultStore::flushPending() {
   const std::size_t n = m_pendingKeys.size();
-  m_held = false;  // held records go out as this flush
-  m_heldRuns.clear();
-  m_heldOrder.clear();
+  m_held.reset();  // held records go out as this flush
   if (n == 0) return {};
   std::vector<IndexRecord> runs;
   orderPending(m_rawWriteOffset, runs);
@@ -381,9 +374,10 @@ Result<void> ResultStore::flushPending() {
 Result<void> ResultStore::holdPending() {
   if (m_held) return {};
   if (m_pendingKeys.empty()) return {};
-  orderPending(kHeldRun, m_heldRuns);
-  m_heldOrder.swap(m_order);  // the sort pass orders groups in m_order
-  m_held = true;
+  HeldFlush held;
+  orderPending(0, held.runs);
+  held.order.swap(m_order);  // the sort pass orders groups in m_order
+  m_held = std::move(held);
   return {};
 }
 
@@ -400,28 +394,29 @@ Result<void> ResultStore::readIndex() {
   auto size = file(TaskFileId::Index).size();
   if (!size) return std::unexpected(size.error());
   if (m_held) {
-    m_index.insert(m_index.end(), m_heldRuns.begin(), m_heldRuns.end());
-    m_heldRuns.clear();
+    for (const IndexRecord& run : m_held->runs) m_index.push_back(SortRun{run, true});
+    m_held->runs.clear();
   }
+  auto byKey = [](const SortRun& a, const SortRun& b) { return a.record.key < b.record.key; };
   if (*size == 0) {
-    std::stable_sort(m_index.begin(), m_index.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+    std::stable_sort(m_index.begin(), m_index.end(), byKey);
     return {};
   }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
   if (auto r = readRecords(TaskFileId::Index, 0, bytes, kIndexRecordSize); !r) return r;
-  std::vector<IndexRecord> read;
+  std::vector<SortRun> read;
   for (std::size_t at = 0; at + kIndexRecordSize <= bytes.size(); at += kIndexRecordSize) {
     IndexRecord run = IndexRecord::read(&bytes[at]);
     // Runs of an unfinished scan past what it made durable are not read; one that crosses the
     // limit keeps its whole records before it.
     if (run.offset >= m_rawLimit) continue;
     run.length = std::min(run.length, (m_rawLimit - run.offset) / kSegmentRecordSize * kSegmentRecordSize);
-    read.push_back(run);
+    read.push_back(SortRun{run, false});
   }
   // The held runs come last among equal keys, as a last flush's would.
-  auto held = std::find_if(m_index.begin(), m_index.end(), [](const IndexRecord& r) { return r.offset >= kHeldRun; });
+  auto held = std::find_if(m_index.begin(), m_index.end(), [](const SortRun& r) { return r.held; });
   m_index.insert(held, read.begin(), read.end());
-  std::stable_sort(m_index.begin(), m_index.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+  std::stable_sort(m_index.begin(), m_index.end(), byKey);
   return {};
 }
 
@@ -467,8 +462,8 @@ Result<void> ResultStore::sortPass(EntryGrouper* grouper) {
     // One key's runs, read whole and in index order.
     m_group.clear();
     std::size_t j = i;
-    for (; j < m_index.size() && m_index[j].key == m_index[i].key; ++j)
-      if (auto r = readWholeRecords(TaskFileId::RawSegments, m_index[j].offset, m_index[j].length, m_group); !r)
+    for (; j < m_index.size() && m_index[j].record.key == m_index[i].record.key; ++j)
+      if (auto r = readRun(m_index[j], m_group); !r)
         return std::unexpected(r.error());
     i = j;
     const std::size_t n = m_group.size() / kSegmentRecordSize;
@@ -518,7 +513,7 @@ Result<void> ResultStore::unsortedPass() {
   for (const auto& entry : m_index) {
     // Copied as the raw file holds them: the raw and sorted files share the cipher.
     m_group.clear();
-    if (auto r = readWholeRecords(TaskFileId::RawSegments, entry.offset, entry.length, m_group); !r)
+    if (auto r = readRun(entry, m_group); !r)
       return std::unexpected(r.error());
     if (auto r = appendSorted(m_group); !r) return r;
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -71,7 +72,7 @@ class ResultStore {
   // read of the index and sort (or unsorted) pass take them as that flush's runs. Records added
   // after it need the held ones flushed first (holdsPending says so).
   Result<void> holdPending();
-  bool holdsPending() const { return m_held; }
+  bool holdsPending() const { return m_held.has_value(); }
   Result<void> readIndex();
   Result<void> sortPass();
   Result<void> unsortedPass();
@@ -113,6 +114,21 @@ class ResultStore {
   // bytes added (a run cut short by the file's end keeps its whole records).
   Result<std::size_t> readWholeRecords(TaskFileId id, std::uint64_t offset, std::uint64_t length,
                                        std::vector<std::uint8_t>& out);
+  // The scan's last flush, held in memory (holdPending): its runs by key, their offsets counting
+  // from the first record in key order, until the index takes them; and the pending records'
+  // numbers in key order.
+  struct HeldFlush {
+    std::vector<IndexRecord> runs;
+    std::vector<std::uint32_t> order;
+  };
+  // A run the sort pass reads: the index's, in the raw file, or one of the held flush's.
+  struct SortRun {
+    IndexRecord record;
+    bool held = false;
+  };
+  // A run's whole records to the end of out, enciphered as the raw file holds them; returns the
+  // bytes added.
+  Result<std::size_t> readRun(const SortRun& run, std::vector<std::uint8_t>& out);
   // Every write to the sorted segment file goes through here, so the write offset is its size.
   // Enciphered records are staged and written in large pieces; flushSorted writes the rest.
   Result<void> appendSorted(std::span<const std::uint8_t> enciphered);
@@ -139,10 +155,8 @@ class ResultStore {
   // ordered by key (stably) when flushed.
   std::vector<std::uint8_t> m_pendingRecords;
   std::vector<std::uint64_t> m_pendingKeys;
-  std::vector<IndexRecord> m_index;
-  bool m_held = false;                 // the pending records are the scan's held last flush
-  std::vector<IndexRecord> m_heldRuns;
-  std::vector<std::uint32_t> m_heldOrder;
+  std::vector<SortRun> m_index;
+  std::optional<HeldFlush> m_held;  // set: the pending records are the scan's held last flush
   std::vector<std::uint8_t> m_arrivals;  // serialised, in arrival order
   // Scratch of the flush and the sort pass, kept from one use to the next: memory the kernel
   // does not have to clear again.
