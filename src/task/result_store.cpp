@@ -171,7 +171,7 @@ constexpr std::size_t kStagingBytes = kStagedRecords * kSegmentRecordSize;
 // The grouping pass reads the sorted file in pieces of whole records; the entries it makes do
 // not depend on the piece size, since the open entry carries over.
 constexpr std::size_t kGroupingReadBytes = kStagingBytes;
-constexpr std::size_t kStartTimeAt = 5;  // of a serialised segment record
+using segment_layout::kStartTimeAt;
 
 // Keys of one flush and the slot of each: open addressing, grown at half load.
 class KeySlots {
