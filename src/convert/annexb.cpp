@@ -163,16 +163,33 @@ std::optional<Decoded> decodeAlone(const std::vector<std::uint8_t>& unit) {
   (void)listening;
   t_decoderErrors = 0;
   t_concealed = 0;
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-  if (!codec) return std::nullopt;
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  AVPacket* packet = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
+  // One decoder per thread, emptied before each unit: opening one costs more than the decode.
+  struct Decoder {
+    AVCodecContext* c = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool open = false;
+    Decoder() {
+      const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+      if (!codec || !(c = avcodec_alloc_context3(codec))) return;
+      c->thread_count = 1;
+      c->flags2 |= AV_CODEC_FLAG2_SHOW_ALL;
+      open = packet && frame && avcodec_open2(c, codec, nullptr) >= 0;
+    }
+    ~Decoder() {
+      av_frame_free(&frame);
+      av_packet_free(&packet);
+      avcodec_free_context(&c);
+    }
+  };
+  thread_local Decoder decoder;
+  if (!decoder.open) return std::nullopt;
+  AVCodecContext* c = decoder.c;
+  AVPacket* packet = decoder.packet;
+  AVFrame* frame = decoder.frame;
+  avcodec_flush_buffers(c);
   std::optional<Decoded> out;
-  c->thread_count = 1;
-  c->flags2 |= AV_CODEC_FLAG2_SHOW_ALL;
-  if (c && packet && frame && avcodec_open2(c, codec, nullptr) >= 0 &&
-      av_new_packet(packet, static_cast<int>(unit.size())) >= 0) {
+  if (av_new_packet(packet, static_cast<int>(unit.size())) >= 0) {
     std::copy(unit.begin(), unit.end(), packet->data);
     avcodec_send_packet(c, packet);
     avcodec_send_packet(c, nullptr);
@@ -187,9 +204,8 @@ std::optional<Decoded> decodeAlone(const std::vector<std::uint8_t>& unit) {
       }
     }
   }
-  av_frame_free(&frame);
-  av_packet_free(&packet);
-  avcodec_free_context(&c);
+  av_frame_unref(frame);
+  av_packet_unref(packet);
   if (t_decoderErrors > 0) out.reset();
   if (out) out->concealed = t_concealed;
   t_decoderErrors = -1;
