@@ -116,6 +116,16 @@ std::string unfinishedLine(const TaskContext& task) {
          "); what it found so far is used";
 }
 
+std::optional<int> openQuietly(TaskContext& task, ProgressPrinter& printer, const std::string& folder,
+                               const DeviceRecord& source) {
+  ProgressPrinter silent(&task, true);
+  task.notifyTarget = &silent;
+  auto opened = openTask(task, folder, &source);
+  task.notifyTarget = &printer;
+  if (!opened) return failure(opened.error().message);
+  return std::nullopt;
+}
+
 Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source,
                       bool quietAboutUnfinished) {
   auto head = readTaskHeader(task, folder);

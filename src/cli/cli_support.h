@@ -90,6 +90,11 @@ class ProgressPrinter final : public TaskObserver {
   StatusPresenter m_presenter;
 };
 
+// Opens the task against the source without printing the loading messages; the exit code of
+// the failure, when it could not be opened.
+std::optional<int> openQuietly(TaskContext& task, ProgressPrinter& printer, const std::string& folder,
+                               const DeviceRecord& source);
+
 struct SectorRange {
   std::uint64_t start = 0;
   std::uint64_t end = 0;  // exclusive

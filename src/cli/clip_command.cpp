@@ -103,13 +103,7 @@ int runClipCommand(int argc, char** argv) {
   if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
   TaskContext task;
   ProgressPrinter printer(&task, options.flag("--quiet"));
-  {
-    ProgressPrinter silent(&task, true);
-    task.notifyTarget = &silent;
-    auto opened = openTask(task, *folder, &*source);
-    task.notifyTarget = &printer;
-    if (!opened) return failure(opened.error().message);
-  }
+  if (auto code = openQuietly(task, printer, *folder, *source)) return *code;
   const TimeConvention convention = task.timeConvention();
   auto plans = planClips(task.fileMap, convention, request);
   if (!plans) return usageError(plans.error().message);

@@ -16,17 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Opens the task against the source without printing the loading messages.
-std::optional<int> openQuietly(TaskContext& task, ProgressPrinter& printer, const std::string& folder,
-                               const DeviceRecord& source) {
-  ProgressPrinter silent(&task, true);
-  task.notifyTarget = &silent;
-  auto opened = openTask(task, folder, &source);
-  task.notifyTarget = &printer;
-  if (!opened) return failure(opened.error().message);
-  return std::nullopt;
-}
-
 std::string seconds(double value) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.3f", value);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
+#include <fstream>
 
 #include "sample/sample_image.h"
 #include "storage/byte_reader.h"
@@ -457,6 +459,18 @@ std::vector<double> audioLoudness(const std::string& path) {
       sum += static_cast<double>(v) * v;
     }
     out.push_back(std::sqrt(sum / kWindow));
+  }
+  return out;
+}
+
+FrameTimes readFrameTimes(const std::string& path) {
+  FrameTimes out;
+  std::ifstream in(path);
+  std::getline(in, out.header);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string>& fields = out.rows.emplace_back();
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
   }
   return out;
 }

@@ -117,6 +117,12 @@ std::optional<StreamTimes> streamTimes(const std::string& path, const char* stre
 // The loudness (RMS of 16-bit samples) of each 1/25 s of the first audio track, decoded by ffmpeg
 // to 8000 Hz mono.
 std::vector<double> audioLoudness(const std::string& path);
+// A frame-time CSV: its header line, and each line after it split at its commas.
+struct FrameTimes {
+  std::string header;
+  std::vector<std::vector<std::string>> rows;
+};
+FrameTimes readFrameTimes(const std::string& path);
 // The file's first subtitle track as SubRip text (empty when it has none).
 std::string subtitleText(const std::string& path);
 // What `ffmpeg -v error -i F -f null -` prints (empty for a clean file).

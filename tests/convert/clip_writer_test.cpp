@@ -1,10 +1,8 @@
 // Clips of a time window from the recordings of one channel (brand 1 program streams, whose runs
-// never join, carrying a clip that ffmpeg encodes at test time, with A-law audio): the pictures shown are exactly those of the
-// window, the first of them decodes, a gap stays a gap, and overlapping recordings are not mixed.
+// never join, carrying a clip that ffmpeg encodes at test time, with A-law audio): the pictures
+// shown are exactly those of the window, the first of them decodes, a gap stays a gap, and
+// overlapping recordings are not mixed.
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <sstream>
 
 #include "convert/carrier_images.h"
 #include "convert/clip_writer.h"
@@ -48,21 +46,15 @@ Recordings& recordings() {
   return r;
 }
 
+// The frame-time list's rows: presentation time, recorder time, corrected time.
 struct FrameRow {
   double pts;
   std::string recorded, corrected;
 };
 std::vector<FrameRow> frameRows(const std::string& path) {
   std::vector<FrameRow> rows;
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream split(line);
-    for (std::string field; std::getline(split, field, ',');) f.push_back(field);
+  for (const auto& f : test::readFrameTimes(path).rows)
     if (f.size() == 6) rows.push_back({std::stod(f[1]), f[2], f[3]});
-  }
   return rows;
 }
 

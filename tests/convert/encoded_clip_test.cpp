@@ -115,18 +115,10 @@ TEST(FrameTimes, TheCsvListsEveryPictureWithItsTimesAndItsPacket) {
   ASSERT_TRUE(result);
   const ConvertedFile& f = (*result)[0];
   ASSERT_EQ(f.frameTimesPath, frameTimesPathFor(f.path));
-  std::ifstream in(f.frameTimesPath);
-  std::string line;
-  std::getline(in, line);
-  EXPECT_EQ(line, "index,pts,recorder_time,corrected_time,key,device_offset");
-  std::vector<std::vector<std::string>> rows;
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::stringstream split(line);
-    for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
-    ASSERT_EQ(fields.size(), 6u) << line;
-    rows.push_back(fields);
-  }
+  const test::FrameTimes times = test::readFrameTimes(f.frameTimesPath);
+  EXPECT_EQ(times.header, "index,pts,recorder_time,corrected_time,key,device_offset");
+  const auto& rows = times.rows;
+  for (const auto& fields : rows) ASSERT_EQ(fields.size(), 6u);
   ASSERT_EQ(rows.size(), c.frames.size());
   // The first picture: the key picture of the first packet after the audio packet before it.
   EXPECT_EQ(rows[0][1], "0.000000");
