@@ -100,14 +100,15 @@ Result<DeviceRecord> sourceRecord(const std::string& path) {
 
 std::string checkpointPosition(const TaskContext& task) {
   if (!task.checkpoint) return "position not recorded";
+  const TaskDescription& range = task.description();
   const std::uint64_t reached = task.checkpoint->sector * 512;
-  const std::uint64_t done = reached > task.startOffset ? std::min(reached - task.startOffset, task.length) : 0;
+  const std::uint64_t done = reached > range.startOffset ? std::min(reached - range.startOffset, range.length) : 0;
   const double gib = 1024.0 * 1024.0 * 1024.0;
   char text[160];
   std::snprintf(text, sizeof text, "sector %llu, %.1f%% of the range (%.2f of %.2f GiB)",
                 static_cast<unsigned long long>(task.checkpoint->sector),
-                task.length ? 100.0 * static_cast<double>(done) / static_cast<double>(task.length) : 0.0,
-                static_cast<double>(done) / gib, static_cast<double>(task.length) / gib);
+                range.length ? 100.0 * static_cast<double>(done) / static_cast<double>(range.length) : 0.0,
+                static_cast<double>(done) / gib, static_cast<double>(range.length) / gib);
   return text;
 }
 
@@ -130,12 +131,11 @@ Result<void> openTask(TaskContext& task, const std::string& folder, const Device
                       bool quietAboutUnfinished) {
   auto head = readTaskHeader(task, folder);
   if (!head) return std::unexpected(head.error());
-  if (static_cast<std::int64_t>(head->length) <= 0)
+  if (static_cast<std::int64_t>(head->description.length) <= 0)
     return fail(ErrorCode::Corrupt, "请选择正确的任务路径 (the task header names an empty range)");
   head->taskFolder = folder;
   head->device = source;
-  head->notify = task.notifyTarget;
-  task.copyHead(*head);
+  task.describe(*head);
   auto loaded = loadTask(task);
   if (loaded && !task.complete() && !quietAboutUnfinished) std::cerr << unfinishedLine(task) << "\n";
   return loaded;
@@ -190,7 +190,7 @@ void ProgressPrinter::showProgress(const std::string& text, bool force) {
 }
 
 void ProgressPrinter::onTaskStatus(const TaskStatus& status) {
-  if (m_task) m_presenter.setScanRange(m_task->startOffset, m_task->length);
+  if (m_task) m_presenter.setScanRange(m_task->description().startOffset, m_task->description().length);
   const StatusView view = m_presenter.present(status, monotonicSeconds());
   if (view.logMessage) {
     finishLine();

@@ -42,9 +42,8 @@ int runIdentifyCommand(int argc, char** argv) {
   TaskContext task;
   ProgressPrinter printer(&task, true);
   task.notifyTarget = &printer;
-  task.years = std::get<YearWindow>(years);
   stopOnInterrupt(task);
-  auto found = identifyBrands(task, *source, range.start, range.end - range.start);
+  auto found = identifyBrands(task, *source, range.start, range.end - range.start, std::get<YearWindow>(years));
   if (!found) return failure(found.error().message);
   const bool stopped = task.stopRequested();
 

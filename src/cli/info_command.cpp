@@ -25,18 +25,18 @@ int runInfoCommand(int argc, char** argv) {
   if (auto opened = openTask(task, *folder, nullptr, true); !opened) return failure(opened.error().message);
 
   const FoundTotals found = foundTotals(task);
-  const std::uint64_t startSector = task.startOffset / 512;
-  const std::uint64_t endSector = (task.startOffset + task.length) / 512;
+  const std::uint64_t startSector = task.description().startOffset / 512;
+  const std::uint64_t endSector = (task.description().startOffset + task.description().length) / 512;
   std::ostringstream out;
   if (options.flag("--json")) {
-    out << "{\"task\": " << jsonString(*folder) << ", \"brand\": " << unsigned(task.brand)
-        << ", \"brand_name\": " << jsonString(brandName(task.brand))
-        << ", \"mode\": " << jsonString(task.parseMode == kParseQuick ? "quick" : "deep")
-        << ", \"mode_text\": " << jsonString(parseModeText(task.parseMode)) << ", \"start_sector\": " << startSector
-        << ", \"end_sector\": " << endSector << ", \"zone\": " << jsonString(task.recorderZone)
-        << ", \"zone_text\": " << jsonString(zoneText(task.recorderZone))
-        << ", \"clock_correction\": " << task.clockCorrection << ", \"years\": {\"first\": " << task.years.first
-        << ", \"last\": " << task.years.last << "}, \"complete\": " << (task.complete() ? "true" : "false")
+    out << "{\"task\": " << jsonString(*folder) << ", \"brand\": " << unsigned(task.description().brand)
+        << ", \"brand_name\": " << jsonString(brandName(task.description().brand))
+        << ", \"mode\": " << jsonString(task.description().parseMode == kParseQuick ? "quick" : "deep")
+        << ", \"mode_text\": " << jsonString(parseModeText(task.description().parseMode)) << ", \"start_sector\": " << startSector
+        << ", \"end_sector\": " << endSector << ", \"zone\": " << jsonString(task.description().recorderZone)
+        << ", \"zone_text\": " << jsonString(zoneText(task.description().recorderZone))
+        << ", \"clock_correction\": " << task.description().clockCorrection << ", \"years\": {\"first\": " << task.description().years.first
+        << ", \"last\": " << task.description().years.last << "}, \"complete\": " << (task.complete() ? "true" : "false")
         << ", \"reached_sector\": " << task.endSector << ", \"checkpoint_sector\": "
         << (task.checkpoint ? std::to_string(task.checkpoint->sector) : "null") << ", \"found_count\": " << found.count
         << ", \"found_bytes\": " << found.bytes

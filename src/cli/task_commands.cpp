@@ -36,8 +36,9 @@ int scanEnded(const Result<ScanEnd>& outcome, const TaskContext& task, const std
   std::cerr << (*outcome == ScanEnd::Stopped ? "任务已停止 (stopped: what was found so far is kept)" : "解析完成") << "\n";
   std::cout << "task: " << folder << "\n"
             << "files: " << task.fileMap.size() << "  size: " << sizeTextNarrow(task.status.foundBytes) << "\n"
-            << "zone: " << zoneText(task.recorderZone) << "  clock correction: " << correctionText(task.clockCorrection)
-            << "  years: " << task.years.text() << "\n";
+            << "zone: " << zoneText(task.description().recorderZone)
+            << "  clock correction: " << correctionText(task.description().clockCorrection)
+            << "  years: " << task.description().years.text() << "\n";
   return kExitOk;
 }
 
@@ -61,12 +62,12 @@ int resumeScan(const Options& options, int threads, TaskProbe* probe) {
   if (!sourcePath) return usageError("the task folder does not record its source: give --source PATH");
   auto source = sourceRecord(*sourcePath);
   if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
-  head->notify = &printer;
+  task.notifyTarget = &printer;
   head->taskFolder = *folder;
   head->device = &*source;
   head->scan.threads = threads;
   head->scan.directReads = options.flag("--direct");
-  task.copyHead(*head);
+  task.describe(*head);
   task.probe = probe;
   stopOnInterrupt(task);
   std::cerr << "resuming at sector " << head->checkpoint->resumeOffset / 512 << " of " << *sourcePath << "\n";
@@ -159,21 +160,21 @@ int runScanCommand(int argc, char** argv, TaskProbe* probe) {
 
   TaskContext task;
   ProgressPrinter printer(&task, options.flag("--quiet"));
+  task.notifyTarget = &printer;
   TaskHead head;
-  head.notify = &printer;
-  head.brand = static_cast<std::uint8_t>(*brand);
-  head.parseMode = *modeText == "quick" ? kParseQuick : kParseDeep;
-  head.startOffset = startSector * 512;
-  head.length = (endSector - startSector) * 512;
+  head.description = TaskDescription{static_cast<std::uint8_t>(*brand),
+                                     *modeText == "quick" ? kParseQuick : kParseDeep,
+                                     startSector * 512,
+                                     (endSector - startSector) * 512,
+                                     zone,
+                                     correction,
+                                     std::get<YearWindow>(years)};
   head.taskFolder = *folder;
   head.device = &*source;
   head.scan.threads = threads;
   head.scan.directReads = options.flag("--direct");
-  head.recorderZone = zone;
-  head.clockCorrection = correction;
-  head.years = std::get<YearWindow>(years);
   if (checkpointSeconds) head.scan.checkpointSeconds = *checkpointSeconds;
-  task.copyHead(head);
+  task.describe(head);
   task.probe = probe;
   stopOnInterrupt(task);
 
@@ -258,9 +259,9 @@ int runFilesCommand(int argc, char** argv) {
   if (options.flag("--json")) out << (index ? "\n]\n" : "]\n");
   std::cout << out.str();
   if (!options.flag("--json"))
-    std::cerr << brandName(task.brand) << "  " << parseModeText(task.parseMode) << "  文件数量: " << task.fileMap.size()
-              << "  大小: " << sizeTextNarrow(task.status.foundBytes) << "  时区: " << zoneText(task.recorderZone)
-              << "  时钟校正: " << correctionText(task.clockCorrection) << "\n";
+    std::cerr << brandName(task.description().brand) << "  " << parseModeText(task.description().parseMode) << "  文件数量: " << task.fileMap.size()
+              << "  大小: " << sizeTextNarrow(task.status.foundBytes) << "  时区: " << zoneText(task.description().recorderZone)
+              << "  时钟校正: " << correctionText(task.description().clockCorrection) << "\n";
   return kExitOk;
 }
 

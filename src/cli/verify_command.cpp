@@ -45,7 +45,9 @@ int runVerifyCommand(int argc, char** argv) {
   const EvidenceInfo info = (*source)->evidenceInfo();
 
   TaskContext task;
-  task.length = info.mediaSize;
+  TaskHead head;
+  head.description.length = info.mediaSize;
+  task.describe(head);
   ProgressPrinter printer(&task, options.flag("--quiet"));
   printer.presenter().setExportTotals(info.mediaSize, 1);
   TaskStatus status;

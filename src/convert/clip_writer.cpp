@@ -100,8 +100,8 @@ Result<std::vector<ClipWritten>> writeClips(TaskContext& task, const std::vector
       results.push_back(std::move(r));
       continue;
     }
-    if (!hasStreamReader(task.brand)) {
-      r.error = "unsupported payload: no stream reader for brand " + std::to_string(task.brand);
+    if (!hasStreamReader(task.description().brand)) {
+      r.error = "unsupported payload: no stream reader for brand " + std::to_string(task.description().brand);
       results.push_back(std::move(r));
       continue;
     }

@@ -614,16 +614,16 @@ ConvertedFile convertStreams(const std::vector<StreamInput>& inputs, const std::
 StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& source) {
   StreamInput input;
   input.bytes = &source;
-  input.brand = task.brand;
-  input.parseMode = task.parseMode;
+  input.brand = task.description().brand;
+  input.parseMode = task.description().parseMode;
   input.convention = task.timeConvention();
   input.decoding.zone = input.convention.zone;
-  input.decoding.years = task.years;
+  input.decoding.years = task.description().years;
   input.entryStart = entry.startTime;
   input.entryEnd = entry.endTime;
   input.stop = &task.stopFlag;
   // A raw stream's brands keep one record per packet: the record times time the stream.
-  if (conversionLayoutFor(task.brand).carrier == VideoCarrier::RawStream)
+  if (conversionLayoutFor(task.description().brand).carrier == VideoCarrier::RawStream)
     for (const auto& piece : source.pieces()) input.pieceTimes.emplace_back(piece.offset, piece.time);
   input.deviceOffset = [&source](std::uint64_t at) { return source.deviceOffset(at); };
   return input;
@@ -670,9 +670,9 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
       finishOne(std::move(out));
       continue;
     }
-    if (!hasStreamReader(task.brand)) {
+    if (!hasStreamReader(task.description().brand)) {
       out.path = target.string();
-      out.error = "unsupported payload: no stream reader for brand " + std::to_string(task.brand);
+      out.error = "unsupported payload: no stream reader for brand " + std::to_string(task.description().brand);
       out.codec = "";
       finishOne(std::move(out));
       continue;
@@ -758,9 +758,9 @@ FileSummary summariseStream(const StreamInput& input, bool countAll) {
 Result<FileSummary> summariseFile(TaskContext& task, std::uint64_t position, bool countAll) {
   const auto entries = fileMapEntries(task);
   if (position >= entries.size()) return fail(ErrorCode::InvalidArgument, "no file " + std::to_string(position + 1) + " in the task");
-  if (!hasStreamReader(task.brand)) {
+  if (!hasStreamReader(task.description().brand)) {
     FileSummary out;
-    out.unsupported = "unsupported payload: no stream reader for brand " + std::to_string(task.brand);
+    out.unsupported = "unsupported payload: no stream reader for brand " + std::to_string(task.description().brand);
     out.pictureError = out.unsupported;
     return out;
   }

@@ -107,10 +107,10 @@ DfxmlDocument dfxmlDocumentFor(TaskContext& task, const std::string& commandLine
                        {"media_size", std::to_string(task.deviceHandle.size())}};
   if (!evidence.md5.empty()) document.evidence.emplace_back("stored_md5", evidence.md5);
   if (!evidence.sha1.empty()) document.evidence.emplace_back("stored_sha1", evidence.sha1);
-  document.evidence.emplace_back("scanned_offset", std::to_string(task.startOffset));
-  document.evidence.emplace_back("scanned_length", std::to_string(task.length));
-  document.evidence.emplace_back("first_year", std::to_string(task.years.first));
-  document.evidence.emplace_back("last_year", std::to_string(task.years.last));
+  document.evidence.emplace_back("scanned_offset", std::to_string(task.description().startOffset));
+  document.evidence.emplace_back("scanned_length", std::to_string(task.description().length));
+  document.evidence.emplace_back("first_year", std::to_string(task.description().years.first));
+  document.evidence.emplace_back("last_year", std::to_string(task.description().years.last));
   return document;
 }
 
@@ -127,11 +127,11 @@ DfxmlFileObject recordingObject(const TaskContext& task, std::uint64_t position,
                    {"end", timeText(convention, entry.endTime)},
                    {"recorder_start", timeText(recorded, entry.startTime)},
                    {"recorder_end", timeText(recorded, entry.endTime)},
-                   {"clock_correction", std::to_string(task.clockCorrection)},
-                   {"zone", task.recorderZone},
-                   {"brand", std::to_string(task.brand)},
-                   {"brand_name", brandName(task.brand)},
-                   {"mode", task.parseMode == kParseQuick ? "quick" : "deep"}};
+                   {"clock_correction", std::to_string(task.description().clockCorrection)},
+                   {"zone", task.description().recorderZone},
+                   {"brand", std::to_string(task.description().brand)},
+                   {"brand_name", brandName(task.description().brand)},
+                   {"mode", task.description().parseMode == kParseQuick ? "quick" : "deep"}};
   return object;
 }
 

@@ -34,7 +34,7 @@ std::vector<std::pair<std::uint64_t, FileEntry>> fileMapEntries(const TaskContex
 
 std::vector<std::string> exportRelativePaths(const TaskContext& task) {
   const TimeConvention convention = task.timeConvention();
-  const std::string extension = fileExtensionFor(task.brand);
+  const std::string extension = fileExtensionFor(task.description().brand);
   std::vector<std::string> paths;
   std::map<std::string, int> seen;
   char channel[16];

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "format/records.h"
+#include "format/task_description.h"
 #include "format/year_window.h"
 #include "storage/error.h"
 
@@ -71,6 +72,17 @@ struct TaskHeader {
   std::int64_t clockCorrection = 0;  // seconds to add to the recorder's clock
   std::optional<TaskCheckpoint> checkpoint;  // present while the scan has not finished
   YearWindow years;                          // the years the recorder's times may show
+
+  // The header of a task as described, with where its scan stands.
+  static TaskHeader of(const TaskDescription& task, std::uint64_t endSector,
+                       const std::optional<TaskCheckpoint>& checkpoint) {
+    return TaskHeader{task.parseMode, task.brand,      task.startOffset, task.length, endSector,
+                      task.recorderZone, task.clockCorrection, checkpoint, task.years};
+  }
+  // The task this header describes.
+  TaskDescription description() const {
+    return TaskDescription{brand, parseMode, startOffset, length, zone, clockCorrection, years};
+  }
 
   // The clock block is written only when there is a zone or a correction to keep.
   std::array<std::uint8_t, kTaskHeaderSize> encode() const;

@@ -45,12 +45,12 @@ void BrandParser::sayStretch() {
   m_sink->message(unreadableStretchText(first, last - first));
 }
 
-bool BrandParser::quickMode() const { return m_job->parseMode == kParseQuick; }
+bool BrandParser::quickMode() const { return m_job->task.parseMode == kParseQuick; }
 
 void BrandParser::scan(ScanJob& job, ScanSink& sink) {
   m_job = &job;
   m_sink = &sink;
-  m_convention = timeConventionFor(job.brand, job.parseMode);
+  m_convention = timeConventionFor(job.task.brand, job.task.parseMode);
   m_convention.zone = job.zone;
   clearLists();
   m_stretchBytes = 0;
@@ -283,7 +283,7 @@ BrandParser::WalkStop BrandParser::walkWindow(const std::uint8_t* buffer, std::s
       if (i > kWindowLastStart) break;
     }
     const PacketWindow window{buffer + i, kWindowBytes - i, static_cast<std::int64_t>(n) - static_cast<std::int64_t>(i),
-                              pos + i, m_job->zone, m_job->years};
+                              pos + i, m_job->zone, m_job->task.years};
     if constexpr (Events::kDirect) beforePacketTest(window);
     if (auto packet = m_decoder.decode(window, source)) {
       events.tested(pos + i, true);

@@ -12,6 +12,7 @@
 
 #include "format/time_convention.h"
 #include "parsers/packet_decoder.h"
+#include "format/task_description.h"
 #include "parsers/run_accumulator.h"
 #include "parsers/scan_options.h"
 #include "parsers/scan_sink.h"
@@ -31,17 +32,16 @@ inline constexpr const char* kSourceGoneText = "源设备已断开,扫描已停�
 // length in sectors.
 std::string unreadableStretchText(std::uint64_t firstSector, std::uint64_t sectors);
 
-// What one scan covers: the source, the brand and mode, the byte range, and the end sector.
+// What one scan covers: the source, the task it scans for (brand, mode and years), the byte
+// range this walk covers, and the end sector.
 struct ScanJob {
   DeviceHandle& device;
-  std::uint8_t brand = 0;
-  std::uint8_t parseMode = 0;
-  std::uint64_t startOffset = 0;  // bytes, a multiple of 512
+  const TaskDescription& task;
+  std::uint64_t startOffset = 0;  // bytes, a multiple of 512: the task's start or its resume offset
   std::uint64_t length = 0;       // bytes
   std::uint64_t endSector = 0;    // in: as the task holds it; out: the sector the scan reached
   ScanOptions options;
   const TimeZone* zone = nullptr; // the recorder's; null: the workstation's
-  YearWindow years;               // the years the recorder's times may show
 };
 
 struct ChunkLog;
@@ -108,7 +108,7 @@ class BrandParser {
   // The recorder's zone, in which the decoders and the hour codes read local times.
   const TimeZone& zone() const { return zoneOrWorkstation(m_job ? m_job->zone : nullptr); }
   // The years the task's times may show, for the designs' time tests.
-  const YearWindow& years() const { return m_job->years; }
+  const YearWindow& years() const { return m_job->task.years; }
   ScanSink& sink() { return *m_sink; }
   DeviceHandle& device() { return m_job->device; }
   std::uint64_t rangeEnd() const { return m_job->startOffset + m_job->length; }

@@ -30,13 +30,13 @@ void taskTable(HtmlWriter& html, const TaskContext& task) {
   labelRow(html, "设备序列号", device ? device->secondName : std::string());
   labelRow(html, "设备序号", "#" + std::to_string(device ? device->driveNumber : 0));
   labelRow(html, "设备大小", sizeTextNarrow(device ? device->size : 0));
-  labelRow(html, "监控类型", brandName(task.brand));
-  labelRow(html, "解析方式", parseModeText(task.parseMode));
-  labelRow(html, "开始位置", std::to_string(task.startOffset / kSectorSize));
-  labelRow(html, "结束位置", std::to_string((task.startOffset + task.length) / kSectorSize));
-  labelRow(html, "录像机时区", zoneText(task.recorderZone));
-  labelRow(html, "时钟校正", correctionText(task.clockCorrection));
-  labelRow(html, "年份范围", yearWindowText(task.years));
+  labelRow(html, "监控类型", brandName(task.description().brand));
+  labelRow(html, "解析方式", parseModeText(task.description().parseMode));
+  labelRow(html, "开始位置", std::to_string(task.description().startOffset / kSectorSize));
+  labelRow(html, "结束位置", std::to_string((task.description().startOffset + task.description().length) / kSectorSize));
+  labelRow(html, "录像机时区", zoneText(task.description().recorderZone));
+  labelRow(html, "时钟校正", correctionText(task.description().clockCorrection));
+  labelRow(html, "年份范围", yearWindowText(task.description().years));
 }
 
 void resultTable(HtmlWriter& html, const TaskContext& task) {

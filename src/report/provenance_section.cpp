@@ -42,13 +42,13 @@ ReportRows provenanceRows(TaskContext& task, const TaskHistory& history) {
     // verify compares them with the media, but keeps no record in the task.
     rows.emplace_back("校验结果", "未记录 (run verify --source)");
   }
-  rows.emplace_back("监控类型", brandName(task.brand));
-  rows.emplace_back("解析方式", parseModeText(task.parseMode));
-  rows.emplace_back("扫描范围", std::to_string(task.startOffset / kSectorSize) + " - " +
-                                    std::to_string((task.startOffset + task.length) / kSectorSize) + " 扇区");
-  rows.emplace_back("录像机时区", zoneText(task.recorderZone));
-  rows.emplace_back("时钟校正", correctionText(task.clockCorrection));
-  rows.emplace_back("年份范围", yearWindowText(task.years));
+  rows.emplace_back("监控类型", brandName(task.description().brand));
+  rows.emplace_back("解析方式", parseModeText(task.description().parseMode));
+  rows.emplace_back("扫描范围", std::to_string(task.description().startOffset / kSectorSize) + " - " +
+                                    std::to_string((task.description().startOffset + task.description().length) / kSectorSize) + " 扇区");
+  rows.emplace_back("录像机时区", zoneText(task.description().recorderZone));
+  rows.emplace_back("时钟校正", correctionText(task.description().clockCorrection));
+  rows.emplace_back("年份范围", yearWindowText(task.description().years));
   for (const ScanEvent& scan : history.scans) rows.emplace_back("扫描时间", scanText(scan));
   if (history.scans.empty()) rows.emplace_back("扫描时间", "未记录 (the task predates its history)");
   rows.emplace_back("扫描完成", task.complete() ? "是" : "否");

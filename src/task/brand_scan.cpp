@@ -97,12 +97,13 @@ void TaskScanSink::check(const Result<void>& written) {
 Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser) {
   TaskScanSink sink(task);
   ResultStore& store = *task.store;
-  const bool quick = task.parseMode == kParseQuick;
-  const std::string brand = brandName(task.brand);
+  const TaskDescription& described = task.description();
+  const bool quick = described.parseMode == kParseQuick;
+  const std::string brand = brandName(described.brand);
   // A new scan starts with the checkpoint of its range's start: killed before its first
   // checkpoint, it resumes from the beginning.
   if (!task.checkpoint)
-    task.checkpoint = TaskCheckpoint{task.startOffset / 512, task.startOffset, kTaskHeaderSize, 0, 0};
+    task.checkpoint = TaskCheckpoint{described.startOffset / 512, described.startOffset, kTaskHeaderSize, 0, 0};
   const std::uint64_t from = task.checkpoint->resumeOffset;
   sink.check(store.writeHeader(task.header()));
   if (!sink.failed()) sink.check(store.syncFiles());
@@ -115,8 +116,7 @@ Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser) {
     DeviceHandle direct;
     if (task.scan.directReads && task.device) direct.open(*task.device, true);
     DeviceHandle& source = direct.isOpen() && direct.ok() ? direct : task.deviceHandle;
-    ScanJob job{source, task.brand, task.parseMode, from, task.startOffset + task.length - from, task.endSector,
-                task.scan, task.zone, task.years};
+    ScanJob job{source, described, from, described.endOffset() - from, task.endSector, task.scan, task.zone};
     parser.scan(job, sink);
     walked = !task.stopRequested() && !sink.failed();
     reached = job.endSector;
@@ -125,8 +125,8 @@ Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser) {
   // from here on, keeps its last checkpoint, which the files still hold.
   task.endSector = 0;
   task.postMessage("正在构建重组**" + brand + "**视频流信息...");
-  if (const BrandRow* row = findBrand(task.brand))
-    if (!sink.failed()) sink.check(store.rebuild(row->rebuild(task.parseMode), task.timeConvention()));
+  if (const BrandRow* row = findBrand(described.brand))
+    if (!sink.failed()) sink.check(store.rebuild(row->rebuild(described.parseMode), task.timeConvention()));
   if (task.probe) task.probe->reached(ScanMoment::Rebuilt);
   if (walked && !sink.failed()) {
     // The rebuilt files are durable before the header that names the end claims them. A
@@ -155,13 +155,18 @@ Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser) {
 
 Result<void> rebuildUnfinished(TaskContext& task) {
   if (task.complete()) return {};
-  const BrandRow* row = findBrand(task.brand);
+  const BrandRow* row = findBrand(task.description().brand);
   if (!row) return {};
   auto entries = task.store->fileSize(TaskFileId::FileEntries);
   if (!entries) return std::unexpected(entries.error());
   if (*entries != 0) return {};
   const std::uint64_t limit = task.checkpoint ? task.checkpoint->rawBytes : UINT64_MAX;
-  return task.store->rebuildFound(row->rebuild(task.parseMode), task.timeConvention(), limit);
+  return task.store->rebuildFound(row->rebuild(task.description().parseMode), task.timeConvention(), limit);
+}
+
+std::unique_ptr<BrandParser> createParser(std::uint8_t brand) {
+  const BrandRow* row = findBrand(brand);
+  return row ? row->create() : nullptr;
 }
 
 Result<void> loadBrandFiles(TaskContext& task) {

@@ -3,6 +3,7 @@
 // result store and its notifications to the observer, the sequence of a scan (header, scan,
 // rebuild, header again, with their messages), and the loading of the file map.
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -57,6 +58,9 @@ class TaskScanSink final : public ScanSink {
 // that names the end are durable; any failed write, read or fsync of the task files is the
 // error (said once through the task), and the header on disk keeps the last checkpoint.
 Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser);
+// A parser for one scan of a brand, which lives as long as that scan; null for a brand the
+// table has no row for.
+std::unique_ptr<BrandParser> createParser(std::uint8_t brand);
 // A task whose scan did not finish and left no file entries (it died before its rebuild): its
 // records up to the checkpoint (or the whole raw file without one) are rebuilt into files in
 // the task folder, as the brand's row names. Anything else is left as it is.

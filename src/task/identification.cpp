@@ -1,6 +1,7 @@
 #include "task/identification.h"
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <cstring>
 
@@ -44,10 +45,8 @@ PacketTestSet::PacketTestSet(const Lookup& lookup) {
 }
 
 std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std::uint64_t startSector,
-                                    std::uint64_t sectorCount, const PacketTestSet& tests) {
+                                    std::uint64_t sectorCount, const PacketTestSet& tests, const YearWindow& years) {
   task.stopFlag.store(0);
-  task.identificationCandidates.clear();
-  task.identificationResult.clear();
 
   task.status.code = StatusCode::IdentifyStart;
   task.status.value = kSampleBlocks;
@@ -68,7 +67,7 @@ std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std
     for (std::size_t j = 0; j < kSamplePositions; ++j) {
       const PacketWindow window{buffer.data() + j, kSampleBytes - j,
                                 static_cast<std::int64_t>(kSamplePositions - j), position + j, nullptr,
-                                task.years};
+                                years};
       for (std::size_t t = 0; t < testList.size(); ++t)
         if (testList[t].decoder->decode(window, source)) ++hits[t];
       if (task.stopRequested()) break;
@@ -79,16 +78,15 @@ std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std
     if (task.stopRequested()) break;
   }
 
+  std::map<int, int> candidates;  // brand -> hits
   for (std::size_t t = 0; t < testList.size(); ++t) {
     if (hits[t] == 0) continue;
-    for (int brand : testList[t].brands) task.identificationCandidates[brand] += hits[t];
+    for (int brand : testList[t].brands) candidates[brand] += hits[t];
   }
   // Walking the candidates in brand order keeps equal counts in brand order.
-  for (const auto& [brand, count] : task.identificationCandidates) task.identificationResult.emplace(count, brand);
-  task.identificationCandidates.clear();
-
   std::vector<BrandHits> ordered;
-  for (const auto& [count, brand] : task.identificationResult) ordered.push_back({brand, count});
+  for (const auto& [brand, count] : candidates) ordered.push_back({brand, count});
+  std::stable_sort(ordered.begin(), ordered.end(), [](const BrandHits& a, const BrandHits& b) { return a.hits < b.hits; });
 
   task.status.code = StatusCode::IdentifyProgress;
   task.status.value = 0;
@@ -97,10 +95,8 @@ std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std
 }
 
 Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, const DeviceRecord& device, std::uint64_t startSector,
-                                              std::uint64_t sectorCount) {
+                                              std::uint64_t sectorCount, const YearWindow& years) {
   task.stopFlag.store(0);
-  task.identificationCandidates.clear();
-  task.identificationResult.clear();
   // A handle of its own, read-only: the task's open source and its files stay as they are.
   DeviceHandle source;
   source.open(device);
@@ -111,7 +107,7 @@ Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, const DeviceRec
     return std::unexpected(std::move(error));
   }
   const PacketTestSet tests;
-  return sampleBrands(task, source, startSector, sectorCount, tests);
+  return sampleBrands(task, source, startSector, sectorCount, tests, years);
 }
 
 }  // namespace norvale

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "parsers/brand_parser.h"
 #include "parsers/brand_table.h"
 #include "task/result_store.h"
 
@@ -21,44 +20,34 @@ TaskContext::TaskContext() { settings.taskRoot = defaultTaskRoot(); }
 
 TaskContext::~TaskContext() { teardown(); }
 
-void TaskContext::copyHead(const TaskHead& head) {
-  notifyTarget = head.notify;
-  stopFlag.store(head.stopFlag);
-  parseMode = head.parseMode;
-  brand = head.brand;
-  startOffset = head.startOffset;
-  length = head.length;
+void TaskContext::describe(const TaskHead& head) {
+  m_description = head.description;
+  stopFlag.store(0);
   endSector = head.endSector;
+  checkpoint = head.checkpoint;
   taskFolder = head.taskFolder;
   device = head.device;
   scan = head.scan;
-  recorderZone = head.recorderZone;
-  clockCorrection = head.clockCorrection;
-  checkpoint = head.checkpoint;
-  years = head.years;
   zone = nullptr;
 }
 
-TaskHead TaskContext::head() const {
-  return TaskHead{notifyTarget, stopFlag.load(), parseMode, brand, startOffset, length,
-                  endSector, taskFolder, device, scan, recorderZone, clockCorrection, checkpoint, years};
-}
+TaskHead TaskContext::head() const { return TaskHead{m_description, endSector, checkpoint, taskFolder, device, scan}; }
 
 TimeConvention TaskContext::timeConvention() const {
-  TimeConvention convention = timeConventionFor(brand, parseMode);
+  TimeConvention convention = timeConventionFor(m_description.brand, m_description.parseMode);
   convention.zone = zone;
   // A head copied in but not yet run or loaded still names its zone: never read it as the
   // workstation's.
-  if (!zone && !recorderZone.empty())
-    if (auto found = TimeZone::named(recorderZone)) convention.zone = *found;
-  convention.correction = clockCorrection;
+  if (!zone && !m_description.recorderZone.empty())
+    if (auto found = TimeZone::named(m_description.recorderZone)) convention.zone = *found;
+  convention.correction = m_description.clockCorrection;
   return convention;
 }
 
 Result<void> TaskContext::findZone() {
   zone = nullptr;
-  if (recorderZone.empty()) return {};
-  auto found = TimeZone::named(recorderZone);
+  if (m_description.recorderZone.empty()) return {};
+  auto found = TimeZone::named(m_description.recorderZone);
   if (!found) return std::unexpected(found.error());
   zone = *found;
   return {};
@@ -76,21 +65,10 @@ void TaskContext::reset() {
 }
 
 void TaskContext::teardown() {
-  identificationCandidates.clear();
-  identificationResult.clear();
   if (store) store->close();
   deviceHandle.close();
   fileMap.clear();
   store.reset();
-  for (auto& parser : parsers) parser.reset();
-}
-
-void TaskContext::createAll() {
-  if (!store) store = std::make_unique<ResultStore>();
-  for (const auto& row : brandTable()) {
-    auto& slot = parsers[row.slot];
-    if (!slot) slot = row.create();
-  }
 }
 
 void TaskContext::notify() {
@@ -101,14 +79,6 @@ void TaskContext::postMessage(std::string message) {
   status.code = StatusCode::Message;
   status.message = std::move(message);
   notify();
-}
-
-BrandParser* TaskContext::parserForBrand() {
-  const BrandRow* row = findBrand(brand);
-  if (!row) return nullptr;
-  auto& slot = parsers[row->slot];
-  if (!slot) slot = row->create();
-  return slot.get();
 }
 
 }  // namespace norvale

@@ -1,15 +1,14 @@
 #pragma once
 // The task in hand: device, brand, mode, range, folder, progress, and the objects the task owns.
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <map>
 #include <memory>
 #include <string>
 
 #include "format/records.h"
+#include "format/task_description.h"
 #include "format/task_header.h"
 #include "parsers/scan_options.h"
 #include "format/time_convention.h"
@@ -25,8 +24,6 @@ namespace norvale {
 class ResultStore;
 class BrandParser;
 
-inline constexpr int kParserSlots = kParserSlotCount;
-
 // How a scan ended that did not fail: the value the runner, the command line and the desktop
 // program act on (a failure is the error instead).
 enum class ScanEnd {
@@ -34,27 +31,15 @@ enum class ScanEnd {
   Stopped,    // by the user or a source that went away; its last checkpoint stays
 };
 
-// The part of the task the user chooses (or the task header names).
+// What a task is opened with: its description, where its scan stands as the header names it,
+// its folder and its source.
 struct TaskHead {
-  TaskObserver* notify = nullptr;
-  std::uint32_t stopFlag = 0;
-  std::uint8_t parseMode = 0;
-  std::uint8_t brand = 0;
-  std::uint64_t startOffset = 0;  // bytes, a multiple of 512
-  std::uint64_t length = 0;       // bytes
-  std::uint64_t endSector = 0;    // set when a scan ran to its end
+  TaskDescription description;
+  std::uint64_t endSector = 0;               // set when a scan ran to its end
+  std::optional<TaskCheckpoint> checkpoint;  // the header's: the scan has not finished
   std::string taskFolder;
   const DeviceRecord* device = nullptr;  // not owned
   ScanOptions scan;                      // threads and reads of the scan
-  // The recorder's clock. The front ends propose the workstation's zone for a new task
-  // (workstationZoneName()); empty reads as the workstation's zone, as tasks written before the
-  // header kept a zone do.
-  std::string recorderZone;
-  std::int64_t clockCorrection = 0;  // seconds to add to the recorder's clock for the true time
-  std::optional<TaskCheckpoint> checkpoint;  // the header's: the scan has not finished
-  // The years the recorder's times may show. A head the header names without a window has the
-  // default, 2010-2020; the front ends propose YearWindow::forNewScan() for a new task.
-  YearWindow years;
 };
 
 struct TaskSettings {
@@ -74,21 +59,16 @@ struct TaskContext {
   TaskContext(const TaskContext&) = delete;
   TaskContext& operator=(const TaskContext&) = delete;
 
+  // Hears the status of every command run on this task (not owned; null: nobody listens).
   TaskObserver* notifyTarget = nullptr;
   std::atomic<std::uint32_t> stopFlag{0};
-  std::uint8_t parseMode = 0;
-  std::uint8_t brand = 0;
-  std::uint64_t startOffset = 0;
-  std::uint64_t length = 0;
+  // Where the scan stands: the sector a completed scan reached, and the checkpoint the header
+  // names until the scan completes. The scan writes them; everything else reads them.
   std::uint64_t endSector = 0;
+  std::optional<TaskCheckpoint> checkpoint;
   std::string taskFolder;
   const DeviceRecord* device = nullptr;
   ScanOptions scan;
-  std::string recorderZone;
-  std::int64_t clockCorrection = 0;
-  // Where the unfinished scan stands: the header names it until the scan completes.
-  std::optional<TaskCheckpoint> checkpoint;
-  YearWindow years;
   // Test hook: runs right after each checkpoint is durable, on the scanning thread.
   std::function<void()> checkpointMade;
   // A test's probe of the scan and the task files (not owned); null in use.
@@ -102,17 +82,14 @@ struct TaskContext {
   DeviceHandle deviceHandle;
   TaskSettings settings;
   ExportRecord exportRecord;
-  std::map<int, int> identificationCandidates;       // brand -> hits
-  std::multimap<int, int> identificationResult;      // hits -> brand
-  std::array<std::unique_ptr<BrandParser>, kParserSlots> parsers;
 
-  void copyHead(const TaskHead& head);
+  // Opens the task as the head names it: its description from now on, its scan's standing, its
+  // folder and source. The zone is looked up again by the next run or load.
+  void describe(const TaskHead& head);
+  const TaskDescription& description() const { return m_description; }
   TaskHead head() const;
   // What the task header records of this task.
-  TaskHeader header() const {
-    return TaskHeader{parseMode, brand, startOffset, length, endSector, recorderZone, clockCorrection, checkpoint,
-                      years};
-  }
+  TaskHeader header() const { return TaskHeader::of(m_description, endSector, checkpoint); }
   // A scan of this task ran to its end: the header names the sector it reached.
   bool complete() const { return endSector != 0; }
   // The brand's time convention in the recorder's zone, with the correction: what every view,
@@ -127,16 +104,15 @@ struct TaskContext {
   // Creates the result store when missing, clears the status (but the current sector) and the
   // stop flag.
   void reset();
-  // Closes and deletes everything of the task: store, parsers, device handle, file map.
+  // Closes and deletes everything of the task: store, device handle, file map.
   void teardown();
-  // Creates the store and every parser that is missing.
-  void createAll();
   // Sends the task notification with the current status.
   void notify();
   // Status code 1 with a message, then notify.
   void postMessage(std::string message);
-  // The parser of this task's brand, created in its slot when missing; null for brand 0 or above kLastBrand.
-  BrandParser* parserForBrand();
+
+ private:
+  TaskDescription m_description;
 };
 
 // The default task root: a folder "Norvale" in the user's home (C:\Norvale on Windows).

@@ -6,6 +6,7 @@
 
 #include "format/task_header.h"
 #include "parsers/brand_parser.h"
+#include "parsers/brand_table.h"
 #include "task/brand_scan.h"
 #include "task/result_store.h"
 #include "task/task_history.h"
@@ -48,7 +49,7 @@ void recordTaskSource(const std::string& folder, const std::string& source) {
 // unfinished scan keeps the raw segments and the index its checkpoint holds.
 Result<ScanEnd> scanAndTrim(TaskContext& task, bool resumed) {
   // A brand without a parser runs none (the front ends say so before): there is nothing to wait for.
-  BrandParser* parser = task.parserForBrand();
+  const std::unique_ptr<BrandParser> parser = createParser(task.description().brand);
   recordScanStart(task.taskFolder, resumed, std::chrono::system_clock::now());
   Result<ScanEnd> ended = parser ? runBrandScan(task, *parser) : Result<ScanEnd>(ScanEnd::Completed);
   recordScanEnd(task.taskFolder, ended && *ended == ScanEnd::Completed, std::chrono::system_clock::now());
@@ -87,8 +88,8 @@ Result<ScanEnd> resumeTask(TaskContext& task) {
     return report(task, kCompleted, {ErrorCode::InvalidArgument, "the task's scan completed", 0});
   if (!checkpoint)
     return report(task, kNoCheckpoint, {ErrorCode::InvalidArgument, "the task header holds no checkpoint", 0});
-  const std::uint64_t end = task.startOffset + task.length;
-  if (checkpoint->resumeOffset < task.startOffset || checkpoint->resumeOffset > end)
+  const std::uint64_t end = task.description().endOffset();
+  if (checkpoint->resumeOffset < task.description().startOffset || checkpoint->resumeOffset > end)
     return report(task, kCheckpointFailed,
                   {ErrorCode::Corrupt, "the checkpoint's resume offset lies outside the task's range", 0});
   if (auto found = task.findZone(); !found) return report(task, kZoneFailed, found.error());
@@ -117,7 +118,7 @@ Result<void> loadTask(TaskContext& task) {
     if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
   if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Existing); !opened)
     return report(task, kLoadFailed, opened.error());
-  if (!task.parserForBrand()) return {};
+  if (!findBrand(task.description().brand)) return {};
   if (auto rebuilt = rebuildUnfinished(task); !rebuilt) return report(task, kLoadFailed, rebuilt.error());
   if (auto loaded = loadBrandFiles(task); !loaded) {
     task.fileMap.clear();
@@ -136,15 +137,9 @@ Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder) {
   const auto decoded = TaskHeader::decode(header);
   if (!decoded) return report(task, kHeaderFailed, decoded.error());
   TaskHead head;
-  head.parseMode = decoded->parseMode;
-  head.brand = decoded->brand;
-  head.startOffset = decoded->startOffset;
-  head.length = decoded->length;
+  head.description = decoded->description();
   head.endSector = decoded->endSector;
-  head.recorderZone = decoded->zone;
-  head.clockCorrection = decoded->clockCorrection;
   head.checkpoint = decoded->checkpoint;
-  head.years = decoded->years;
   return head;
 }
 

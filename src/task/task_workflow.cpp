@@ -128,9 +128,7 @@ std::expected<void, std::string> applyTaskRoot(TaskSettings& settings, const std
 
 std::optional<TaskHead> loadHead(TaskContext& task, const std::string& folder, const DeviceRecord* device) {
   auto head = readTaskHeader(task, folder);
-  if (!head || static_cast<std::int64_t>(head->length) <= 0) return std::nullopt;
-  head->notify = task.notifyTarget;
-  head->stopFlag = 0;
+  if (!head || static_cast<std::int64_t>(head->description.length) <= 0) return std::nullopt;
   head->taskFolder = folder;
   head->device = device;
   return *head;
@@ -157,14 +155,14 @@ std::vector<std::pair<std::string, std::string>> taskInformation(const TaskConte
       {"序列号：", device ? device->secondName : ""},
       {"设备号：", device ? "#" + std::to_string(device->driveNumber) : ""},
       {"设备大小：", device ? sizeTextNarrow(device->size) : ""},
-      {"监控类型：", brandName(task.brand)},
-      {"解析方式：", parseModeText(task.parseMode)},
-      {"开始位置：", std::to_string(task.startOffset / kSectorSize)},
-      {"结束位置：", std::to_string((task.startOffset + task.length) / kSectorSize)},
+      {"监控类型：", brandName(task.description().brand)},
+      {"解析方式：", parseModeText(task.description().parseMode)},
+      {"开始位置：", std::to_string(task.description().startOffset / kSectorSize)},
+      {"结束位置：", std::to_string((task.description().startOffset + task.description().length) / kSectorSize)},
       {"任务路径：", task.taskFolder},
-      {"录像机时区：", zoneText(task.recorderZone)},
-      {"时钟校正：", correctionText(task.clockCorrection)},
-      {"年份范围：", yearWindowText(task.years)},
+      {"录像机时区：", zoneText(task.description().recorderZone)},
+      {"时钟校正：", correctionText(task.description().clockCorrection)},
+      {"年份范围：", yearWindowText(task.description().years)},
       {"扫描状态：", task.complete() ? "扫描已完成" : "扫描未完成"},
       {"扫描位置：", reached},
       {found.fromCheckpoint ? "已找到片段：" : "已找到文件：", std::to_string(found.count)},

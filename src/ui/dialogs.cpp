@@ -74,30 +74,32 @@ void browseFolderInto(QWidget* parent, Prompter& prompter, QLineEdit* edit) {
 
 // ---- CNewTaskDlg ----
 
-CNewTaskDlg::CNewTaskDlg(Prompter& prompter, const TaskHead& head, const QString& proposedFolder, QWidget* parent)
+CNewTaskDlg::CNewTaskDlg(Prompter& prompter, const TaskHead& head, std::uint64_t startSector, std::uint64_t sectorCount,
+                         const QString& proposedFolder, QWidget* parent)
     : QDialog(parent), m_prompter(prompter), m_head(head) {
+  const TaskDescription& task = head.description;
   setWindowTitle(QStringLiteral("任务"));
   setObjectName(QStringLiteral("CNewTaskDlg"));
   auto* form = new QFormLayout;
   const DeviceRecord* device = head.device;
   form->addRow(QStringLiteral("解析设备:"), readOnlyField(this, device ? qs(deviceSourceText(*device)) : QString(), QColor(0x50, 0x50, 0x50)));
-  form->addRow(QStringLiteral("监控品牌:"), readOnlyField(this, qs(brandName(head.brand)), QColor(0x64, 0x64, 0x64)));
-  form->addRow(QStringLiteral("解析方式:"), readOnlyField(this, qs(parseModeText(head.parseMode)), QColor(0x64, 0x64, 0x64)));
+  form->addRow(QStringLiteral("监控品牌:"), readOnlyField(this, qs(brandName(task.brand)), QColor(0x64, 0x64, 0x64)));
+  form->addRow(QStringLiteral("解析方式:"), readOnlyField(this, qs(parseModeText(task.parseMode)), QColor(0x64, 0x64, 0x64)));
   m_folder = new QLineEdit(proposedFolder, this);
   m_folder->setObjectName(QStringLiteral("taskFolder"));
   QPalette palette = m_folder->palette();
   palette.setColor(QPalette::Text, Qt::blue);
   m_folder->setPalette(palette);
   form->addRow(QStringLiteral("任务路径:"), folderRow(this, prompter, m_folder));
-  m_start = sectorEdit(this, head.startOffset);
-  m_end = sectorEdit(this, head.startOffset + head.length);
+  m_start = sectorEdit(this, startSector);
+  m_end = sectorEdit(this, startSector + sectorCount);
   form->addRow(QStringLiteral("开始扇区:"), m_start);
   form->addRow(QStringLiteral("结束扇区:"), m_end);
   // The recorder's clock: its zone (proposed: the workstation's) and the correction to add.
-  m_zone = new QLineEdit(qs(head.recorderZone.empty() ? workstationZoneName() : head.recorderZone), this);
+  m_zone = new QLineEdit(qs(task.recorderZone.empty() ? workstationZoneName() : task.recorderZone), this);
   m_zone->setObjectName(QStringLiteral("recorderZone"));
   m_zone->setPlaceholderText(QStringLiteral("Asia/Shanghai"));
-  m_correction = new QLineEdit(QString::number(head.clockCorrection), this);
+  m_correction = new QLineEdit(QString::number(task.clockCorrection), this);
   m_correction->setObjectName(QStringLiteral("clockCorrection"));
   m_correction->setValidator(
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[+-]?[0-9]*")), m_correction));
@@ -105,7 +107,7 @@ CNewTaskDlg::CNewTaskDlg(Prompter& prompter, const TaskHead& head, const QString
   form->addRow(QStringLiteral("时钟校正(秒):"), m_correction);
   // Times outside these years are taken for noise; a recorder whose clock was reset may need
   // an earlier first year.
-  m_years = new QLineEdit(qs(head.years.text()), this);
+  m_years = new QLineEdit(qs(task.years.text()), this);
   m_years->setObjectName(QStringLiteral("yearWindow"));
   m_years->setPlaceholderText(QStringLiteral("2010-2027"));
   form->addRow(QStringLiteral("录像年份范围:"), m_years);
@@ -132,13 +134,14 @@ void CNewTaskDlg::accept() {
     m_prompter.message(this, qs(years.error()), kErrorCaption);
     return;
   }
-  m_head.years = *years;
+  TaskDescription& described = m_head.description;
+  described.years = *years;
   // A task in the folder is replaced only when the user says so; else the dialog stays open.
   if (heldTaskFile(u8(m_folder->text())) && !m_prompter.confirm(this, qs(kOverwriteQuestion), QString())) return;
-  m_head.recorderZone = clock->zone;
-  m_head.clockCorrection = clock->correction;
-  m_head.startOffset = range->startOffset;
-  m_head.length = range->length;
+  described.recorderZone = clock->zone;
+  described.clockCorrection = clock->correction;
+  described.startOffset = range->startOffset;
+  described.length = range->length;
   m_head.taskFolder = u8(m_folder->text());
   makeFolder(m_head.taskFolder);
   QDialog::accept();
@@ -226,10 +229,10 @@ CAutoVideoDlg::CAutoVideoDlg(std::function<void()> stop, QWidget* parent) : QDia
   resize(360, 320);
 }
 
-void CAutoVideoDlg::showCandidates(const std::multimap<int, int>& result) {
+void CAutoVideoDlg::showCandidates(const std::vector<BrandHits>& result) {
   m_running = false;
   m_list->clear();
-  for (const auto& [hits, brand] : result) m_list->addItem(qs(brandName(brand)));
+  for (const BrandHits& found : result) m_list->addItem(qs(brandName(found.brand)));
   m_status->setText(qs(identificationResultText(result.size())));
 }
 

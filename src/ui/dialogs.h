@@ -4,9 +4,10 @@
 #include <QImage>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <vector>
 #include <string>
 
+#include "task/identification.h"
 #include "task/task_context.h"
 
 class QLabel;
@@ -25,8 +26,9 @@ void browseFolderInto(QWidget* parent, Prompter& prompter, QLineEdit* edit);
 class CNewTaskDlg final : public QDialog {
   Q_OBJECT
  public:
-  // head.startOffset and head.length hold the selected start sector and sector count.
-  CNewTaskDlg(Prompter& prompter, const TaskHead& head, const QString& proposedFolder, QWidget* parent = nullptr);
+  // The head's brand, mode and source as chosen; the range proposed is the selected sectors.
+  CNewTaskDlg(Prompter& prompter, const TaskHead& head, std::uint64_t startSector, std::uint64_t sectorCount,
+              const QString& proposedFolder, QWidget* parent = nullptr);
   // On OK: the head with the folder and the range in bytes.
   const TaskHead& head() const { return m_head; }
   QLineEdit* folderEdit() const { return m_folder; }
@@ -100,8 +102,8 @@ class CAutoVideoDlg final : public QDialog {
   // While the sampling runs, "确定" is ignored and "取消" only asks it to stop.
   void setRunning(bool running) { m_running = running; }
   bool running() const { return m_running; }
-  // Fills the list from the identification result (hits -> brand) and sets the status line.
-  void showCandidates(const std::multimap<int, int>& result);
+  // Fills the list from the identification result (fewest hits first) and sets the status line.
+  void showCandidates(const std::vector<BrandHits>& result);
   int brand() const { return m_brand; }
   QString statusText() const;
   QListWidget* list() const { return m_list; }

@@ -309,7 +309,7 @@ bool CMainFrame::startWorker(std::function<Continuation(CoreState&)> body) {
 }
 
 void CMainFrame::onTaskStatus(const TaskStatus& status) {
-  if (status.code == StatusCode::ScanStart) m_presenter.setScanRange(task().startOffset, task().length);
+  if (status.code == StatusCode::ScanStart) m_presenter.setScanRange(task().description().startOffset, task().description().length);
   if (status.code == StatusCode::ExportStart)
     m_presenter.setExportTotals(task().exportRecord.totalBytes, task().exportRecord.totalItems);
   const StatusView view = m_presenter.present(status, monotonicSeconds());
@@ -416,9 +416,9 @@ bool CMainFrame::runIdentification(const DeviceSelection& selection, int& brand)
   QPointer<CAutoVideoDlg> shown(&dialog);
   dialog.setRunning(true);
   const bool started = startWorker([selection, shown](CoreState& state) -> Continuation {
-    state.task.years = YearWindow::forNewScan();
-    identifyBrands(state.task, *selection.device, selection.startSector, selection.sectorCount);
-    std::multimap<int, int> result = state.task.identificationResult;
+    auto found = identifyBrands(state.task, *selection.device, selection.startSector, selection.sectorCount,
+                                YearWindow::forNewScan());
+    std::vector<BrandHits> result = found ? std::move(*found) : std::vector<BrandHits>{};
     return [shown, result](CMainFrame&) {
       if (shown) shown->showCandidates(result);
     };
@@ -461,12 +461,11 @@ void CMainFrame::onNewTask() {
   }
   TaskHead head;
   head.device = selection.device;
-  head.startOffset = selection.startSector;  // the dialog shows sectors
-  head.length = selection.sectorCount;
-  head.brand = static_cast<std::uint8_t>(brand);
-  head.parseMode = static_cast<std::uint8_t>(mode);
-  head.years = YearWindow::forNewScan();
-  CNewTaskDlg dialog(*m_prompter, head, qs(proposeTaskFolder(task().settings.taskRoot, *selection.device)), this);
+  head.description.brand = static_cast<std::uint8_t>(brand);
+  head.description.parseMode = static_cast<std::uint8_t>(mode);
+  head.description.years = YearWindow::forNewScan();
+  CNewTaskDlg dialog(*m_prompter, head, selection.startSector, selection.sectorCount,
+                     qs(proposeTaskFolder(task().settings.taskRoot, *selection.device)), this);
   if (!m_prompter->runDialog(dialog)) return;
   startTask(dialog.head(), true);
 }
@@ -475,11 +474,9 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan, bool resume) {
   CChildFrame* files = ensureFileWindow();
   if (chosen.device) files->strip()->setField(0, qs(deviceSourceText(*chosen.device)));
   TaskHead head = chosen;
-  head.notify = &m_state->observer;
-  head.stopFlag = 0;
   head.scan.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));  // the scan uses every core
-  task().copyHead(head);
-  m_presenter.setScanRange(head.startOffset, head.length);
+  task().describe(head);
+  m_presenter.setScanRange(head.description.startOffset, head.description.length);
   const bool started = startWorker([scan, resume](CoreState& state) -> Continuation {
     TaskContext& task = state.task;
     // What the status strip says: nothing for a failed scan or load (the log names it); a scan
@@ -487,7 +484,7 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan, bool resume) {
     const char* done = nullptr;
     if (scan) {
       if (!resume)
-        if (auto unsupported = unsupportedBrandMessage(task.brand)) task.postMessage(*unsupported);
+        if (auto unsupported = unsupportedBrandMessage(task.description().brand)) task.postMessage(*unsupported);
       const Result<ScanEnd> ended = resume ? runResumedTask(task) : runNewTask(task);
       if (ended) done = kScanDoneText;
     } else if (loadTask(task)) {

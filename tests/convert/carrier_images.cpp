@@ -361,8 +361,7 @@ std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint
   auto head = readTaskHeader(*open->task, open->dir.file("task"));
   if (!head) return open;
   head->taskFolder = open->dir.file("task");
-  head->notify = &open->observer;
-  open->task->copyHead(*head);
+  open->task->describe(*head);
   if (!loadTask(*open->task)) return open;
   auto source = std::make_unique<ScriptedSource>(open->image);
   for (auto s : badSectors) source->markBad(s);

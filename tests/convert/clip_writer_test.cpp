@@ -92,7 +92,7 @@ TEST_P(ClipWriterTest, ShowsThePicturesOfTheWindowAndNothingElse) {
   ASSERT_TRUE(r.open->task);
   TaskContext& task = *r.open->task;
   ASSERT_EQ(r.files, 3u);
-  task.clockCorrection = w.correction;
+  test::redescribe(task, [&](TaskDescription& d) { d.clockCorrection = w.correction; });
   auto plans = planClips(task.fileMap, task.timeConvention(), ClipRequest{w.from, w.to, {}});
   ASSERT_TRUE(plans) << plans.error().message;
   ASSERT_EQ(plans->size(), 1u);

@@ -107,7 +107,7 @@ TEST(FrameTimes, TheCsvListsEveryPictureWithItsTimesAndItsPacket) {
   const test::Clip& c = clip(true);
   auto open = test::scanAndOpen(test::imageWith(test::wfsFile(c)), 3);
   ASSERT_TRUE(open->task);
-  open->task->clockCorrection = 3600;
+  test::redescribe(*open->task, [](TaskDescription& d) { d.clockCorrection = 3600; });
   test::TempDir out;
   ConvertOptions options{out.str(), false};
   options.frameTimes = true;

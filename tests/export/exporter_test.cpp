@@ -42,8 +42,7 @@ class ExportTest : public ::testing::Test {
     auto head = readTaskHeader(*task, dir.file("task"));
     ASSERT_TRUE(head);
     head->taskFolder = dir.file("task");
-    head->notify = &observer;
-    task->copyHead(*head);
+    task->describe(*head);
     ASSERT_TRUE(loadTask(*task));  // no device: listing only
     auto source = std::make_unique<test::ScriptedSource>(image);
     for (auto s : badSectors) source->markBad(s);
@@ -152,7 +151,7 @@ TEST_F(ExportTest, PositionOutsideTheTaskIsRefused) {
 
 TEST(ExportNames, RepeatedNamesGetANumber) {
   TaskContext task;
-  task.brand = 18;
+  test::redescribe(task, [](TaskDescription& d) { d.brand = 18; });
   const std::uint32_t t = sample::localEpoch(2016, 5, 17, 8, 0, 0);
   FileEntry e{1, t, t + 5, 10, 0, 37};
   task.fileMap.emplace(fileMapKey(1, calendarCode(2016, 5, 17)), e);

@@ -82,8 +82,7 @@ class ExportManifestTest : public ::testing::Test {
     auto head = readTaskHeader(task, dir.file("task"));
     ASSERT_TRUE(head);
     head->taskFolder = dir.file("task");
-    head->notify = &observer;
-    task.copyHead(*head);
+    task.describe(*head);
     ASSERT_TRUE(loadTask(task));
     task.deviceHandle.open(std::make_unique<test::ScriptedSource>(image));
   }

@@ -41,7 +41,7 @@ void fuzzIdentify(const std::uint8_t* data, std::size_t size) {
   TaskContext task;
   FirstBlockOnly observer(task);
   task.notifyTarget = &observer;
-  const auto found = sampleBrands(task, source, startSector, sectorCount, tests);
+  const auto found = sampleBrands(task, source, startSector, sectorCount, tests, YearWindow::legacy());
   const std::vector<int> allowed = tests.tests().empty() ? std::vector<int>{} : tests.tests().front().brands;
   int previous = 0;
   for (const BrandHits& hit : found) {

@@ -39,19 +39,19 @@ void fuzzScan(const std::uint8_t* data, std::size_t size) {
   std::filesystem::create_directories(folder);
   QuietObserver observer;
   TaskContext task;
+  task.notifyTarget = &observer;
   TaskHead head;
-  head.notify = &observer;
-  head.brand = brand;
-  head.parseMode = mode;
-  head.length = (device.size() + 511) / 512 * 512;
+  head.description.brand = brand;
+  head.description.parseMode = mode;
+  head.description.length = (device.size() + 511) / 512 * 512;
   head.taskFolder = folder;
-  task.copyHead(head);
+  task.describe(head);
   task.teardown();
   task.reset();
   task.deviceHandle.open(std::make_unique<MemorySource>(std::move(device)));
   if (auto opened = task.store->openFiles(folder, TaskFileMode::Create); !opened)
     fail("the task files cannot be created: " + opened.error().message);
-  BrandParser* parser = task.parserForBrand();
+  const std::unique_ptr<BrandParser> parser = createParser(brand);
   if (!parser) fail("no parser for brand " + std::to_string(brand));
   if (auto ended = runBrandScan(task, *parser); !ended) fail("the scan failed: " + ended.error().message);
   if (auto cut = task.store->truncateIntermediates(); !cut) fail("the intermediates cannot be cut: " + cut.error().message);

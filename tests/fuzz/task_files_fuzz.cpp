@@ -62,9 +62,8 @@ void fuzzTaskFiles(const std::uint8_t* data, std::size_t size) {
   task.notifyTarget = &observer;
   auto head = readTaskHeader(task, folder);
   if (!head) return;
-  head->notify = &observer;
   head->taskFolder = folder;
-  task.copyHead(*head);
+  task.describe(*head);
   if (auto loaded = loadTask(task); !loaded) return;
   std::size_t read = 0;
   for (const auto& [key, entry] : task.fileMap) {

@@ -169,7 +169,7 @@ TEST(FrameParsersConformance, TableServesEveryIdOnceWithASlotAndDecoderOfItsRow)
     EXPECT_LE(row.first, row.last) << rowName(row);
     EXPECT_TRUE(slots.insert(row.slot).second) << rowName(row) << " shares slot " << row.slot;
     EXPECT_GE(row.slot, 0) << rowName(row);
-    EXPECT_LT(row.slot, static_cast<int>(kParserSlots)) << rowName(row);
+    EXPECT_LT(row.slot, static_cast<int>(kParserSlotCount)) << rowName(row);
     ASSERT_NE(row.decoder, nullptr) << rowName(row);
     ASSERT_NE(row.create, nullptr) << rowName(row);
     EXPECT_EQ(&row.create()->decoder(), row.decoder) << rowName(row);

@@ -52,32 +52,30 @@ TEST(IndexTableRegistry, EachRowSaysHowItsFilesAreConvertedAndIdentified) {
 }
 
 TEST(IndexTableRegistry, PacketTestsCarryTheirBrandsConstantsWithoutATaskBrand) {
-  // The identification creates every parser in a context whose brand is still 0.
-  TaskContext task;
-  task.createAll();
+  // The identification asks every row's packet test before any task names a brand.
   auto device = std::make_shared<SparseImage>(1 << 20);
   DeviceHandle handle;
   handle.open(std::make_unique<SparseSource>(device, std::set<std::uint64_t>{}, nullptr));
   for (const auto& own : kVolumeTableBrands) {
-    BrandParser* parser = task.parsers[findBrand(own.brand)->slot].get();
-    ASSERT_NE(parser, nullptr);
+    const PacketDecoder* decoder = findBrand(own.brand)->decoder;
+    ASSERT_NE(decoder, nullptr);
     for (const auto& other : kVolumeTableBrands) {
       auto frame = volumeFrame(other, {0x00FC, 0, kT0, 64});
       frame.resize(64 + 512);
-      const bool accepted = parser->decoder().decode(PacketWindow{frame.data(), frame.size(), 64, 0}, handle).has_value();
+      const bool accepted = decoder->decode(PacketWindow{frame.data(), frame.size(), 64, 0}, handle).has_value();
       EXPECT_EQ(accepted, own.frameMagic == other.frameMagic) << int(own.brand) << " / " << int(other.brand);
     }
   }
   auto wfs = wfsKeyPacket(kT0, 10);
   append(wfs, {0, 0, 1, 0xFD});
   wfs.resize(wfs.size() + 512);
-  EXPECT_TRUE(task.parsers[2]->decoder().decode(PacketWindow{wfs.data(), wfs.size(), 30, 0}, handle));
-  EXPECT_FALSE(task.parsers[16]->decoder().decode(PacketWindow{wfs.data(), wfs.size(), 30, 0}, handle));
+  EXPECT_TRUE(findBrand(3)->decoder->decode(PacketWindow{wfs.data(), wfs.size(), 30, 0}, handle));
+  EXPECT_FALSE(findBrand(17)->decoder->decode(PacketWindow{wfs.data(), wfs.size(), 30, 0}, handle));
   auto marker = markerPacket(0, 1463473800, 10, true);
   append(marker, markerPacket(0, 1463473800, 10, true));
   marker.resize(marker.size() + 512);
-  EXPECT_TRUE(task.parsers[16]->decoder().decode(PacketWindow{marker.data(), marker.size(), 276, 0}, handle));
-  EXPECT_FALSE(task.parsers[1]->decoder().decode(PacketWindow{marker.data(), marker.size(), 276, 0}, handle));
+  EXPECT_TRUE(findBrand(17)->decoder->decode(PacketWindow{marker.data(), marker.size(), 276, 0}, handle));
+  EXPECT_FALSE(findBrand(2)->decoder->decode(PacketWindow{marker.data(), marker.size(), 276, 0}, handle));
 }
 
 TEST(IndexTableRegistry, TimeConventionsReachListingAndExportNames) {
@@ -91,8 +89,10 @@ TEST(IndexTableRegistry, TimeConventionsReachListingAndExportNames) {
     }
   }
   TaskContext task;
-  task.brand = 17;
-  task.parseMode = 1;
+  test::redescribe(task, [](TaskDescription& d) {
+    d.brand = 17;
+    d.parseMode = 1;
+  });
   FileEntry entry;
   entry.channel = 3;
   entry.startTime = 1463473800;

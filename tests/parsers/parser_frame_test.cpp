@@ -29,18 +29,17 @@ struct DirectScan {
     auto source = std::make_unique<test::ScriptedSource>(std::move(image));
     source->log = &reads;
     for (auto s : badSectors) source->markBad(s);
-    task.taskFolder = dir.str();
-    task.brand = 18;
-    task.parseMode = kParseDeep;
-    task.startOffset = start;
-    task.length = length;
+    TaskHead head;
+    head.description = TaskDescription{18, kParseDeep, start, length, "", 0, YearWindow{}};
+    head.taskFolder = dir.str();
+    task.describe(head);
     task.notifyTarget = &observer;
     task.reset();
     EXPECT_TRUE(task.store->openFiles(task.taskFolder, TaskFileMode::Create));
     task.deviceHandle.open(std::move(source));
   }
   void run() {
-    runBrandScan(task, *task.parserForBrand());
+    runBrandScan(task, *createParser(task.description().brand));
     ASSERT_TRUE(loadBrandFiles(task));
   }
   std::vector<TaskStatus> withCode(StatusCode code) const {
@@ -74,7 +73,7 @@ TEST(ParserFrame, RunSendsItsMessagesInOrder) {
 
 TEST(ParserFrame, QuickModeUsesTheQuickTexts) {
   DirectScan scan(std::vector<std::uint8_t>(4096, 0), 0, 4096);
-  scan.task.parseMode = kParseQuick;
+  test::redescribe(scan.task, [](TaskDescription& d) { d.parseMode = kParseQuick; });
   scan.run();
   EXPECT_EQ(scan.observer.messages().front(), "正在快速解析**[18]  中视安防监控录像系统**视频流信息...");
   EXPECT_EQ(scan.observer.messages().back(), "快速解析**[18]  中视安防监控录像系统**视频流信息完成");

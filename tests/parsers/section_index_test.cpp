@@ -329,12 +329,14 @@ TEST_F(SectionIndexTest, SectionsWithoutEntriesAreSkippedUnwalked) {
   // Only the two sections with entries are walked.
   RecordingObserver observer;
   TaskContext task;
-  task.copyHead(scanHead(scanRequest(5, kParseQuick), image->size(), dir.file("task"), &observer));
+  task.notifyTarget = &observer;
+  task.describe(scanHead(scanRequest(5, kParseQuick), image->size(), dir.file("task")));
   task.teardown();
   task.reset();
   task.deviceHandle.open(std::make_unique<SparseSource>(image, std::set<std::uint64_t>{}, nullptr));
   ASSERT_TRUE(task.store->openFiles(dir.file("task"), TaskFileMode::Create));
-  auto* parser = dynamic_cast<SectionIndexParser*>(task.parserForBrand());
+  const std::unique_ptr<BrandParser> created = createParser(task.description().brand);
+  auto* parser = dynamic_cast<SectionIndexParser*>(created.get());
   ASSERT_NE(parser, nullptr);
   runBrandScan(task, *parser);
   EXPECT_EQ(parser->indexWalks(), 2u);

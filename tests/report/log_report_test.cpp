@@ -77,12 +77,11 @@ struct KnownTask {
     device.kind = DeviceKind::Path;
     device.size = 500107862016;
     task.notifyTarget = &observer;
-    task.device = &device;
-    task.brand = 18;
-    task.parseMode = 1;
-    task.startOffset = 2048 * 512;
-    task.length = 4096 * 512;
-    task.taskFolder = dir.str();
+    TaskHead head;
+    head.description = TaskDescription{18, 1, 2048 * 512, 4096 * 512, "", 0, YearWindow{}};
+    head.device = &device;
+    head.taskFolder = dir.str();
+    task.describe(head);
   }
   void add(std::uint8_t channel, std::uint32_t start, std::uint32_t end, std::uint64_t size) {
     const auto c = localCalendar(TimeZone::workstation(), start);
@@ -199,7 +198,7 @@ TEST(LogReport, SecondReportReplacesTheFirst) {
 TEST(LogReport, TimesUseTheBrandsOwnTimeText) {
   const std::uint32_t raw = PackedTime::fromFields(2016, 5, 17, 8, 30, 0).raw;
   KnownTask packed;
-  packed.task.brand = 2;  // PackedTime recorder
+  test::redescribe(packed.task, [](TaskDescription& d) { d.brand = 2; });  // PackedTime recorder
   packed.add(1, raw, raw, 10);
   ASSERT_TRUE(writeLogReport(packed.task).has_value());
   EXPECT_TRUE(contains(readReport(packed.path()), u"<TD BGCOLOR=\"#FFFFFF\">2016年05月17日 08时30分00秒<TD"));
@@ -343,8 +342,10 @@ std::string rowValue(const ReportRows& rows, const std::string& label) {
 TEST(ReportProvenance, RowsNameVersionSourceSettingsAndScanWithAndWithoutACorrection) {
   for (const std::int64_t correction : {0, -3600}) {
     KnownTask k;
-    k.task.clockCorrection = correction;
-    k.task.recorderZone = "America/New_York";
+    test::redescribe(k.task, [&](TaskDescription& d) {
+      d.clockCorrection = correction;
+      d.recorderZone = "America/New_York";
+    });
     k.task.endSector = 6144;
     k.task.deviceHandle.open(std::make_unique<MemorySource>(std::vector<std::uint8_t>(4096, 0)));
     TaskHistory history;

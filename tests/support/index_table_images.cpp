@@ -53,7 +53,8 @@ SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> ima
   TaskContext task;
   observer.stopTask = &task;
   observer.stopAfterProgress = request.stopAfterProgress;
-  task.copyHead(scanHead(request, image->size(), folder, &observer));
+  task.notifyTarget = &observer;
+  task.describe(scanHead(request, image->size(), folder));
   task.teardown();
   task.reset();
   auto source = std::make_unique<SparseSource>(image, std::move(badSectors), &scan.reads);
@@ -65,7 +66,7 @@ SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> ima
     outcome.error = opened.error().message;
     return scan;
   }
-  BrandParser* parser = task.parserForBrand();
+  const std::unique_ptr<BrandParser> parser = createParser(task.description().brand);
   if (!parser) {
     outcome.ok = false;
     outcome.error = "no parser";

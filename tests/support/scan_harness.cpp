@@ -36,22 +36,26 @@ void collectFiles(TaskContext& task, const std::vector<std::uint8_t>& image, Sca
   }
 }
 
-TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std::string& folder,
-                  TaskObserver* observer) {
-  TaskHead head;
-  head.notify = observer;
-  head.brand = request.brand;
-  head.parseMode = request.mode;
+TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std::string& folder) {
   const std::uint64_t start = request.startSector.value_or(0);
   const std::uint64_t end = request.endSector.value_or((imageSize + 511) / 512);
-  head.startOffset = start * 512;
-  head.length = end > start ? (end - start) * 512 : 0;
+  TaskHead head;
+  head.description = TaskDescription{request.brand,
+                                     request.mode,
+                                     start * 512,
+                                     end > start ? (end - start) * 512 : 0,
+                                     request.zone,
+                                     request.clockCorrection,
+                                     request.years};
   head.taskFolder = folder;
   head.scan = request.scan;
-  head.recorderZone = request.zone;
-  head.clockCorrection = request.clockCorrection;
-  head.years = request.years;
   return head;
+}
+
+void redescribe(TaskContext& task, const std::function<void(TaskDescription&)>& change) {
+  TaskHead head = task.head();
+  change(head.description);
+  task.describe(head);
 }
 
 ScanOutcome scanImageFile(const TempDir& dir, std::uint64_t imageSize, const ScanRequest& request,
@@ -63,9 +67,10 @@ ScanOutcome scanImageFile(const TempDir& dir, std::uint64_t imageSize, const Sca
   TaskContext task;
   observer.stopTask = &task;
   observer.stopAfterProgress = request.stopAfterProgress;
-  TaskHead head = scanHead(request, imageSize, folder, &observer);
+  task.notifyTarget = &observer;
+  TaskHead head = scanHead(request, imageSize, folder);
   head.device = &device;
-  task.copyHead(head);
+  task.describe(head);
   task.probe = request.probe;
 
   ScanOutcome outcome;
@@ -107,8 +112,7 @@ ScanOutcome loadTaskWith(const std::string& taskFolder, const std::string& image
   }
   head->taskFolder = taskFolder;
   head->device = &device;
-  head->notify = &observer;
-  task.copyHead(*head);
+  task.describe(*head);
   auto loaded = loadTask(task);
   if (!loaded) {
     outcome.ok = false;

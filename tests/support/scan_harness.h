@@ -54,8 +54,9 @@ struct ScanRequest {
 
 // The head of a scan of an image of imageSize bytes as the request asks (whole image by default,
 // a trailing partial sector included).
-TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std::string& folder,
-                  TaskObserver* observer);
+TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std::string& folder);
+// Describes the task again with a change, as a task opened with other choices would be.
+void redescribe(TaskContext& task, const std::function<void(TaskDescription&)>& change);
 
 // Gathers a finished or loaded task's files into an outcome (each image kind reads its bytes its
 // own way).

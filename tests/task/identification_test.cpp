@@ -121,7 +121,7 @@ struct Sampling {
       : Sampling(std::make_unique<MemorySource>(image), std::move(lookup)) {}
 
   std::vector<BrandHits> run(std::uint64_t startSector, std::uint64_t sectorCount) {
-    return sampleBrands(task, handle, startSector, sectorCount, *tests);
+    return sampleBrands(task, handle, startSector, sectorCount, *tests, YearWindow::legacy());
   }
   std::vector<std::pair<StatusCode, std::int64_t>> progress() const {
     std::vector<std::pair<StatusCode, std::int64_t>> out;
@@ -194,7 +194,7 @@ TEST(IdentificationTests, IdentifyingADeviceLeavesTheTasksHandleAlone) {
   test::writeFile(dir.file("disk.img"), std::vector<std::uint8_t>(4096, 0));
   const DeviceRecord device = makeImageRecord(dir.file("disk.img"), 0);
   TaskContext task;
-  ASSERT_TRUE(identifyBrands(task, device, 0, 8).has_value());
+  ASSERT_TRUE(identifyBrands(task, device, 0, 8, YearWindow::legacy()).has_value());
   EXPECT_FALSE(task.deviceHandle.isOpen());
 }
 
@@ -243,10 +243,8 @@ TEST(IdentificationSampling, MultiBrandDiskCountsEveryPacketForBrandEighteen) {
   DeviceHandle handle;
   handle.open(std::make_unique<MemorySource>(image.bytes));
   const PacketTestSet tests;
-  const auto found = sampleBrands(task, handle, 0, sectorsOf(image.bytes), tests);
+  const auto found = sampleBrands(task, handle, 0, sectorsOf(image.bytes), tests, YearWindow::legacy());
   EXPECT_EQ(found, (std::vector<BrandHits>{{18, 11}}));
-  EXPECT_EQ(task.identificationResult, (std::multimap<int, int>{{11, 18}}));
-  EXPECT_TRUE(task.identificationCandidates.empty());
 }
 
 TEST(IdentificationSampling, BuiltInSampleImageIsIdentifiedAsBrandEighteen) {
@@ -255,7 +253,7 @@ TEST(IdentificationSampling, BuiltInSampleImageIsIdentifiedAsBrandEighteen) {
   test::writeFile(dir.file("sample.img"), sample.bytes);
   TaskContext task;
   const DeviceRecord device = makeImageRecord(dir.file("sample.img"), 0);
-  auto found = identifyBrands(task, device, 0, (sample.bytes.size() + 511) / 512);
+  auto found = identifyBrands(task, device, 0, (sample.bytes.size() + 511) / 512, YearWindow::legacy());
   ASSERT_TRUE(found.has_value()) << found.error().message;
   // Brand 18 leads by far. The start codes in the video pass brand 1's packet test, which takes
   // any 00 00 01 packet followed by another, now and then.
@@ -286,10 +284,6 @@ TEST(IdentificationSampling, FewerHitsAreListedFirstAndEqualCountsInBrandOrder) 
   Sampling s(image.bytes);
   const auto found = s.run(0, sectorsOf(image.bytes));
   EXPECT_EQ(found, (std::vector<BrandHits>{{2, 12}, {11, 12}, {18, 12}, {5, 30}}));
-  // The multimap behind the dialog list holds the same order.
-  std::vector<int> brands;
-  for (const auto& [hits, brand] : s.task.identificationResult) brands.push_back(brand);
-  EXPECT_EQ(brands, (std::vector<int>{2, 11, 18, 5}));
 }
 
 TEST(IdentificationSampling, StopDuringTheFirstBlockEndsAfterThatPosition) {
@@ -335,7 +329,6 @@ TEST(IdentificationSampling, NothingFoundGivesAnEmptyResult) {
   std::vector<std::uint8_t> garbage = test::patternBytes(4 * kMiB);
   Sampling s(garbage, findBrand);
   EXPECT_TRUE(s.run(0, sectorsOf(garbage)).empty());
-  EXPECT_TRUE(s.task.identificationResult.empty());
 }
 
 TEST(IdentificationSource, UnopenableDeviceIsReportedAndNothingIsSampled) {
@@ -344,18 +337,16 @@ TEST(IdentificationSource, UnopenableDeviceIsReportedAndNothingIsSampled) {
     TaskContext task;
     RecordingObserver observer;
     task.notifyTarget = &observer;
-    task.identificationResult.emplace(3, 18);  // left from an earlier run
     const DeviceRecord device = makeImageRecord(path, 0);
-    auto found = identifyBrands(task, device, 0, 100);
+    auto found = identifyBrands(task, device, 0, 100, YearWindow::legacy());
     ASSERT_FALSE(found.has_value()) << path;
     EXPECT_NE(found.error().message.find("访问源设备失败,请确认源设备是否存在"), std::string::npos);
     EXPECT_EQ(observer.messages(), (std::vector<std::string>{"访问源设备失败,请确认源设备是否存在"}));
     for (const auto& st : observer.statuses) EXPECT_NE(st.code, StatusCode::IdentifyStart);
-    EXPECT_TRUE(task.identificationResult.empty());
   }
 }
 
-TEST(IdentificationSource, TheTaskInHandKeepsItsSourceStoreAndParsers) {
+TEST(IdentificationSource, TheTaskInHandKeepsItsSourceStoreAndFiles) {
   test::TempDir dir;
   const auto sample = sample::buildSampleImage();
   const auto outcome = test::scanImage(dir, sample.bytes, {});
@@ -364,26 +355,22 @@ TEST(IdentificationSource, TheTaskInHandKeepsItsSourceStoreAndParsers) {
   TaskContext task;
   const DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
   TaskHead head;
-  head.brand = 18;
-  head.parseMode = 1;
+  head.description.brand = 18;
+  head.description.parseMode = 1;
   head.taskFolder = dir.file("task");
   head.device = &device;
-  head.length = (sample.bytes.size() + 511) / 512 * 512;
-  task.copyHead(head);
+  head.description.length = (sample.bytes.size() + 511) / 512 * 512;
+  task.describe(head);
   ASSERT_TRUE(loadTask(task).has_value());
   const std::size_t files = task.fileMap.size();
   ASSERT_GT(files, 0u);
-  const BrandParser* parser = task.parsers[17].get();
-  ASSERT_NE(parser, nullptr);
 
-  auto found = identifyBrands(task, device, 0, head.length / 512);
+  auto found = identifyBrands(task, device, 0, head.description.length / 512, YearWindow::legacy());
   ASSERT_TRUE(found.has_value());
   EXPECT_TRUE(task.deviceHandle.isOpen());
   EXPECT_NE(task.store, nullptr);
-  EXPECT_EQ(task.parsers[17].get(), parser);
-  for (int slot = 0; slot < kParserSlots; ++slot) EXPECT_EQ(task.parsers[slot] != nullptr, slot == 17) << slot;
   EXPECT_EQ(task.fileMap.size(), files);
-  EXPECT_EQ(task.brand, 18);
+  EXPECT_EQ(task.description().brand, 18);
 }
 
 }  // namespace

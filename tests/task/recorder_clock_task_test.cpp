@@ -62,7 +62,7 @@ TEST(RecorderZone, ScanAndReloadReadTheRecordersZoneWhateverTheWorkstations) {
   {
     test::ZoneGuard newYork("America/New_York");
     reloaded = test::loadTaskFolder(named.file("task"), named.file("image.img"), [&](TaskContext& task) {
-      EXPECT_EQ(task.recorderZone, "Asia/Shanghai");
+      EXPECT_EQ(task.description().recorderZone, "Asia/Shanghai");
       ASSERT_TRUE(task.zone);
       EXPECT_EQ(task.zone->name(), "Asia/Shanghai");
       listInto(reloadTexts)(task);
@@ -94,7 +94,7 @@ TEST(RecorderZone, CorrectionMovesTheDaysAndNothingTheRecorderWrote) {
   request.clockCorrection = -3600;  // the recorder's clock ran an hour fast
   const auto corrected = test::scanImage(behind, image.bytes, request);
   const auto reloaded = test::loadTaskFolder(behind.file("task"), behind.file("image.img"), [&](TaskContext& task) {
-    EXPECT_EQ(task.clockCorrection, -3600);
+    EXPECT_EQ(task.description().clockCorrection, -3600);
     listInto(texts)(task);
     EXPECT_EQ(timeText(task.timeConvention().asRecorded(), task.fileMap.begin()->second.startTime),
               "2010年01月01日 00时00分00秒");
@@ -117,14 +117,14 @@ TEST(RecorderZone, AHeadNotYetLoadedReadsInItsZoneAndCorrection) {
   test::ZoneGuard utc("UTC");
   TaskContext task;
   TaskHead head;
-  head.brand = 18;
-  head.parseMode = kParseDeep;
-  head.recorderZone = "Asia/Tokyo";
-  head.clockCorrection = 60;
-  task.copyHead(head);
+  head.description.brand = 18;
+  head.description.parseMode = kParseDeep;
+  head.description.recorderZone = "Asia/Tokyo";
+  head.description.clockCorrection = 60;
+  task.describe(head);
   EXPECT_EQ(timeText(task.timeConvention(), 1463443200), "2016年05月17日 09时01分00秒");
-  EXPECT_EQ(task.head().recorderZone, "Asia/Tokyo");
-  EXPECT_EQ(task.head().clockCorrection, 60);
+  EXPECT_EQ(task.head().description.recorderZone, "Asia/Tokyo");
+  EXPECT_EQ(task.head().description.clockCorrection, 60);
   EXPECT_EQ(task.header().zone, "Asia/Tokyo");
   EXPECT_EQ(task.header().clockCorrection, 60);
 }

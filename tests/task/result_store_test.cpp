@@ -1,3 +1,4 @@
+#include "support/scan_harness.h"
 #include "task/brand_scan.h"
 #include "task/result_store.h"
 
@@ -200,10 +201,7 @@ TEST_F(StoreTest, WithoutChannelVariantKeepsOtherChannelsInTheFile) {
 }
 
 TEST_F(StoreTest, TaskFilesHoldPlainTailsAndAPlainHeader) {
-  task.parseMode = 1;
-  task.brand = 18;
-  task.startOffset = 512;
-  task.length = 4096;
+  test::redescribe(task, [](TaskDescription& d) { d = TaskDescription{18, 1, 512, 4096, "", 0, YearWindow{}}; });
   task.endSector = 9;
   ASSERT_TRUE(store().writeHeader(task.header()));
   add(segment(SegmentKind::Key, 1, at(17, 8, 0), 0x0102030405, 0x04ABCDEF));

@@ -61,11 +61,11 @@ Result<ScanEnd> resume(const TempDir& dir, const std::string& folder, int thread
   if (!head) return std::unexpected(head.error());
   head->taskFolder = folder;
   head->device = &device;
-  head->notify = observer ? observer : &own;
+  task.notifyTarget = observer ? observer : &own;
   head->scan.threads = threads;
   head->scan.readAhead = false;
   head->scan.checkpointSeconds = 0;
-  task.copyHead(*head);
+  task.describe(*head);
   return runResumedTask(task);
 }
 
@@ -83,9 +83,10 @@ void scanWithHook(const TempDir& dir, std::uint64_t imageSize, const ScanRequest
   DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
   RecordingObserver observer;
   TaskContext task;
-  TaskHead head = scanHead(request, imageSize, folder, &observer);
+  TaskHead head = scanHead(request, imageSize, folder);
   head.device = &device;
-  task.copyHead(head);
+  task.notifyTarget = &observer;
+  task.describe(head);
   task.checkpointMade = [&] { hook(task); };
   ASSERT_TRUE(runNewTask(task));
 }
@@ -342,8 +343,7 @@ void stopWithCheckpoint(const TempDir& dir, const std::vector<std::uint8_t>& byt
   TaskContext task;
   auto head = readTaskHeader(task, dir.file("task"));
   ASSERT_TRUE(head && head->checkpoint);
-  TaskHeader header{head->parseMode, head->brand,         head->startOffset,    head->length,
-                    head->endSector, head->recorderZone, head->clockCorrection, head->checkpoint};
+  TaskHeader header = TaskHeader::of(head->description, head->endSector, head->checkpoint);
   change(*header.checkpoint);
   std::vector<std::uint8_t> raw = readFile(dir.file("task/Attr001.map"));
   const auto encoded = header.encode();

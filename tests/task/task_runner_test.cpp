@@ -93,12 +93,12 @@ TEST(TaskRunner, MissingSourceIsReportedAndNothingRuns) {
   DeviceRecord device = makeImageRecord(dir.file("gone.img"), 0);
   TaskContext task;
   TaskHead head;
-  head.notify = &observer;
-  head.brand = 18;
-  head.length = 512;
+  task.notifyTarget = &observer;
+  head.description.brand = 18;
+  head.description.length = 512;
   head.taskFolder = dir.str();
   head.device = &device;
-  task.copyHead(head);
+  task.describe(head);
   auto ran = runNewTask(task);
   ASSERT_FALSE(ran);
   EXPECT_EQ(observer.messages(), std::vector<std::string>{"访问源设备失败,请确认源设备是否存在"});
@@ -112,12 +112,12 @@ TEST(TaskRunner, TaskFolderThatDoesNotExistIsReported) {
   DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
   TaskContext task;
   TaskHead head;
-  head.notify = &observer;
-  head.brand = 18;
-  head.length = 4096;
+  task.notifyTarget = &observer;
+  head.description.brand = 18;
+  head.description.length = 4096;
   head.taskFolder = dir.file("no/such/folder");
   head.device = &device;
-  task.copyHead(head);
+  task.describe(head);
   ASSERT_FALSE(runNewTask(task));
   EXPECT_EQ(observer.messages(), std::vector<std::string>{"创建任务文件失败,请检查任务路径是否被独占"});
 }
@@ -132,24 +132,23 @@ TEST(TaskRunner, SecondTaskOnTheSameContextKeepsNothingOfTheFirst) {
   DeviceRecord a = makeImageRecord(dir.file("a.img"), 0), b = makeImageRecord(dir.file("b.img"), 1);
   TaskContext task;
   TaskHead head;
-  head.brand = 18;
-  head.length = (image.size() + 511) / 512 * 512;
+  head.description.brand = 18;
+  head.description.length = (image.size() + 511) / 512 * 512;
   head.taskFolder = dir.file("ta");
   head.device = &a;
-  task.copyHead(head);
+  task.describe(head);
   ASSERT_TRUE(runNewTask(task));
   EXPECT_EQ(task.fileMap.size(), 24u);
-  head.length = 8192;
+  head.description.length = 8192;
   head.taskFolder = dir.file("tb");
   head.device = &b;
-  task.copyHead(head);
+  task.describe(head);
   ASSERT_TRUE(runNewTask(task));
   EXPECT_TRUE(task.fileMap.empty());
   EXPECT_EQ(task.status.foundCount, 0u);
   task.teardown();
   task.teardown();
   EXPECT_EQ(task.store, nullptr);
-  for (const auto& p : task.parsers) EXPECT_EQ(p, nullptr);
 }
 
 TEST(TaskRunner, UnknownBrandRunsNoParser) {

@@ -133,14 +133,16 @@ TEST(TaskWorkflow, LoadHeadTakesRangeFromTheHeaderAndDeviceFromTheSelection) {
   task.requestStop();
   const auto head = loadHead(task, dir.file("task"), &record);
   ASSERT_TRUE(head);
-  EXPECT_EQ(head->brand, 18);
-  EXPECT_EQ(head->parseMode, 1);
-  EXPECT_EQ(head->startOffset, 0u);
-  EXPECT_EQ(head->length, (sample.bytes.size() + 511) / 512 * 512);
+  EXPECT_EQ(head->description.brand, 18);
+  EXPECT_EQ(head->description.parseMode, 1);
+  EXPECT_EQ(head->description.startOffset, 0u);
+  EXPECT_EQ(head->description.length, (sample.bytes.size() + 511) / 512 * 512);
   EXPECT_EQ(head->device, &record);
-  EXPECT_EQ(head->notify, &observer);
-  EXPECT_EQ(head->stopFlag, 0u);
   EXPECT_EQ(head->taskFolder, dir.file("task"));
+  // Opened with it, the task keeps its observer and forgets an earlier stop.
+  task.describe(*head);
+  EXPECT_EQ(task.notifyTarget, &observer);
+  EXPECT_FALSE(task.stopRequested());
 }
 
 TEST(TaskWorkflow, UnsupportedBrandsAreNamed) {
@@ -171,14 +173,9 @@ TEST(TaskWorkflow, TaskInformationRows) {
   TaskContext task;
   TaskHead head;
   head.device = &record;
-  head.brand = 18;
-  head.parseMode = 1;
-  head.startOffset = 1024;
-  head.length = 4096;
+  head.description = TaskDescription{18, 1, 1024, 4096, "Europe/Berlin", -75, YearWindow{}};
   head.taskFolder = "/cases/disk7";
-  head.recorderZone = "Europe/Berlin";
-  head.clockCorrection = -75;
-  task.copyHead(head);
+  task.describe(head);
   const auto rows = taskInformation(task);
   ASSERT_EQ(rows.size(), 16u);
   EXPECT_EQ(rows[0], (std::pair<std::string, std::string>{"设备名称：", "/evidence/disk7.img"}));

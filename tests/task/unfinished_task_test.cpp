@@ -31,10 +31,7 @@ std::size_t recordCount(const ScanOutcome& outcome) {
 std::uint64_t writeDiedTask(const std::string& folder, const std::vector<SegmentRecord>& records, std::size_t durable,
                             std::uint64_t imageSize, bool withCheckpoint) {
   fs::create_directories(folder);
-  TaskContext keys;
-  keys.brand = 18;
-  keys.parseMode = kParseDeep;
-  BrandParser* parser = keys.parserForBrand();
+  const std::unique_ptr<BrandParser> parser = createParser(18);
   ResultStore store;
   EXPECT_TRUE(store.openFiles(folder, TaskFileMode::Create));
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -203,10 +200,11 @@ TEST(VanishedSource, AnImageDeletedMidScanThatStillReadsIsScannedToItsEnd) {
   DeletingObserver observer(dir.file("image.img"));
   TaskContext task;
   DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
-  TaskHead head = scanHead(ScanRequest{}, image.size(), dir.file("again"), &observer);
+  TaskHead head = scanHead(ScanRequest{}, image.size(), dir.file("again"));
   head.device = &device;
   fs::create_directories(dir.file("again"));
-  task.copyHead(head);
+  task.notifyTarget = &observer;
+  task.describe(head);
   ASSERT_TRUE(runTask(task));  // loading it again would need the image
   EXPECT_TRUE(observer.deleted);
   ASSERT_TRUE(loadBrandFiles(task));
