@@ -17,7 +17,7 @@ std::string defaultTaskRoot() {
 #endif
 }
 
-TaskContext::TaskContext() { settings.taskRoot = defaultTaskRoot(); }
+TaskContext::TaskContext() : parsers(static_cast<std::size_t>(parserSlotCount())) { settings.taskRoot = defaultTaskRoot(); }
 
 TaskContext::~TaskContext() { teardown(); }
 

@@ -1,6 +1,5 @@
 #pragma once
 // The task in hand: device, brand, mode, range, folder, progress, and the objects the task owns.
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -8,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "format/records.h"
 #include "format/task_header.h"
@@ -24,8 +24,6 @@ namespace norvale {
 
 class ResultStore;
 class BrandParser;
-
-inline constexpr int kParserSlots = kParserSlotCount;
 
 // How a scan ended that did not fail: the value the runner, the command line and the desktop
 // program act on (a failure is the error instead).
@@ -104,7 +102,8 @@ struct TaskContext {
   ExportRecord exportRecord;
   std::map<int, int> identificationCandidates;       // brand -> hits
   std::multimap<int, int> identificationResult;      // hits -> brand
-  std::array<std::unique_ptr<BrandParser>, kParserSlots> parsers;
+  // One slot per row of the brand table (BrandRow::slot).
+  std::vector<std::unique_ptr<BrandParser>> parsers;
 
   void copyHead(const TaskHead& head);
   TaskHead head() const;
@@ -135,7 +134,7 @@ struct TaskContext {
   void notify();
   // Status code 1 with a message, then notify.
   void postMessage(std::string message);
-  // The parser of this task's brand, created in its slot when missing; null for brand 0 or above kLastBrand.
+  // The parser of this task's brand, created in its slot when missing; null for brand 0 or above the table's last.
   BrandParser* parserForBrand();
 };
 

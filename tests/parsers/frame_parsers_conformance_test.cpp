@@ -155,8 +155,16 @@ TEST(FrameParsersConformance, EveryBrandHasItsRowAndSlot) {
 // decoders must be the same object.
 TEST(FrameParsersConformance, TableServesEveryIdOnceWithASlotAndDecoderOfItsRow) {
   EXPECT_EQ(findBrand(0), nullptr);
-  EXPECT_EQ(findBrand(49), nullptr);
-  for (int brand = 1; brand <= 48; ++brand) {
+  EXPECT_EQ(findBrand(static_cast<std::uint8_t>(lastBrand() + 1)), nullptr);
+  // The rows follow each other in id order from 1 to the task header's highest brand.
+  EXPECT_EQ(firstBrand(), 1);
+  EXPECT_EQ(lastBrand(), kLastBrand);
+  int next = 1;
+  for (const BrandRow& row : brandTable()) {
+    EXPECT_EQ(row.first, next) << rowName(row) << " leaves a gap or overlaps the row before";
+    next = row.last + 1;
+  }
+  for (int brand = firstBrand(); brand <= lastBrand(); ++brand) {
     int serving = 0;
     for (const BrandRow& row : brandTable()) serving += brand >= row.first && brand <= row.last;
     EXPECT_EQ(serving, 1) << brand;
@@ -167,9 +175,12 @@ TEST(FrameParsersConformance, TableServesEveryIdOnceWithASlotAndDecoderOfItsRow)
   std::set<int> slots;
   for (const BrandRow& row : brandTable()) {
     EXPECT_LE(row.first, row.last) << rowName(row);
+    // The list of brands shows a name for every id of a row.
+    ASSERT_EQ(row.names.size(), row.last - row.first + 1u) << rowName(row);
+    for (const char* name : row.names) EXPECT_TRUE(name && *name) << rowName(row);
     EXPECT_TRUE(slots.insert(row.slot).second) << rowName(row) << " shares slot " << row.slot;
     EXPECT_GE(row.slot, 0) << rowName(row);
-    EXPECT_LT(row.slot, static_cast<int>(kParserSlots)) << rowName(row);
+    EXPECT_LT(row.slot, parserSlotCount()) << rowName(row);
     ASSERT_NE(row.decoder, nullptr) << rowName(row);
     ASSERT_NE(row.create, nullptr) << rowName(row);
     EXPECT_EQ(&row.create()->decoder(), row.decoder) << rowName(row);

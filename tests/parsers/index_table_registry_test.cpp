@@ -48,7 +48,7 @@ TEST(IndexTableRegistry, EachRowSaysHowItsFilesAreConvertedAndIdentified) {
     }
   }
   EXPECT_EQ(brandTable().back().last, kLastBrand);
-  EXPECT_EQ(brandTable().back().slot + 1, kParserSlotCount);
+  EXPECT_EQ(brandTable().back().slot + 1, parserSlotCount());
 }
 
 TEST(IndexTableRegistry, PacketTestsCarryTheirBrandsConstantsWithoutATaskBrand) {
