@@ -1,11 +1,10 @@
-// Brands 1-4 files with H.264 inside, found by a deep scan and converted; foreign payloads;
-// the choice between our own walks and FFmpeg's demuxers on damaged files.
+// Brands 1-4 files with H.264 inside, found by a deep scan and converted; every row's reader over
+// a file of its carrier; foreign payloads; the choice between our own walks and FFmpeg's
+// demuxers on damaged files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <cstring>
 
 #include "convert/carrier_images.h"
 #include "convert/converter.h"
