@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "corpus/recorder_stream.h"
+#include "parsers/brand_table.h"
 #include "sample/sample_image.h"
 #include "task/program_version.h"
 #include "task/task_context.h"
@@ -75,7 +76,7 @@ std::optional<CorpusEntry> corpusEntry(const std::string& request) {
   // Brands that share another's layout can be asked for by name too.
   if (name.rfind("brand", 0) == 0) {
     const int brand = std::atoi(name.c_str() + 5);
-    if (brand >= 1 && brand <= 48 && norvale::corpus::hasRecorderLayout(static_cast<std::uint8_t>(brand))) {
+    if (brand >= norvale::firstBrand() && brand <= norvale::lastBrand() && norvale::corpus::hasRecorderLayout(static_cast<std::uint8_t>(brand))) {
       CorpusEntry e{name, ImageKind::Recorder, static_cast<std::uint8_t>(brand), 1024, {}};
       if (colon != std::string::npos) e.mib = std::stoull(request.substr(colon + 1));
       return e;

@@ -18,7 +18,6 @@
 
 namespace norvale::ui {
 namespace {
-constexpr int kSampleBrand = 18;  // the sample is written in the multi-brand packet format
 constexpr int kDeepMode = 1;
 }  // namespace
 
@@ -89,7 +88,7 @@ void ScreenshotRun::scanSample(const QString& image) {
   auto* devices = main->devices();
   if (devices->topLevelItemCount() == 0) return fail(QStringLiteral("the sample image could not be listed"));
   devices->setCurrentItem(devices->topLevelItem(devices->topLevelItemCount() - 1));
-  m_frame.selectBrand(kSampleBrand);
+  m_frame.selectBrand(sample::sampleBrandRow().first);
   main->modes()->setCurrentRow(kDeepMode);
   if (!save(m_frame, QStringLiteral("main_window.png"))) return;
 

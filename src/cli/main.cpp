@@ -2,9 +2,13 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/devices_command.h"
+#include "parsers/brand_table.h"
+#include "sample/sample_image.h"
 #include "task/program_version.h"
 
 namespace {
@@ -38,7 +42,7 @@ constexpr Command kCommands[] = {
     {"convert", norvale::cli::runConvertCommand,
      "convert --task DIR --source PATH --out DIR [--channel C] [--day YYYY-MM-DD] [--overwrite] [--json]\n"
      "      writes each recovered file's video as an MP4 (stream copy) into a folder by channel and day\n"
-     "      (--walk library: brands 1 and 2 through FFmpeg's demuxers instead of the packet walk)"},
+     "      (--walk library: brands {demuxed} through FFmpeg's demuxers instead of the packet walk)"},
     {"clip", norvale::cli::runClipCommand,
      "clip --task DIR --source PATH --from \"YYYY-MM-DD HH:MM:SS\" --to \"YYYY-MM-DD HH:MM:SS\" --out DIR\n"
      "     [--channel C[,C...]] [--overwrite] [--frame-times] [--json]\n"
@@ -56,12 +60,33 @@ constexpr Command kCommands[] = {
      "verify --source PATH [--quiet]\n"
      "      recomputes the MD5 and SHA1 of an image; for an EWF set, compares them with the stored hashes"},
     {"sample", norvale::cli::runSampleCommand,
-     "sample --out PATH\n      writes the built-in sample recorder image (brands 18-48 format)"},
+     "sample --out PATH\n      writes the built-in sample recorder image (brands {sample} format)"},
 };
+
+// The designs FFmpeg has a demuxer for, by their first brand ("1 and 2"); a row that writes
+// another row's packets is that row's design.
+std::string demuxedBrands() {
+  std::vector<int> brands;
+  for (const norvale::BrandRow& row : norvale::brandTable())
+    if (row.conversion.demuxer && row.identifiedBy == 0) brands.push_back(row.first);
+  std::string text;
+  for (std::size_t i = 0; i < brands.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == brands.size() ? " and " : ", ") + std::to_string(brands[i]);
+  return text;
+}
+
+// A usage text with the brand ranges it names filled in from the brand table.
+std::string usageText(std::string usage) {
+  const std::pair<std::string, std::string> fields[] = {{"{demuxed}", demuxedBrands()},
+                                                        {"{sample}", norvale::sample::sampleBrandRange()}};
+  for (const auto& [field, value] : fields)
+    if (const auto at = usage.find(field); at != std::string::npos) usage.replace(at, field.size(), value);
+  return usage;
+}
 
 void printUsage(std::ostream& out) {
   out << "usage: norvale-cli COMMAND [OPTIONS] | --version\n\n";
-  for (const auto& c : kCommands) out << "  " << c.usage << "\n";
+  for (const auto& c : kCommands) out << "  " << usageText(c.usage) << "\n";
 }
 
 }  // namespace

@@ -13,7 +13,8 @@ int runSampleCommand(int argc, char** argv) {
   if (!out) return usageError("sample needs --out PATH");
   auto written = sample::writeSampleImage(*out);
   if (!written) return failure(written.error().message);
-  std::cout << "sample image: " << *out << " (" << *written << " bytes, brand 18-48 format, 4 channels, 3 days)\n";
+  std::cout << "sample image: " << *out << " (" << *written << " bytes, brand " << sample::sampleBrandRange()
+            << " format, 4 channels, 3 days)\n";
   return kExitOk;
 }
 

@@ -118,8 +118,9 @@ int runScanCommand(int argc, char** argv, TaskProbe* probe) {
   if (!sourcePath || !folder || !brandText || !modeText)
     return usageError("scan needs --source PATH --brand N --mode quick|deep --task DIR");
   const auto brand = parseUnsigned(*brandText);
-  if (!brand || *brand < 1 || *brand > kLastBrand)
-    return usageError("--brand takes a brand number from 1 to " + std::to_string(kLastBrand));
+  if (!brand || *brand < static_cast<std::uint64_t>(firstBrand()) || *brand > static_cast<std::uint64_t>(lastBrand()))
+    return usageError("--brand takes a brand number from " + std::to_string(firstBrand()) + " to " +
+                      std::to_string(lastBrand()));
   if (!findBrand(static_cast<std::uint8_t>(*brand)))
     return failure("brand " + std::to_string(*brand) + " (" + brandName(static_cast<int>(*brand)) +
                    ") cannot be scanned by this version yet");

@@ -18,7 +18,8 @@
 
 namespace norvale::convert {
 
-// Which walk reads brands that FFmpeg also has a demuxer for (1: "mpeg", 2: "dhav").
+// Which walk reads brands that FFmpeg also has a demuxer for (the rows whose conversion layout
+// names one).
 enum class WalkKind { Own, Library };
 
 struct StreamInput {

@@ -16,6 +16,8 @@ namespace norvale {
 
 inline constexpr std::uint8_t kParseQuick = 0;
 inline constexpr std::uint8_t kParseDeep = 1;
+// The highest brand a task header may name: the brand table's last id (parsers/brand_table.cpp
+// checks the two agree; the layers above read the table's lastBrand()).
 inline constexpr std::uint8_t kLastBrand = 48;
 
 namespace task_header {

@@ -1,7 +1,9 @@
 #pragma once
-// The one table of recorder designs: which brand ids each serves, its parser slot, its packet
-// decoder, how to make its scanner, how its times read, and how its files are rebuilt. Adding a
-// brand is a parser unit plus one line in brand_table.cpp.
+// The one table of recorder designs: which brand ids each serves and their display names, its
+// packet decoder, how to make its scanner, how its times read, how its files
+// are rebuilt, exported and converted, and how the identification samples it. Adding a brand
+// is a parser unit plus one row in brand_table.cpp.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -40,15 +42,13 @@ struct ConversionLayout {
   const char* demuxer = nullptr;  // FFmpeg's demuxer for the library walk, when it has one
 };
 
-// Brand ids run from 1 to kLastBrand (format/task_header.h). Those from kSharedFamilyFirst on
-// are one design and share one row, one parser slot and one identification count.
-inline constexpr std::uint8_t kSharedFamilyFirst = 18;
-inline constexpr int kParserSlotCount = kSharedFamilyFirst;
-
+// Brand ids run from the first row's first id to the last row's last id, which is the highest
+// brand the task header accepts (kLastBrand, format/task_header.h). The ids of one row are one
+// design: they share one parser and one identification count.
 struct BrandRow {
   std::uint8_t first = 0;  // brand ids first..last share this row
   std::uint8_t last = 0;
-  int slot = 0;            // parser slot in the task context
+  std::span<const char* const> names;  // display names of ids first..last, in id order
   const PacketDecoder* decoder = nullptr;
   std::unique_ptr<BrandParser> (*create)() = nullptr;
   TimeConvention (*convention)(std::uint8_t parseMode) = nullptr;
@@ -61,10 +61,15 @@ struct BrandRow {
   std::uint8_t identifiedBy = 0;
 
   const RebuildPlan& rebuild(std::uint8_t parseMode) const { return parseMode == 0 ? quickRebuild : deepRebuild; }
+  // The display name of one of the row's ids.
+  const char* name(std::uint8_t brand) const { return names[static_cast<std::size_t>(brand - first)]; }
 };
 
 std::span<const BrandRow> brandTable();
-// The row serving a brand id; null for 0 and ids above kLastBrand.
+// The lowest and the highest brand id of the table.
+int firstBrand();
+int lastBrand();
+// The row serving a brand id; null for 0 and ids above lastBrand().
 const BrandRow* findBrand(std::uint8_t brand);
 // The time convention of a brand in a parse mode (PackedTime for unknown brands).
 TimeConvention timeConventionFor(std::uint8_t brand, std::uint8_t parseMode);

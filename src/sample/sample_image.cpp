@@ -1,9 +1,11 @@
 #include "sample/sample_image.h"
 
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <random>
 
+#include "parsers/multi_brand_parser.h"
 #include "storage/byte_reader.h"
 
 namespace norvale::sample {
@@ -60,6 +62,17 @@ void appendFollowerMarker(std::vector<std::uint8_t>& out) {
   const std::size_t at = out.size();
   out.resize(at + kHeaderSize, 0);
   std::copy(std::begin(kStartCode), std::end(kStartCode), out.data() + at + 43);
+}
+
+const BrandRow& sampleBrandRow() {
+  for (const BrandRow& row : brandTable())
+    if (row.decoder == &multiBrandDecoder()) return row;
+  std::abort();  // the multi-brand design is a row of every build
+}
+
+std::string sampleBrandRange() {
+  const BrandRow& row = sampleBrandRow();
+  return std::to_string(row.first) + "-" + std::to_string(row.last);
 }
 
 std::uint32_t localEpoch(int year, int month, int day, int hour, int minute, int second) {

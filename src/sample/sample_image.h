@@ -1,15 +1,21 @@
 #pragma once
-// The built-in sample: a small recorder disk image in the multi-brand packet format (brands
-// 18-48), carrying a real H.264 clip on several channels and days. Used by the README demo,
-// the tests and the benchmark.
+// The built-in sample: a small recorder disk image in the multi-brand packet format (the ids of
+// sampleBrandRow()), carrying a real H.264 clip on several channels and days. Used by the README
+// demo, the tests and the benchmark.
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "parsers/brand_table.h"
 #include "storage/error.h"
 
 namespace norvale::sample {
+
+// The brand table's row of the design the sample is written in; its ids scan the sample.
+const BrandRow& sampleBrandRow();
+// Its ids as the texts name them: "first-last".
+std::string sampleBrandRange();
 
 // The committed H.264 clip (Annex B byte stream).
 std::span<const std::uint8_t> clip();

@@ -3,28 +3,24 @@
 #include <charconv>
 #include <cstdio>
 
+#include "parsers/brand_table.h"
+
 namespace norvale {
 namespace {
-constexpr const char* kBrandNames[kBrandCount] = {
-    "未知监控录像系统",   "海康监控录像系统",     "大华监控录像系统",   "WFS监控录像系统",
-    "中维监控录像系统",   "宇视监控录像系统",     "汉邦监控录像系统",   "华亿监控录像系统",
-    "波粒监控录像系统",   "智灵监控录像系统",     "美电贝尔录像系统",   "乐橙监控录像系统",
-    "TP-LINK监控录像系统", "乔安NVR监控录像系统", "NVR1监控录像系统",   "天地伟业录像系统",
-    "三星监控录像系统",   "英视通监控录像系统",   "中视安防监控录像系统", "科达监控录像系统",
-    "清华同方录像系统",   "中控监控录像系统",     "帝安视监控录像系统", "天视通监控录像系统",
-    "宇视通监控录像系统", "威特迪监控录像系统",   "天视达监控录像系统", "全睿监控录像系统",
-    "萤石监控录像系统",   "欧瑞博监控录像系统",   "小米监控录像系统",   "华为监控录像系统",
-    "D-LINK监控录像系统", "索尼监控录像系统",     "松下监控录像系统",   "联想监控录像系统",
-    "大唐保镖录像系统",   "万顺达监控录像系统",   "云视通监控录像系统", "巨峰监控录像系统",
-    "雅视威监控录像系统", "威视达康录像系统",     "壹视安监控录像系统", "奇盾监控录像系统",
-    "华创时代监控录像系统", "七方NVR监控录像系统", "景科监控录像系统",   "神州威视监控录像系统",
-    "华氏H265监控录像系统",
-};
+constexpr const char* kUnknownBrandName = "未知监控录像系统";
 }  // namespace
 
+int brandCount() { return lastBrand() + 1; }
+
 std::string brandName(int brand) {
-  if (brand < 0 || brand >= kBrandCount) return {};
-  return "[" + std::to_string(brand) + "]  " + kBrandNames[brand];
+  if (brand < 0 || brand > lastBrand()) return {};
+  const char* name = kUnknownBrandName;  // id 0 is no row of the table
+  if (brand != 0) {
+    const BrandRow* row = findBrand(static_cast<std::uint8_t>(brand));
+    if (!row) return {};
+    name = row->name(static_cast<std::uint8_t>(brand));
+  }
+  return "[" + std::to_string(brand) + "]  " + name;
 }
 
 std::string parseModeName(int mode) {

@@ -5,13 +5,12 @@
 #include <string>
 #include <string_view>
 
-#include "format/task_header.h"
-
 namespace norvale {
 
-inline constexpr int kBrandCount = kLastBrand + 1;  // ids 0..kLastBrand; 0 is the unknown brand
+// Ids 0 to the brand table's last: 0 is the unknown brand, the others the table's.
+int brandCount();
 
-// "[%d]  <name>"; empty above kLastBrand.
+// "[%d]  <name>"; empty above the table's last brand.
 std::string brandName(int brand);
 // "快速解析(速度快)", "深度解析(速度慢)", or empty.
 std::string parseModeName(int mode);

@@ -24,11 +24,17 @@ std::uint8_t packetTestBrand(int countedBrand) {
   return row && row->identifiedBy ? row->identifiedBy : brand;
 }
 
+std::vector<int> countedBrands() {
+  std::vector<int> brands;
+  for (const BrandRow& row : brandTable()) brands.push_back(row.first);
+  return brands;
+}
+
 PacketTestSet::PacketTestSet() : PacketTestSet(&findBrand) {}
 
 PacketTestSet::PacketTestSet(const Lookup& lookup) {
   std::vector<std::uint8_t> testedBrands;  // parallel to m_tests
-  for (int counted = 1; counted <= kLastCountedBrand; ++counted) {
+  for (const int counted : countedBrands()) {
     const std::uint8_t tested = packetTestBrand(counted);
     const auto known = std::find(testedBrands.begin(), testedBrands.end(), tested);
     if (known != testedBrands.end()) {

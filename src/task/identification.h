@@ -24,8 +24,6 @@ struct TaskContext;
 inline constexpr int kSampleBlocks = 5;
 inline constexpr std::size_t kSampleBytes = 0x100200;      // 1 MiB and one sector of look-ahead
 inline constexpr std::size_t kSamplePositions = 0x100000;  // start offsets searched per block
-// The brands the sampling counts: 1 to 17 by their own ids, the shared family 18-48 as 18.
-inline constexpr int kLastCountedBrand = kSharedFamilyFirst;
 
 // Texts of the identification dialog's status line; the list column and the title.
 inline constexpr const char* kIdentifyTitle = "自动识别";
@@ -40,7 +38,11 @@ inline constexpr const char* kIdentifySelectDeviceText = "请在设备列表中�
 // The status line once the sampling has ended: nothing found, or how many brands were found.
 std::string identificationResultText(std::size_t brandsFound);
 
-// The brand whose packet test counts for a brand: 11 is counted with 2's test, 9 with 10's.
+// The brands the sampling counts: the first id of each row of the brand table (the ids of one
+// row are one design and share its count).
+std::vector<int> countedBrands();
+
+// The brand whose packet test counts for a brand: the row's `identifiedBy`, else its own.
 std::uint8_t packetTestBrand(int countedBrand);
 
 struct BrandHits {

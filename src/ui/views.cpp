@@ -74,7 +74,7 @@ int CKivView1::typeBrandOf(const QTreeWidgetItem* item) {
   if (item->parent()) item = item->parent();
   bool ok = false;
   const int brand = item->text(kColType).trimmed().toInt(&ok);
-  return ok && brand >= 0 && brand < kBrandCount ? brand : 0;
+  return ok && brand >= 0 && brand < brandCount() ? brand : 0;
 }
 
 void CKivView1::resizeEvent(QResizeEvent* event) {
@@ -124,7 +124,7 @@ int KivListBox::selectedNumber() const {
 
 CKivView2::CKivView2(CMainFrame*) {
   setObjectName(QStringLiteral("brandList"));
-  for (int brand = 0; brand < kBrandCount; ++brand) addItem(qs(brandName(brand)));
+  for (int brand = 0; brand < brandCount(); ++brand) addItem(qs(brandName(brand)));
   setCurrentRow(0);
 }
 

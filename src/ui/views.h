@@ -65,7 +65,7 @@ class KivListBox : public QListWidget {
   int selectedNumber() const;
 };
 
-// CKivView2: the 49 brands.
+// CKivView2: the brand list, the unknown brand and every id of the brand table.
 class CKivView2 final : public KivListBox {
   Q_OBJECT
  public:

@@ -1,8 +1,10 @@
 #include "convert/carrier_images.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <fstream>
 
@@ -221,6 +223,23 @@ std::vector<std::uint8_t> wfsFileWithAudio(const std::vector<std::uint8_t>& audi
 
 std::vector<std::uint8_t> wfsFile(const Clip& clip) { return wfsFile(clip, kAudioPerFrame); }
 
+std::vector<std::uint8_t> dhavFileAs(const char* magic) {
+  auto bytes = dhavFile();
+  std::string lower(magic, 4);
+  for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (std::size_t i = 0; i + 4 <= bytes.size(); ++i) {
+    if (std::memcmp(&bytes[i], "DHAV", 4) == 0) std::memcpy(&bytes[i], magic, 4);
+    else if (std::memcmp(&bytes[i], "dhav", 4) == 0) std::memcpy(&bytes[i], lower.data(), 4);
+  }
+  return bytes;
+}
+
+std::vector<std::uint8_t> rawStreamFile() {
+  std::vector<std::uint8_t> out;
+  for (const auto& f : clipFrames()) out.insert(out.end(), f.bytes.begin(), f.bytes.end());
+  return out;
+}
+
 std::vector<std::uint8_t> multiBrandFile(const Clip& clip) {
   std::vector<std::uint8_t> out;
   for (std::size_t k = 0; k < clip.frames.size(); ++k)
@@ -295,6 +314,15 @@ std::vector<std::uint8_t> headeredFile(std::uint8_t brand) {
         f.assign(32, 0x22);
         putLe32(&f[4], p + 32);
         putLe32(&f[20], p);
+        break;
+      case 5:  // magic, payload length at 22, the coded video from 28
+        f.assign(28, 0x33);
+        putLe32(&f[0], 0x1358);
+        putLe16(&f[22], static_cast<std::uint16_t>(p));
+        break;
+      case 17:  // the 128-byte header with both markers and a packed wall-clock time
+        f = markerPacket(0, plusSeconds(packed(2016, 5, 17, 8, 0, 0), static_cast<int>(time - start)), p, false);
+        f.resize(128);
         break;
       case 16:  // a PES packet: stream 0xE0, length, big-endian time at 27, video at 48
         f.assign(48, 0x11);

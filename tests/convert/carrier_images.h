@@ -51,6 +51,10 @@ std::vector<std::uint8_t> dhavFile();                                 // brand 2
 std::vector<std::uint8_t> dhavFile(const Clip& clip);
 std::vector<std::uint8_t> wfsFile();                                  // brand 3
 std::vector<std::uint8_t> wfsFile(const Clip& clip);
+// dhavFile() with another brand's frame magic (four capitals; the tail magic in lower case).
+std::vector<std::uint8_t> dhavFileAs(const char* magic);
+// The clip's access units as a raw Annex B stream, as brands of a raw-stream carrier export it.
+std::vector<std::uint8_t> rawStreamFile();
 // Brand 18's packets (one a picture, the record times timing the raw stream), from a second
 // boundary on.
 std::vector<std::uint8_t> multiBrandFile(const Clip& clip);
@@ -58,7 +62,7 @@ std::vector<std::uint8_t> multiBrandFile(const Clip& clip);
 std::vector<std::uint8_t> wfsFileWithAudio(const std::vector<std::uint8_t>& audio);
 std::vector<std::uint8_t> jvsFile();                                  // brand 4
 std::vector<std::uint8_t> boliFile();                                 // brand 8
-// Brands whose packets are a fixed header and the coded video: 6, 12, 13, 14, 15, 16.
+// Brands whose packets are a header and the coded video: 5, 6, 12, 13, 14, 15, 16, 17.
 std::vector<std::uint8_t> headeredFile(std::uint8_t brand);
 // An MPEG-4 Part 2 elementary stream (visual object sequence and VOPs), as a brand 18-48
 // export of such a recorder would hold.

@@ -1,11 +1,10 @@
-// Brands 1-4 files with H.264 inside, found by a deep scan and converted; foreign payloads;
-// the choice between our own walks and FFmpeg's demuxers on damaged files.
+// Brands 1-4 files with H.264 inside, found by a deep scan and converted; every row's reader over
+// a file of its carrier; foreign payloads; the choice between our own walks and FFmpeg's
+// demuxers on damaged files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <cstring>
 
 #include "convert/carrier_images.h"
 #include "convert/converter.h"
@@ -93,6 +92,47 @@ std::vector<std::uint8_t> damagedInTheMiddle(std::vector<std::uint8_t> bytes, st
   return bytes;
 }
 
+// The frame magic of each brand that writes DHAV-style frames.
+constexpr std::pair<std::uint8_t, const char*> kFrameMagics[] = {{2, "DHAV"}, {7, "HYAV"}, {9, "ZLAV"}, {10, "ZLAV"}, {11, "DHAV"}};
+
+// The exported file of a brand of the row, holding the clip in the row's carrier; empty when the
+// suite builds none for that carrier.
+std::vector<std::uint8_t> clipFileFor(const BrandRow& row, std::uint8_t brand) {
+  using enum VideoCarrier;
+  switch (row.conversion.carrier) {
+    case ProgramStream: return test::programStreamFile();
+    case Dhav:
+      for (const auto& [id, magic] : kFrameMagics)
+        if (id == brand) return test::dhavFileAs(magic);
+      return {};
+    case Wfs: return test::wfsFile();
+    case Jvs: return test::jvsFile();
+    case Boli: return test::boliFile();
+    case Headered: return test::headeredFile(brand);
+    case RawStream: return test::rawStreamFile();
+    case None: return {};
+  }
+  return {};
+}
+
+// Each row's first and last id read the whole clip from an exported file of their design, so a
+// row added without a file this suite can build, or with a layout that misreads it, fails here.
+TEST(CarrierWalks, EveryRowReadsTheWholeClipFromItsExportedFile) {
+  std::size_t rowsRead = 0;
+  for (const BrandRow& row : brandTable()) {
+    bool whole = true;
+    for (const std::uint8_t brand : {row.first, row.last}) {
+      const auto file = clipFileFor(row, brand);
+      EXPECT_FALSE(file.empty()) << "brand " << int(brand) << ": no exported file of its carrier";
+      const auto units = file.empty() ? 0 : unitsRead(file, brand, WalkKind::Own);
+      EXPECT_EQ(units, static_cast<std::uint64_t>(test::kClipFrames)) << "brand " << int(brand);
+      whole = whole && units == static_cast<std::uint64_t>(test::kClipFrames);
+    }
+    rowsRead += whole;
+  }
+  EXPECT_EQ(rowsRead, brandTable().size());
+}
+
 TEST(CarrierWalks, BothWalksReadAWholeFileAndTheDefaultRecoversAtLeastAsMuchWhenDamaged) {
   for (const std::uint8_t brand : {1, 2}) {
     const auto whole = brand == 1 ? test::programStreamFile() : test::dhavFile();
@@ -113,16 +153,10 @@ TEST(CarrierWalks, BothWalksReadAWholeFileAndTheDefaultRecoversAtLeastAsMuchWhen
 }
 
 TEST(CarrierWalks, TheBrandsSharingTheFrameDesignReadWithTheirOwnMagics) {
-  for (const auto& [brand, magic] : {std::pair<std::uint8_t, const char*>{7, "HYAV"}, {9, "ZLAV"}, {10, "ZLAV"}, {11, "DHAV"}}) {
-    auto bytes = test::dhavFile();
-    std::string lower(magic);
-    for (auto& c : lower) c = static_cast<char>(std::tolower(c));
-    for (std::size_t i = 0; i + 4 <= bytes.size(); ++i) {
-      if (std::memcmp(&bytes[i], "DHAV", 4) == 0) std::memcpy(&bytes[i], magic, 4);
-      else if (std::memcmp(&bytes[i], "dhav", 4) == 0) std::memcpy(&bytes[i], lower.data(), 4);
-    }
-    EXPECT_EQ(unitsRead(bytes, brand, WalkKind::Own), static_cast<std::uint64_t>(test::kClipFrames)) << int(brand);
-  }
+  for (const auto& [brand, magic] : kFrameMagics)
+    if (brand != 2)
+      EXPECT_EQ(unitsRead(test::dhavFileAs(magic), brand, WalkKind::Own), static_cast<std::uint64_t>(test::kClipFrames))
+          << int(brand);
   // The frames of one design are foreign bytes to another.
   StreamSummary s;
   EXPECT_EQ(unitsRead(test::dhavFile(), 7, WalkKind::Own, &s), 0u);
@@ -217,7 +251,8 @@ TEST(CarrierWalks, AnHevcStreamIsCopiedIntoAnMp4ThatDecodes) {
 
 TEST(CarrierWalks, ABrandWithoutAReaderIsReportedPerFile) {
   // Every brand of the list has a reader; only an id outside it has none.
-  for (int brand = 1; brand <= 48; ++brand) EXPECT_TRUE(hasStreamReader(static_cast<std::uint8_t>(brand))) << brand;
+  for (const BrandRow& row : brandTable())
+    for (int brand = row.first; brand <= row.last; ++brand) EXPECT_TRUE(hasStreamReader(static_cast<std::uint8_t>(brand))) << brand;
   EXPECT_FALSE(hasStreamReader(0));
   StreamSummary s;
   EXPECT_EQ(unitsRead(test::dhavFile(), 0, WalkKind::Own, &s), 0u);

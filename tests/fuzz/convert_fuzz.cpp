@@ -11,7 +11,11 @@ namespace norvale::fuzz {
 
 void fuzzConvert(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return;
-  const std::uint8_t brand = static_cast<std::uint8_t>(data[0] % kLastBrand + 1);
+  // Byte 0 picks one id of one row of the table.
+  std::vector<std::uint8_t> ids;
+  for (const BrandRow& row : brandTable())
+    for (int id = row.first; id <= row.last; ++id) ids.push_back(static_cast<std::uint8_t>(id));
+  const std::uint8_t brand = ids[data[0] % ids.size()];
   // Every row of the brand table names how its files are read: one that does not is a fault.
   if (!convert::hasStreamReader(brand)) fail("brand " + std::to_string(brand) + ": its row names no conversion layout");
   const std::vector<std::uint8_t> bytes(data + 1, data + size);

@@ -31,7 +31,8 @@ void fuzzIdentify(const std::uint8_t* data, std::size_t size) {
   // Byte 0 picks the counted brand whose test runs, then a u16 start sector and a u32 sector
   // count, then the device.
   if (size < 7) return;
-  const int counted = 1 + data[0] % kLastCountedBrand;
+  const std::vector<int> brands = countedBrands();
+  const int counted = brands[data[0] % brands.size()];
   const std::uint8_t tested = packetTestBrand(counted);
   const PacketTestSet tests([tested](std::uint8_t brand) { return brand == tested ? findBrand(brand) : nullptr; });
   const std::uint64_t startSector = le16(data + 1);

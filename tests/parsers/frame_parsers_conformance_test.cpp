@@ -140,13 +140,12 @@ TEST(FrameParsersConformance, EmptyTruncatedAndRandomImagesYieldNothing) {
   }
 }
 
-TEST(FrameParsersConformance, EveryBrandHasItsRowAndSlot) {
+TEST(FrameParsersConformance, EveryBrandHasARowOfItsOwn) {
   for (std::uint8_t brand : {1, 4, 5, 6, 8, 12, 13, 14, 15, 16}) {
     const BrandRow* row = findBrand(brand);
     ASSERT_NE(row, nullptr) << int(brand);
     EXPECT_EQ(row->first, brand);
     EXPECT_EQ(row->last, brand);
-    EXPECT_EQ(row->slot, brand - 1);
   }
 }
 
@@ -155,8 +154,16 @@ TEST(FrameParsersConformance, EveryBrandHasItsRowAndSlot) {
 // decoders must be the same object.
 TEST(FrameParsersConformance, TableServesEveryIdOnceWithASlotAndDecoderOfItsRow) {
   EXPECT_EQ(findBrand(0), nullptr);
-  EXPECT_EQ(findBrand(49), nullptr);
-  for (int brand = 1; brand <= 48; ++brand) {
+  EXPECT_EQ(findBrand(static_cast<std::uint8_t>(lastBrand() + 1)), nullptr);
+  // The rows follow each other in id order from 1 to the task header's highest brand.
+  EXPECT_EQ(firstBrand(), 1);
+  EXPECT_EQ(lastBrand(), kLastBrand);
+  int next = 1;
+  for (const BrandRow& row : brandTable()) {
+    EXPECT_EQ(row.first, next) << rowName(row) << " leaves a gap or overlaps the row before";
+    next = row.last + 1;
+  }
+  for (int brand = firstBrand(); brand <= lastBrand(); ++brand) {
     int serving = 0;
     for (const BrandRow& row : brandTable()) serving += brand >= row.first && brand <= row.last;
     EXPECT_EQ(serving, 1) << brand;
@@ -164,12 +171,11 @@ TEST(FrameParsersConformance, TableServesEveryIdOnceWithASlotAndDecoderOfItsRow)
     ASSERT_NE(row, nullptr) << brand;
     EXPECT_TRUE(brand >= row->first && brand <= row->last) << brand;
   }
-  std::set<int> slots;
   for (const BrandRow& row : brandTable()) {
     EXPECT_LE(row.first, row.last) << rowName(row);
-    EXPECT_TRUE(slots.insert(row.slot).second) << rowName(row) << " shares slot " << row.slot;
-    EXPECT_GE(row.slot, 0) << rowName(row);
-    EXPECT_LT(row.slot, static_cast<int>(kParserSlotCount)) << rowName(row);
+    // The list of brands shows a name for every id of a row.
+    ASSERT_EQ(row.names.size(), row.last - row.first + 1u) << rowName(row);
+    for (const char* name : row.names) EXPECT_TRUE(name && *name) << rowName(row);
     ASSERT_NE(row.decoder, nullptr) << rowName(row);
     ASSERT_NE(row.create, nullptr) << rowName(row);
     EXPECT_EQ(&row.create()->decoder(), row.decoder) << rowName(row);

@@ -16,12 +16,12 @@ TEST(BrandRegistry, DisplayTextsCarryTheNumberAndTwoBlanks) {
   EXPECT_EQ(brandName(49), "");
   EXPECT_EQ(brandName(-1), "");
   std::set<std::string> distinct;
-  for (int id = 0; id < kBrandCount; ++id) distinct.insert(brandName(id));
+  for (int id = 0; id < brandCount(); ++id) distinct.insert(brandName(id));
   EXPECT_EQ(distinct.size(), 49u);
 }
 
 TEST(BrandRegistry, ListTextGivesItsNumberBack) {
-  for (int id = 0; id < kBrandCount; ++id) EXPECT_EQ(numberFromListText(brandName(id)), id);
+  for (int id = 0; id < brandCount(); ++id) EXPECT_EQ(numberFromListText(brandName(id)), id);
   EXPECT_EQ(numberFromListText("[1] 深度解析(速度慢)"), 1);
   EXPECT_FALSE(numberFromListText("no brackets"));
   EXPECT_FALSE(numberFromListText("[] empty"));
