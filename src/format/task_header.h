@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "base/error.h"
 #include "format/records.h"
 #include "format/year_window.h"
-#include "storage/error.h"
 
 namespace norvale {
 

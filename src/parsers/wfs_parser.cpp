@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/byte_reader.h"
 #include "format/packed_time.h"
-#include "storage/byte_reader.h"
 
 namespace norvale {
 

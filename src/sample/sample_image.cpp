@@ -4,7 +4,7 @@
 #include <fstream>
 #include <random>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace norvale::sample {
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "base/error.h"
 #include "parsers/brand_parser.h"
 #include "parsers/scan_sink.h"
-#include "storage/error.h"
 #include "task/task_context.h"
 
 namespace norvale {

@@ -8,7 +8,7 @@
 #include "parsers/brand_table.h"
 #include "format/packed_time.h"
 #include "parsers/volume_table_parser.h"
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "support/index_table_images.h"
 #include "task/brand_registry.h"
 #include "task/brand_scan.h"
