@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "storage/device_record.h"
-#include "storage/error.h"
+#include "base/error.h"
 #include "storage/device_record.h"
 #include "task/status_text.h"
 #include "task/task_context.h"

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "convert/mp4_writer.h"
 #include "convert/stream_reader.h"
-#include "storage/error.h"
 
 namespace norvale::convert {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "export/clip_plan.h"
-#include "storage/error.h"
 #include "task/task_context.h"
 
 namespace norvale::convert {

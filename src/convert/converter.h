@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "convert/decoder.h"
 #include "convert/stream_reader.h"
-#include "storage/error.h"
 #include "task/task_context.h"
 
 namespace norvale::convert {

@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "base/error.h"
 #include "convert/annexb.h"
-#include "storage/error.h"
 
 namespace norvale::convert {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "convert/annexb.h"
-#include "storage/error.h"
 
 namespace norvale::convert {
 

@@ -9,7 +9,7 @@
 #include "convert/unit_pipeline.h"
 #include "parsers/brand_table.h"
 #include "format/utc_time.h"
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace norvale::convert {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "storage/error.h"
+#include "base/error.h"
 #include "task/task_context.h"
 
 namespace norvale::convert {

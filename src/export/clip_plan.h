@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/error.h"
 #include "format/records.h"
 #include "format/time_convention.h"
-#include "storage/error.h"
 
 namespace norvale {
 

@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/error.h"
 #include "export/byte_runs.h"
-#include "storage/error.h"
 #include "task/task_context.h"
 
 namespace norvale {

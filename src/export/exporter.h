@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "export/byte_runs.h"
-#include "storage/error.h"
 #include "task/task_context.h"
 
 namespace norvale {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/error.h"
+#include "base/error.h"
 #include "task/task_probe.h"
 
 namespace norvale {

@@ -1,6 +1,6 @@
 #include "format/records.h"
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace norvale {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_reader.h"
 #include "format/time_convention.h"
 #include "format/time_zone.h"
-#include "storage/byte_reader.h"
 
 namespace norvale {
 

@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 
+#include "base/error.h"
 #include "format/records.h"
 #include "format/task_description.h"
 #include "format/year_window.h"
-#include "storage/error.h"
 
 namespace norvale {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/error.h"
 #include "format/time_convention.h"
-#include "storage/error.h"
 
 namespace norvale {
 

@@ -12,11 +12,6 @@
 
 namespace norvale {
 
-std::string unreadableStretchText(std::uint64_t firstSector, std::uint64_t sectors) {
-  return std::string(kUnreadableBlockText) + ": 扇区 " + std::to_string(firstSector) + " 起 " + std::to_string(sectors) +
-         " 个扇区";
-}
-
 void BrandParser::reportUnreadable(std::uint64_t offset, std::uint64_t bytes) {
   if (m_sourceGone) return;
   // A failed read asks once whether the source is still there: a vanished disk fails every
@@ -24,7 +19,7 @@ void BrandParser::reportUnreadable(std::uint64_t offset, std::uint64_t bytes) {
   if (!device().sourceStillThere()) {
     endStretch();
     m_sourceGone = true;
-    m_sink->message(kSourceGoneText);
+    m_sink->report(SourceGone{});
     m_sink->requestStop();
     return;
   }
@@ -42,7 +37,7 @@ void BrandParser::sayStretch() {
   const std::uint64_t first = m_stretchFirst / 512;
   const std::uint64_t last = (m_stretchFirst + m_stretchBytes + 511) / 512;
   m_stretchBytes = 0;
-  m_sink->message(unreadableStretchText(first, last - first));
+  m_sink->report(UnreadableStretch{first, last - first});
 }
 
 bool BrandParser::quickMode() const { return m_job->task.parseMode == kParseQuick; }

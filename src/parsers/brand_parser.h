@@ -24,14 +24,6 @@ inline constexpr std::uint32_t kBlockSize = 1 << 20;       // 1 MiB scan block
 inline constexpr std::uint32_t kLookAhead = 512;
 inline constexpr std::size_t kWindowLastStart = kBlockSize - 1;  // start offsets 0..0xFFFFF per block
 
-inline constexpr const char* kUnreadableBlockText = "读取源设备失败,可能存在坏道";
-// The source itself went away during the scan (a file deleted, a disk unplugged).
-inline constexpr const char* kSourceGoneText = "源设备已断开,扫描已停止";
-
-// The line of one stretch of unreadable reads: the bad-block text, its first sector and its
-// length in sectors.
-std::string unreadableStretchText(std::uint64_t firstSector, std::uint64_t sectors);
-
 // What one scan covers: the source, the task it scans for (brand, mode and years), the byte
 // range this walk covers, and the end sector.
 struct ScanJob {

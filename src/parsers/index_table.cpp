@@ -5,15 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace norvale {
 
 using namespace index_table;
-
-namespace {
-constexpr const char* kIndexPastEnd = "索引表超出源设备末尾,超出部分未读取";
-}  // namespace
 
 std::optional<IndexTableLayout> readIndexSuperblock(std::span<const std::uint8_t> sector, std::uint64_t volumeStart,
                                                     std::uint32_t magic) {
@@ -43,7 +39,7 @@ void IndexTableParser::walkIndex(const IndexTableLayout& layout) {
   std::uint64_t end = layout.indexEnd();
   if (end > size) {
     end = std::max(size, layout.indexStart);
-    sink().message(kIndexPastEnd);
+    sink().report(IndexPastSourceEnd{});
   }
   sink().scanStarted(static_cast<std::int64_t>(layout.indexLength / kBlockSize));
 
@@ -85,7 +81,7 @@ void IndexTableParser::walkIndex(const IndexTableLayout& layout) {
     sink().progress(static_cast<std::int64_t>((pos - layout.indexStart) / kBlockSize));
     sink().flushIfFull();
   }
-  if (pastEnd > 0) sink().message(std::to_string(pastEnd) + "条索引记录指向源设备末尾之后的数据块,已忽略");
+  if (pastEnd > 0) sink().report(IndexRecordsPastSourceEnd{pastEnd});
   if (!sink().stopRequested()) job().endSector = size / 512;
   sink().flush();
 }

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "base/byte_reader.h"
 #include "format/records.h"
 #include "format/utc_time.h"
-#include "storage/byte_reader.h"
 
 namespace norvale {
 

@@ -8,7 +8,7 @@
 #include "format/task_header.h"
 #include "parsers/pattern_search.h"
 #include "format/utc_time.h"
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace norvale {
 

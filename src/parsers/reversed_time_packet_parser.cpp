@@ -3,8 +3,8 @@
 
 #include <cstring>
 
+#include "base/byte_reader.h"
 #include "parsers/pattern_search.h"
-#include "storage/byte_reader.h"
 
 namespace norvale {
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "format/records.h"
+#include "parsers/scan_notice.h"
 
 namespace norvale {
 
@@ -38,7 +39,8 @@ class ScanSink {
   // Step `value` is done (with the sector reached, where the scan tells it).
   virtual void progress(std::int64_t value) = 0;
   virtual void progress(std::int64_t value, std::uint64_t currentSector) = 0;
-  virtual void message(const std::string& text) = 0;
+  // Something the user is told of, said as a value; the sink words it.
+  virtual void report(const ScanNotice& notice) = 0;
 
   // Is a checkpoint due? Asked after every block, so it is cheap.
   virtual bool checkpointDue() const { return false; }

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "format/local_time.h"
-#include "storage/byte_reader.h"
 
 namespace norvale {
 

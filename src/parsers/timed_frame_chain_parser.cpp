@@ -3,9 +3,9 @@
 
 #include <cstring>
 
+#include "base/byte_reader.h"
 #include "format/local_time.h"
 #include "parsers/pattern_search.h"
-#include "storage/byte_reader.h"
 
 namespace norvale {
 

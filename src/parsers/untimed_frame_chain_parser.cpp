@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "format/local_time.h"
 #include "parsers/pattern_search.h"
-#include "storage/byte_reader.h"
 
 namespace norvale {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/byte_reader.h"
 #include "format/packed_time.h"
-#include "storage/byte_reader.h"
 
 namespace norvale {
 
@@ -35,7 +35,7 @@ void VolumeTableParser::buildVolumes(DeviceHandle& source, ScanSink& sink) {
   if (m_brand.tableOffset + kTableBytes <= size) {
     std::uint8_t table[kTableBytes] = {};
     if (!source.readAt(m_brand.tableOffset, table)) {
-      sink.message(kUnreadableBlockText);
+      sink.report(VolumeTableUnreadable{});
       return;
     }
     if (le32(table + m_brand.signatureAt) == kSignature) {
@@ -70,7 +70,7 @@ void VolumeTableParser::scanQuick() {
 void VolumeTableParser::readVolumeIndex(const RecorderVolume& volume) {
   const std::uint64_t at = volume.start + volume.superblockOffset;
   if (at + index_table::kSuperblockBytes > deviceSize()) {
-    sink().message(m_brand.invalidSuperblockMessage);
+    sink().report(NoRecorderIndex{m_brand.brand});
     return;
   }
   std::uint8_t sector[index_table::kSuperblockBytes] = {};
@@ -80,7 +80,7 @@ void VolumeTableParser::readVolumeIndex(const RecorderVolume& volume) {
   }
   const auto layout = readIndexSuperblock(sector, volume.start, kSignature);
   if (!layout) {
-    sink().message(m_brand.invalidSuperblockMessage);
+    sink().report(NoRecorderIndex{m_brand.brand});
     return;
   }
   walkIndex(*layout);

@@ -49,7 +49,6 @@ struct VolumeTableBrand {
   std::size_t superblockSectorAt = 0;            // in an entry
   std::array<std::uint8_t, 4> frameMagic{};
   std::array<std::uint8_t, 4> tailMagic{};
-  const char* invalidSuperblockMessage = "";
 };
 
 inline constexpr std::array<std::uint8_t, 4> magic4(const char (&text)[5]) {
@@ -58,16 +57,11 @@ inline constexpr std::array<std::uint8_t, 4> magic4(const char (&text)[5]) {
 }
 
 inline constexpr VolumeTableBrand kVolumeTableBrands[] = {
-    {2, 0x3C00, 0x134, {0x34, 0x74, 0xB4, 0xF4}, 0x14, magic4("DHAV"), magic4("dhav"),
-     "此设备可能不是大华监控系统或者请选择深度解析方式"},
-    {7, 0x600, 0x110, {0x10, 0x50, 0x90, 0xD0}, 0x18, magic4("HYAV"), magic4("hyav"),
-     "此设备可能不是华亿监控系统或者请选择深度解析方式"},
-    {9, 0x600, 0x110, {0x10, 0x50, 0x90, 0xD0}, 0x18, magic4("ZLAV"), magic4("zlav"),
-     "此设备可能不是智灵监控系统或者请选择深度解析方式"},
-    {10, 0x3C00, 0x134, {0x34, 0x74, 0xB4, 0xF4}, 0x14, magic4("ZLAV"), magic4("zlav"),
-     "此设备可能不是美电贝尔监控系统或者请选择深度解析方式"},
-    {11, 0x3C00, 0x134, {0x34, 0x74, 0xB4, 0xF4}, 0x14, magic4("DHAV"), magic4("dhav"),
-     "此设备可能不是乐橙监控系统或者请选择深度解析方式"},
+    {2, 0x3C00, 0x134, {0x34, 0x74, 0xB4, 0xF4}, 0x14, magic4("DHAV"), magic4("dhav")},
+    {7, 0x600, 0x110, {0x10, 0x50, 0x90, 0xD0}, 0x18, magic4("HYAV"), magic4("hyav")},
+    {9, 0x600, 0x110, {0x10, 0x50, 0x90, 0xD0}, 0x18, magic4("ZLAV"), magic4("zlav")},
+    {10, 0x3C00, 0x134, {0x34, 0x74, 0xB4, 0xF4}, 0x14, magic4("ZLAV"), magic4("zlav")},
+    {11, 0x3C00, 0x134, {0x34, 0x74, 0xB4, 0xF4}, 0x14, magic4("DHAV"), magic4("dhav")},
 };
 
 // The constants of a brand of this design; null for other brands.

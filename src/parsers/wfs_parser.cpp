@@ -2,15 +2,16 @@
 
 #include <cstring>
 
+#include "base/byte_reader.h"
 #include "format/packed_time.h"
-#include "storage/byte_reader.h"
 
 namespace norvale {
 
 using namespace wfs;
 
 namespace {
-constexpr const char* kNotWfs = "此设备可能不是WFS监控系统或者请选择深度解析方式";
+// The brand whose row this design is.
+constexpr std::uint8_t kWfsBrand = 3;
 constexpr std::uint8_t kStartCode[3] = {0, 0, 1};
 }  // namespace
 
@@ -25,7 +26,7 @@ std::uint32_t WfsParser::hourCode(std::uint32_t time) const { return PackedTime{
 void WfsParser::scanQuick() {
   // A source too small for the superblock has no file system of this kind.
   if (kSuperblockOffset + index_table::kSuperblockBytes > deviceSize()) {
-    sink().message(kNotWfs);
+    sink().report(NoRecorderIndex{kWfsBrand});
     return;
   }
   std::uint8_t sector[index_table::kSuperblockBytes] = {};
@@ -35,7 +36,7 @@ void WfsParser::scanQuick() {
   }
   const auto layout = readIndexSuperblock(sector, 0, kSuperblockMagic);
   if (!layout) {
-    sink().message(kNotWfs);
+    sink().report(NoRecorderIndex{kWfsBrand});
     return;
   }
   walkIndex(*layout);

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/error.h"
+#include "base/error.h"
 
 namespace norvale {
 

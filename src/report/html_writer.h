@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "storage/error.h"
+#include "base/error.h"
 #include "task/task_file.h"
 
 namespace norvale {

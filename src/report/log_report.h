@@ -3,7 +3,7 @@
 // as "日志报表.html" into the task folder.
 #include <string>
 
-#include "storage/error.h"
+#include "base/error.h"
 
 namespace norvale {
 

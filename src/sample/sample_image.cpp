@@ -5,8 +5,8 @@
 #include <fstream>
 #include <random>
 
+#include "base/byte_reader.h"
 #include "parsers/multi_brand_parser.h"
-#include "storage/byte_reader.h"
 
 namespace norvale::sample {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "parsers/brand_table.h"
-#include "storage/error.h"
 
 namespace norvale::sample {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "storage/device_record.h"
-#include "storage/error.h"
 
 namespace norvale {
 

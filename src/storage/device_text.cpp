@@ -4,7 +4,7 @@
 #include <cctype>
 #include <sstream>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace norvale {
 namespace {

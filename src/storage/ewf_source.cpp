@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/evidence_source.h"
 
 namespace norvale {

@@ -1,7 +1,7 @@
 // exFAT probe (type 4): the boot sector at partition byte 0.
 #include <memory>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/fs_probe.h"
 
 namespace norvale {

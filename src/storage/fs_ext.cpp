@@ -1,7 +1,7 @@
 // ext probe (types 8, 9, 10): the superblock at partition byte 0x400.
 #include <memory>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/fs_probe.h"
 
 namespace norvale {

@@ -1,7 +1,7 @@
 // FAT32 (type 2) and FAT16 (type 3) probes: the boot sector at partition byte 0.
 #include <memory>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/fs_probe.h"
 
 namespace norvale {

@@ -1,7 +1,7 @@
 // HFS family probe (types 5, 6, 7): the volume header at partition byte 0x400, big-endian.
 #include <memory>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/fs_probe.h"
 
 namespace norvale {

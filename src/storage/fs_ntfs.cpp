@@ -1,7 +1,7 @@
 // NTFS probe (type 1): the boot sector at partition byte 0.
 #include <memory>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/fs_probe.h"
 
 namespace norvale {

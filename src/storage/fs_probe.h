@@ -10,7 +10,7 @@
 #include <optional>
 #include <span>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/device_record.h"
 
 namespace norvale {

@@ -1,7 +1,7 @@
 // ReiserFS probe (type 12): the superblock at partition byte 0x10000.
 #include <memory>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/fs_probe.h"
 
 namespace norvale {

@@ -1,7 +1,7 @@
 // VxFS probe (type 16): the little-endian superblock of the Veritas file system.
 #include <memory>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/fs_probe.h"
 
 namespace norvale {

@@ -1,7 +1,7 @@
 // XFS probe (type 11): the superblock at partition byte 0, big-endian.
 #include <memory>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/fs_probe.h"
 
 namespace norvale {

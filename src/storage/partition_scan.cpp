@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/fs_probe.h"
 
 namespace norvale {

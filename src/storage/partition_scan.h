@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/error.h"
 #include "storage/device_handle.h"
 #include "storage/device_record.h"
-#include "storage/error.h"
 
 namespace norvale {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/device_handle.h"
 
 namespace norvale {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "base/error.h"
 #include "storage/device_record.h"
-#include "storage/error.h"
 
 namespace norvale {
 

@@ -2,7 +2,7 @@
 
 #include "parsers/brand_table.h"
 #include "task/brand_registry.h"
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "task/result_store.h"
 
 namespace norvale {

@@ -7,9 +7,10 @@
 #include <optional>
 #include <string>
 
+#include "base/error.h"
 #include "parsers/brand_parser.h"
 #include "parsers/scan_sink.h"
-#include "storage/error.h"
+#include "task/scan_wording.h"
 #include "task/task_context.h"
 
 namespace norvale {
@@ -29,7 +30,7 @@ class TaskScanSink final : public ScanSink {
   void scanStarted(std::int64_t total) override;
   void progress(std::int64_t value) override;
   void progress(std::int64_t value, std::uint64_t currentSector) override;
-  void message(const std::string& text) override { m_task.postMessage(text); }
+  void report(const ScanNotice& notice) override { m_task.postMessage(scanNoticeText(notice)); }
   bool stopRequested() const override { return m_task.stopRequested(); }
   void requestStop() override { m_task.requestStop(); }
   bool failed() const override { return m_failed; }

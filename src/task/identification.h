@@ -11,7 +11,7 @@
 
 #include "storage/device_handle.h"
 #include "storage/device_record.h"
-#include "storage/error.h"
+#include "base/error.h"
 #include "format/year_window.h"
 #include "parsers/brand_table.h"
 

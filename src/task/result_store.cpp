@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "storage/memory_hint.h"
 
 namespace norvale {

@@ -14,7 +14,7 @@
 #include "format/rebuild_plan.h"
 #include "format/records.h"
 #include "format/task_header.h"
-#include "storage/error.h"
+#include "base/error.h"
 #include "task/task_cipher.h"
 #include "task/task_file.h"
 #include "task/task_probe.h"

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "storage/error.h"
+#include "base/error.h"
 #include "task/task_probe.h"
 
 namespace norvale {

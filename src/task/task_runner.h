@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "storage/error.h"
+#include "base/error.h"
 #include "task/task_context.h"
 
 namespace norvale {

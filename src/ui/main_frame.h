@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/error.h"
 #include "storage/device_record.h"
-#include "storage/error.h"
 #include "task/status_text.h"
 #include "task/task_context.h"
 #include "task/task_workflow.h"

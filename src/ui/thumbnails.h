@@ -15,8 +15,8 @@
 #include <set>
 #include <thread>
 
+#include "base/error.h"
 #include "convert/thumbnail.h"
-#include "storage/error.h"
 
 namespace norvale::ui {
 

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <fstream>
 
+#include "base/byte_reader.h"
 #include "sample/sample_image.h"
-#include "storage/byte_reader.h"
 #include "support/frame_parser_support.h"
 #include "support/index_table_images.h"
 #include "task/task_runner.h"

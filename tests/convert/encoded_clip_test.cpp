@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/byte_reader.h"
 #include "convert/carrier_images.h"
 #include "convert/converter.h"
-#include "storage/byte_reader.h"
 #include "storage/byte_source.h"
 
 namespace norvale::convert {

@@ -4,10 +4,10 @@
 
 #include <cstring>
 
+#include "base/byte_reader.h"
 #include "convert/carrier_images.h"
 #include "convert/converter.h"
 #include "parsers/brand_table.h"
-#include "storage/byte_reader.h"
 #include "storage/byte_source.h"
 #include "support/frame_parser_support.h"
 

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <random>
 
+#include "base/byte_reader.h"
 #include "format/local_time.h"
 #include "format/packed_time.h"
 #include "format/records.h"
 #include "format/task_header.h"
 #include "format/time_zone.h"
 #include "format/utc_time.h"
-#include "storage/byte_reader.h"
 #include "support/test_support.h"
 
 namespace norvale {

@@ -1,10 +1,10 @@
 // The conversion's stream reader over an exported file's bytes: the brand's own walk finds the
 // access units, whatever the bytes.
+#include "base/byte_reader.h"
 #include "convert/stream_reader.h"
 #include "format/task_header.h"
 #include "fuzz/fuzz_targets.h"
 #include "parsers/brand_table.h"
-#include "storage/byte_reader.h"
 #include "storage/byte_source.h"
 
 namespace norvale::fuzz {

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/byte_reader.h"
 #include "fuzz/fuzz_targets.h"
-#include "storage/byte_reader.h"
 
 namespace norvale::fuzz {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <memory>
 
+#include "base/byte_reader.h"
 #include "fuzz/fuzz_targets.h"
 #include "parsers/brand_table.h"
-#include "storage/byte_reader.h"
 #include "task/identification.h"
 #include "task/task_context.h"
 

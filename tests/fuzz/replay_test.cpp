@@ -7,10 +7,10 @@
 #include <memory>
 #include <ostream>
 
+#include "base/byte_reader.h"
 #include "fuzz/fuzz_targets.h"
 #include "parsers/brand_table.h"
 #include "parsers/packet_decoder.h"
-#include "storage/byte_reader.h"
 #include "storage/device_handle.h"
 #include "storage/partition_scan.h"
 #include "support/test_support.h"

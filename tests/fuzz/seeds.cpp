@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/byte_reader.h"
 #include "convert/carrier_images.h"
 #include "format/records.h"
 #include "format/task_header.h"
@@ -10,7 +11,6 @@
 #include "parsers/brand_table.h"
 #include "parsers/volume_table_parser.h"
 #include "sample/sample_image.h"
-#include "storage/byte_reader.h"
 #include "storage/crafted_volumes.h"
 #include "support/disk_tools.h"
 #include "support/index_table_images.h"

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/byte_reader.h"
 #include "format/records.h"
 #include "fuzz/fuzz_targets.h"
-#include "storage/byte_reader.h"
 #include "task/result_store.h"
 #include "task/task_cipher.h"
 #include "task/task_context.h"

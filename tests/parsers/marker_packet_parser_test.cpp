@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <memory>
 
+#include "base/byte_reader.h"
 #include "parsers/brand_table.h"
 #include "parsers/marker_packet_parser.h"
-#include "storage/byte_reader.h"
 #include "support/index_table_images.h"
 #include "task/brand_registry.h"
 #include "task/task_context.h"

@@ -6,9 +6,9 @@
 #include <map>
 #include <random>
 
+#include "base/byte_reader.h"
 #include "parsers/brand_table.h"
 #include "sample/sample_image.h"
-#include "storage/byte_reader.h"
 #include "support/scan_harness.h"
 
 namespace norvale {

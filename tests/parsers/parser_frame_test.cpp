@@ -4,12 +4,14 @@
 
 #include "parsers/brand_parser.h"
 #include "parsers/brand_table.h"
+#include "parsers/scan_sink.h"
 #include "sample/sample_image.h"
 #include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "support/scan_harness.h"
 #include "task/brand_scan.h"
 #include "task/result_store.h"
+#include "task/scan_wording.h"
 
 namespace norvale {
 namespace {
@@ -139,6 +141,42 @@ TEST(ParserFrame, UnreadableBlockIsReportedSkippedAndTheScanGoesOn) {
   ASSERT_EQ(scan.task.fileMap.size(), 1u);
   EXPECT_EQ(scan.task.fileMap.begin()->second.recordCount(), 5u);
   EXPECT_EQ(scan.task.endSector, image.size() / 512);
+}
+
+// Keeps the notices a scan reports and nothing else: what the parsers layer says, before any wording.
+class NoticeSink final : public ScanSink {
+ public:
+  std::vector<ScanNotice> notices;
+  void addRecord(const SegmentRecord&, std::uint64_t) override {}
+  void appendRecord(const SegmentRecord&) override {}
+  void flushIfFull() override {}
+  void flush() override {}
+  bool arrivalsFull() const override { return false; }
+  void listArrivals() override {}
+  void listArrivalsAsFile() override {}
+  void scanStarted(std::int64_t) override {}
+  void progress(std::int64_t) override {}
+  void progress(std::int64_t, std::uint64_t) override {}
+  void report(const ScanNotice& notice) override { notices.push_back(notice); }
+  bool stopRequested() const override { return false; }
+  bool failed() const override { return false; }
+};
+
+TEST(ParserFrame, UnreadableStretchNoticesCarryTheirFirstSectorAndLength) {
+  // A bad sector in the third block: one failed window, the block and its look-ahead sector.
+  const std::vector<std::uint8_t> image(4 * kBlockSize, 0);
+  auto source = std::make_unique<test::ScriptedSource>(image);
+  source->markBad((2 * kBlockSize + 8192) / 512);
+  DeviceHandle device;
+  device.open(std::move(source));
+  ScanJob job{device};
+  job.brand = 18;
+  job.parseMode = kParseDeep;
+  job.length = image.size();
+  NoticeSink sink;
+  findBrand(18)->create()->scan(job, sink);
+  const std::uint64_t blockSectors = kBlockSize / 512;
+  EXPECT_EQ(sink.notices, (std::vector<ScanNotice>{UnreadableStretch{2 * blockSectors, blockSectors + 1}}));
 }
 
 TEST(ParserFrame, StopEndsAtABlockAndKeepsWhatWasFound) {

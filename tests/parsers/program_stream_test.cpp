@@ -5,7 +5,7 @@
 
 #include "format/packed_time.h"
 #include "parsers/program_stream_parser.h"
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "task/task_context.h"

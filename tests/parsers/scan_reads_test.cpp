@@ -7,6 +7,7 @@
 #include "parsers/brand_parser.h"
 #include "support/index_table_images.h"
 #include "support/test_support.h"
+#include "task/scan_wording.h"
 #include "task/task_context.h"
 
 namespace norvale::test {

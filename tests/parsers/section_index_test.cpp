@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "parsers/section_index_parser.h"
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "task/brand_scan.h"

@@ -3,8 +3,8 @@
 
 #include <memory>
 
+#include "base/byte_reader.h"
 #include "parsers/timed_frame_chain_parser.h"
-#include "storage/byte_reader.h"
 #include "support/conformance_images.h"
 #include "support/frame_parser_support.h"
 #include "task/brand_registry.h"

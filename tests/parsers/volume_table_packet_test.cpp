@@ -3,10 +3,10 @@
 
 #include <memory>
 
+#include "base/byte_reader.h"
 #include "parsers/brand_table.h"
 #include "parsers/index_table.h"
 #include "parsers/volume_table_parser.h"
-#include "storage/byte_reader.h"
 #include "support/index_table_images.h"
 #include "task/task_context.h"
 

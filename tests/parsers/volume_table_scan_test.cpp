@@ -8,10 +8,11 @@
 #include "parsers/brand_table.h"
 #include "format/packed_time.h"
 #include "parsers/volume_table_parser.h"
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "support/index_table_images.h"
 #include "task/brand_registry.h"
 #include "task/brand_scan.h"
+#include "task/scan_wording.h"
 #include "task/task_context.h"
 
 namespace norvale::test {
@@ -219,7 +220,7 @@ TEST(VolumeQuickScan, InvalidSuperblockShowsTheBrandsMessageAndTheNextVolumeIsRe
     TempDir dir;
     const auto scan = scanSparse(dir, image, scanRequest(brand, 0));
     const ScanOutcome& out = scan.outcome;
-    EXPECT_TRUE(hasMessage(out.messages, row.invalidSuperblockMessage)) << int(brand);
+    EXPECT_TRUE(hasMessage(out.messages, noRecorderIndexText(row.brand))) << int(brand);
     ASSERT_EQ(out.files.size(), 1u);
     EXPECT_EQ(out.records[0], (std::vector<SegmentRecord>{indexedBlock(5, kT0, plusSeconds(kT0, 1), v2.dataOffset(0), 0x10000)}));
     EXPECT_EQ(out.endSector, sectors);
@@ -231,11 +232,11 @@ TEST(VolumeQuickScan, MessagesNameEachBrand) {
   for (const auto& row : kVolumeTableBrands) {
     TempDir dir;
     const auto out = scanImage(dir, std::vector<std::uint8_t>(64 * 1024, 0), scanRequest(row.brand, 0));
-    EXPECT_TRUE(hasMessage(out.messages, row.invalidSuperblockMessage)) << int(row.brand);
+    EXPECT_TRUE(hasMessage(out.messages, noRecorderIndexText(row.brand))) << int(row.brand);
     EXPECT_TRUE(out.files.empty());
   }
-  EXPECT_STREQ(findVolumeTableBrand(2)->invalidSuperblockMessage, "此设备可能不是大华监控系统或者请选择深度解析方式");
-  EXPECT_STREQ(findVolumeTableBrand(10)->invalidSuperblockMessage, "此设备可能不是美电贝尔监控系统或者请选择深度解析方式");
+  EXPECT_EQ(noRecorderIndexText(2), "此设备可能不是大华监控系统或者请选择深度解析方式");
+  EXPECT_EQ(noRecorderIndexText(10), "此设备可能不是美电贝尔监控系统或者请选择深度解析方式");
 }
 
 TEST(VolumeQuickScan, UnreadableIndexBlockKeepsRecordNumbersAligned) {

@@ -8,7 +8,7 @@
 #include "parsers/brand_table.h"
 #include "format/packed_time.h"
 #include "parsers/wfs_parser.h"
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "support/frame_parser_support.h"
 #include "support/index_table_images.h"
 #include "task/brand_registry.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace norvale::test {
 

@@ -5,7 +5,7 @@
 
 #include "parsers/brand_parser.h"
 #include "format/packed_time.h"
-#include "storage/byte_reader.h"
+#include "base/byte_reader.h"
 #include "support/task_trace.h"
 #include "task/brand_scan.h"
 #include "task/result_store.h"

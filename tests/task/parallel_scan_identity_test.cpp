@@ -15,6 +15,7 @@
 #include "sample/sample_image.h"
 #include "support/index_table_images.h"
 #include "support/test_support.h"
+#include "task/scan_wording.h"
 #include "task/task_context.h"
 
 namespace norvale::test {

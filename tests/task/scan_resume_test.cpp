@@ -17,6 +17,7 @@
 #include "support/index_table_images.h"
 #include "support/test_support.h"
 #include "task/result_store.h"
+#include "task/scan_wording.h"
 #include "task/task_file.h"
 #include "task/task_runner.h"
 

@@ -11,6 +11,7 @@
 #include "support/scan_harness.h"
 #include "task/brand_scan.h"
 #include "task/result_store.h"
+#include "task/scan_wording.h"
 #include "task/task_runner.h"
 
 namespace norvale::test {
