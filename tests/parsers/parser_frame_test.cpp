@@ -169,9 +169,8 @@ TEST(ParserFrame, UnreadableStretchNoticesCarryTheirFirstSectorAndLength) {
   source->markBad((2 * kBlockSize + 8192) / 512);
   DeviceHandle device;
   device.open(std::move(source));
-  ScanJob job{device};
-  job.brand = 18;
-  job.parseMode = kParseDeep;
+  const TaskDescription task{18, kParseDeep, 0, image.size(), "", 0, YearWindow{}};
+  ScanJob job{device, task};
   job.length = image.size();
   NoticeSink sink;
   findBrand(18)->create()->scan(job, sink);
