@@ -53,7 +53,7 @@ void ScreenshotRun::start() {
   if (!QDir().mkpath(m_outputDir) || !m_work.isValid()) return fail(QStringLiteral("cannot create the output folder"));
   const QString image = m_work.filePath(QStringLiteral("sample.img"));
   if (!sample::writeSampleImage(u8(image))) return fail(QStringLiteral("cannot write the sample image"));
-  m_frame.task().settings.taskRoot = u8(m_work.filePath(QStringLiteral("tasks")));
+  m_frame.settings().taskRoot = u8(m_work.filePath(QStringLiteral("tasks")));
   m_frame.setPrompter(m_prompter.get());
   m_prompter->onDialog = [this](QDialog& dialog) {
     if (qobject_cast<CNewTaskDlg*>(&dialog)) {

@@ -9,6 +9,7 @@
 
 #include "base/error.h"
 #include "export/byte_runs.h"
+#include "task/file_run.h"
 #include "task/task_context.h"
 
 namespace norvale {
@@ -32,19 +33,9 @@ struct ExportedFile {
   ByteRunList byteRuns;           // where its bytes lie on the source (empty when skipped)
 };
 
-// The file map entries in map order, each with its position (0-based).
-std::vector<std::pair<std::uint64_t, FileEntry>> fileMapEntries(const TaskContext& task);
-
 // Path of every file-map entry relative to the export folder, in map order:
 // CH<nn>/<YYYY-MM-DD or all-dates>/CH<nn>_<start>_<end>.<ext>, with "_2", "_3"... where names repeat.
 std::vector<std::string> exportRelativePaths(const TaskContext& task);
-
-// The start of a run that writes chosen files (export, conversion): checks that the task is
-// open and the positions exist, records the run's folder and totals, and sends status code 4.
-// Returns the file map entries in map order.
-Result<std::vector<std::pair<std::uint64_t, FileEntry>>> beginFileRun(TaskContext& task,
-                                                                      const std::vector<std::uint64_t>& positions,
-                                                                      const std::string& folder);
 
 // Writes folder/report.dfxml for an export run: a fileobject per file of results, with its byte
 // runs (a file this run skipped has none: it was not read).

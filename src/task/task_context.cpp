@@ -1,22 +1,11 @@
 #include "task/task_context.h"
 
-#include <cstdlib>
-
 #include "parsers/brand_table.h"
 #include "task/result_store.h"
 
 namespace norvale {
 
-std::string defaultTaskRoot() {
-#ifdef _WIN32
-  return "C:\\Norvale";
-#else
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : "/tmp") + "/Norvale";
-#endif
-}
-
-TaskContext::TaskContext() { settings.taskRoot = defaultTaskRoot(); }
+TaskContext::TaskContext() = default;
 
 TaskContext::~TaskContext() { teardown(); }
 

@@ -42,10 +42,6 @@ struct TaskHead {
   ScanOptions scan;                      // threads and reads of the scan
 };
 
-struct TaskSettings {
-  std::string taskRoot;  // where new task folders are proposed
-};
-
 struct ExportRecord {
   std::uint32_t option = 1;
   std::string folder;
@@ -80,7 +76,7 @@ struct TaskContext {
   std::unique_ptr<ResultStore> store;
   FileMap fileMap;
   DeviceHandle deviceHandle;
-  TaskSettings settings;
+  // The last run that wrote chosen files: its folder and totals (task/file_run.h writes it).
   ExportRecord exportRecord;
 
   // Opens the task as the head names it: its description from now on, its scan's standing, its
@@ -114,8 +110,5 @@ struct TaskContext {
  private:
   TaskDescription m_description;
 };
-
-// The default task root: a folder "Norvale" in the user's home (C:\Norvale on Windows).
-std::string defaultTaskRoot();
 
 }  // namespace norvale

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 
@@ -14,6 +15,16 @@
 #include "task/task_runner.h"
 
 namespace norvale {
+
+std::string defaultTaskRoot() {
+#ifdef _WIN32
+  return "C:\\Norvale";
+#else
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/Norvale";
+#endif
+}
+
 namespace {
 constexpr std::uint64_t kMaxSector = UINT64_MAX / kSectorSize;
 

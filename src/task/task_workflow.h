@@ -13,6 +13,14 @@
 
 namespace norvale {
 
+// The default task root: a folder "Norvale" in the user's home (C:\Norvale on Windows).
+std::string defaultTaskRoot();
+
+// The workstation's settings of the desktop program, which outlive any task.
+struct TaskSettings {
+  std::string taskRoot = defaultTaskRoot();  // where new task folders are proposed
+};
+
 inline constexpr const char* kBusyMessage = "当前还有其他任务在执行,请等待其他任务完成";
 inline constexpr const char* kWizardDeviceMessage = "【选择设备】 -> 选择品牌 -> 解析方式";
 inline constexpr const char* kWizardBrandMessage = "选择设备 -> 【选择品牌】 -> 解析方式";

@@ -9,6 +9,7 @@
 
 #include "task/identification.h"
 #include "task/task_context.h"
+#include "task/task_workflow.h"
 
 class QLabel;
 class QLineEdit;

@@ -111,7 +111,7 @@ CMainFrame::CMainFrame(QWidget* parent)
   setCentralWidget(m_mdi);
   connect(m_mdi, &QMdiArea::subWindowActivated, this, &CMainFrame::onChildActivated);
 
-  makeFolder(task().settings.taskRoot);
+  makeFolder(settings().taskRoot);
 
   auto* child = new CChildFrame(CChildFrame::kMainWindow, this);
   m_mainChild = m_mdi->addSubWindow(child);
@@ -465,7 +465,7 @@ void CMainFrame::onNewTask() {
   head.description.parseMode = static_cast<std::uint8_t>(mode);
   head.description.years = YearWindow::forNewScan();
   CNewTaskDlg dialog(*m_prompter, head, selection.startSector, selection.sectorCount,
-                     qs(proposeTaskFolder(task().settings.taskRoot, *selection.device)), this);
+                     qs(proposeTaskFolder(settings().taskRoot, *selection.device)), this);
   if (!m_prompter->runDialog(dialog)) return;
   startTask(dialog.head(), true);
 }
@@ -787,7 +787,7 @@ void CMainFrame::onReport() {
 void CMainFrame::onStop() { task().requestStop(); }
 
 void CMainFrame::onSettings() {
-  CSettingDlg dialog(*m_prompter, task().settings, this);
+  CSettingDlg dialog(*m_prompter, settings(), this);
   m_prompter->runDialog(dialog);
 }
 

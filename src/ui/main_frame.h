@@ -58,6 +58,7 @@ enum CommandId {
 struct CoreState {
   explicit CoreState(class CMainFrame* frame) : observer(frame) {}
   TaskContext task;
+  TaskSettings settings;  // the workstation's, which outlive the task in hand
   GuiObserver observer;
   std::vector<std::unique_ptr<DeviceRecord>> devices;
   // Devices refreshed out of the list; a task may still name one.
@@ -83,6 +84,7 @@ class CMainFrame final : public QMainWindow {
   CoreState& state() const { return *m_state; }
   std::weak_ptr<CoreState> stateHandle() const { return m_state; }
   TaskContext& task() const { return m_state->task; }
+  TaskSettings& settings() const { return m_state->settings; }
   // A command worker runs, or one is held back until the thumbnail being made is done.
   bool busy() const;
   ThumbnailMaker* thumbnails() const { return m_thumbnails; }

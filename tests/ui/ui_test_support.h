@@ -25,7 +25,7 @@ struct FrameFixture {
   FrameFixture() {
     frame = std::make_unique<CMainFrame>();
     frame->setPrompter(&prompter);
-    frame->task().settings.taskRoot = dir.file("tasks");
+    frame->settings().taskRoot = dir.file("tasks");
     frame->resize(1200, 800);
   }
   ~FrameFixture() {

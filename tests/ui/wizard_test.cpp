@@ -520,7 +520,7 @@ class WizardTest : public QObject {
     QCOMPARE(f.prompter.messages.size(), 1u);
     QCOMPARE(f.prompter.messages[0].text, QStringLiteral("请正确设置任务路径"));
     QCOMPARE(f.prompter.messages[0].caption, QStringLiteral("错误"));
-    QCOMPARE(qs(f.frame->task().settings.taskRoot), root);
+    QCOMPARE(qs(f.frame->settings().taskRoot), root);
     QVERIFY(std::filesystem::is_directory(u8(root)));
   }
 
