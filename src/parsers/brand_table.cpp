@@ -57,6 +57,11 @@ BrandRow withIdentification(BrandRow row, std::uint8_t identifiedBy) {
   return row;
 }
 
+BrandRow withIndexRecorder(BrandRow row, const char* recorder) {
+  row.indexRecorder = recorder;
+  return row;
+}
+
 // Display names, one list per row, in id order.
 constexpr const char* kNames1[] = {"海康监控录像系统"};
 constexpr const char* kNames2[] = {"大华监控录像系统"};
@@ -99,18 +104,28 @@ std::span<const BrandRow> rows() {
   static const auto kRows = [] {
     std::array table{
       row<ProgramStreamParser>(1, 1, kNames1, programStreamDecoder(), kSortAndJoin, kSortAndJoin, {ProgramStream, 0, Fixed, true, "mpeg"}),
-      row<VolumeTableBrandParser<2>>(2, 2, kNames2, volumeTableDecoder(2), kSortAndJoin, kSortAndJoin, {Dhav, 0, Fixed, true, "dhav"}),
-      row<WfsParser>(3, 3, kNames3, wfsDecoder(), kSortAndJoin, kSortAndJoin, {Wfs}),
+      withIndexRecorder(row<VolumeTableBrandParser<2>>(2, 2, kNames2, volumeTableDecoder(2), kSortAndJoin, kSortAndJoin,
+                                                       {Dhav, 0, Fixed, true, "dhav"}),
+                        "大华"),
+      withIndexRecorder(row<WfsParser>(3, 3, kNames3, wfsDecoder(), kSortAndJoin, kSortAndJoin, {Wfs}), "WFS"),
       row<UnitIndexParser>(4, 4, kNames4, unitIndexDecoder(), kFormedWhileScanning, kUnsortedJoin, {Jvs, 0, Fixed, false}),
       row<SectionIndexParser>(5, 5, kNames5, sectionIndexDecoder(), kFormedWhileScanning, kFormedWhileScanning, {Headered, 28, Fixed, false}),
       brandRow<TimedFrameChainParser, 6>(kNames6, timedFrameDecoder(6), kSortAndJoin, kSortAndJoin, {Headered, 0, StatedAtByte4}),
-      row<VolumeTableBrandParser<7>>(7, 7, kNames7, volumeTableDecoder(7), kSortAndJoin, kSortAndJoin, {Dhav}),
+      withIndexRecorder(row<VolumeTableBrandParser<7>>(7, 7, kNames7, volumeTableDecoder(7), kSortAndJoin, kSortAndJoin, {Dhav}),
+                        "华亿"),
       row<ReversedTimePacketParser>(8, 8, kNames8, reversedTimePacketDecoder(), kSortAndJoin, kSortAndJoin, {Boli}),
-      withIdentification(row<VolumeTableBrandParser<9>>(9, 9, kNames9, volumeTableDecoder(9), kSortAndJoin, kSortAndJoin, {Dhav}), 10),
-      row<VolumeTableBrandParser<10>>(10, 10, kNames10, volumeTableDecoder(10), kSortAndJoin, kSortAndJoin, {Dhav}),
-      withIdentification(row<VolumeTableBrandParser<11>>(11, 11, kNames11, volumeTableDecoder(11), kSortAndJoin, kSortAndJoin,
-                                                         {Dhav, 0, Fixed, true, "dhav"}),
-                         2),
+      withIndexRecorder(withIdentification(row<VolumeTableBrandParser<9>>(9, 9, kNames9, volumeTableDecoder(9), kSortAndJoin,
+                                                                          kSortAndJoin, {Dhav}),
+                                           10),
+                        "智灵"),
+      withIndexRecorder(row<VolumeTableBrandParser<10>>(10, 10, kNames10, volumeTableDecoder(10), kSortAndJoin, kSortAndJoin,
+                                                        {Dhav}),
+                        "美电贝尔"),
+      withIndexRecorder(withIdentification(row<VolumeTableBrandParser<11>>(11, 11, kNames11, volumeTableDecoder(11),
+                                                                           kSortAndJoin, kSortAndJoin,
+                                                                           {Dhav, 0, Fixed, true, "dhav"}),
+                                           2),
+                        "乐橙"),
       brandRow<TimedFrameChainParser, 12>(kNames12, timedFrameDecoder(12), kSortAndJoin, kSortAndJoin, {Headered, 32, PayloadLengthAt8}),
       brandRow<UntimedFrameChainParser, 13>(kNames13, untimedFrameDecoder(13), kJoinArrivals, kJoinArrivals, {Headered, 72, Fixed, false}),
       brandRow<UntimedFrameChainParser, 14>(kNames14, untimedFrameDecoder(14), kJoinArrivals, kJoinArrivals, {Headered, 64, Fixed, false}),

@@ -59,6 +59,9 @@ struct BrandRow {
   // The identification samples this id with another design's packet test (0: its own), where
   // two ids write the same packets.
   std::uint8_t identifiedBy = 0;
+  // For a design whose quick scan reads an index of the recorder's own: the recorder as the line
+  // naming a disk without that index calls it.
+  const char* indexRecorder = nullptr;
 
   const RebuildPlan& rebuild(std::uint8_t parseMode) const { return parseMode == 0 ? quickRebuild : deepRebuild; }
   // The display name of one of the row's ids.

@@ -2,25 +2,9 @@
 
 #include <type_traits>
 
+#include "parsers/brand_table.h"
+
 namespace norvale {
-
-namespace {
-
-struct RecorderIndexText {
-  std::uint8_t brand;
-  const char* text;
-};
-
-constexpr RecorderIndexText kNoRecorderIndexTexts[] = {
-    {2, "此设备可能不是大华监控系统或者请选择深度解析方式"},
-    {3, "此设备可能不是WFS监控系统或者请选择深度解析方式"},
-    {7, "此设备可能不是华亿监控系统或者请选择深度解析方式"},
-    {9, "此设备可能不是智灵监控系统或者请选择深度解析方式"},
-    {10, "此设备可能不是美电贝尔监控系统或者请选择深度解析方式"},
-    {11, "此设备可能不是乐橙监控系统或者请选择深度解析方式"},
-};
-
-}  // namespace
 
 std::string unreadableStretchText(std::uint64_t firstSector, std::uint64_t sectors) {
   return std::string(kUnreadableBlockText) + ": 扇区 " + std::to_string(firstSector) + " 起 " + std::to_string(sectors) +
@@ -28,9 +12,9 @@ std::string unreadableStretchText(std::uint64_t firstSector, std::uint64_t secto
 }
 
 std::string noRecorderIndexText(std::uint8_t brand) {
-  for (const auto& row : kNoRecorderIndexTexts)
-    if (row.brand == brand) return row.text;
-  return {};
+  const BrandRow* row = findBrand(brand);
+  if (!row || !row->indexRecorder) return {};
+  return std::string("此设备可能不是") + row->indexRecorder + "监控系统或者请选择深度解析方式";
 }
 
 std::string scanNoticeText(const ScanNotice& notice) {
