@@ -78,6 +78,7 @@ int main(int argc, char** argv) {
   }
   namespace fs = std::filesystem;
   norvale::TaskContext task;
+  norvale::SilentObserver silent;  // the figures are the measure; nobody shows progress
   const norvale::PacketTestSet tests;
   std::printf("identification: %d samples of %zu positions, %zu packet tests registered\n", norvale::kSampleBlocks,
               norvale::kSamplePositions, tests.tests().size());
@@ -93,7 +94,7 @@ int main(int argc, char** argv) {
     const std::uint64_t sectors = c.bytes.size() / norvale::kSectorSize;
     norvale::DeviceHandle handle;
     handle.open(std::make_unique<norvale::MemorySource>(c.bytes));
-    const Timing memory = measure([&] { return norvale::sampleBrands(task, handle, 0, sectors, tests, norvale::YearWindow::legacy()).size(); });
+    const Timing memory = measure([&] { return norvale::sampleBrands(task, silent, handle, 0, sectors, tests, norvale::YearWindow::legacy()).size(); });
     std::string label = std::string(c.name) + ", in memory";
     print(label.c_str(), memory, tests.tests().size());
 
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
     }
     const norvale::DeviceRecord device = norvale::makeImageRecord(file.string(), 0);
     const Timing onFile = measure([&] {
-      auto found = norvale::identifyBrands(task, device, 0, sectors, norvale::YearWindow::legacy());
+      auto found = norvale::identifyBrands(task, silent, device, 0, sectors, norvale::YearWindow::legacy());
       return found ? found->size() : 0;
     });
     label = std::string(c.name) + ", image file";

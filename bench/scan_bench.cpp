@@ -257,7 +257,6 @@ int runTask(const std::string& image, std::uint8_t brand, int threads, const std
   norvale::TaskContext task;
   ScanClock clock;
   norvale::TaskHead head;
-  task.notifyTarget = &clock;
   head.description.brand = brand;
   head.description.parseMode = norvale::kParseDeep;
   head.description.length = (device.size + 511) / 512 * 512;
@@ -266,7 +265,7 @@ int runTask(const std::string& image, std::uint8_t brand, int threads, const std
   head.scan.threads = threads;
   task.describe(head);
   const auto t0 = Clock::now();
-  auto ran = norvale::runNewTask(task);
+  auto ran = norvale::runNewTask(task, clock);
   const double whole = seconds(t0, Clock::now());
   struct rusage usage {};
   getrusage(RUSAGE_SELF, &usage);

@@ -117,26 +117,23 @@ std::string unfinishedLine(const TaskContext& task) {
          "); what it found so far is used";
 }
 
-std::optional<int> openQuietly(TaskContext& task, ProgressPrinter& printer, const std::string& folder,
-                               const DeviceRecord& source) {
+std::optional<int> openQuietly(TaskContext& task, const std::string& folder, const DeviceRecord& source) {
   ProgressPrinter silent(&task, true);
-  task.notifyTarget = &silent;
-  auto opened = openTask(task, folder, &source);
-  task.notifyTarget = &printer;
+  auto opened = openTask(task, silent, folder, &source);
   if (!opened) return failure(opened.error().message);
   return std::nullopt;
 }
 
-Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source,
+Result<void> openTask(TaskContext& task, TaskObserver& observer, const std::string& folder, const DeviceRecord* source,
                       bool quietAboutUnfinished) {
-  auto head = readTaskHeader(task, folder);
+  auto head = readTaskHeader(task, observer, folder);
   if (!head) return std::unexpected(head.error());
   if (static_cast<std::int64_t>(head->description.length) <= 0)
     return fail(ErrorCode::Corrupt, "请选择正确的任务路径 (the task header names an empty range)");
   head->taskFolder = folder;
   head->device = source;
   task.describe(*head);
-  auto loaded = loadTask(task);
+  auto loaded = loadTask(task, observer);
   if (loaded && !task.complete() && !quietAboutUnfinished) std::cerr << unfinishedLine(task) << "\n";
   return loaded;
 }

@@ -59,10 +59,11 @@ int failure(const std::string& message);
 // size); opening it once here fails early with a clear message, and warns of an incomplete set.
 Result<DeviceRecord> sourceRecord(const std::string& path);
 
-// Reads the header of a task folder and loads its file map (with the source when given). A
-// task whose scan did not finish is said to be one in a line on stderr (unfinishedLine), unless
-// quietAboutUnfinished; what it holds is loaded all the same.
-Result<void> openTask(TaskContext& task, const std::string& folder, const DeviceRecord* source,
+// Reads the header of a task folder and loads its file map (with the source when given),
+// telling the observer what the loader says. A task whose scan did not finish is said to be one
+// in a line on stderr (unfinishedLine), unless quietAboutUnfinished; what it holds is loaded
+// all the same.
+Result<void> openTask(TaskContext& task, TaskObserver& observer, const std::string& folder, const DeviceRecord* source,
                       bool quietAboutUnfinished = false);
 // The one line that says a loaded task's scan did not finish and where it stood.
 std::string unfinishedLine(const TaskContext& task);
@@ -92,8 +93,7 @@ class ProgressPrinter final : public TaskObserver {
 
 // Opens the task against the source without printing the loading messages; the exit code of
 // the failure, when it could not be opened.
-std::optional<int> openQuietly(TaskContext& task, ProgressPrinter& printer, const std::string& folder,
-                               const DeviceRecord& source);
+std::optional<int> openQuietly(TaskContext& task, const std::string& folder, const DeviceRecord& source);
 
 struct SectorRange {
   std::uint64_t start = 0;

@@ -103,7 +103,7 @@ int runClipCommand(int argc, char** argv) {
   if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
   TaskContext task;
   ProgressPrinter printer(&task, options.flag("--quiet"));
-  if (auto code = openQuietly(task, printer, *folder, *source)) return *code;
+  if (auto code = openQuietly(task, *folder, *source)) return *code;
   const TimeConvention convention = task.timeConvention();
   auto plans = planClips(task.fileMap, convention, request);
   if (!plans) return usageError(plans.error().message);
@@ -122,7 +122,7 @@ int runClipCommand(int argc, char** argv) {
       clips += plan.hasRecordings() ? 1 : 0;
     }
     printer.presenter().setExportTotals(bytes, clips);
-    written = convert::writeClips(task, *plans,
+    written = convert::writeClips(task, printer, *plans,
                                   convert::ClipWriteOptions{*outFolder, options.flag("--overwrite"), commandLineText(argc, argv),
                                                             options.flag("--frame-times")});
   });

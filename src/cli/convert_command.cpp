@@ -54,7 +54,7 @@ int runConvertCommand(int argc, char** argv) {
 
   TaskContext task;
   ProgressPrinter printer(&task, options.flag("--quiet"));
-  if (auto code = openQuietly(task, printer, *folder, *source)) return *code;
+  if (auto code = openQuietly(task, *folder, *source)) return *code;
   const std::vector<std::uint64_t> positions = choice.positions(task.fileMap);
   std::error_code ec;
   fs::create_directories(*outFolder, ec);
@@ -68,7 +68,7 @@ int runConvertCommand(int argc, char** argv) {
     const auto entries = fileMapEntries(task);
     for (auto p : positions) selectedBytes += entries[p].second.size;
     printer.presenter().setExportTotals(selectedBytes, positions.size());
-    converted = convert::convertFiles(task, positions, convertOptions);
+    converted = convert::convertFiles(task, printer, positions, convertOptions);
   });
   worker.wait();
   printer.finishLine();
@@ -124,8 +124,7 @@ int runPreviewCommand(int argc, char** argv) {
   auto source = sourceRecord(*sourcePath);
   if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
   TaskContext task;
-  ProgressPrinter printer(&task, true);
-  if (auto code = openQuietly(task, printer, *folder, *source)) return *code;
+  if (auto code = openQuietly(task, *folder, *source)) return *code;
   if (*index > task.fileMap.size())
     return failure("no file " + std::to_string(*index) + " in the task (it has " + std::to_string(task.fileMap.size()) + ")");
   auto summary = convert::summariseFile(task, *index - 1, false);

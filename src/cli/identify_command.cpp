@@ -41,9 +41,8 @@ int runIdentifyCommand(int argc, char** argv) {
   const int signature = signatureBrandOf(*source);
   TaskContext task;
   ProgressPrinter printer(&task, true);
-  task.notifyTarget = &printer;
   stopOnInterrupt(task);
-  auto found = identifyBrands(task, *source, range.start, range.end - range.start, std::get<YearWindow>(years));
+  auto found = identifyBrands(task, printer, *source, range.start, range.end - range.start, std::get<YearWindow>(years));
   if (!found) return failure(found.error().message);
   const bool stopped = task.stopRequested();
 

@@ -18,11 +18,10 @@ int runInfoCommand(int argc, char** argv) {
   if (!folder) return usageError("info needs --task DIR");
   TaskContext task;
   ProgressPrinter silent(&task, true);
-  task.notifyTarget = &silent;
   // Loaded without a source: the found counts of a completed task come from its files, and an
   // unfinished one is rebuilt as files and export would see it. The state is a field here, not
   // a line on stderr.
-  if (auto opened = openTask(task, *folder, nullptr, true); !opened) return failure(opened.error().message);
+  if (auto opened = openTask(task, silent, *folder, nullptr, true); !opened) return failure(opened.error().message);
 
   const FoundTotals found = foundTotals(task);
   const std::uint64_t startSector = task.description().startOffset / 512;

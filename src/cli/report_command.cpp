@@ -19,15 +19,9 @@ int runReportCommand(int argc, char** argv) {
 
   TaskContext task;
   ProgressPrinter printer(&task, true);
-  task.notifyTarget = &printer;
-  {
-    // Loading messages would only repeat what the scan said.
-    ProgressPrinter silent(&task, true);
-    task.notifyTarget = &silent;
-    if (auto opened = openTask(task, *folder, &*source); !opened) return failure(opened.error().message);
-    task.notifyTarget = &printer;
-  }
-  auto written = writeLogReport(task);
+  // Loading messages would only repeat what the scan said.
+  if (auto code = openQuietly(task, *folder, *source)) return *code;
+  auto written = writeLogReport(task, printer);
   if (!written) return failure(written.error().message);
   std::cout << *written << "\n";
   if (!options.flag("--no-open"))

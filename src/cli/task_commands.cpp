@@ -52,7 +52,8 @@ int resumeScan(const Options& options, int threads, TaskProbe* probe) {
       return usageError(std::string("scan --resume takes ") + fixed + " from the task header; leave it out");
   TaskContext task;
   ProgressPrinter printer(&task, options.flag("--quiet"));
-  auto head = readTaskHeader(task, *folder);
+  SilentObserver silent;  // the header's own failure is said by the exit below
+  auto head = readTaskHeader(task, silent, *folder);
   if (!head) return failure(head.error().message);
   if (!head->checkpoint)
     return failure(head->endSector != 0 ? "任务已完成,无需继续解析 (the task's scan completed; nothing was changed)"
@@ -62,7 +63,6 @@ int resumeScan(const Options& options, int threads, TaskProbe* probe) {
   if (!sourcePath) return usageError("the task folder does not record its source: give --source PATH");
   auto source = sourceRecord(*sourcePath);
   if (!source) return failure("访问源设备失败,请确认源设备是否存在: " + source.error().message);
-  task.notifyTarget = &printer;
   head->taskFolder = *folder;
   head->device = &*source;
   head->scan.threads = threads;
@@ -74,7 +74,7 @@ int resumeScan(const Options& options, int threads, TaskProbe* probe) {
 
   Result<ScanEnd> outcome;
   CommandWorker worker;
-  worker.start([&] { outcome = runResumedTask(task); });
+  worker.start([&] { outcome = runResumedTask(task, printer); });
   worker.wait();
   printer.finishLine();
   return scanEnded(outcome, task, *folder);
@@ -161,7 +161,6 @@ int runScanCommand(int argc, char** argv, TaskProbe* probe) {
 
   TaskContext task;
   ProgressPrinter printer(&task, options.flag("--quiet"));
-  task.notifyTarget = &printer;
   TaskHead head;
   head.description = TaskDescription{static_cast<std::uint8_t>(*brand),
                                      *modeText == "quick" ? kParseQuick : kParseDeep,
@@ -181,7 +180,7 @@ int runScanCommand(int argc, char** argv, TaskProbe* probe) {
 
   Result<ScanEnd> outcome;
   CommandWorker worker;
-  worker.start([&] { outcome = runNewTask(task); });
+  worker.start([&] { outcome = runNewTask(task, printer); });
   worker.wait();
   printer.finishLine();
   return scanEnded(outcome, task, *folder);
@@ -227,8 +226,7 @@ int runFilesCommand(int argc, char** argv) {
   }
   TaskContext task;
   ProgressPrinter printer(&task, true);
-  task.notifyTarget = &printer;
-  if (auto opened = openTask(task, *folder, source ? &*source : nullptr); !opened)
+  if (auto opened = openTask(task, printer, *folder, source ? &*source : nullptr); !opened)
     return failure(opened.error().message);
 
   if (options.flag("--dfxml")) return printDfxml(task, commandLineText(argc, argv));
@@ -291,13 +289,7 @@ int runExportCommand(int argc, char** argv, FileFaults* faults) {
 
   TaskContext task;
   ProgressPrinter printer(&task, options.flag("--quiet"));
-  task.notifyTarget = &printer;
-  {
-    ProgressPrinter silent(&task, true);
-    task.notifyTarget = &silent;
-    if (auto opened = openTask(task, *folder, &*source); !opened) return failure(opened.error().message);
-    task.notifyTarget = &printer;
-  }
+  if (auto code = openQuietly(task, *folder, *source)) return *code;
   const std::vector<std::uint64_t> positions = choice.positions(task.fileMap);
   std::uint64_t totalBytes = 0;
   for (const auto& [key, entry] : task.fileMap) totalBytes += entry.size;
@@ -316,7 +308,7 @@ int runExportCommand(int argc, char** argv, FileFaults* faults) {
     const auto entries = fileMapEntries(task);
     for (auto p : positions) selectedBytes += entries[p].second.size;
     printer.presenter().setExportTotals(selectedBytes, positions.size());
-    exported = exportFiles(task, positions, exportOptions);
+    exported = exportFiles(task, printer, positions, exportOptions);
   });
   worker.wait();
   printer.finishLine();

@@ -70,14 +70,14 @@ Result<void> writeClipDfxml(TaskContext& task, const ClipWriteOptions& options, 
 
 }  // namespace
 
-Result<std::vector<ClipWritten>> writeClips(TaskContext& task, const std::vector<ClipPlan>& plans,
-                                            const ClipWriteOptions& options) {
+Result<std::vector<ClipWritten>> writeClips(TaskContext& task, TaskObserver& observer,
+                                            const std::vector<ClipPlan>& plans, const ClipWriteOptions& options) {
   const auto started = std::chrono::system_clock::now();
   std::vector<std::uint64_t> positions;
   for (const ClipPlan& plan : plans)
     for (const ClipEntry& e : plan.entries) positions.push_back(e.position);
-  auto begun = beginFileRun(task, positions, options.folder);
-  if (!begun) return std::unexpected(begun.error());
+  auto run = beginFileRun(task, observer, positions, options.folder);
+  if (!run) return std::unexpected(run.error());
   removeStalePartials(fs::u8path(options.folder));  // what a killed run left
   const TimeConvention convention = task.timeConvention();
   const auto correction = static_cast<double>(convention.correction);
@@ -131,13 +131,11 @@ Result<std::vector<ClipWritten>> writeClips(TaskContext& task, const std::vector
       const std::uint64_t before = doneBytes + planBytes;
       const std::uint64_t size = e.entry.size;
       planBytes += size;
-      input.progress = [&task, before, size, last = std::int64_t{-1}](std::uint64_t walked) mutable {
+      input.progress = [&run, before, size, last = std::int64_t{-1}](std::uint64_t walked) mutable {
         const auto mib = static_cast<std::int64_t>(walked >> 20);
         if (mib == last) return;  // one notification per MiB is plenty
         last = mib;
-        task.status.code = StatusCode::ExportProgress;
-        task.status.foundBytes = before + std::min(walked, size);
-        task.notify();
+        run->reach(before + std::min(walked, size));
       };
       inputs.push_back(std::move(input));
     }
@@ -171,10 +169,7 @@ Result<std::vector<ClipWritten>> writeClips(TaskContext& task, const std::vector
     if (unreadable && f.written)
       r.error = "读取源设备失败,可能存在坏道: " + std::to_string(unreadable) + " bytes unreadable" + (r.error.empty() ? "" : "; " + r.error);
     doneBytes += planBytes;
-    task.status.code = StatusCode::ExportProgress;
-    task.status.foundBytes = doneBytes;
-    task.status.foundCount += 1;
-    task.notify();
+    run->finishFile(doneBytes);
     results.push_back(std::move(r));
   }
   std::vector<ManifestLine> lines;

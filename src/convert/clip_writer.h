@@ -47,9 +47,9 @@ struct ClipWritten {
 // starts at the last record kPrerollSeconds before an entry's part. A plan without recordings
 // gets a result with no path and no error. The overall error is for what stops every clip (the
 // folder cannot be written, no task is open); a clip that fails says so in its own result.
-// Status codes 4 and 5 go to the task's observer as the conversion sends them, and the task's
+// Status codes 4 and 5 go to the observer as the conversion sends them, and the task's
 // stop flag is honoured between pictures.
-Result<std::vector<ClipWritten>> writeClips(TaskContext& task, const std::vector<ClipPlan>& plans,
-                                            const ClipWriteOptions& options);
+Result<std::vector<ClipWritten>> writeClips(TaskContext& task, TaskObserver& observer,
+                                            const std::vector<ClipPlan>& plans, const ClipWriteOptions& options);
 
 }  // namespace norvale::convert

@@ -629,12 +629,13 @@ StreamInput inputFor(TaskContext& task, const FileEntry& entry, EntrySource& sou
   return input;
 }
 
-Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
+Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, TaskObserver& observer,
+                                                const std::vector<std::uint64_t>& positions,
                                                 const ConvertOptions& options) {
   const auto started = std::chrono::system_clock::now();
-  auto begun = beginFileRun(task, positions, options.folder);
-  if (!begun) return std::unexpected(begun.error());
-  const auto& entries = *begun;
+  auto run = beginFileRun(task, observer, positions, options.folder);
+  if (!run) return std::unexpected(run.error());
+  const auto& entries = run->entries();
   const auto paths = convertRelativePaths(task);
   removeStalePartials(fs::u8path(options.folder));  // what a killed run left
 
@@ -656,10 +657,7 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
     auto finishOne = [&](ConvertedFile&& file) {
       file.index = p + 1;
       doneBytes += entry.size;
-      task.status.code = StatusCode::ExportProgress;
-      task.status.foundBytes = doneBytes;
-      task.status.foundCount += 1;
-      task.notify();
+      run->finishFile(doneBytes);
       results.push_back(std::move(file));
     };
     if (!options.overwrite && fs::exists(target)) {
@@ -692,9 +690,7 @@ Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::ve
       const std::int64_t mib = static_cast<std::int64_t>(walked >> 20);
       if (mib == lastNotice) return;  // one notification per MiB is plenty
       lastNotice = mib;
-      task.status.code = StatusCode::ExportProgress;
-      task.status.foundBytes = before + std::min<std::uint64_t>(walked, entry.size);
-      task.notify();
+      run->reach(before + std::min<std::uint64_t>(walked, entry.size));
     };
     out = convertStream(input, target.string(), options.frameTimes);
     if (out.error == "stopped") break;

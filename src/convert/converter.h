@@ -52,11 +52,12 @@ struct ConvertedFile {
 };
 
 // Converts the entries at the given 0-based file-map positions into folder/CHnn/day/<name>.mp4,
-// sending status codes 4 and 5 as export does, rewrites the folder's SHA256SUMS and writes
+// sending the observer status codes 4 and 5 as export does, rewrites the folder's SHA256SUMS and writes
 // report.dfxml. Stops
 // between frames when the task's stop flag is raised (the unfinished file is removed). A file
 // that cannot be written ends the run with its error, the files before it kept and listed.
-Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
+Result<std::vector<ConvertedFile>> convertFiles(TaskContext& task, TaskObserver& observer,
+                                                const std::vector<std::uint64_t>& positions,
                                                 const ConvertOptions& options);
 
 // Writes folder/report.dfxml for a conversion run: for each MP4 written (or kept), its own

@@ -44,18 +44,12 @@ std::vector<std::string> exportRelativePaths(const TaskContext& task) {
 }
 
 
-Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
-                                              const ExportOptions& options) {
-  auto begun = beginFileRun(task, positions, options.folder);
-  if (!begun) return std::unexpected(begun.error());
-  const auto& entries = *begun;
+Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, TaskObserver& observer,
+                                              const std::vector<std::uint64_t>& positions, const ExportOptions& options) {
+  auto run = beginFileRun(task, observer, positions, options.folder);
+  if (!run) return std::unexpected(run.error());
+  const auto& entries = run->entries();
   const auto paths = exportRelativePaths(task);
-
-  auto progress = [&](std::uint64_t bytes) {
-    task.status.code = StatusCode::ExportProgress;
-    task.status.foundBytes += bytes;
-    task.notify();
-  };
 
   const auto started = std::chrono::system_clock::now();
   SourceReader source(task.deviceHandle);
@@ -85,8 +79,8 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
       out.size = fs::file_size(target, ec);
       out.sha256 = sha256OfFile(target.string());
       results.push_back(out);
-      task.status.foundCount += 1;
-      progress(entry.size);
+      run->countFile();
+      run->advance(entry.size);
       continue;
     }
     PartialFile file(options.faults);
@@ -121,7 +115,7 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
           sha.update(piece.data(), n);
           out.size += n;
           done += n;
-          progress(n);
+          run->advance(n);
         }
         if (stopped || writeFailure) break;
       }
@@ -140,8 +134,8 @@ Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vect
     }
     out.path = final.string();
     out.sha256 = sha.hex();
-    task.status.foundCount += 1;
-    progress(0);
+    run->countFile();
+    run->advance(0);
     results.push_back(out);
   }
   // A skipped file keeps the line an earlier run gave it, so a later change to it still shows.

@@ -42,12 +42,12 @@ std::vector<std::string> exportRelativePaths(const TaskContext& task);
 Result<void> writeExportDfxml(TaskContext& task, const ExportOptions& options,
                               std::chrono::system_clock::time_point started, const std::vector<ExportedFile>& results);
 
-// Exports the entries at the given 0-based file-map positions, sending status codes 4 and 5,
+// Exports the entries at the given 0-based file-map positions, sending the observer status codes 4 and 5,
 // rewrites the folder's SHA256SUMS to cover every file written there and writes report.dfxml.
 // Stops between pieces when the task's stop flag is raised (the unfinished file is removed).
 // A write that fails ends the run with its error: the files written before stay whole, with
 // their manifest lines, and the unfinished one is removed.
-Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, const std::vector<std::uint64_t>& positions,
-                                              const ExportOptions& options);
+Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, TaskObserver& observer,
+                                              const std::vector<std::uint64_t>& positions, const ExportOptions& options);
 
 }  // namespace norvale

@@ -90,31 +90,31 @@ std::string logReportPath(const std::string& taskFolder) {
   return std::string(joined.begin(), joined.end());
 }
 
-Result<std::string> writeLogReport(TaskContext& task) {
+Result<std::string> writeLogReport(TaskContext& task, TaskObserver& observer) {
   const std::string path = logReportPath(task.taskFolder);
   HtmlWriter html;
   // Without a task folder the name alone would land in whatever folder is current.
   auto opened = task.taskFolder.empty() ? Result<void>(fail(ErrorCode::InvalidArgument, "the task has no folder"))
                                         : html.open(path);
   if (!opened) {
-    task.postMessage(kReportCreateFailed);
+    task.postMessage(observer, kReportCreateFailed);
     Error error = opened.error();
     error.message = std::string(kReportCreateFailed) + " (" + error.message + ")";
     return std::unexpected(std::move(error));
   }
-  task.postMessage(kReportStarted);
+  task.postMessage(observer, kReportStarted);
   taskTable(html, task);
   resultTable(html, task);
   fileTable(html, task);
   writeProvenanceSection(html, task);
   // A report cut short (disk full) is not announced as complete.
   if (auto closed = html.close(); !closed) {
-    task.postMessage(kReportWriteFailed);
+    task.postMessage(observer, kReportWriteFailed);
     Error error = closed.error();
     error.message = std::string(kReportWriteFailed) + " (" + error.message + ")";
     return std::unexpected(std::move(error));
   }
-  task.postMessage(kReportDone);
+  task.postMessage(observer, kReportDone);
   return path;
 }
 

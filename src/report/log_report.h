@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "task/task_status.h"
 
 namespace norvale {
 
@@ -19,9 +20,8 @@ inline constexpr const char* kReportDone = "生成日志报表完成";
 std::string logReportPath(const std::string& taskFolder);
 
 // The report worker's body: writes the report of the task's head, device record and file map
-// (a second report replaces the first) and returns its path. Messages go through the task
-// notification; a file that cannot be created or written is reported there and returned as an
-// error.
-Result<std::string> writeLogReport(TaskContext& task);
+// (a second report replaces the first) and returns its path. Messages go to the observer; a
+// file that cannot be created or written is reported there and returned as an error.
+Result<std::string> writeLogReport(TaskContext& task, TaskObserver& observer);
 
 }  // namespace norvale

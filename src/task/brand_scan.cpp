@@ -45,13 +45,13 @@ void TaskScanSink::listArrivalsAsFile() { check(m_task.store->listAndGroupPass()
 void TaskScanSink::scanStarted(std::int64_t total) {
   m_task.status.code = StatusCode::ScanStart;
   m_task.status.value = total;
-  m_task.notify();
+  m_task.notify(m_observer);
 }
 
 void TaskScanSink::progress(std::int64_t value) {
   m_task.status.code = StatusCode::ScanProgress;
   m_task.status.value = value;
-  m_task.notify();
+  m_task.notify(m_observer);
   if (m_task.probe) m_task.probe->reached(ScanMoment::Progress);
 }
 
@@ -91,11 +91,11 @@ void TaskScanSink::check(const Result<void>& written) {
   m_failed = true;
   m_error = written.error();
   m_error->message = "写入任务文件失败,请检查任务路径所在磁盘: " + written.error().message;
-  m_task.postMessage(m_error->message);
+  m_task.postMessage(m_observer, m_error->message);
 }
 
-Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser) {
-  TaskScanSink sink(task);
+Result<ScanEnd> runBrandScan(TaskContext& task, TaskObserver& observer, BrandParser& parser) {
+  TaskScanSink sink(task, observer);
   ResultStore& store = *task.store;
   const TaskDescription& described = task.description();
   const bool quick = described.parseMode == kParseQuick;
@@ -109,7 +109,7 @@ Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser) {
   if (!sink.failed()) sink.check(store.syncFiles());
   bool walked = false;
   std::uint64_t reached = 0;
-  task.postMessage((quick ? "正在快速解析**" : "正在深度解析**") + brand + "**视频流信息...");
+  task.postMessage(observer, (quick ? "正在快速解析**" : "正在深度解析**") + brand + "**视频流信息...");
   if (!sink.failed()) {
     // Reads past the page cache go through a handle of their own; the task's handle stays as
     // it is for the rebuild and the export.
@@ -124,7 +124,7 @@ Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser) {
   // Until its header says otherwise the scan is unfinished: a stopped one, and one that fails
   // from here on, keeps its last checkpoint, which the files still hold.
   task.endSector = 0;
-  task.postMessage("正在构建重组**" + brand + "**视频流信息...");
+  task.postMessage(observer, "正在构建重组**" + brand + "**视频流信息...");
   if (const BrandRow* row = findBrand(described.brand))
     if (!sink.failed()) sink.check(store.rebuild(row->rebuild(described.parseMode), task.timeConvention()));
   if (task.probe) task.probe->reached(ScanMoment::Rebuilt);
@@ -149,7 +149,7 @@ Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser) {
     sink.check(store.writeHeader(task.header()));
   }
   if (sink.failed()) return std::unexpected(*sink.error());
-  task.postMessage((quick ? "快速解析**" : "深度解析**") + brand + "**视频流信息完成");
+  task.postMessage(observer, (quick ? "快速解析**" : "深度解析**") + brand + "**视频流信息完成");
   return walked ? ScanEnd::Completed : ScanEnd::Stopped;
 }
 
@@ -169,23 +169,23 @@ std::unique_ptr<BrandParser> createParser(std::uint8_t brand) {
   return row ? row->create() : nullptr;
 }
 
-Result<void> loadBrandFiles(TaskContext& task) {
-  return loadFileMapInto(task, task.timeConvention());
+Result<void> loadBrandFiles(TaskContext& task, TaskObserver& observer) {
+  return loadFileMapInto(task, observer, task.timeConvention());
 }
 
-Result<void> loadFileMapInto(TaskContext& task, const TimeConvention& convention) {
+Result<void> loadFileMapInto(TaskContext& task, TaskObserver& observer, const TimeConvention& convention) {
   FileMapLoadProgress progress;
   progress.started = [&](std::uint64_t count) {
     task.status.code = StatusCode::LoadStart;
     task.status.value = static_cast<std::int64_t>(count);
-    task.notify();
+    task.notify(observer);
   };
   progress.loaded = [&](std::uint64_t index, const FileEntry& entry) {
     task.status.code = StatusCode::LoadProgress;
     task.status.value = static_cast<std::int64_t>(index);
     task.status.foundBytes += entry.size;
     task.status.foundCount += 1;
-    task.notify();
+    task.notify(observer);
   };
   auto map = task.store->loadFileMap(convention, progress);
   if (!map) return std::unexpected(map.error());

@@ -17,7 +17,7 @@ namespace norvale {
 
 class TaskScanSink final : public ScanSink {
  public:
-  explicit TaskScanSink(TaskContext& task) : m_task(task) {}
+  TaskScanSink(TaskContext& task, TaskObserver& observer) : m_task(task), m_observer(observer) {}
 
   void addRecord(const SegmentRecord& record, std::uint64_t key) override;
   void addRecords(std::span<const std::uint8_t> records, std::span<const std::uint64_t> keys) override;
@@ -30,7 +30,7 @@ class TaskScanSink final : public ScanSink {
   void scanStarted(std::int64_t total) override;
   void progress(std::int64_t value) override;
   void progress(std::int64_t value, std::uint64_t currentSector) override;
-  void report(const ScanNotice& notice) override { m_task.postMessage(scanNoticeText(notice)); }
+  void report(const ScanNotice& notice) override { m_task.postMessage(m_observer, scanNoticeText(notice)); }
   bool stopRequested() const override { return m_task.stopRequested(); }
   void requestStop() override { m_task.requestStop(); }
   bool failed() const override { return m_failed; }
@@ -46,6 +46,7 @@ class TaskScanSink final : public ScanSink {
   void found(const SegmentRecord& record);
 
   TaskContext& m_task;
+  TaskObserver& m_observer;
   bool m_failed = false;
   std::optional<Error> m_error;
   bool m_arrivals = false;  // an arrival list was started: it lives in memory, no checkpoint holds it
@@ -57,8 +58,8 @@ class TaskScanSink final : public ScanSink {
 // one, its files restored to it) is scanned from the checkpoint's resume offset; the header
 // keeps a checkpoint until the scan completes. Completed only once the rebuild and the header
 // that names the end are durable; any failed write, read or fsync of the task files is the
-// error (said once through the task), and the header on disk keeps the last checkpoint.
-Result<ScanEnd> runBrandScan(TaskContext& task, BrandParser& parser);
+// error (said once to the observer), and the header on disk keeps the last checkpoint.
+Result<ScanEnd> runBrandScan(TaskContext& task, TaskObserver& observer, BrandParser& parser);
 // A parser for one scan of a brand, which lives as long as that scan; null for a brand the
 // table has no row for.
 std::unique_ptr<BrandParser> createParser(std::uint8_t brand);
@@ -67,9 +68,9 @@ std::unique_ptr<BrandParser> createParser(std::uint8_t brand);
 // the task folder, as the brand's row names. Anything else is left as it is.
 Result<void> rebuildUnfinished(TaskContext& task);
 // Loads the file map of the task's open store in the task's time convention (the recorder's
-// zone and correction decide the days), with the load notifications.
-Result<void> loadBrandFiles(TaskContext& task);
+// zone and correction decide the days), with the load notifications to the observer.
+Result<void> loadBrandFiles(TaskContext& task, TaskObserver& observer);
 // The same in a given time convention: entries are added to the task's file map.
-Result<void> loadFileMapInto(TaskContext& task, const TimeConvention& convention);
+Result<void> loadFileMapInto(TaskContext& task, TaskObserver& observer, const TimeConvention& convention);
 
 }  // namespace norvale

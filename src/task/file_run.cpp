@@ -12,9 +12,8 @@ std::vector<std::pair<std::uint64_t, FileEntry>> fileMapEntries(const TaskContex
   return entries;
 }
 
-Result<std::vector<std::pair<std::uint64_t, FileEntry>>> beginFileRun(TaskContext& task,
-                                                                      const std::vector<std::uint64_t>& positions,
-                                                                      const std::string& folder) {
+Result<FileRun> beginFileRun(TaskContext& task, TaskObserver& observer, const std::vector<std::uint64_t>& positions,
+                             const std::string& folder) {
   if (!task.store || !task.store->isOpen() || !task.deviceHandle.isOpen())
     return fail(ErrorCode::InvalidArgument, "no task is open");
   auto entries = fileMapEntries(task);
@@ -29,8 +28,25 @@ Result<std::vector<std::pair<std::uint64_t, FileEntry>>> beginFileRun(TaskContex
   task.status.value = static_cast<std::int64_t>(task.exportRecord.totalBytes / 1048576);
   task.status.foundBytes = 0;
   task.status.foundCount = 0;
-  task.notify();
-  return entries;
+  task.notify(observer);
+  return FileRun(task, observer, std::move(entries));
+}
+
+void FileRun::advance(std::uint64_t bytes) {
+  m_task.status.code = StatusCode::ExportProgress;
+  m_task.status.foundBytes += bytes;
+  m_task.notify(m_observer);
+}
+
+void FileRun::reach(std::uint64_t bytes) {
+  m_task.status.code = StatusCode::ExportProgress;
+  m_task.status.foundBytes = bytes;
+  m_task.notify(m_observer);
+}
+
+void FileRun::finishFile(std::uint64_t bytes) {
+  m_task.status.foundCount += 1;
+  reach(bytes);
 }
 
 }  // namespace norvale

@@ -50,13 +50,14 @@ PacketTestSet::PacketTestSet(const Lookup& lookup) {
   for (auto& test : m_tests) std::sort(test.brands.begin(), test.brands.end());
 }
 
-std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std::uint64_t startSector,
-                                    std::uint64_t sectorCount, const PacketTestSet& tests, const YearWindow& years) {
+std::vector<BrandHits> sampleBrands(TaskContext& task, TaskObserver& observer, DeviceHandle& source,
+                                    std::uint64_t startSector, std::uint64_t sectorCount, const PacketTestSet& tests,
+                                    const YearWindow& years) {
   task.stopFlag.store(0);
 
   task.status.code = StatusCode::IdentifyStart;
   task.status.value = kSampleBlocks;
-  task.notify();
+  task.notify(observer);
 
   const std::uint64_t base = startSector * kSectorSize;
   const std::uint64_t step = sectorCount * kSectorSize / kSampleBlocks;
@@ -80,7 +81,7 @@ std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std
     }
     task.status.code = StatusCode::IdentifyProgress;
     task.status.value = k;
-    task.notify();
+    task.notify(observer);
     if (task.stopRequested()) break;
   }
 
@@ -96,24 +97,25 @@ std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std
 
   task.status.code = StatusCode::IdentifyProgress;
   task.status.value = 0;
-  task.notify();
+  task.notify(observer);
   return ordered;
 }
 
-Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, const DeviceRecord& device, std::uint64_t startSector,
-                                              std::uint64_t sectorCount, const YearWindow& years) {
+Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, TaskObserver& observer, const DeviceRecord& device,
+                                              std::uint64_t startSector, std::uint64_t sectorCount,
+                                              const YearWindow& years) {
   task.stopFlag.store(0);
   // A handle of its own, read-only: the task's open source and its files stay as they are.
   DeviceHandle source;
   source.open(device);
   if (!source.ok()) {
-    task.postMessage("访问源设备失败,请确认源设备是否存在");
+    task.postMessage(observer, "访问源设备失败,请确认源设备是否存在");
     Error error = source.lastError();
     error.message = "访问源设备失败,请确认源设备是否存在 (" + error.message + ")";
     return std::unexpected(std::move(error));
   }
   const PacketTestSet tests;
-  return sampleBrands(task, source, startSector, sectorCount, tests, years);
+  return sampleBrands(task, observer, source, startSector, sectorCount, tests, years);
 }
 
 }  // namespace norvale

@@ -14,6 +14,7 @@
 #include "base/error.h"
 #include "format/year_window.h"
 #include "parsers/brand_table.h"
+#include "task/task_status.h"
 
 namespace norvale {
 
@@ -72,20 +73,22 @@ class PacketTestSet {
   std::vector<Test> m_tests;
 };
 
-// The sampling over an open source: clears the stop flag, sends status 6 (value 5), searches
+// The sampling over an open source: clears the stop flag, sends the observer status 6 (value 5), searches
 // the five blocks at start + k x step (k = 1..5, step = the range / 5, unaligned offsets
 // allowed) with every test, and sends status 7 with k after each block. Stops after the
 // position at which the stop flag is seen; the brands counted so far are kept. Unreadable
 // blocks are searched as zeros without a message. Times are judged against the year window
 // given. Ends with status 7, value 0, and returns the brands found, fewest hits first, equal
 // counts in brand order; the task keeps nothing of it.
-std::vector<BrandHits> sampleBrands(TaskContext& task, DeviceHandle& source, std::uint64_t startSector,
-                                    std::uint64_t sectorCount, const PacketTestSet& tests, const YearWindow& years);
+std::vector<BrandHits> sampleBrands(TaskContext& task, TaskObserver& observer, DeviceHandle& source,
+                                    std::uint64_t startSector, std::uint64_t sectorCount, const PacketTestSet& tests,
+                                    const YearWindow& years);
 
 // The identification worker's scan: opens the device read-only on a handle of its own (status
 // 1 "访问源设备失败,请确认源设备是否存在" and an error when it cannot), and samples it with every
 // registered brand's packet test.
-Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, const DeviceRecord& device, std::uint64_t startSector,
-                                              std::uint64_t sectorCount, const YearWindow& years);
+Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, TaskObserver& observer, const DeviceRecord& device,
+                                              std::uint64_t startSector, std::uint64_t sectorCount,
+                                              const YearWindow& years);
 
 }  // namespace norvale

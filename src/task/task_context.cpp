@@ -60,14 +60,10 @@ void TaskContext::teardown() {
   store.reset();
 }
 
-void TaskContext::notify() {
-  if (notifyTarget) notifyTarget->onTaskStatus(status);
-}
-
-void TaskContext::postMessage(std::string message) {
+void TaskContext::postMessage(TaskObserver& observer, std::string message) {
   status.code = StatusCode::Message;
   status.message = std::move(message);
-  notify();
+  notify(observer);
 }
 
 }  // namespace norvale

@@ -55,8 +55,6 @@ struct TaskContext {
   TaskContext(const TaskContext&) = delete;
   TaskContext& operator=(const TaskContext&) = delete;
 
-  // Hears the status of every command run on this task (not owned; null: nobody listens).
-  TaskObserver* notifyTarget = nullptr;
   std::atomic<std::uint32_t> stopFlag{0};
   // Where the scan stands: the sector a completed scan reached, and the checkpoint the header
   // names until the scan completes. The scan writes them; everything else reads them.
@@ -102,10 +100,11 @@ struct TaskContext {
   void reset();
   // Closes and deletes everything of the task: store, device handle, file map.
   void teardown();
-  // Sends the task notification with the current status.
-  void notify();
+  // Sends the task notification with the current status to the observer of the command that
+  // runs: each command is given its own.
+  void notify(TaskObserver& observer) const { observer.onTaskStatus(status); }
   // Status code 1 with a message, then notify.
-  void postMessage(std::string message);
+  void postMessage(TaskObserver& observer, std::string message);
 
  private:
   TaskDescription m_description;

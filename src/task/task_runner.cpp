@@ -31,8 +31,8 @@ Result<void> openSource(TaskContext& task) {
   return {};
 }
 
-std::unexpected<Error> report(TaskContext& task, const char* message, Error error) {
-  task.postMessage(message);
+std::unexpected<Error> report(TaskContext& task, TaskObserver& observer, const char* message, Error error) {
+  task.postMessage(observer, message);
   error.message = std::string(message) + " (" + error.message + ")";
   return std::unexpected(std::move(error));
 }
@@ -47,30 +47,30 @@ void recordTaskSource(const std::string& folder, const std::string& source) {
 
 // Runs the brand's scan; a completed one no longer needs the intermediate files, while an
 // unfinished scan keeps the raw segments and the index its checkpoint holds.
-Result<ScanEnd> scanAndTrim(TaskContext& task, bool resumed) {
+Result<ScanEnd> scanAndTrim(TaskContext& task, TaskObserver& observer, bool resumed) {
   // A brand without a parser runs none (the front ends say so before): there is nothing to wait for.
   const std::unique_ptr<BrandParser> parser = createParser(task.description().brand);
   recordScanStart(task.taskFolder, resumed, std::chrono::system_clock::now());
-  Result<ScanEnd> ended = parser ? runBrandScan(task, *parser) : Result<ScanEnd>(ScanEnd::Completed);
+  Result<ScanEnd> ended = parser ? runBrandScan(task, observer, *parser) : Result<ScanEnd>(ScanEnd::Completed);
   recordScanEnd(task.taskFolder, ended && *ended == ScanEnd::Completed, std::chrono::system_clock::now());
   if (!ended || *ended != ScanEnd::Completed) return ended;
-  if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, kCreateFailed, cut.error());
+  if (auto cut = task.store->truncateIntermediates(); !cut) return report(task, observer, kCreateFailed, cut.error());
   return ended;
 }
 
 }  // namespace
 
-Result<ScanEnd> runTask(TaskContext& task) {
+Result<ScanEnd> runTask(TaskContext& task, TaskObserver& observer) {
   task.teardown();
   task.reset();
-  if (auto found = task.findZone(); !found) return report(task, kZoneFailed, found.error());
-  if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
+  if (auto found = task.findZone(); !found) return report(task, observer, kZoneFailed, found.error());
+  if (auto opened = openSource(task); !opened) return report(task, observer, kSourceFailed, opened.error());
   if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Create); !opened)
-    return report(task, kCreateFailed, opened.error());
+    return report(task, observer, kCreateFailed, opened.error());
   // What a resume opens when it is not told the source again.
   recordTaskSource(task.taskFolder, task.device->openPath());
   task.checkpoint.reset();
-  return scanAndTrim(task, false);
+  return scanAndTrim(task, observer, false);
 }
 
 std::optional<std::string> recordedTaskSource(const std::string& folder) {
@@ -80,62 +80,62 @@ std::optional<std::string> recordedTaskSource(const std::string& folder) {
   return line;
 }
 
-Result<ScanEnd> resumeTask(TaskContext& task) {
+Result<ScanEnd> resumeTask(TaskContext& task, TaskObserver& observer) {
   const std::optional<TaskCheckpoint> checkpoint = task.checkpoint;
   task.teardown();
   task.reset();
   if (task.endSector != 0 && !checkpoint)
-    return report(task, kCompleted, {ErrorCode::InvalidArgument, "the task's scan completed", 0});
+    return report(task, observer, kCompleted, {ErrorCode::InvalidArgument, "the task's scan completed", 0});
   if (!checkpoint)
-    return report(task, kNoCheckpoint, {ErrorCode::InvalidArgument, "the task header holds no checkpoint", 0});
+    return report(task, observer, kNoCheckpoint, {ErrorCode::InvalidArgument, "the task header holds no checkpoint", 0});
   const std::uint64_t end = task.description().endOffset();
   if (checkpoint->resumeOffset < task.description().startOffset || checkpoint->resumeOffset > end)
-    return report(task, kCheckpointFailed,
+    return report(task, observer, kCheckpointFailed,
                   {ErrorCode::Corrupt, "the checkpoint's resume offset lies outside the task's range", 0});
-  if (auto found = task.findZone(); !found) return report(task, kZoneFailed, found.error());
-  if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
+  if (auto found = task.findZone(); !found) return report(task, observer, kZoneFailed, found.error());
+  if (auto opened = openSource(task); !opened) return report(task, observer, kSourceFailed, opened.error());
   if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Existing); !opened)
-    return report(task, kLoadFailed, opened.error());
+    return report(task, observer, kLoadFailed, opened.error());
   if (auto restored = task.store->restoreCheckpoint(checkpoint->rawBytes); !restored) {
     task.store->close();
-    return report(task, kCheckpointFailed, restored.error());
+    return report(task, observer, kCheckpointFailed, restored.error());
   }
   task.checkpoint = checkpoint;
   task.status.foundCount = checkpoint->foundCount;
   task.status.foundBytes = checkpoint->foundBytes;
   task.status.currentSector = checkpoint->sector;
-  return scanAndTrim(task, true);
+  return scanAndTrim(task, observer, true);
 }
 
-Result<void> loadTask(TaskContext& task) {
+Result<void> loadTask(TaskContext& task, TaskObserver& observer) {
   task.fileMap.clear();
   task.reset();
   task.store->close();
   task.deviceHandle.close();
-  if (auto found = task.findZone(); !found) return report(task, kZoneFailed, found.error());
+  if (auto found = task.findZone(); !found) return report(task, observer, kZoneFailed, found.error());
   // Without a device the task can still be listed; exporting needs the source.
   if (task.device)
-    if (auto opened = openSource(task); !opened) return report(task, kSourceFailed, opened.error());
+    if (auto opened = openSource(task); !opened) return report(task, observer, kSourceFailed, opened.error());
   if (auto opened = task.store->openFiles(task.taskFolder, TaskFileMode::Existing); !opened)
-    return report(task, kLoadFailed, opened.error());
+    return report(task, observer, kLoadFailed, opened.error());
   if (!findBrand(task.description().brand)) return {};
-  if (auto rebuilt = rebuildUnfinished(task); !rebuilt) return report(task, kLoadFailed, rebuilt.error());
-  if (auto loaded = loadBrandFiles(task); !loaded) {
+  if (auto rebuilt = rebuildUnfinished(task); !rebuilt) return report(task, observer, kLoadFailed, rebuilt.error());
+  if (auto loaded = loadBrandFiles(task, observer); !loaded) {
     task.fileMap.clear();
-    return report(task, kLoadFailed, loaded.error());
+    return report(task, observer, kLoadFailed, loaded.error());
   }
   return {};
 }
 
-Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder) {
+Result<TaskHead> readTaskHeader(TaskContext& task, TaskObserver& observer, const std::string& folder) {
   if (task.store) task.store->close();
   std::array<std::uint8_t, kTaskHeaderSize> header{};
   auto got = readFileHead(taskFilePath(folder, TaskFileId::RawSegments), header);
-  if (!got) return report(task, kHeaderFailed, got.error());
+  if (!got) return report(task, observer, kHeaderFailed, got.error());
   // A short or foreign file is refused here rather than read as a task.
-  if (*got < kTaskHeaderSize) return report(task, kHeaderFailed, {ErrorCode::Corrupt, "the task header is truncated", 0});
+  if (*got < kTaskHeaderSize) return report(task, observer, kHeaderFailed, {ErrorCode::Corrupt, "the task header is truncated", 0});
   const auto decoded = TaskHeader::decode(header);
-  if (!decoded) return report(task, kHeaderFailed, decoded.error());
+  if (!decoded) return report(task, observer, kHeaderFailed, decoded.error());
   TaskHead head;
   head.description = decoded->description();
   head.endSector = decoded->endSector;
@@ -143,17 +143,17 @@ Result<TaskHead> readTaskHeader(TaskContext& task, const std::string& folder) {
   return head;
 }
 
-Result<ScanEnd> runNewTask(TaskContext& task) {
-  auto ran = runTask(task);
+Result<ScanEnd> runNewTask(TaskContext& task, TaskObserver& observer) {
+  auto ran = runTask(task, observer);
   if (!ran) return ran;
-  if (auto loaded = loadTask(task); !loaded) return std::unexpected(loaded.error());
+  if (auto loaded = loadTask(task, observer); !loaded) return std::unexpected(loaded.error());
   return ran;
 }
 
-Result<ScanEnd> runResumedTask(TaskContext& task) {
-  auto ran = resumeTask(task);
+Result<ScanEnd> runResumedTask(TaskContext& task, TaskObserver& observer) {
+  auto ran = resumeTask(task, observer);
   if (!ran) return ran;
-  if (auto loaded = loadTask(task); !loaded) return std::unexpected(loaded.error());
+  if (auto loaded = loadTask(task, observer); !loaded) return std::unexpected(loaded.error());
   return ran;
 }
 

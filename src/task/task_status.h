@@ -35,4 +35,10 @@ class TaskObserver {
   virtual void onTaskStatus(const TaskStatus& status) = 0;
 };
 
+// Hears nothing: the observer of a command whose progress nobody shows.
+class SilentObserver final : public TaskObserver {
+ public:
+  void onTaskStatus(const TaskStatus&) override {}
+};
+
 }  // namespace norvale

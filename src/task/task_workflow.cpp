@@ -137,8 +137,9 @@ std::expected<void, std::string> applyTaskRoot(TaskSettings& settings, const std
   return {};
 }
 
-std::optional<TaskHead> loadHead(TaskContext& task, const std::string& folder, const DeviceRecord* device) {
-  auto head = readTaskHeader(task, folder);
+std::optional<TaskHead> loadHead(TaskContext& task, TaskObserver& observer, const std::string& folder,
+                                 const DeviceRecord* device) {
+  auto head = readTaskHeader(task, observer, folder);
   if (!head || static_cast<std::int64_t>(head->description.length) <= 0) return std::nullopt;
   head->taskFolder = folder;
   head->device = device;

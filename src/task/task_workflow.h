@@ -101,7 +101,8 @@ std::expected<void, std::string> applyTaskRoot(TaskSettings& settings, const std
 
 // The head of a task to load from a folder, or nullopt when the header names no range
 // ("请选择正确的任务路径" then, after readTaskHeader's own message when it failed).
-std::optional<TaskHead> loadHead(TaskContext& task, const std::string& folder, const DeviceRecord* device);
+std::optional<TaskHead> loadHead(TaskContext& task, TaskObserver& observer, const std::string& folder,
+                                 const DeviceRecord* device);
 
 // A message for a brand that this build has no parser for, or nullopt when it has one.
 std::optional<std::string> unsupportedBrandMessage(std::uint8_t brand);

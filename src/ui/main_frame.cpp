@@ -78,7 +78,6 @@ CMainFrame::CMainFrame(QWidget* parent)
       m_prompter(m_ownPrompter.get()),
       m_openReport(openWithDesktop) {
   setWindowTitle(QStringLiteral("Norvale"));
-  m_state->task.notifyTarget = &m_state->observer;
   // The maker's thread keeps the state alive as a worker does.
   m_thumbnails = new ThumbnailMaker(
       [state = m_state](std::uint64_t position) {
@@ -416,7 +415,7 @@ bool CMainFrame::runIdentification(const DeviceSelection& selection, int& brand)
   QPointer<CAutoVideoDlg> shown(&dialog);
   dialog.setRunning(true);
   const bool started = startWorker([selection, shown](CoreState& state) -> Continuation {
-    auto found = identifyBrands(state.task, *selection.device, selection.startSector, selection.sectorCount,
+    auto found = identifyBrands(state.task, state.observer, *selection.device, selection.startSector, selection.sectorCount,
                                 YearWindow::forNewScan());
     std::vector<BrandHits> result = found ? std::move(*found) : std::vector<BrandHits>{};
     return [shown, result](CMainFrame&) {
@@ -484,10 +483,10 @@ void CMainFrame::startTask(const TaskHead& chosen, bool scan, bool resume) {
     const char* done = nullptr;
     if (scan) {
       if (!resume)
-        if (auto unsupported = unsupportedBrandMessage(task.description().brand)) task.postMessage(*unsupported);
-      const Result<ScanEnd> ended = resume ? runResumedTask(task) : runNewTask(task);
+        if (auto unsupported = unsupportedBrandMessage(task.description().brand)) task.postMessage(state.observer, *unsupported);
+      const Result<ScanEnd> ended = resume ? runResumedTask(task, state.observer) : runNewTask(task, state.observer);
       if (ended) done = kScanDoneText;
-    } else if (loadTask(task)) {
+    } else if (loadTask(task, state.observer)) {
       done = kLoadDoneText;
     }
     auto tree = channelTree(task.fileMap);
@@ -524,7 +523,7 @@ void CMainFrame::onLoadTask() {
   }
   CChildFrame* files = ensureFileWindow();
   files->strip()->setField(0, qs(deviceSourceText(*selection.device)));
-  auto head = loadHead(task(), u8(dialog.folder()), selection.device);
+  auto head = loadHead(task(), m_state->observer, u8(dialog.folder()), selection.device);
   if (!head) {
     logLine(kError, qs(kLoadFolderMessage));
     return;
@@ -604,16 +603,16 @@ void CMainFrame::exportWindow(std::int64_t from, std::int64_t to) {
     const std::string windowText = windowTimeText(window.from) + " — " + windowTimeText(window.to);
     auto plans = planClips(task.fileMap, task.timeConvention(), window, {});
     if (!plans) {
-      task.postMessage(plans.error().message);
+      task.postMessage(state.observer, plans.error().message);
       return {};
     }
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::u8path(options.folder), ec);
     auto written = ec ? Result<std::vector<convert::ClipWritten>>(fail(ErrorCode::WriteFailed, "无法创建文件夹 " +
                                                                                                  options.folder + ": " + ec.message()))
-                      : convert::writeClips(task, *plans, options);
+                      : convert::writeClips(task, state.observer, *plans, options);
     if (!written) {
-      task.postMessage(written.error().message);
+      task.postMessage(state.observer, written.error().message);
       return {};
     }
     std::size_t withRecordings = 0, whole = 0;
@@ -621,15 +620,15 @@ void CMainFrame::exportWindow(std::int64_t from, std::int64_t to) {
       const ClipPlan& plan = (*plans)[i];
       const convert::ClipWritten& clip = (*written)[i];
       if (!plan.hasRecordings()) {
-        task.postMessage("通道" + std::to_string(plan.channel) + " 在此时段没有录像");
+        task.postMessage(state.observer, "通道" + std::to_string(plan.channel) + " 在此时段没有录像");
         continue;
       }
       ++withRecordings;
       if (clip.written && clip.complete) ++whole;
-      else task.postMessage("通道" + std::to_string(plan.channel) + (clip.written ? " 导出不完整: " : " 未能导出: ") +
+      else task.postMessage(state.observer, "通道" + std::to_string(plan.channel) + (clip.written ? " 导出不完整: " : " 未能导出: ") +
                             clip.error);
     }
-    task.postMessage("导出时段 " + windowText + " 完成: " + std::to_string(whole) + " / " +
+    task.postMessage(state.observer, "导出时段 " + windowText + " 完成: " + std::to_string(whole) + " / " +
                      std::to_string(withRecordings) + " 个有录像的通道 → " + options.folder);
     return {};
   });
@@ -657,14 +656,14 @@ void CMainFrame::exportPositions(std::vector<std::uint64_t> positions) {
   ExportOptions options{u8(dialog.folder()), dialog.overwrite(), u8(QCoreApplication::arguments().join(' '))};
   startWorker([positions = std::move(positions), options](CoreState& state) -> Continuation {
     TaskContext& task = state.task;
-    auto exported = exportFiles(task, positions, options);
+    auto exported = exportFiles(task, state.observer, positions, options);
     if (!exported) {
-      task.postMessage(exported.error().message);
+      task.postMessage(state.observer, exported.error().message);
       return {};
     }
     std::vector<std::pair<std::uint64_t, std::string>> hashes;
     for (const ExportedFile& file : *exported) {
-      if (!file.complete) task.postMessage(file.error + ": " + file.path);
+      if (!file.complete) task.postMessage(state.observer, file.error + ": " + file.path);
       if (!file.sha256.empty()) hashes.emplace_back(file.index - 1, file.sha256);
     }
     return [hashes = std::move(hashes)](CMainFrame& frame) {
@@ -742,16 +741,16 @@ void CMainFrame::onConvert() {
   options.commandLine = u8(QCoreApplication::arguments().join(' '));
   startWorker([positions = std::move(positions), options](CoreState& state) -> Continuation {
     TaskContext& task = state.task;
-    auto converted = convert::convertFiles(task, positions, options);
+    auto converted = convert::convertFiles(task, state.observer, positions, options);
     if (!converted) {
-      task.postMessage(converted.error().message);
+      task.postMessage(state.observer, converted.error().message);
       return {};
     }
     std::size_t whole = 0;
     bool described = false;
     for (const convert::ConvertedFile& file : *converted) {
       if (file.complete) ++whole;
-      else task.postMessage((file.written ? "转化不完整: " : "未能转化: ") + file.error + ": " + file.path);
+      else task.postMessage(state.observer, (file.written ? "转化不完整: " : "未能转化: ") + file.error + ": " + file.path);
       // What a converted file holds, once: its pictures, the recorder's clock, its audio.
       if (file.written && !described) {
         described = true;
@@ -761,11 +760,11 @@ void CMainFrame::onConvert() {
                   (file.audioEncoded ? " (由 " + file.audioFound + " 转码)" : " (原样复制)");
         else if (!file.audioFound.empty())
           sound = file.audioFound + " 未转入: " + file.audioError;
-        task.postMessage(file.path + ": " + std::to_string(file.frames) + " 帧, 时钟字幕 " + std::to_string(file.clockCues) +
+        task.postMessage(state.observer, file.path + ": " + std::to_string(file.frames) + " 帧, 时钟字幕 " + std::to_string(file.clockCues) +
                          " 秒 (录像机时间), 音频: " + sound + " (原始导出保留原始数据)");
       }
     }
-    task.postMessage("视频转化完成: " + std::to_string(whole) + " / " + std::to_string(positions.size()) + " 个文件 → " +
+    task.postMessage(state.observer, "视频转化完成: " + std::to_string(whole) + " / " + std::to_string(positions.size()) + " 个文件 → " +
                      options.folder);
     return {};
   });
@@ -777,9 +776,9 @@ void CMainFrame::onReport() {
     return;
   }
   startWorker([open = m_openReport](CoreState& state) -> Continuation {
-    auto written = writeLogReport(state.task);
+    auto written = writeLogReport(state.task, state.observer);
     if (written && open)
-      if (auto opened = open(*written); !opened) state.task.postMessage(opened.error().message);
+      if (auto opened = open(*written); !opened) state.task.postMessage(state.observer, opened.error().message);
     return {};
   });
 }

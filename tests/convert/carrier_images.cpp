@@ -385,12 +385,11 @@ std::unique_ptr<OpenTask> scanAndOpen(std::vector<std::uint8_t> image, std::uint
   open->scanned = scanImage(open->dir, open->image, request);
   if (!open->scanned.ok) return open;
   open->task = std::make_unique<TaskContext>();
-  open->task->notifyTarget = &open->observer;
-  auto head = readTaskHeader(*open->task, open->dir.file("task"));
+  auto head = readTaskHeader(*open->task, open->observer, open->dir.file("task"));
   if (!head) return open;
   head->taskFolder = open->dir.file("task");
   open->task->describe(*head);
-  if (!loadTask(*open->task)) return open;
+  if (!loadTask(*open->task, open->observer)) return open;
   auto source = std::make_unique<ScriptedSource>(open->image);
   for (auto s : badSectors) source->markBad(s);
   open->task->deviceHandle.open(std::move(source));
@@ -416,7 +415,7 @@ std::unique_ptr<ConvertedImage> scanAndConvert(const std::vector<std::uint8_t>& 
   c->open = scanAndOpen(imageWith(file), brand);
   if (!c->open->task || c->open->scanned.files.size() != 1) return nullptr;
   if (damaged) reopen(*c->open, imageWith(*damaged));
-  auto result = convert::convertFiles(*c->open->task, {0}, {c->out.str(), false});
+  auto result = convert::convertFiles(*c->open->task, c->open->observer, {0}, {c->out.str(), false});
   if (!result || result->size() != 1) return nullptr;
   c->file = (*result)[0];
   return c;

@@ -222,7 +222,7 @@ TEST(CarrierWalks, AnAudioOnlyRecordingFoundByAScanIsReportedPerFile) {
   ASSERT_TRUE(open->task);
   ASSERT_EQ(open->scanned.files.size(), 1u);
   test::TempDir out;
-  auto result = convertFiles(*open->task, {0}, {out.str(), false});
+  auto result = convertFiles(*open->task, open->observer, {0}, {out.str(), false});
   ASSERT_TRUE(result);
   EXPECT_FALSE((*result)[0].written);
   EXPECT_EQ((*result)[0].codec, "audio only");

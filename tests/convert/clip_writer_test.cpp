@@ -97,7 +97,7 @@ TEST_P(ClipWriterTest, ShowsThePicturesOfTheWindowAndNothingElse) {
   ASSERT_TRUE(plans) << plans.error().message;
   ASSERT_EQ(plans->size(), 1u);
   test::TempDir out;
-  auto written = writeClips(task, *plans, ClipWriteOptions{out.str(), false, "", true});
+  auto written = writeClips(task, r.open->observer, *plans, ClipWriteOptions{out.str(), false, "", true});
   ASSERT_TRUE(written) << written.error().message;
   const ClipWritten& clip = written->at(0);
   ASSERT_TRUE(clip.written) << clip.error;

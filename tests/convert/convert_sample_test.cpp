@@ -27,7 +27,7 @@ class ConvertSampleTest : public ::testing::Test {
 };
 
 TEST_F(ConvertSampleTest, EveryFileBecomesAnMp4OfTheWholeClip) {
-  auto result = convertFiles(*open->task, open->all(), {out.str(), false});
+  auto result = convertFiles(*open->task, open->observer, open->all(), {out.str(), false});
   ASSERT_TRUE(result) << result.error().message;
   ASSERT_EQ(result->size(), 24u);
   const auto names = convertRelativePaths(*open->task);
@@ -57,7 +57,7 @@ TEST_F(ConvertSampleTest, EveryFileBecomesAnMp4OfTheWholeClip) {
 
 TEST_F(ConvertSampleTest, PlayersReadTheFilesAsTheClip) {
   if (!test::haveTool("ffprobe") || !test::haveTool("ffmpeg")) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
-  auto result = convertFiles(*open->task, {0, 23}, {out.str(), false});
+  auto result = convertFiles(*open->task, open->observer, {0, 23}, {out.str(), false});
   ASSERT_TRUE(result);
   for (const auto& f : *result) {
     auto p = test::probe(f.path);
@@ -79,7 +79,7 @@ TEST_F(ConvertSampleTest, PlayersReadTheFilesAsTheClip) {
 }
 
 TEST_F(ConvertSampleTest, TheManifestChecksAndSurvivesASecondRunThatSkips) {
-  ASSERT_TRUE(convertFiles(*open->task, open->all(), {out.str(), false}));
+  ASSERT_TRUE(convertFiles(*open->task, open->observer, open->all(), {out.str(), false}));
   auto lines = readManifest(out.str());
   ASSERT_EQ(lines.size(), 24u);
   EXPECT_EQ(lines[0].path, "CH01/2016-05-17/CH01_20160517-080000_20160517-080007.mp4");
@@ -87,7 +87,7 @@ TEST_F(ConvertSampleTest, TheManifestChecksAndSurvivesASecondRunThatSkips) {
     EXPECT_EQ(test::runIn(out.str(), "sha256sum -c --strict SHA256SUMS"), 0);
   }
   // A second run over three files skips them all; the other lines stay.
-  auto again = convertFiles(*open->task, {0, 1, 2}, {out.str(), false});
+  auto again = convertFiles(*open->task, open->observer, {0, 1, 2}, {out.str(), false});
   ASSERT_TRUE(again);
   for (const auto& f : *again) EXPECT_TRUE(f.skipped);
   EXPECT_EQ(readManifest(out.str()).size(), 24u);
@@ -102,7 +102,7 @@ TEST_F(ConvertSampleTest, ADamagedStretchInTheMiddleLosesFramesButTheFileIsFinis
   auto damaged = open->image;
   for (std::size_t i = 0; i < 40000; ++i) damaged[4096 + 150000 + i] = static_cast<std::uint8_t>((i * 7919 + 13) % 251 + 2);
   test::reopen(*open, damaged);
-  auto result = convertFiles(*open->task, {0, 1}, {out.str(), false});
+  auto result = convertFiles(*open->task, open->observer, {0, 1}, {out.str(), false});
   ASSERT_TRUE(result);
   const auto& hurt = (*result)[0];
   EXPECT_TRUE(hurt.written);
@@ -125,7 +125,7 @@ TEST_F(ConvertSampleTest, UnreadableSourceSectorsMakeTheFileIncomplete) {
   const std::uint64_t sector = records[records.size() / 2].deviceOffset / 512;
   open = test::scanAndOpen(sample::buildSampleImage().bytes, 18, {sector, sector + 1});
   ASSERT_TRUE(open->task);
-  auto result = convertFiles(*open->task, {0}, {out.str(), false});
+  auto result = convertFiles(*open->task, open->observer, {0}, {out.str(), false});
   ASSERT_TRUE(result);
   EXPECT_FALSE((*result)[0].complete);
   EXPECT_NE((*result)[0].error.find("unreadable"), std::string::npos);
@@ -133,7 +133,7 @@ TEST_F(ConvertSampleTest, UnreadableSourceSectorsMakeTheFileIncomplete) {
 
 TEST_F(ConvertSampleTest, StoppingRemovesTheUnfinishedFile) {
   open->task->requestStop();
-  auto result = convertFiles(*open->task, open->all(), {out.str(), false});
+  auto result = convertFiles(*open->task, open->observer, open->all(), {out.str(), false});
   ASSERT_TRUE(result);
   EXPECT_TRUE(result->empty());
   std::size_t files = 0;
@@ -142,12 +142,12 @@ TEST_F(ConvertSampleTest, StoppingRemovesTheUnfinishedFile) {
 }
 
 TEST_F(ConvertSampleTest, OverwriteWritesAgainAndAWrongPositionIsAnError) {
-  ASSERT_TRUE(convertFiles(*open->task, {0}, {out.str(), false}));
-  auto again = convertFiles(*open->task, {0}, {out.str(), true});
+  ASSERT_TRUE(convertFiles(*open->task, open->observer, {0}, {out.str(), false}));
+  auto again = convertFiles(*open->task, open->observer, {0}, {out.str(), true});
   ASSERT_TRUE(again);
   EXPECT_FALSE((*again)[0].skipped);
   EXPECT_TRUE((*again)[0].complete);
-  EXPECT_FALSE(convertFiles(*open->task, {24}, {out.str(), false}));
+  EXPECT_FALSE(convertFiles(*open->task, open->observer, {24}, {out.str(), false}));
 }
 
 TEST(ConvertTimes, CreationTimeTagFollowsTheConvention) {
@@ -167,7 +167,7 @@ TEST(ConvertTimes, CreationTimeTagFollowsTheConvention) {
 }
 
 TEST_F(ConvertSampleTest, ReportDfxmlNamesEachMp4AsDerivedFromItsRecordingsRuns) {
-  auto result = convertFiles(*open->task, {0, 5}, {out.str(), false});
+  auto result = convertFiles(*open->task, open->observer, {0, 5}, {out.str(), false});
   ASSERT_TRUE(result);
   const auto report = test::readDfxmlFile(out.file("report.dfxml"));
   ASSERT_TRUE(report.parsed) << report.error;

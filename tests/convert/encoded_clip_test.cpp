@@ -111,7 +111,7 @@ TEST(FrameTimes, TheCsvListsEveryPictureWithItsTimesAndItsPacket) {
   test::TempDir out;
   ConvertOptions options{out.str(), false};
   options.frameTimes = true;
-  auto result = convertFiles(*open->task, {0}, options);
+  auto result = convertFiles(*open->task, open->observer, {0}, options);
   ASSERT_TRUE(result);
   const ConvertedFile& f = (*result)[0];
   ASSERT_EQ(f.frameTimesPath, frameTimesPathFor(f.path));

@@ -25,7 +25,7 @@ void expectEveryPictureConverted(std::uint32_t firstPicture, const std::string& 
   ASSERT_TRUE(open->task) << open->scanned.error;
   ASSERT_EQ(open->scanned.files.size(), 1u);
   test::TempDir out;
-  auto result = convertFiles(*open->task, {0}, {out.str(), false});
+  auto result = convertFiles(*open->task, open->observer, {0}, {out.str(), false});
   ASSERT_TRUE(result) << result.error().message;
   EXPECT_TRUE((*result)[0].complete) << (*result)[0].error;
   EXPECT_EQ((*result)[0].frames, static_cast<std::uint64_t>(test::kClipFrames));

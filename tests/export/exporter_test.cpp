@@ -38,12 +38,11 @@ class ExportTest : public ::testing::Test {
   }
   void openTask(const std::vector<std::uint64_t>& badSectors = {}) {
     task = std::make_unique<TaskContext>();
-    task->notifyTarget = &observer;
-    auto head = readTaskHeader(*task, dir.file("task"));
+    auto head = readTaskHeader(*task, observer, dir.file("task"));
     ASSERT_TRUE(head);
     head->taskFolder = dir.file("task");
     task->describe(*head);
-    ASSERT_TRUE(loadTask(*task));  // no device: listing only
+    ASSERT_TRUE(loadTask(*task, observer));  // no device: listing only
     auto source = std::make_unique<test::ScriptedSource>(image);
     for (auto s : badSectors) source->markBad(s);
     task->deviceHandle.open(std::move(source));
@@ -63,7 +62,7 @@ class ExportTest : public ::testing::Test {
 };
 
 TEST_F(ExportTest, EveryFileHoldsItsSegmentsBytesInOrder) {
-  auto result = exportFiles(*task, all(), {out.str(), false});
+  auto result = exportFiles(*task, observer, all(), {out.str(), false});
   ASSERT_TRUE(result) << result.error().message;
   ASSERT_EQ(result->size(), scanned.files.size());
   for (std::size_t i = 0; i < result->size(); ++i) {
@@ -79,7 +78,7 @@ TEST_F(ExportTest, EveryFileHoldsItsSegmentsBytesInOrder) {
 }
 
 TEST_F(ExportTest, ProgressStartsWithTheTotalAndCountsEveryFile) {
-  ASSERT_TRUE(exportFiles(*task, {0, 1}, {out.str(), false}));
+  ASSERT_TRUE(exportFiles(*task, observer, {0, 1}, {out.str(), false}));
   std::vector<TaskStatus> exportStatuses;
   for (const auto& s : observer.statuses)
     if (s.code == StatusCode::ExportStart || s.code == StatusCode::ExportProgress) exportStatuses.push_back(s);
@@ -92,14 +91,14 @@ TEST_F(ExportTest, ProgressStartsWithTheTotalAndCountsEveryFile) {
 }
 
 TEST_F(ExportTest, ExistingFilesAreSkippedUnlessOverwriteIsChosen) {
-  ASSERT_TRUE(exportFiles(*task, {0}, {out.str(), false}));
+  ASSERT_TRUE(exportFiles(*task, observer, {0}, {out.str(), false}));
   const auto path = out.file("CH01/2016-05-17/CH01_20160517-080000_20160517-080007.h264");
   test::writeFile(path, {1, 2, 3});
-  auto skipped = exportFiles(*task, {0}, {out.str(), false});
+  auto skipped = exportFiles(*task, observer, {0}, {out.str(), false});
   ASSERT_TRUE(skipped);
   EXPECT_TRUE((*skipped)[0].skipped);
   EXPECT_EQ(test::readFile(path).size(), 3u) << "a skipped file is left alone";
-  auto overwritten = exportFiles(*task, {0}, {out.str(), true});
+  auto overwritten = exportFiles(*task, observer, {0}, {out.str(), true});
   ASSERT_TRUE(overwritten);
   EXPECT_FALSE((*overwritten)[0].skipped);
   EXPECT_EQ(test::readFile(path), scanned.bytes[0]);
@@ -109,7 +108,7 @@ TEST_F(ExportTest, UnreadableSectorsBecomeZerosInAFileMarkedIncomplete) {
   const auto& first = scanned.records[0][10];  // a record in the middle of file 1
   const std::uint64_t bad = (first.deviceOffset + first.size / 2) / 512;
   openTask({bad});
-  auto result = exportFiles(*task, {0}, {out.str(), false});
+  auto result = exportFiles(*task, observer, {0}, {out.str(), false});
   ASSERT_TRUE(result);
   const auto& f = (*result)[0];
   EXPECT_FALSE(f.complete);
@@ -130,7 +129,7 @@ TEST_F(ExportTest, UnreadableSectorsBecomeZerosInAFileMarkedIncomplete) {
 
 TEST_F(ExportTest, StopLeavesNoPartialFile) {
   task->requestStop();
-  auto result = exportFiles(*task, all(), {out.str(), false});
+  auto result = exportFiles(*task, observer, all(), {out.str(), false});
   ASSERT_TRUE(result);
   EXPECT_TRUE(result->empty());
   for (const auto& e : fs::recursive_directory_iterator(out.path())) EXPECT_FALSE(e.is_regular_file()) << e.path();
@@ -138,13 +137,13 @@ TEST_F(ExportTest, StopLeavesNoPartialFile) {
 
 TEST_F(ExportTest, FolderThatCannotBeWrittenIsAnError) {
   test::writeFile(out.file("blocker"), {0});
-  auto result = exportFiles(*task, {0}, {out.file("blocker"), false});
+  auto result = exportFiles(*task, observer, {0}, {out.file("blocker"), false});
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().code, ErrorCode::WriteFailed);
 }
 
 TEST_F(ExportTest, PositionOutsideTheTaskIsRefused) {
-  auto result = exportFiles(*task, {999}, {out.str(), false});
+  auto result = exportFiles(*task, observer, {999}, {out.str(), false});
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().code, ErrorCode::InvalidArgument);
 }
@@ -193,7 +192,7 @@ TEST(ByteRunList, RunsJoinOnlyWhereFileAndSourceBothContinue) {
 
 TEST_F(ExportTest, ReportDfxmlNamesEveryFileWithItsRunsInTheSchemasOrder) {
   ExportOptions options{out.str(), false, "norvale-cli export --out '<a & b>' 通道"};
-  auto result = exportFiles(*task, all(), options);
+  auto result = exportFiles(*task, observer, all(), options);
   ASSERT_TRUE(result);
   const auto report = test::readDfxmlFile(out.file("report.dfxml"));
   ASSERT_TRUE(report.parsed) << report.error;
@@ -212,7 +211,7 @@ TEST_F(ExportTest, ReportDfxmlNamesEveryFileWithItsRunsInTheSchemasOrder) {
   EXPECT_EQ(report.commandLine, options.commandLine) << "markup in the command line stays text";
   // A path in another encoding, or a control character, cannot make the report unreadable.
   ExportOptions foreign{out.str(), false, std::string("norvale-cli export --out /m\xE9" "dia\x01/\xED\xA0\x80")};
-  ASSERT_TRUE(exportFiles(*task, {0}, foreign));
+  ASSERT_TRUE(exportFiles(*task, observer, {0}, foreign));
   const auto again = test::readDfxmlFile(out.file("report.dfxml"));
   ASSERT_TRUE(again.parsed) << again.error;
   EXPECT_EQ(again.commandLine, "norvale-cli export --out /m\uFFFDdia\uFFFD/\uFFFD\uFFFD\uFFFD");
@@ -241,7 +240,7 @@ TEST_F(ExportTest, UnreadableSectorInTheMiddleOfAFileIsAFillRun) {
   const auto& record = scanned.records[0][10];
   const std::uint64_t bad = (record.deviceOffset + record.size / 2) / 512;
   openTask({bad});
-  auto result = exportFiles(*task, {0}, {out.str(), false});
+  auto result = exportFiles(*task, observer, {0}, {out.str(), false});
   ASSERT_TRUE(result);
   const auto report = test::readDfxmlFile(out.file("report.dfxml"));
   ASSERT_EQ(report.files.size(), 1u);
@@ -262,8 +261,8 @@ TEST_F(ExportTest, UnreadableSectorInTheMiddleOfAFileIsAFillRun) {
 }
 
 TEST_F(ExportTest, ReportKeepsTheFilesOfEarlierRunsThatAreStillThere) {
-  ASSERT_TRUE(exportFiles(*task, {0}, {out.str(), false}));
-  auto second = exportFiles(*task, {1}, {out.str(), false});
+  ASSERT_TRUE(exportFiles(*task, observer, {0}, {out.str(), false}));
+  auto second = exportFiles(*task, observer, {1}, {out.str(), false});
   ASSERT_TRUE(second);
   auto names = [&] {
     std::set<std::string> n;
@@ -273,7 +272,7 @@ TEST_F(ExportTest, ReportKeepsTheFilesOfEarlierRunsThatAreStillThere) {
   const auto paths = exportRelativePaths(*task);
   EXPECT_EQ(names(), (std::set<std::string>{paths[0], paths[1]}));
   fs::remove(out.file(paths[0]));
-  ASSERT_TRUE(exportFiles(*task, {1}, {out.str(), true}));
+  ASSERT_TRUE(exportFiles(*task, observer, {1}, {out.str(), true}));
   EXPECT_EQ(names(), (std::set<std::string>{paths[1]})) << "a file that is gone leaves the report";
 }
 

@@ -78,12 +78,11 @@ class ExportManifestTest : public ::testing::Test {
   void SetUp() override {
     image = sample::buildSampleImage().bytes;
     ASSERT_TRUE(test::scanImage(dir, image, {}).ok);
-    task.notifyTarget = &observer;
-    auto head = readTaskHeader(task, dir.file("task"));
+    auto head = readTaskHeader(task, observer, dir.file("task"));
     ASSERT_TRUE(head);
     head->taskFolder = dir.file("task");
     task.describe(*head);
-    ASSERT_TRUE(loadTask(task));
+    ASSERT_TRUE(loadTask(task, observer));
     task.deviceHandle.open(std::make_unique<test::ScriptedSource>(image));
   }
   test::TempDir dir, out;
@@ -93,13 +92,13 @@ class ExportManifestTest : public ::testing::Test {
 };
 
 TEST_F(ExportManifestTest, EveryExportedFileIsListedAlsoAfterARunThatSkipped) {
-  ASSERT_TRUE(exportFiles(task, {0, 1, 2}, {out.str(), false}));
+  ASSERT_TRUE(exportFiles(task, observer, {0, 1, 2}, {out.str(), false}));
   EXPECT_EQ(readManifest(out.str()).size(), 3u);
   if (haveSha256sum()) {
     EXPECT_EQ(sha256sumCheck(out.str()), 0);
   }
   // The second run skips 0-2 and writes 3-5.
-  auto again = exportFiles(task, {0, 1, 2, 3, 4, 5}, {out.str(), false});
+  auto again = exportFiles(task, observer, {0, 1, 2, 3, 4, 5}, {out.str(), false});
   ASSERT_TRUE(again);
   EXPECT_TRUE((*again)[0].skipped);
   const auto lines = readManifest(out.str());

@@ -41,8 +41,7 @@ void fuzzIdentify(const std::uint8_t* data, std::size_t size) {
   source.open(std::make_unique<MemorySource>(sparseDevice({data + 7, size - 7}, kMaxDevice)));
   TaskContext task;
   FirstBlockOnly observer(task);
-  task.notifyTarget = &observer;
-  const auto found = sampleBrands(task, source, startSector, sectorCount, tests, YearWindow::legacy());
+  const auto found = sampleBrands(task, observer, source, startSector, sectorCount, tests, YearWindow::legacy());
   const std::vector<int> allowed = tests.tests().empty() ? std::vector<int>{} : tests.tests().front().brands;
   int previous = 0;
   for (const BrandHits& hit : found) {

@@ -39,7 +39,6 @@ void fuzzScan(const std::uint8_t* data, std::size_t size) {
   std::filesystem::create_directories(folder);
   QuietObserver observer;
   TaskContext task;
-  task.notifyTarget = &observer;
   TaskHead head;
   head.description.brand = brand;
   head.description.parseMode = mode;
@@ -53,9 +52,9 @@ void fuzzScan(const std::uint8_t* data, std::size_t size) {
     fail("the task files cannot be created: " + opened.error().message);
   const std::unique_ptr<BrandParser> parser = createParser(brand);
   if (!parser) fail("no parser for brand " + std::to_string(brand));
-  if (auto ended = runBrandScan(task, *parser); !ended) fail("the scan failed: " + ended.error().message);
+  if (auto ended = runBrandScan(task, observer, *parser); !ended) fail("the scan failed: " + ended.error().message);
   if (auto cut = task.store->truncateIntermediates(); !cut) fail("the intermediates cannot be cut: " + cut.error().message);
-  if (auto loaded = loadBrandFiles(task); !loaded) fail("a scan's own files do not load: " + loaded.error().message);
+  if (auto loaded = loadBrandFiles(task, observer); !loaded) fail("a scan's own files do not load: " + loaded.error().message);
   std::size_t read = 0;
   for (const auto& [key, entry] : task.fileMap) {
     if (++read > kMaxFilesRead) break;

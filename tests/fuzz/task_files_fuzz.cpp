@@ -59,12 +59,11 @@ void fuzzTaskFiles(const std::uint8_t* data, std::size_t size) {
 
   QuietObserver observer;
   TaskContext task;
-  task.notifyTarget = &observer;
-  auto head = readTaskHeader(task, folder);
+  auto head = readTaskHeader(task, observer, folder);
   if (!head) return;
   head->taskFolder = folder;
   task.describe(*head);
-  if (auto loaded = loadTask(task); !loaded) return;
+  if (auto loaded = loadTask(task, observer); !loaded) return;
   std::size_t read = 0;
   for (const auto& [key, entry] : task.fileMap) {
     if (++read > kMaxFilesRead) break;

@@ -35,14 +35,13 @@ struct DirectScan {
     head.description = TaskDescription{18, kParseDeep, start, length, "", 0, YearWindow{}};
     head.taskFolder = dir.str();
     task.describe(head);
-    task.notifyTarget = &observer;
     task.reset();
     EXPECT_TRUE(task.store->openFiles(task.taskFolder, TaskFileMode::Create));
     task.deviceHandle.open(std::move(source));
   }
   void run() {
-    runBrandScan(task, *createParser(task.description().brand));
-    ASSERT_TRUE(loadBrandFiles(task));
+    runBrandScan(task, observer, *createParser(task.description().brand));
+    ASSERT_TRUE(loadBrandFiles(task, observer));
   }
   std::vector<TaskStatus> withCode(StatusCode code) const {
     std::vector<TaskStatus> out;

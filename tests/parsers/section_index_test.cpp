@@ -329,7 +329,6 @@ TEST_F(SectionIndexTest, SectionsWithoutEntriesAreSkippedUnwalked) {
   // Only the two sections with entries are walked.
   RecordingObserver observer;
   TaskContext task;
-  task.notifyTarget = &observer;
   task.describe(scanHead(scanRequest(5, kParseQuick), image->size(), dir.file("task")));
   task.teardown();
   task.reset();
@@ -338,7 +337,7 @@ TEST_F(SectionIndexTest, SectionsWithoutEntriesAreSkippedUnwalked) {
   const std::unique_ptr<BrandParser> created = createParser(task.description().brand);
   auto* parser = dynamic_cast<SectionIndexParser*>(created.get());
   ASSERT_NE(parser, nullptr);
-  runBrandScan(task, *parser);
+  runBrandScan(task, observer, *parser);
   EXPECT_EQ(parser->indexWalks(), 2u);
   EXPECT_EQ(observer.messages(), out.messages);
 }

@@ -27,10 +27,9 @@ const char* kReadFailed = "读取源设备失败,可能存在坏道";
 struct VolumeProbe {
   explicit VolumeProbe(std::uint8_t brand, std::shared_ptr<const SparseImage> image, std::set<std::uint64_t> bad = {}) {
     test::redescribe(task, [&](TaskDescription& d) { d.brand = brand; });
-    task.notifyTarget = &observer;
     task.deviceHandle.open(std::make_unique<SparseSource>(std::move(image), std::move(bad), nullptr));
     parser = std::make_unique<VolumeTableParser>(brand);
-    TaskScanSink sink(task);
+    TaskScanSink sink(task, observer);
     parser->buildVolumes(task.deviceHandle, sink);
   }
   TaskContext task;

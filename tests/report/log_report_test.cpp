@@ -76,7 +76,6 @@ struct KnownTask {
     device.driveNumber = 10;
     device.kind = DeviceKind::Path;
     device.size = 500107862016;
-    task.notifyTarget = &observer;
     TaskHead head;
     head.description = TaskDescription{18, 1, 2048 * 512, 4096 * 512, "", 0, YearWindow{}};
     head.device = &device;
@@ -141,7 +140,7 @@ TEST(LogReport, SmallTaskGivesTheExactBytes) {
   k.add(3, localEpoch(2016, 5, 17, 9, 0, 0), localEpoch(2016, 5, 17, 9, 0, 1), 100);
   k.add(1, localEpoch(2016, 5, 18, 20, 0, 0), localEpoch(2016, 5, 18, 20, 10, 5), 1572864);
   k.add(1, localEpoch(2016, 5, 17, 8, 30, 0), localEpoch(2016, 5, 17, 8, 59, 59), 1024);
-  auto written = writeLogReport(k.task);
+  auto written = writeLogReport(k.task, k.observer);
   ASSERT_TRUE(written.has_value()) << written.error().message;
   EXPECT_EQ(*written, k.path());
   // The three tables are byte for byte what they always were; the new section follows them.
@@ -157,7 +156,7 @@ TEST(LogReport, SmallTaskGivesTheExactBytes) {
 
 TEST(LogReport, EmptyTaskHasItsTablesAndNoFileRows) {
   KnownTask k;
-  ASSERT_TRUE(writeLogReport(k.task).has_value());
+  ASSERT_TRUE(writeLogReport(k.task, k.observer).has_value());
   const std::u16string text = readReport(k.path());
   EXPECT_TRUE(contains(text, u"<TD BGCOLOR=\"#FFFFFF\">通道数目<TD BGCOLOR=\"#FFFFFF\">0\n"));
   EXPECT_TRUE(contains(text, u"<TD BGCOLOR=\"#FFFFFF\">通道信息<TD BGCOLOR=\"#FFFFFF\">\n"));
@@ -175,7 +174,7 @@ TEST(LogReport, ChannelInformationBracketsEveryChannelWithATrailingBlank) {
   KnownTask k;
   const std::uint32_t t = sample::localEpoch(2016, 5, 17, 8, 0, 0);
   for (std::uint8_t channel : {1, 2, 2, 3}) k.add(channel, t + channel, t + 60, 10);
-  ASSERT_TRUE(writeLogReport(k.task).has_value());
+  ASSERT_TRUE(writeLogReport(k.task, k.observer).has_value());
   const std::u16string text = readReport(k.path());
   EXPECT_TRUE(contains(text, u"通道数目<TD BGCOLOR=\"#FFFFFF\">3\n"));
   EXPECT_TRUE(contains(text, u"通道信息<TD BGCOLOR=\"#FFFFFF\">[1] [2] [3] \n"));
@@ -186,10 +185,10 @@ TEST(LogReport, SecondReportReplacesTheFirst) {
   KnownTask k;
   const std::uint32_t t = sample::localEpoch(2016, 5, 17, 8, 0, 0);
   for (int i = 0; i < 50; ++i) k.add(1, t + static_cast<std::uint32_t>(i) * 3600, t + static_cast<std::uint32_t>(i) * 3600 + 60, 1000);
-  ASSERT_TRUE(writeLogReport(k.task).has_value());
+  ASSERT_TRUE(writeLogReport(k.task, k.observer).has_value());
   const auto first = test::readFile(k.path());
   k.task.fileMap.clear();
-  ASSERT_TRUE(writeLogReport(k.task).has_value());
+  ASSERT_TRUE(writeLogReport(k.task, k.observer).has_value());
   const auto second = test::readFile(k.path());
   EXPECT_LT(second.size(), first.size());
   EXPECT_TRUE(contains(readReport(k.path()), u"结束时间\n" + std::u16string(kSectionStart)));
@@ -200,12 +199,12 @@ TEST(LogReport, TimesUseTheBrandsOwnTimeText) {
   KnownTask packed;
   test::redescribe(packed.task, [](TaskDescription& d) { d.brand = 2; });  // PackedTime recorder
   packed.add(1, raw, raw, 10);
-  ASSERT_TRUE(writeLogReport(packed.task).has_value());
+  ASSERT_TRUE(writeLogReport(packed.task, packed.observer).has_value());
   EXPECT_TRUE(contains(readReport(packed.path()), u"<TD BGCOLOR=\"#FFFFFF\">2016年05月17日 08时30分00秒<TD"));
 
   KnownTask epoch;  // brand 18 reads the same number as seconds since 1970, local time
   epoch.add(1, raw, raw, 10);
-  ASSERT_TRUE(writeLogReport(epoch.task).has_value());
+  ASSERT_TRUE(writeLogReport(epoch.task, epoch.observer).has_value());
   const std::u16string text = readReport(epoch.path());
   EXPECT_FALSE(contains(text, u"2016年05月17日"));
   EXPECT_TRUE(contains(text, u"年"));
@@ -214,7 +213,7 @@ TEST(LogReport, TimesUseTheBrandsOwnTimeText) {
 TEST(LogReport, NamesFromTheSourceCannotAddMarkup) {
   KnownTask k;
   k.device.name = "<script>alert(1)</script> & \"disk\"";
-  ASSERT_TRUE(writeLogReport(k.task).has_value());
+  ASSERT_TRUE(writeLogReport(k.task, k.observer).has_value());
   const std::u16string text = readReport(k.path());
   EXPECT_FALSE(contains(text, u"<script>"));
   EXPECT_TRUE(contains(text, u"设备名称<TD BGCOLOR=\"#FFFFFF\">&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;disk&quot;\n"));
@@ -223,12 +222,12 @@ TEST(LogReport, NamesFromTheSourceCannotAddMarkup) {
 TEST(LogReport, TaskWithoutDeviceStillGetsAReport) {
   KnownTask k;
   k.task.device = nullptr;
-  ASSERT_TRUE(writeLogReport(k.task).has_value());
+  ASSERT_TRUE(writeLogReport(k.task, k.observer).has_value());
   EXPECT_TRUE(contains(readReport(k.path()), u"设备序号<TD BGCOLOR=\"#FFFFFF\">#0\n"));
 }
 
 void expectCreateFailure(KnownTask& k) {
-  auto written = writeLogReport(k.task);
+  auto written = writeLogReport(k.task, k.observer);
   ASSERT_FALSE(written.has_value());
   EXPECT_NE(written.error().message.find("创建日志报表文件失败,请检查此文件是否存在并且被占用"), std::string::npos);
   EXPECT_EQ(k.observer.messages(), (std::vector<std::string>{"创建日志报表文件失败,请检查此文件是否存在并且被占用"}));
@@ -292,7 +291,7 @@ TEST(LogReportFailure, ReportCutShortIsNotAnnouncedAsDone) {
   {
     FileSizeLimit limit(64 * 1024);
     if (!limit.active()) GTEST_SKIP() << "the file size limit cannot be set here";
-    written = writeLogReport(k.task);
+    written = writeLogReport(k.task, k.observer);
   }
   ASSERT_FALSE(written.has_value());
   EXPECT_NE(written.error().message.find("写入日志报表文件失败"), std::string::npos);
@@ -306,7 +305,7 @@ TEST(LogReportScan, LoadedTaskGivesTheSameBytesAsRightAfterItsScan) {
   std::vector<std::uint8_t> afterScan;
   test::ScanRequest request;
   request.afterScan = [&](TaskContext& task) {
-    auto written = writeLogReport(task);
+    auto written = writeLogReport(task, test::runningObserver());
     ASSERT_TRUE(written.has_value()) << written.error().message;
     afterScan = test::readFile(*written);
   };
@@ -317,7 +316,7 @@ TEST(LogReportScan, LoadedTaskGivesTheSameBytesAsRightAfterItsScan) {
 
   std::vector<std::uint8_t> afterLoad;
   const auto loaded = test::loadTaskFolder(dir.file("task"), dir.file("image.img"), [&](TaskContext& task) {
-    auto written = writeLogReport(task);
+    auto written = writeLogReport(task, test::runningObserver());
     ASSERT_TRUE(written.has_value()) << written.error().message;
     afterLoad = test::readFile(*written);
   });
@@ -376,7 +375,7 @@ TEST(ReportProvenance, ReportListsTheRecordedScansAndTheFilesWrittenWithTheirHas
   recordScanStart(k.dir.str(), true, std::chrono::system_clock::from_time_t(120));  // cut off: no end
   ASSERT_TRUE(recordOutputs(k.dir.str(), {{"export", "aa11", "/out/CH01/a.h264"}, {"convert", "bb22", "/out/<b>.mp4"}}));
   ASSERT_TRUE(recordOutputs(k.dir.str(), {{"export", "cc33", "/out/CH01/a.h264"}}));  // written again: the last hash
-  ASSERT_TRUE(writeLogReport(k.task).has_value());
+  ASSERT_TRUE(writeLogReport(k.task, k.observer).has_value());
   const std::u16string text = readReport(k.path());
   EXPECT_TRUE(contains(text, u"扫描时间<TD BGCOLOR=\"#FFFFFF\">开始 1970-01-01T00:00:00Z, 停止 1970-01-01T00:01:00Z\n"));
   EXPECT_TRUE(contains(text, u"扫描时间<TD BGCOLOR=\"#FFFFFF\">继续 1970-01-01T00:02:00Z, 未记录结束"));

@@ -53,7 +53,6 @@ SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> ima
   TaskContext task;
   observer.stopTask = &task;
   observer.stopAfterProgress = request.stopAfterProgress;
-  task.notifyTarget = &observer;
   task.describe(scanHead(request, image->size(), folder));
   task.teardown();
   task.reset();
@@ -72,13 +71,13 @@ SourceScan scanSparse(const TempDir& dir, std::shared_ptr<const SparseImage> ima
     outcome.error = "no parser";
     return scan;
   }
-  runBrandScan(task, *parser);
+  runBrandScan(task, observer, *parser);
   if (auto bytes = task.store->fileSize(TaskFileId::SortedSegments); bytes && *bytes > 0) {
     FileEntry all;
     all.recordBytes = *bytes;
     if (auto records = task.store->readFileRecords(all, 0, all.recordCount())) scan.sorted = *records;
   }
-  if (auto loaded = loadBrandFiles(task); !loaded) {
+  if (auto loaded = loadBrandFiles(task, observer); !loaded) {
     outcome.ok = false;
     outcome.error = loaded.error().message;
   }

@@ -58,6 +58,27 @@ void redescribe(TaskContext& task, const std::function<void(TaskDescription&)>& 
   task.describe(head);
 }
 
+namespace {
+thread_local TaskObserver* t_runningObserver = nullptr;
+
+// Names the observer of the scan or load that runs on this thread for as long as it runs.
+class RunningObserver {
+ public:
+  explicit RunningObserver(TaskObserver& observer) : m_before(t_runningObserver) { t_runningObserver = &observer; }
+  ~RunningObserver() { t_runningObserver = m_before; }
+
+ private:
+  TaskObserver* m_before;
+};
+}  // namespace
+
+TaskObserver& noListener() {
+  static SilentObserver silent;
+  return silent;
+}
+
+TaskObserver& runningObserver() { return t_runningObserver ? *t_runningObserver : noListener(); }
+
 ScanOutcome scanImageFile(const TempDir& dir, std::uint64_t imageSize, const ScanRequest& request,
                           const FileCollector& collect) {
   const std::string folder = dir.file("task");
@@ -67,14 +88,14 @@ ScanOutcome scanImageFile(const TempDir& dir, std::uint64_t imageSize, const Sca
   TaskContext task;
   observer.stopTask = &task;
   observer.stopAfterProgress = request.stopAfterProgress;
-  task.notifyTarget = &observer;
+  const RunningObserver running(observer);
   TaskHead head = scanHead(request, imageSize, folder);
   head.device = &device;
   task.describe(head);
   task.probe = request.probe;
 
   ScanOutcome outcome;
-  auto ran = runNewTask(task);
+  auto ran = runNewTask(task, observer);
   if (!ran) {
     outcome.ok = false;
     outcome.error = ran.error().message;
@@ -102,8 +123,8 @@ ScanOutcome loadTaskWith(const std::string& taskFolder, const std::string& image
   DeviceRecord device = makeImageRecord(imagePath, 0);
   RecordingObserver observer;
   TaskContext task;
-  task.notifyTarget = &observer;
-  auto head = readTaskHeader(task, taskFolder);
+  const RunningObserver running(observer);
+  auto head = readTaskHeader(task, observer, taskFolder);
   if (!head) {
     outcome.ok = false;
     outcome.error = head.error().message;
@@ -113,7 +134,7 @@ ScanOutcome loadTaskWith(const std::string& taskFolder, const std::string& image
   head->taskFolder = taskFolder;
   head->device = &device;
   task.describe(*head);
-  auto loaded = loadTask(task);
+  auto loaded = loadTask(task, observer);
   if (!loaded) {
     outcome.ok = false;
     outcome.error = loaded.error().message;

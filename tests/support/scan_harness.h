@@ -55,6 +55,12 @@ struct ScanRequest {
 // The head of a scan of an image of imageSize bytes as the request asks (whole image by default,
 // a trailing partial sector included).
 TaskHead scanHead(const ScanRequest& request, std::uint64_t imageSize, const std::string& folder);
+// The observer of a command whose notifications no test looks at.
+TaskObserver& noListener();
+// The observer of the scan or load the harness runs now on this thread (noListener outside
+// one): a command that afterScan or afterLoad runs tells it, as the scan's own notifications.
+TaskObserver& runningObserver();
+
 // Describes the task again with a change, as a task opened with other choices would be.
 void redescribe(TaskContext& task, const std::function<void(TaskDescription&)>& change);
 

@@ -112,7 +112,6 @@ struct Sampling {
   std::unique_ptr<PacketTestSet> tests;
 
   explicit Sampling(std::unique_ptr<ByteSource> source, PacketTestSet::Lookup lookup = markerLookup) {
-    task.notifyTarget = &observer;
     handle.open(std::move(source));
     forgetMarkers();
     tests = std::make_unique<PacketTestSet>(lookup);
@@ -121,7 +120,7 @@ struct Sampling {
       : Sampling(std::make_unique<MemorySource>(image), std::move(lookup)) {}
 
   std::vector<BrandHits> run(std::uint64_t startSector, std::uint64_t sectorCount) {
-    return sampleBrands(task, handle, startSector, sectorCount, *tests, YearWindow::legacy());
+    return sampleBrands(task, observer, handle, startSector, sectorCount, *tests, YearWindow::legacy());
   }
   std::vector<std::pair<StatusCode, std::int64_t>> progress() const {
     std::vector<std::pair<StatusCode, std::int64_t>> out;
@@ -198,7 +197,7 @@ TEST(IdentificationTests, IdentifyingADeviceLeavesTheTasksHandleAlone) {
   test::writeFile(dir.file("disk.img"), std::vector<std::uint8_t>(4096, 0));
   const DeviceRecord device = makeImageRecord(dir.file("disk.img"), 0);
   TaskContext task;
-  ASSERT_TRUE(identifyBrands(task, device, 0, 8, YearWindow::legacy()).has_value());
+  ASSERT_TRUE(identifyBrands(task, test::noListener(), device, 0, 8, YearWindow::legacy()).has_value());
   EXPECT_FALSE(task.deviceHandle.isOpen());
 }
 
@@ -243,11 +242,10 @@ TEST(IdentificationSampling, MultiBrandDiskCountsEveryPacketForBrandEighteen) {
   placeChain(image.bytes, image.blockStart(1) + kSampleBytes + 100, 9);
   TaskContext task;
   RecordingObserver observer;
-  task.notifyTarget = &observer;
   DeviceHandle handle;
   handle.open(std::make_unique<MemorySource>(image.bytes));
   const PacketTestSet tests;
-  const auto found = sampleBrands(task, handle, 0, sectorsOf(image.bytes), tests, YearWindow::legacy());
+  const auto found = sampleBrands(task, observer, handle, 0, sectorsOf(image.bytes), tests, YearWindow::legacy());
   EXPECT_EQ(found, (std::vector<BrandHits>{{18, 11}}));
 }
 
@@ -257,7 +255,7 @@ TEST(IdentificationSampling, BuiltInSampleImageIsIdentifiedAsBrandEighteen) {
   test::writeFile(dir.file("sample.img"), sample.bytes);
   TaskContext task;
   const DeviceRecord device = makeImageRecord(dir.file("sample.img"), 0);
-  auto found = identifyBrands(task, device, 0, (sample.bytes.size() + 511) / 512, YearWindow::legacy());
+  auto found = identifyBrands(task, test::noListener(), device, 0, (sample.bytes.size() + 511) / 512, YearWindow::legacy());
   ASSERT_TRUE(found.has_value()) << found.error().message;
   // Brand 18 leads by far. The start codes in the video pass brand 1's packet test, which takes
   // any 00 00 01 packet followed by another, now and then.
@@ -340,9 +338,8 @@ TEST(IdentificationSource, UnopenableDeviceIsReportedAndNothingIsSampled) {
   for (const std::string& path : {dir.file("missing.img"), dir.str()}) {
     TaskContext task;
     RecordingObserver observer;
-    task.notifyTarget = &observer;
     const DeviceRecord device = makeImageRecord(path, 0);
-    auto found = identifyBrands(task, device, 0, 100, YearWindow::legacy());
+    auto found = identifyBrands(task, observer, device, 0, 100, YearWindow::legacy());
     ASSERT_FALSE(found.has_value()) << path;
     EXPECT_NE(found.error().message.find("访问源设备失败,请确认源设备是否存在"), std::string::npos);
     EXPECT_EQ(observer.messages(), (std::vector<std::string>{"访问源设备失败,请确认源设备是否存在"}));
@@ -365,11 +362,11 @@ TEST(IdentificationSource, TheTaskInHandKeepsItsSourceStoreAndFiles) {
   head.device = &device;
   head.description.length = (sample.bytes.size() + 511) / 512 * 512;
   task.describe(head);
-  ASSERT_TRUE(loadTask(task).has_value());
+  ASSERT_TRUE(loadTask(task, test::noListener()).has_value());
   const std::size_t files = task.fileMap.size();
   ASSERT_GT(files, 0u);
 
-  auto found = identifyBrands(task, device, 0, head.description.length / 512, YearWindow::legacy());
+  auto found = identifyBrands(task, test::noListener(), device, 0, head.description.length / 512, YearWindow::legacy());
   ASSERT_TRUE(found.has_value());
   EXPECT_TRUE(task.deviceHandle.isOpen());
   EXPECT_NE(task.store, nullptr);

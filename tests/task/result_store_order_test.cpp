@@ -210,7 +210,8 @@ TEST(StoreHeldFlush, AHeldLastFlushSortsAndGroupsAsAWrittenOne) {
 
 TEST(StoreHeldFlush, RecordsAddedAfterTheHeldFlushFollowIt) {
   StorePair p;
-  TaskScanSink sinkB(p.b);
+  SilentObserver unheard;
+  TaskScanSink sinkB(p.b, unheard);
   std::vector<Added> added;
   for (std::uint32_t i = 0; i < 500; ++i) {
     const std::uint64_t key = storeKey(1 + i % 3, 33'000'000);

@@ -35,7 +35,7 @@ class StoreTest : public ::testing::Test {
     ASSERT_TRUE(store().readIndex());
     ASSERT_TRUE(store().sortPass());
     ASSERT_TRUE(store().groupingPass(GroupingVariant::JoinRule, packedTimeConvention()));
-    ASSERT_TRUE(loadFileMapInto(task, packedTimeConvention()));
+    ASSERT_TRUE(loadFileMapInto(task, test::noListener(), packedTimeConvention()));
   }
   std::vector<SegmentRecord> sorted() {
     auto size = store().fileSize(TaskFileId::SortedSegments);
@@ -180,7 +180,7 @@ TEST_F(StoreTest, ListAndGroupPassBuildsOneEntryFromTheFirstKey) {
   store().appendSegment(segment(SegmentKind::Key, 4, 20, 100));
   store().appendSegment(segment(SegmentKind::Other, 5, 30, 200));
   ASSERT_TRUE(store().listAndGroupPass());
-  ASSERT_TRUE(loadFileMapInto(task, packedTimeConvention()));
+  ASSERT_TRUE(loadFileMapInto(task, test::noListener(), packedTimeConvention()));
   auto f = files();
   ASSERT_EQ(f.size(), 1u);
   EXPECT_EQ(f[0].firstRecord, kSegmentRecordSize);
@@ -195,7 +195,7 @@ TEST_F(StoreTest, WithoutChannelVariantKeepsOtherChannelsInTheFile) {
   store().appendSegment(segment(SegmentKind::Key, 3, 30, 200));
   ASSERT_TRUE(store().listPass());
   ASSERT_TRUE(store().groupingPass(GroupingVariant::WithoutChannel, packedTimeConvention()));
-  ASSERT_TRUE(loadFileMapInto(task, packedTimeConvention()));
+  ASSERT_TRUE(loadFileMapInto(task, test::noListener(), packedTimeConvention()));
   ASSERT_EQ(files().size(), 1u);
   EXPECT_EQ(files()[0].recordCount(), 3u);
 }
@@ -234,7 +234,7 @@ TEST_F(StoreTest, DamagedFileEntryIsRefusedNotFollowed) {
   task.store->close();
   test::writeFile(taskFilePath(dir.str(), TaskFileId::FileEntries), bytes);
   ASSERT_TRUE(store().openFiles(dir.str(), TaskFileMode::Existing));
-  auto loaded = loadFileMapInto(task, packedTimeConvention());
+  auto loaded = loadFileMapInto(task, test::noListener(), packedTimeConvention());
   ASSERT_FALSE(loaded);
   EXPECT_EQ(loaded.error().code, ErrorCode::Corrupt);
 }
@@ -248,7 +248,7 @@ TEST_F(StoreTest, TrailingPartialRecordIsIgnored) {
   bytes.push_back(0x77);
   test::writeFile(taskFilePath(dir.str(), TaskFileId::FileEntries), bytes);
   ASSERT_TRUE(store().openFiles(dir.str(), TaskFileMode::Existing));
-  ASSERT_TRUE(loadFileMapInto(task, packedTimeConvention()));
+  ASSERT_TRUE(loadFileMapInto(task, test::noListener(), packedTimeConvention()));
   EXPECT_EQ(task.fileMap.size(), 1u);
 }
 

@@ -58,21 +58,20 @@ Result<ScanEnd> resume(const TempDir& dir, const std::string& folder, int thread
   DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
   RecordingObserver own;
   TaskContext task;
-  auto head = readTaskHeader(task, folder);
+  auto head = readTaskHeader(task, test::noListener(), folder);
   if (!head) return std::unexpected(head.error());
   head->taskFolder = folder;
   head->device = &device;
-  task.notifyTarget = observer ? observer : &own;
   head->scan.threads = threads;
   head->scan.readAhead = false;
   head->scan.checkpointSeconds = 0;
   task.describe(*head);
-  return runResumedTask(task);
+  return runResumedTask(task, observer ? *observer : own);
 }
 
 std::optional<TaskCheckpoint> checkpointOf(const std::string& folder) {
   TaskContext task;
-  auto head = readTaskHeader(task, folder);
+  auto head = readTaskHeader(task, test::noListener(), folder);
   if (!head) ADD_FAILURE() << "header of " << folder << ": " << head.error().message;
   return head ? head->checkpoint : std::nullopt;
 }
@@ -86,10 +85,9 @@ void scanWithHook(const TempDir& dir, std::uint64_t imageSize, const ScanRequest
   TaskContext task;
   TaskHead head = scanHead(request, imageSize, folder);
   head.device = &device;
-  task.notifyTarget = &observer;
   task.describe(head);
   task.checkpointMade = [&] { hook(task); };
-  ASSERT_TRUE(runNewTask(task));
+  ASSERT_TRUE(runNewTask(task, observer));
 }
 
 struct Case {
@@ -261,7 +259,7 @@ TEST(ScanResume, AFullDiskEndsTheScanAndLeavesItsLastCheckpointToResumeFrom) {
 
 std::optional<TaskHead> headOf(const std::string& folder) {
   TaskContext task;
-  auto head = readTaskHeader(task, folder);
+  auto head = readTaskHeader(task, test::noListener(), folder);
   return head ? std::optional<TaskHead>(*head) : std::nullopt;
 }
 
@@ -342,7 +340,7 @@ void stopWithCheckpoint(const TempDir& dir, const std::vector<std::uint8_t>& byt
   request.scan.readAhead = false;
   ASSERT_TRUE(scanImage(dir, bytes, request).ok);
   TaskContext task;
-  auto head = readTaskHeader(task, dir.file("task"));
+  auto head = readTaskHeader(task, test::noListener(), dir.file("task"));
   ASSERT_TRUE(head && head->checkpoint);
   TaskHeader header = TaskHeader::of(head->description, head->endSector, head->checkpoint);
   change(*header.checkpoint);

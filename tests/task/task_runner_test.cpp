@@ -93,13 +93,12 @@ TEST(TaskRunner, MissingSourceIsReportedAndNothingRuns) {
   DeviceRecord device = makeImageRecord(dir.file("gone.img"), 0);
   TaskContext task;
   TaskHead head;
-  task.notifyTarget = &observer;
   head.description.brand = 18;
   head.description.length = 512;
   head.taskFolder = dir.str();
   head.device = &device;
   task.describe(head);
-  auto ran = runNewTask(task);
+  auto ran = runNewTask(task, observer);
   ASSERT_FALSE(ran);
   EXPECT_EQ(observer.messages(), std::vector<std::string>{"访问源设备失败,请确认源设备是否存在"});
   EXPECT_FALSE(std::filesystem::exists(taskFilePath(dir.str(), TaskFileId::RawSegments)));
@@ -112,13 +111,12 @@ TEST(TaskRunner, TaskFolderThatDoesNotExistIsReported) {
   DeviceRecord device = makeImageRecord(dir.file("image.img"), 0);
   TaskContext task;
   TaskHead head;
-  task.notifyTarget = &observer;
   head.description.brand = 18;
   head.description.length = 4096;
   head.taskFolder = dir.file("no/such/folder");
   head.device = &device;
   task.describe(head);
-  ASSERT_FALSE(runNewTask(task));
+  ASSERT_FALSE(runNewTask(task, observer));
   EXPECT_EQ(observer.messages(), std::vector<std::string>{"创建任务文件失败,请检查任务路径是否被独占"});
 }
 
@@ -137,13 +135,13 @@ TEST(TaskRunner, SecondTaskOnTheSameContextKeepsNothingOfTheFirst) {
   head.taskFolder = dir.file("ta");
   head.device = &a;
   task.describe(head);
-  ASSERT_TRUE(runNewTask(task));
+  ASSERT_TRUE(runNewTask(task, test::noListener()));
   EXPECT_EQ(task.fileMap.size(), 24u);
   head.description.length = 8192;
   head.taskFolder = dir.file("tb");
   head.device = &b;
   task.describe(head);
-  ASSERT_TRUE(runNewTask(task));
+  ASSERT_TRUE(runNewTask(task, test::noListener()));
   EXPECT_TRUE(task.fileMap.empty());
   EXPECT_EQ(task.status.foundCount, 0u);
   task.teardown();
@@ -178,12 +176,11 @@ TEST(TaskHeader, ForeignTruncatedOrMissingHeadersAreRefused) {
   test::TempDir dir;
   test::RecordingObserver observer;
   TaskContext task;
-  task.notifyTarget = &observer;
-  EXPECT_FALSE(readTaskHeader(task, dir.str())) << "no Attr001.map";
+  EXPECT_FALSE(readTaskHeader(task, observer, dir.str())) << "no Attr001.map";
   test::writeFile(taskFilePath(dir.str(), TaskFileId::RawSegments), std::vector<std::uint8_t>(100, 0));
-  EXPECT_FALSE(readTaskHeader(task, dir.str())) << "shorter than a header";
+  EXPECT_FALSE(readTaskHeader(task, observer, dir.str())) << "shorter than a header";
   test::writeFile(taskFilePath(dir.str(), TaskFileId::RawSegments), test::patternBytes(4096));
-  auto foreign = readTaskHeader(task, dir.str());
+  auto foreign = readTaskHeader(task, observer, dir.str());
   ASSERT_FALSE(foreign) << "random bytes are no task";
   EXPECT_EQ(foreign.error().code, ErrorCode::Corrupt);
   for (const auto& m : observer.messages()) EXPECT_EQ(m, "访问任务路径失败,请确认是否是原始任务路径");

@@ -107,8 +107,7 @@ TEST(TaskWorkflow, LoadHeadOfAFolderWithoutTaskIsRefusedWithTheHeaderMessage) {
   test::TempDir dir;
   test::RecordingObserver observer;
   TaskContext task;
-  task.notifyTarget = &observer;
-  EXPECT_FALSE(loadHead(task, dir.str(), nullptr));
+  EXPECT_FALSE(loadHead(task, observer, dir.str(), nullptr));
   EXPECT_EQ(observer.messages(), std::vector<std::string>{"访问任务路径失败,请确认是否是原始任务路径"});
 }
 
@@ -118,7 +117,7 @@ TEST(TaskWorkflow, LoadHeadOfAnEmptyRangeIsRefused) {
   header[1] = 18;  // a valid brand, but length 0
   test::writeFile(dir.file("Attr001.map"), header);
   TaskContext task;
-  EXPECT_FALSE(loadHead(task, dir.str(), nullptr));
+  EXPECT_FALSE(loadHead(task, test::noListener(), dir.str(), nullptr));
 }
 
 TEST(TaskWorkflow, LoadHeadTakesRangeFromTheHeaderAndDeviceFromTheSelection) {
@@ -129,9 +128,8 @@ TEST(TaskWorkflow, LoadHeadTakesRangeFromTheHeaderAndDeviceFromTheSelection) {
   const auto record = imageRecord(7);
   test::RecordingObserver observer;
   TaskContext task;
-  task.notifyTarget = &observer;
   task.requestStop();
-  const auto head = loadHead(task, dir.file("task"), &record);
+  const auto head = loadHead(task, observer, dir.file("task"), &record);
   ASSERT_TRUE(head);
   EXPECT_EQ(head->description.brand, 18);
   EXPECT_EQ(head->description.parseMode, 1);
@@ -139,9 +137,9 @@ TEST(TaskWorkflow, LoadHeadTakesRangeFromTheHeaderAndDeviceFromTheSelection) {
   EXPECT_EQ(head->description.length, (sample.bytes.size() + 511) / 512 * 512);
   EXPECT_EQ(head->device, &record);
   EXPECT_EQ(head->taskFolder, dir.file("task"));
-  // Opened with it, the task keeps its observer and forgets an earlier stop.
+  // A head read whole says nothing; opened with it, the task forgets an earlier stop.
+  EXPECT_TRUE(observer.statuses.empty());
   task.describe(*head);
-  EXPECT_EQ(task.notifyTarget, &observer);
   EXPECT_FALSE(task.stopRequested());
 }
 

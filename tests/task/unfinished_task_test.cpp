@@ -204,11 +204,10 @@ TEST(VanishedSource, AnImageDeletedMidScanThatStillReadsIsScannedToItsEnd) {
   TaskHead head = scanHead(ScanRequest{}, image.size(), dir.file("again"));
   head.device = &device;
   fs::create_directories(dir.file("again"));
-  task.notifyTarget = &observer;
   task.describe(head);
-  ASSERT_TRUE(runTask(task));  // loading it again would need the image
+  ASSERT_TRUE(runTask(task, observer));  // loading it again would need the image
   EXPECT_TRUE(observer.deleted);
-  ASSERT_TRUE(loadBrandFiles(task));
+  ASSERT_TRUE(loadBrandFiles(task, observer));
   // The open descriptor still reads every byte: nothing is lost, nothing is called bad.
   EXPECT_TRUE(task.complete());
   EXPECT_EQ(task.fileMap.size(), reference.files.size());
