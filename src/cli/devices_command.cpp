@@ -16,7 +16,7 @@
 #include "task/status_text.h"
 #include "storage/evidence_source.h"
 #include "storage/fs_probe.h"
-#include "storage/signature_check.h"
+#include "parsers/disk_stamp.h"
 
 namespace norvale {
 namespace cli {

@@ -5,7 +5,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "storage/signature_check.h"
+#include "parsers/disk_stamp.h"
 #include "task/brand_registry.h"
 #include "task/identification.h"
 

@@ -62,6 +62,11 @@ BrandRow withIndexRecorder(BrandRow row, const char* recorder) {
   return row;
 }
 
+BrandRow withDiskStamp(BrandRow row, DiskStamp stamp) {
+  row.stamp = stamp;
+  return row;
+}
+
 // Display names, one list per row, in id order.
 constexpr const char* kNames1[] = {"海康监控录像系统"};
 constexpr const char* kNames2[] = {"大华监控录像系统"};
@@ -101,23 +106,35 @@ static_assert(std::size(kMultiBrandNames) == kMultiBrandLast - kMultiBrandFirst 
 std::span<const BrandRow> rows() {
   using enum VideoCarrier;
   using enum HeaderLength;
+  using namespace std::string_view_literals;
   static const auto kRows = [] {
     std::array table{
-      row<ProgramStreamParser>(1, 1, kNames1, programStreamDecoder(), kSortAndJoin, kSortAndJoin, {ProgramStream, 0, Fixed, true, "mpeg"}),
-      withIndexRecorder(row<VolumeTableBrandParser<2>>(2, 2, kNames2, volumeTableDecoder(2), kSortAndJoin, kSortAndJoin,
-                                                       {Dhav, 0, Fixed, true, "dhav"}),
-                        "大华"),
-      withIndexRecorder(row<WfsParser>(3, 3, kNames3, wfsDecoder(), kSortAndJoin, kSortAndJoin, {Wfs}), "WFS"),
-      row<UnitIndexParser>(4, 4, kNames4, unitIndexDecoder(), kFormedWhileScanning, kUnsortedJoin, {Jvs, 0, Fixed, false}),
-      row<SectionIndexParser>(5, 5, kNames5, sectionIndexDecoder(), kFormedWhileScanning, kFormedWhileScanning, {Headered, 28, Fixed, false}),
+      withDiskStamp(row<ProgramStreamParser>(1, 1, kNames1, programStreamDecoder(), kSortAndJoin, kSortAndJoin,
+                                             {ProgramStream, 0, Fixed, true, "mpeg"}),
+                    {528, "HIKVISIO"sv, 6}),
+      withDiskStamp(withIndexRecorder(row<VolumeTableBrandParser<2>>(2, 2, kNames2, volumeTableDecoder(2), kSortAndJoin,
+                                                                     kSortAndJoin, {Dhav, 0, Fixed, true, "dhav"}),
+                                      "大华"),
+                    {0, "DHFS4.1\0"sv, 1}),
+      withDiskStamp(withIndexRecorder(row<WfsParser>(3, 3, kNames3, wfsDecoder(), kSortAndJoin, kSortAndJoin, {Wfs}), "WFS"),
+                    {0, "WFS0.4\0\0"sv, 2}),
+      withDiskStamp(row<UnitIndexParser>(4, 4, kNames4, unitIndexDecoder(), kFormedWhileScanning, kUnsortedJoin,
+                                         {Jvs, 0, Fixed, false}),
+                    {0, "jvbk"sv, 5}),
+      withDiskStamp(row<SectionIndexParser>(5, 5, kNames5, sectionIndexDecoder(), kFormedWhileScanning,
+                                            kFormedWhileScanning, {Headered, 28, Fixed, false}),
+                    {12, "uware_v1"sv, 7}),
       brandRow<TimedFrameChainParser, 6>(kNames6, timedFrameDecoder(6), kSortAndJoin, kSortAndJoin, {Headered, 0, StatedAtByte4}),
-      withIndexRecorder(row<VolumeTableBrandParser<7>>(7, 7, kNames7, volumeTableDecoder(7), kSortAndJoin, kSortAndJoin, {Dhav}),
-                        "华亿"),
+      withDiskStamp(withIndexRecorder(row<VolumeTableBrandParser<7>>(7, 7, kNames7, volumeTableDecoder(7), kSortAndJoin,
+                                                                     kSortAndJoin, {Dhav}),
+                                      "华亿"),
+                    {0, "HUAYI1.1"sv, 3}),
       row<ReversedTimePacketParser>(8, 8, kNames8, reversedTimePacketDecoder(), kSortAndJoin, kSortAndJoin, {Boli}),
-      withIndexRecorder(withIdentification(row<VolumeTableBrandParser<9>>(9, 9, kNames9, volumeTableDecoder(9), kSortAndJoin,
-                                                                          kSortAndJoin, {Dhav}),
-                                           10),
-                        "智灵"),
+      withDiskStamp(withIndexRecorder(withIdentification(row<VolumeTableBrandParser<9>>(9, 9, kNames9, volumeTableDecoder(9),
+                                                                                        kSortAndJoin, kSortAndJoin, {Dhav}),
+                                                         10),
+                                      "智灵"),
+                    {0, "ZHILING1"sv, 4}),
       withIndexRecorder(row<VolumeTableBrandParser<10>>(10, 10, kNames10, volumeTableDecoder(10), kSortAndJoin, kSortAndJoin,
                                                         {Dhav}),
                         "美电贝尔"),

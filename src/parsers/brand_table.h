@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string_view>
 
 #include "format/rebuild_plan.h"
 #include "format/task_header.h"
@@ -42,6 +43,16 @@ struct ConversionLayout {
   const char* demuxer = nullptr;  // FFmpeg's demuxer for the library walk, when it has one
 };
 
+// A name a recorder stamps into the first bytes of its disk (storage's kSignatureBytes), which
+// the device list shows before any scan.
+struct DiskStamp {
+  std::uint16_t at = 0;    // byte offset from the disk's start
+  std::string_view bytes;  // exactly these, trailing zero bytes included; empty: no stamp
+  // Stamps are tried from the lowest rank; the first that matches names the disk, which
+  // matters where two could match (a stamp at 0 and one at 528 on the same disk).
+  std::uint8_t rank = 0;
+};
+
 // Brand ids run from the first row's first id to the last row's last id, which is the highest
 // brand the task header accepts (kLastBrand, format/task_header.h). The ids of one row are one
 // design: they share one parser and one identification count.
@@ -62,6 +73,8 @@ struct BrandRow {
   // For a design whose quick scan reads an index of the recorder's own: the recorder as the line
   // naming a disk without that index calls it.
   const char* indexRecorder = nullptr;
+  // The stamp this design's recorders put on their disks; it names the row's first id.
+  DiskStamp stamp;
 
   const RebuildPlan& rebuild(std::uint8_t parseMode) const { return parseMode == 0 ? quickRebuild : deepRebuild; }
   // The display name of one of the row's ids.

@@ -2,7 +2,7 @@
 
 #include "storage/device_enum.h"
 #include "storage/fs_probe.h"
-#include "storage/signature_check.h"
+#include "parsers/disk_stamp.h"
 #include "ui/ui_text.h"
 
 namespace norvale::ui {
