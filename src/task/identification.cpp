@@ -53,7 +53,7 @@ PacketTestSet::PacketTestSet(const Lookup& lookup) {
 std::vector<BrandHits> sampleBrands(TaskContext& task, TaskObserver& observer, DeviceHandle& source,
                                     std::uint64_t startSector, std::uint64_t sectorCount, const PacketTestSet& tests,
                                     const YearWindow& years) {
-  task.stopFlag.store(0);
+  task.clearStop();
 
   task.status.code = StatusCode::IdentifyStart;
   task.status.value = kSampleBlocks;
@@ -104,7 +104,7 @@ std::vector<BrandHits> sampleBrands(TaskContext& task, TaskObserver& observer, D
 Result<std::vector<BrandHits>> identifyBrands(TaskContext& task, TaskObserver& observer, const DeviceRecord& device,
                                               std::uint64_t startSector, std::uint64_t sectorCount,
                                               const YearWindow& years) {
-  task.stopFlag.store(0);
+  task.clearStop();
   // A handle of its own, read-only: the task's open source and its files stay as they are.
   DeviceHandle source;
   source.open(device);

@@ -11,7 +11,7 @@ TaskContext::~TaskContext() { teardown(); }
 
 void TaskContext::describe(const TaskHead& head) {
   m_description = head.description;
-  stopFlag.store(0);
+  clearStop();
   endSector = head.endSector;
   checkpoint = head.checkpoint;
   taskFolder = head.taskFolder;
@@ -50,7 +50,7 @@ void TaskContext::reset() {
   status.foundBytes = 0;
   status.foundCount = 0;
   status.message.clear();
-  stopFlag.store(0);
+  clearStop();
 }
 
 void TaskContext::teardown() {

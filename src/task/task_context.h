@@ -94,6 +94,8 @@ struct TaskContext {
   Result<void> findZone();
   bool stopRequested() const { return stopFlag.load(std::memory_order_relaxed) != 0; }
   void requestStop() { stopFlag.store(1, std::memory_order_relaxed); }
+  // Forgets a stop meant for a command that has ended.
+  void clearStop() { stopFlag.store(0); }
 
   // Creates the result store when missing, clears the status (but the current sector) and the
   // stop flag.

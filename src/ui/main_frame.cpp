@@ -82,7 +82,7 @@ CMainFrame::CMainFrame(QWidget* parent)
   m_thumbnails = new ThumbnailMaker(
       [state = m_state](std::uint64_t position) {
         // Nothing else runs: a stop still raised was meant for a command that has ended.
-        state->task.stopFlag.store(0);
+        state->task.clearStop();
         return convert::thumbnailFor(state->task, position);
       },
       [this] { return !m_worker->busy() && !m_heldCommand; }, this);
@@ -289,7 +289,7 @@ void CMainFrame::setStatusField(int field, const QString& text) {
 bool CMainFrame::startWorker(std::function<Continuation(CoreState&)> body) {
   auto state = m_state;
   // A stop applies to the work running when it is pressed, not to the next command.
-  if (!busy()) state->task.stopFlag.store(0);
+  if (!busy()) state->task.clearStop();
   auto command = [state, body = std::move(body)] {
     Continuation next = body(*state);
     state->observer.flush();
