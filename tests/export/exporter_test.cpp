@@ -38,11 +38,7 @@ class ExportTest : public ::testing::Test {
   }
   void openTask(const std::vector<std::uint64_t>& badSectors = {}) {
     task = std::make_unique<TaskContext>();
-    auto head = readTaskHeader(*task, observer, dir.file("task"));
-    ASSERT_TRUE(head);
-    head->taskFolder = dir.file("task");
-    task->describe(*head);
-    ASSERT_TRUE(loadTask(*task, observer));  // no device: listing only
+    ASSERT_TRUE(test::openTaskFolder(*task, observer, dir.file("task")));  // no device: listing only
     auto source = std::make_unique<test::ScriptedSource>(image);
     for (auto s : badSectors) source->markBad(s);
     task->deviceHandle.open(std::move(source));

@@ -78,11 +78,7 @@ class ExportManifestTest : public ::testing::Test {
   void SetUp() override {
     image = sample::buildSampleImage().bytes;
     ASSERT_TRUE(test::scanImage(dir, image, {}).ok);
-    auto head = readTaskHeader(task, observer, dir.file("task"));
-    ASSERT_TRUE(head);
-    head->taskFolder = dir.file("task");
-    task.describe(*head);
-    ASSERT_TRUE(loadTask(task, observer));
+    ASSERT_TRUE(test::openTaskFolder(task, observer, dir.file("task")));
     task.deviceHandle.open(std::make_unique<test::ScriptedSource>(image));
   }
   test::TempDir dir, out;

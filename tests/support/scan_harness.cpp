@@ -118,6 +118,14 @@ ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image
   });
 }
 
+Result<void> openTaskFolder(TaskContext& task, TaskObserver& observer, const std::string& taskFolder) {
+  auto head = readTaskHeader(task, observer, taskFolder);
+  if (!head) return std::unexpected(head.error());
+  head->taskFolder = taskFolder;
+  task.describe(*head);
+  return loadTask(task, observer);
+}
+
 ScanOutcome loadTaskWith(const std::string& taskFolder, const std::string& imagePath, const FileCollector& collect) {
   ScanOutcome outcome;
   DeviceRecord device = makeImageRecord(imagePath, 0);

@@ -78,6 +78,10 @@ ScanOutcome loadTaskWith(const std::string& taskFolder, const std::string& image
 // task stays loadable in dir/task afterwards.
 ScanOutcome scanImage(const TempDir& dir, const std::vector<std::uint8_t>& image, const ScanRequest& request);
 
+// Opens a task folder in the task without a source (its header, then its files), telling the
+// observer; the caller opens the source when it reads one.
+Result<void> openTaskFolder(TaskContext& task, TaskObserver& observer, const std::string& taskFolder);
+
 // Loads the task folder again in a fresh context (as a second run of the program would).
 // afterLoad runs on the loaded task.
 ScanOutcome loadTaskFolder(const std::string& taskFolder, const std::string& imagePath,

@@ -4,7 +4,6 @@
 
 #include "sample/sample_image.h"
 #include "support/scan_harness.h"
-#include "task/task_runner.h"
 
 namespace norvale {
 namespace {
@@ -16,11 +15,7 @@ class FileRunTest : public ::testing::Test {
     image = sample::buildSampleImage().bytes;
     scanned = test::scanImage(dir, image, {});
     ASSERT_TRUE(scanned.ok) << scanned.error;
-    auto head = readTaskHeader(task, loader, dir.file("task"));
-    ASSERT_TRUE(head);
-    head->taskFolder = dir.file("task");
-    task.describe(*head);
-    ASSERT_TRUE(loadTask(task, loader));
+    ASSERT_TRUE(test::openTaskFolder(task, loader, dir.file("task")));
     task.deviceHandle.open(std::make_unique<test::ScriptedSource>(image));
     heardByLoader = loader.statuses.size();
   }
