@@ -32,11 +32,7 @@ Result<FileRun> beginFileRun(TaskContext& task, TaskObserver& observer, const st
   return FileRun(task, observer, std::move(entries));
 }
 
-void FileRun::advance(std::uint64_t bytes) {
-  m_task.status.code = StatusCode::ExportProgress;
-  m_task.status.foundBytes += bytes;
-  m_task.notify(m_observer);
-}
+void FileRun::advance(std::uint64_t bytes) { reach(m_task.status.foundBytes + bytes); }
 
 void FileRun::reach(std::uint64_t bytes) {
   m_task.status.code = StatusCode::ExportProgress;
