@@ -43,7 +43,6 @@ std::vector<std::string> exportRelativePaths(const TaskContext& task) {
   return paths;
 }
 
-
 Result<std::vector<ExportedFile>> exportFiles(TaskContext& task, TaskObserver& observer,
                                               const std::vector<std::uint64_t>& positions, const ExportOptions& options) {
   auto run = beginFileRun(task, observer, positions, options.folder);
